@@ -1,0 +1,37 @@
+# Helpers shared by every CMakeLists of the project.
+
+# korvo_add_test(<name> SOURCES <files...> [LIBS <targets...>] [TIMEOUT <s>])
+# One GoogleTest program registered as one CTest test. Each test runs with its
+# own empty HOME and TMPDIR under the build tree, so no test touches the real
+# user's files or another test's lock files.
+function(korvo_add_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main Threads::Threads)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set(home ${CMAKE_BINARY_DIR}/testenv/${name}/home)
+  set(tmp ${CMAKE_BINARY_DIR}/testenv/${name}/tmp)
+  file(MAKE_DIRECTORY ${home} ${tmp})
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
+    ENVIRONMENT "HOME=${home};TMPDIR=${tmp};KORVO_BIN_DIR=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
+endfunction()
+
+# korvo_add_bench(<name> SOURCES <files...> [LIBS <targets...>])
+function(korvo_add_bench name)
+  cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${B_SOURCES})
+  target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark Threads::Threads)
+endfunction()
+
+# korvo_include_parts(<fragment...>)
+# Includes the CMake fragments of a folder (one per component, each owned by
+# the component it builds) when they exist.
+macro(korvo_include_parts)
+  foreach(part ${ARGN})
+    include(${CMAKE_CURRENT_LIST_DIR}/${part}.cmake OPTIONAL)
+  endforeach()
+endmacro()
