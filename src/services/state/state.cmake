@@ -1,2 +1,14 @@
-# The program entry of svc_statemgr.
+# The process frame: deferred deletion, the event loop with its router seam,
+# and the program entry svc_statemgr.
+
+# Kept apart from the loop because the idle notifier (libcxxutil) needs it
+# too, and the loop needs the notifier.
+add_library(korvo_deleteable STATIC ${CMAKE_CURRENT_LIST_DIR}/deleteable.cpp)
+
+add_library(korvo_state STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/svc_eventloop.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/svc_routerlink.cpp)
+target_link_libraries(korvo_state PUBLIC korvo_deleteable korvo_ut_idle)
+
 add_executable(svc_statemgr ${CMAKE_CURRENT_LIST_DIR}/svc_statemgr.cpp)
+target_link_libraries(svc_statemgr PRIVATE korvo_state)
