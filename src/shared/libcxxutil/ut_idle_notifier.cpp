@@ -103,7 +103,9 @@ void IdleNotifier::insertTimer(TimerEntry entry) {
 void IdleNotifier::addTimerListener(TimerListener *listener, int intervalMs) {
   if (!listener) return;
   int interval = std::max(intervalMs, 0);
-  insertTimer(TimerEntry{listener, interval, timeAdd(currentTimeMillis(), interval), 0});
+  // Stamped as fired by the latest notifyTimers call: a timer added by a
+  // timer handler waits for the next call.
+  insertTimer(TimerEntry{listener, interval, timeAdd(currentTimeMillis(), interval), timer_pass_});
 }
 
 void IdleNotifier::removeTimerListener(TimerListener *listener) {
@@ -116,8 +118,8 @@ void IdleNotifier::notifyTimers() {
   const size_t n = timers_.size();
   for (size_t i = 0; i < n && !timers_.empty(); ++i) {
     TimerEntry first = timers_.front();
-    // An entry fired by this call can only be first again when nothing due
-    // is left before it (it went behind every entry due by now).
+    // An entry fired (or added) during this call can only be first when
+    // nothing due is left before it: it went behind every entry due by now.
     if (timeDiff(first.due, now) > 0 || first.fired_in == pass) break;
     timers_.pop_front();
     first.due = timeAdd(now, first.interval);

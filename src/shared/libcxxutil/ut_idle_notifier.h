@@ -99,7 +99,8 @@ class IdleNotifier : public DeleteAble {
   // in the same call is not called.
   void notifyIdle(bool onlySafe);
   // Fires each due timer at most once and re-schedules it (now + interval).
-  // Timers due at the same time fire in the order they were added.
+  // Timers due at the same time fire in the order they were added; timers
+  // added by a handler during the call wait for the next call.
   void notifyTimers();
   // Milliseconds until the first timer is due (0 when overdue), -1 without
   // timers.
@@ -136,7 +137,8 @@ class IdleNotifier : public DeleteAble {
     TimerListener *listener;
     int interval;
     int due;
-    // The notifyTimers call that last fired this entry.
+    // The notifyTimers call that last fired (or was running when it added)
+    // this entry.
     std::uint32_t fired_in;
   };
 
