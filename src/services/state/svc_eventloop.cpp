@@ -10,6 +10,7 @@
 
 #include "services/state/svc_routerlink.h"
 #include "shared/libcxxutil/ut_idle_notifier.h"
+#include "shared/libcxxutil/ut_retry_handler.h"
 
 namespace {
 
@@ -104,7 +105,7 @@ bool Svc_EventLoop::enterLoop() {
       disconnectRequested = false;
       continue;
     }
-    int now = IdleNotifier::currentTimeMillis();
+    int now = ut_getTimeMillis();
     if (disconnectRequested && timeDiff(now, deadline) <= 0) continue;
     link->requestDisconnect();
     deadline = timeAdd(now, kDisconnectRepeatMs);

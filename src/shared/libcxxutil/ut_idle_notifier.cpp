@@ -7,24 +7,15 @@
 // its handler runs, so the handler may remove or re-add it freely.
 #include "shared/libcxxutil/ut_idle_notifier.h"
 
-#include <sys/time.h>
-
 #include <algorithm>
+
+#include "shared/libcxxutil/ut_retry_handler.h"
 
 namespace {
 
 IdleNotifier *g_notifier = nullptr;
 bool g_notifier_deleted = false;
-IdleClockFunc g_clock = nullptr;
 ut_wait_ready_func g_wait = nullptr;
-
-// Wall-clock milliseconds, truncated to 32 bits.
-int wallClockMillis() {
-  timeval tv{};
-  ::gettimeofday(&tv, nullptr);
-  std::int64_t ms = static_cast<std::int64_t>(tv.tv_sec) * 1000 + tv.tv_usec / 1000;
-  return static_cast<int>(static_cast<std::uint32_t>(ms));
-}
 
 // a - b on the wrapping clock.
 int timeDiff(int a, int b) {
@@ -54,10 +45,6 @@ IdleNotifier::~IdleNotifier() {
     g_notifier_deleted = true;
   }
 }
-
-void IdleNotifier::setClock(IdleClockFunc clock) { g_clock = clock; }
-
-int IdleNotifier::currentTimeMillis() { return g_clock ? g_clock() : wallClockMillis(); }
 
 void IdleNotifier::setWaitFunction(ut_wait_ready_func wait) { g_wait = wait; }
 
@@ -105,7 +92,7 @@ void IdleNotifier::addTimerListener(TimerListener *listener, int intervalMs) {
   int interval = std::max(intervalMs, 0);
   // Stamped as fired by the latest notifyTimers call: a timer added by a
   // timer handler waits for the next call.
-  insertTimer(TimerEntry{listener, interval, timeAdd(currentTimeMillis(), interval), timer_pass_});
+  insertTimer(TimerEntry{listener, interval, timeAdd(ut_getTimeMillis(), interval), timer_pass_});
 }
 
 void IdleNotifier::removeTimerListener(TimerListener *listener) {
@@ -114,7 +101,7 @@ void IdleNotifier::removeTimerListener(TimerListener *listener) {
 
 void IdleNotifier::notifyTimers() {
   const std::uint32_t pass = ++timer_pass_;
-  const int now = currentTimeMillis();
+  const int now = ut_getTimeMillis();
   const size_t n = timers_.size();
   for (size_t i = 0; i < n && !timers_.empty(); ++i) {
     TimerEntry first = timers_.front();
@@ -131,7 +118,7 @@ void IdleNotifier::notifyTimers() {
 
 int IdleNotifier::getTimeBeforeNextTimer() const {
   if (timers_.empty()) return -1;
-  return std::max(timeDiff(timers_.front().due, currentTimeMillis()), 0);
+  return std::max(timeDiff(timers_.front().due, ut_getTimeMillis()), 0);
 }
 
 // ---- socket listener list ----

@@ -8,10 +8,11 @@
 // (a blocking wait that keeps the process serving). The notifier never owns
 // the objects registered with it.
 //
-// Time is a 32-bit millisecond clock that wraps; all comparisons use the
-// difference of two times, so the wrap is harmless. The clock and the
-// readiness call can be replaced, so that tests neither sleep nor depend on
-// the wall clock. Assumes one thread.
+// Time is ut_getTimeMillis(), a 32-bit millisecond clock that wraps; all
+// comparisons use the difference of two times, so the wrap is harmless.
+// Tests replace the clock (ut_setClockForTesting) and the readiness call
+// (setWaitFunction), so that they neither sleep nor depend on the wall
+// clock. Assumes one thread.
 #pragma once
 
 #include <cstdint>
@@ -60,16 +61,13 @@ class SocketListener {
   virtual void handleStop() = 0;
 };
 
-// A periodic callback. `now` is the notifier clock's reading at the start of
-// the notifyTimers call that fires it.
+// A periodic callback. `now` is ut_getTimeMillis() at the start of the
+// notifyTimers call that fires it.
 class TimerListener {
  public:
   virtual ~TimerListener() = default;
   virtual void handleTimer(int now) = 0;
 };
-
-// The clock: milliseconds that wrap at 32 bits.
-using IdleClockFunc = int (*)();
 
 class IdleNotifier : public DeleteAble {
  public:
@@ -113,10 +111,6 @@ class IdleNotifier : public DeleteAble {
   // returns at once when the wait would be zero).
   void notifySocketActivity(int timeoutMs, bool process);
 
-  // Replaces the clock of every notifier and of the event loop's deadlines;
-  // null restores the wall clock.
-  static void setClock(IdleClockFunc clock);
-  static int currentTimeMillis();
   // Replaces the readiness call; null restores ut_wait_ready.
   static void setWaitFunction(ut_wait_ready_func wait);
 

@@ -12,11 +12,12 @@
 #include <gtest/gtest.h>
 
 #include "shared/libcxxutil/ut_idle_notifier.h"
+#include "shared/libcxxutil/ut_retry_handler.h"
 
 namespace {
 
-int g_now = 0;
-int fakeClock() { return g_now; }
+long long g_now = 0;
+long long fakeClock() { return g_now; }
 
 // Records every wait and answers "nothing ready" without sleeping.
 std::vector<int> g_wait_timeouts;
@@ -33,7 +34,7 @@ class IdleNotifierTest : public ::testing::Test {
     g_now = 1000;
     g_wait_timeouts.clear();
     g_wait_counts.clear();
-    IdleNotifier::setClock(fakeClock);
+    ut_setClockForTesting(fakeClock);
     notifier = getIdleNotifier();
     ASSERT_NE(notifier, nullptr);
     baseline = notifier->getNumIdlers();
@@ -41,7 +42,7 @@ class IdleNotifierTest : public ::testing::Test {
   void TearDown() override {
     // Every test unregisters what it registered.
     EXPECT_EQ(notifier->getNumIdlers(), baseline);
-    IdleNotifier::setClock(nullptr);
+    ut_setClockForTesting(nullptr);
     IdleNotifier::setWaitFunction(nullptr);
   }
 
@@ -196,13 +197,13 @@ TEST_F(IdleNotifierTest, TimerHandlersMayRemoveAndAddTimers) {
 
 TEST_F(IdleNotifierTest, TimesAcrossTheClockWrapCompareByDifference) {
   LogTimer t(&log, "t");
-  g_now = 0x7ffffff0;  // 16 ms before the signed wrap
+  g_now = 0x7ffffff0;  // 16 ms before the 32-bit clock turns negative
   notifier->addTimerListener(&t, 32);
   EXPECT_EQ(notifier->getTimeBeforeNextTimer(), 32);
-  g_now = static_cast<int>(0x80000005u);
+  g_now = 0x80000005LL;
   notifier->notifyTimers();
   EXPECT_TRUE(log.empty());
-  g_now = static_cast<int>(0x80000010u);
+  g_now = 0x80000010LL;
   notifier->notifyTimers();
   EXPECT_EQ(log.size(), 1u);
   notifier->removeTimerListener(&t);
