@@ -135,5 +135,5 @@ private:
 
   void allocate(int size);
   void write_words(unsigned char *at, const void *data, int count, int width);
-  bool read_array_at(unsigned char *&pos, void *out, int count, int width);
+  bool read_array_at(int &offset, void *out, int count, int width);
 };

@@ -124,16 +124,16 @@ public:
 private:
   STPIMsg *msg;
   STPIMsg *owned = nullptr; // the copy made for a plain text
+  const char *base;         // packet start: the cursors are offsets from here
   const char *text;         // body start
   const char *limit;        // body end (a zero byte lies there)
+  const char *valueEnd = nullptr; // end of the value findTag found last
 
-  const char *at(int offset) const { return text + offset; }
-  int off(const char *p) const { return static_cast<int>(p - text); }
+  const char *at(int offset) const { return base + offset; }
+  int off(const char *p) const { return static_cast<int>(p - base); }
   const char *readPos(); // read cursor after spaces
   void setRead(const char *p);
   const char *valueAt(const char *name); // findTag or the read cursor
-  void consumed(const char *value, const char *name);
-  bool enter(STPAsciiIMsgParamState &state, const char *value, char open);
+  bool enter(STPAsciiIMsgParamState &state, const char *value, const char *open);
   void leave(STPAsciiIMsgParamState &state, char close);
-  int arrayCount(const char *&p);
 };

@@ -1,0 +1,3 @@
+# ut_network_buffer: the byte buffer under every STP message.
+add_library(korvo_ut_netbuf STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/ut_network_buffer.cpp)

@@ -1,0 +1,491 @@
+// The ASCII body codec: the text writer and the two-cursor reader.
+//
+// The reader relies on one property of STPIMsg: the byte just past the body
+// is zero. Every scanning loop here stops at a zero byte before it steps, so
+// no malformed text can lead it past the body.
+#include "shared/stp_transport/stp_amsg.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const char kHexDigits[] = "0123456789abcdef";
+
+const char *skipSpaces(const char *p) {
+  while (*p == ' ') p++;
+  return p;
+}
+
+// Characters that may appear in a field name.
+bool isNameChar(char c) {
+  switch (c) {
+    case '\0': case ' ': case ':': case '"': case '{': case '}':
+    case '[': case ']': case '(': case ')':
+      return false;
+    default:
+      return true;
+  }
+}
+
+bool endsScope(char c) { return c == '\0' || c == '}' || c == ']'; }
+
+// The quote that closes the string opening at `p` (backslash escapes
+// honoured), or null when the text ends first.
+const char *closingQuote(const char *p) {
+  for (p++; *p && *p != '"'; p++) {
+    if (*p == '\\' && p[1]) p++;
+  }
+  return *p ? p : nullptr;
+}
+
+// Past the string opening at `p`, or at the end of the text when unclosed.
+const char *skipString(const char *p) {
+  const char *q = closingQuote(p);
+  return q ? q + 1 : p + std::strlen(p);
+}
+
+// Past the bracket that closes the record or array opening at `p`. Nesting
+// is counted, not recursed, so deep input cannot exhaust the stack.
+const char *skipComposite(const char *p) {
+  int depth = 0;
+  while (*p) {
+    char c = *p;
+    if (c == '"') {
+      p = skipString(p);
+      continue;
+    }
+    p++;
+    if (c == '{' || c == '[') {
+      depth++;
+    } else if ((c == '}' || c == ']') && --depth == 0) {
+      break;
+    }
+  }
+  return p;
+}
+
+int digitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return 99;
+}
+
+// Unsigned number with the base taken from its prefix: 0x hexadecimal,
+// 0 octal, else decimal; an optional sign as the C library allows.
+uint32_t parseUnsigned(const char *p) {
+  bool negative = *p == '-';
+  if (*p == '-' || *p == '+') p++;
+  int base = 10;
+  if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && digitValue(p[2]) < 16) {
+    base = 16;
+    p += 2;
+  } else if (p[0] == '0') {
+    base = 8;
+  }
+  uint32_t v = 0;
+  for (int d; (d = digitValue(*p)) < base; p++) v = v * base + d;
+  return negative ? 0u - v : v;
+}
+
+long long parseLarge(const char *p) {
+  bool negative = *p == '-';
+  if (*p == '-' || *p == '+') p++;
+  int base = 10;
+  if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+    base = 16;
+    p += 2;
+  }
+  uint64_t v = 0;
+  for (int d; (d = digitValue(*p)) < base; p++) v = v * base + d;
+  return static_cast<long long>(negative ? 0 - v : v);
+}
+
+// Writes "%x" of `v` into `out`; returns the number of characters.
+int formatHex(char *out, uint32_t v, int minDigits) {
+  char tmp[8];
+  int n = 0;
+  do {
+    tmp[n++] = kHexDigits[v & 15];
+    v >>= 4;
+  } while (v);
+  while (n < minDigits) tmp[n++] = '0';
+  for (int i = 0; i < n; i++) out[i] = tmp[n - 1 - i];
+  return n;
+}
+
+void warnUnspecifiedArray() {
+  std::fflush(stdout);
+  std::fputs("warning: unspecified stp ascii array size\n", stderr);
+}
+
+const char kEmptyWord[] = "";
+
+}  // namespace
+
+// ---- writer --------------------------------------------------------------
+
+STPAsciiOMsg::STPAsciiOMsg(int sourceRN, int destRN, int type, int id, int replyTo,
+                           int flags, int token, int depth, const char *prefix)
+    : STPOMsg(sourceRN, destRN, type, id, replyTo, flags, token, depth) {
+  if (prefix) {
+    put_raw_string(prefix);
+    put_uint8(' ');
+  }
+}
+
+void STPAsciiOMsg::putRawString(const char *s) { put_raw_string(s); }
+
+void STPAsciiOMsg::putRawString(const char *s, int len) { put_raw_bytes(s, len); }
+
+void STPAsciiOMsg::putName(const char *name) {
+  put_raw_string(name);
+  put_uint8(':');
+}
+
+void STPAsciiOMsg::putHex(uint32_t v) {
+  char buf[16] = {'0', 'x'};
+  int n = 2 + formatHex(buf + 2, v, 1);
+  buf[n++] = ' ';
+  put_raw_bytes(buf, n);
+}
+
+void STPAsciiOMsg::putStartStruct() { put_raw_bytes("{ ", 2); }
+
+void STPAsciiOMsg::putStartStruct(const char *name) {
+  putName(name);
+  putStartStruct();
+}
+
+void STPAsciiOMsg::putEndStruct() { put_raw_bytes("} ", 2); }
+
+void STPAsciiOMsg::putStartArray(int count) {
+  if (count >= 0) {
+    put_uint8('(');
+    putHex(static_cast<uint32_t>(count));
+    put_uint8(')');
+  }
+  put_raw_bytes("[ ", 2);
+}
+
+void STPAsciiOMsg::putStartArray(const char *name, int count) {
+  putName(name);
+  putStartArray(count);
+}
+
+void STPAsciiOMsg::putEndArray() { put_raw_bytes("] ", 2); }
+
+void STPAsciiOMsg::putNumber(int value) { putHex(static_cast<uint32_t>(value)); }
+
+void STPAsciiOMsg::putNumber(const char *name, int value) {
+  putName(name);
+  putNumber(value);
+}
+
+void STPAsciiOMsg::putLargeNumber(long long value) {
+  auto v = static_cast<uint64_t>(value);
+  char buf[32] = {'0', 'x'};
+  int n = 2 + formatHex(buf + 2, static_cast<uint32_t>(v >> 32), 1);
+  n += formatHex(buf + n, static_cast<uint32_t>(v), 8);
+  buf[n++] = ' ';
+  put_raw_bytes(buf, n);
+}
+
+void STPAsciiOMsg::putLargeNumber(const char *name, long long value) {
+  putName(name);
+  putLargeNumber(value);
+}
+
+void STPAsciiOMsg::putString(const char *s) {
+  if (!s) {
+    put_raw_bytes("null ", 5);
+    return;
+  }
+  int len = 3;  // two quotes and the space
+  for (const char *p = s; *p; p++) len += (*p == '"' || *p == '\\' || *p == '\n') ? 2 : 1;
+  ensure(len);
+  *next++ = '"';
+  for (const char *p = s; *p; p++) {
+    char c = *p;
+    if (c == '"' || c == '\\') {
+      *next++ = '\\';
+    } else if (c == '\n') {
+      *next++ = '\\';
+      c = 'n';
+    }
+    *next++ = static_cast<unsigned char>(c);
+  }
+  *next++ = '"';
+  *next++ = ' ';
+}
+
+void STPAsciiOMsg::putString(const char *name, const char *s) {
+  putName(name);
+  putString(s);
+}
+
+void STPAsciiOMsg::putIdent(const char *ident) {
+  put_raw_string(ident);
+  put_uint8(' ');
+}
+
+void STPAsciiOMsg::putIdent(const char *name, const char *ident) {
+  putName(name);
+  putIdent(ident);
+}
+
+void STPAsciiOMsg::putQuotedIdent(const char *ident) {
+  put_uint8('"');
+  put_raw_string(ident);
+  put_raw_bytes("\" ", 2);
+}
+
+void STPAsciiOMsg::putQuotedIdent(const char *name, const char *ident) {
+  putName(name);
+  putQuotedIdent(ident);
+}
+
+const char *STPAsciiOMsg::getAsciiContent() {
+  ensure(1);
+  *next = '\0';  // terminate without counting the zero as body
+  return reinterpret_cast<const char *>(begin + kSTPHeaderLength);
+}
+
+// ---- reader --------------------------------------------------------------
+
+STPAsciiIMsg::STPAsciiIMsg(STPIMsg *msg) : msg(msg) {
+  base = reinterpret_cast<const char *>(msg->get_begin());
+  text = base + msg->bodyStart();
+  limit = base + msg->bodyEnd();
+}
+
+STPAsciiIMsg::STPAsciiIMsg(const char *plain) {
+  int len = plain ? static_cast<int>(std::strlen(plain)) : 0;
+  owned = new STPIMsg(plain, 0, len);
+  msg = owned;
+  base = reinterpret_cast<const char *>(msg->get_begin());
+  text = base;
+  limit = base + len;
+}
+
+STPAsciiIMsg::~STPAsciiIMsg() { delete owned; }
+
+const char *STPAsciiIMsg::skipValue(const char *p) const {
+  if (*p == '(') {
+    while (*p && *p != ')') p++;
+    if (*p) p++;
+    p = skipSpaces(p);
+  }
+  if (*p == '"') {
+    p = skipString(p);
+  } else if (*p == '{' || *p == '[') {
+    p = skipComposite(p);
+  } else {
+    while (*p != ' ' && !endsScope(*p)) p++;
+  }
+  return skipSpaces(p);
+}
+
+const char *STPAsciiIMsg::findTag(const char *name) {
+  valueEnd = nullptr;
+  if (!name) return nullptr;
+  size_t n = std::strlen(name);
+  const char *p = at(msg->asciiScope);
+  bool skippedField = false;  // only skipped *fields* make a lookup out of order
+  for (;;) {
+    p = skipSpaces(p);
+    if (endsScope(*p)) return nullptr;
+    const char *q = p;
+    while (isNameChar(*q)) q++;
+    if (*q != ':' || q == p) {  // an unnamed value, such as the message name
+      const char *after = skipValue(p);
+      if (after == p) return nullptr;
+      p = after;
+      continue;
+    }
+    const char *value = skipSpaces(q + 1);
+    const char *after = skipValue(value);
+    if (static_cast<size_t>(q - p) == n && std::memcmp(p, name, n) == 0) {
+      if (!skippedField) msg->asciiScope = off(after);
+      valueEnd = after;
+      return value;
+    }
+    skippedField = true;
+    p = after;
+  }
+}
+
+const char *STPAsciiIMsg::readPos() { return skipSpaces(at(msg->asciiRead)); }
+
+void STPAsciiIMsg::setRead(const char *p) { msg->asciiRead = off(p); }
+
+// The value a read starts at: the named field, or the next value at the read
+// cursor. Null when absent; valueEnd then says where the value ends.
+const char *STPAsciiIMsg::valueAt(const char *name) {
+  if (name) return findTag(name);
+  const char *p = readPos();
+  if (endsScope(*p)) return nullptr;
+  valueEnd = skipValue(p);
+  return p;
+}
+
+int STPAsciiIMsg::getNumber() { return getNumber(nullptr); }
+
+int STPAsciiIMsg::getNumber(const char *name) {
+  const char *v = valueAt(name);
+  if (!v) return 0;
+  setRead(valueEnd);
+  return static_cast<int>(parseUnsigned(v));
+}
+
+long long STPAsciiIMsg::getLargeNumber() { return getLargeNumber(nullptr); }
+
+long long STPAsciiIMsg::getLargeNumber(const char *name) {
+  const char *v = valueAt(name);
+  if (!v) return 0;
+  setRead(valueEnd);
+  return parseLarge(v);
+}
+
+char *STPAsciiIMsg::getString() { return getString(nullptr); }
+
+char *STPAsciiIMsg::getString(const char *name) {
+  const char *v = valueAt(name);
+  if (!v) return nullptr;
+  setRead(valueEnd);
+  if (*v != '"') return nullptr;  // "null" or not a string
+  const char *close = closingQuote(v);
+  if (!close) {  // never closed: the rest of the text is not trusted
+    setRead(v + std::strlen(v));
+    return nullptr;
+  }
+  auto *s = static_cast<char *>(std::malloc(static_cast<size_t>(close - v)));
+  if (!s) return nullptr;
+  char *out = s;
+  for (const char *p = v + 1; p < close; p++) {
+    if (*p == '\\' && p + 1 < close) {
+      p++;
+      *out++ = *p == 'n' ? '\n' : *p;
+    } else {
+      *out++ = *p;
+    }
+  }
+  *out = '\0';
+  return s;
+}
+
+const char *STPAsciiIMsg::peekIdent(int *len) {
+  const char *p = readPos();
+  if (endsScope(*p)) {
+    *len = 0;
+    return kEmptyWord;
+  }
+  const char *q = p;
+  while (*q && *q != ' ') q++;
+  *len = static_cast<int>(q - p);
+  return p;
+}
+
+const char *STPAsciiIMsg::getIdent(int *len) {
+  const char *p = peekIdent(len);
+  if (*len > 0) setRead(skipSpaces(p + *len));
+  return p;
+}
+
+const char *STPAsciiIMsg::getIdent(const char *name, int *len) {
+  const char *v = findTag(name);
+  *len = 0;
+  if (!v) return kEmptyWord;
+  const char *q = v;
+  while (*q && *q != ' ') q++;
+  *len = static_cast<int>(q - v);
+  setRead(skipSpaces(q));
+  return v;
+}
+
+const char *STPAsciiIMsg::getQuotedIdent(int *len) { return getQuotedIdent(nullptr, len); }
+
+const char *STPAsciiIMsg::getQuotedIdent(const char *name, int *len) {
+  const char *v = valueAt(name);
+  *len = 0;
+  if (!v || *v != '"') return kEmptyWord;
+  const char *q = v + 1;
+  while (*q && *q != '"') q++;
+  if (!*q) {  // never closed: the rest of the text is not trusted
+    setRead(q);
+    return kEmptyWord;
+  }
+  *len = static_cast<int>(q - v - 1);
+  setRead(skipSpaces(q + 1));
+  return v + 1;
+}
+
+// Enters the record or array whose opening bracket is at `open` (null when
+// the value is absent or not of that kind).
+bool STPAsciiIMsg::enter(STPAsciiIMsgParamState &state, const char *value, const char *open) {
+  state.savedScope = msg->asciiScope;
+  if (!value || !open) {
+    state.start = -1;
+    msg->asciiRead = msg->asciiScope = off(limit);
+    return false;
+  }
+  state.start = off(value);
+  msg->asciiRead = msg->asciiScope = off(skipSpaces(open + 1));
+  return true;
+}
+
+void STPAsciiIMsg::leave(STPAsciiIMsgParamState &state, char close) {
+  msg->asciiScope = state.savedScope;
+  if (state.start < 0) return;  // absent: the read cursor stays at the end
+  const char *p = readPos();
+  if (*p == close) {
+    setRead(skipSpaces(p + 1));
+  } else {  // fields left unread, or never closed
+    setRead(skipValue(at(state.start)));
+  }
+}
+
+bool STPAsciiIMsg::getStartStruct(STPAsciiIMsgParamState &state) {
+  return getStartStruct(state, nullptr);
+}
+
+bool STPAsciiIMsg::getStartStruct(STPAsciiIMsgParamState &state, const char *name) {
+  const char *v = valueAt(name);
+  return enter(state, v, v && *v == '{' ? v : nullptr);
+}
+
+void STPAsciiIMsg::getEndStruct(STPAsciiIMsgParamState &state) { leave(state, '}'); }
+
+int STPAsciiIMsg::getStartArray(STPAsciiIMsgParamState &state) {
+  return getStartArray(state, nullptr);
+}
+
+int STPAsciiIMsg::getStartArray(STPAsciiIMsgParamState &state, const char *name) {
+  const char *v = valueAt(name);
+  const char *p = v;
+  bool counted = p && *p == '(';
+  long long count = 0;
+  if (counted) {
+    count = static_cast<int>(parseUnsigned(skipSpaces(p + 1)));
+    while (*p && *p != ')') p++;
+    p = skipSpaces(*p ? p + 1 : p);
+  }
+  if (!enter(state, v, p && *p == '[' ? p : nullptr)) return 0;
+  const char *inside = readPos();
+  if (!counted) {
+    if (*inside != ']') warnUnspecifiedArray();
+    return 0;
+  }
+  // Every element takes at least two characters: a negative or larger count
+  // is a lie, and the elements are then skipped rather than trusted.
+  if (count < 0 || count > (limit - inside) / 2) return 0;
+  return static_cast<int>(count);
+}
+
+void STPAsciiIMsg::getEndArray(STPAsciiIMsgParamState &state) { leave(state, ']'); }
+
+const char *STPAsciiIMsg::getRemainder() const { return at(msg->asciiRead); }
+
+const char *STPAsciiIMsg::getAsciiContent() const { return text; }
