@@ -15,6 +15,8 @@
 // changes transport or is destroyed.
 #pragma once
 
+#include "shared/libcxxutil/ut_retry_handler.h"
+#include "shared/stp_transport/stp_msg.h"
 #include "shared/stp_transport/tstat.h"
 
 class STPTransport;
@@ -24,7 +26,6 @@ class STPAsciiIMsg;
 class STPAsciiOMsg;
 class STPBinaryIMsg;
 class STPBinaryOMsg;
-class RetryHandler;
 class STPLog;
 class STPSpecClass_HandleMessages;
 class STP_RetryCondition;
@@ -38,23 +39,7 @@ enum STPMessageDescFlags {
   kSTPDescMarked = 128,     // present in some tables; no behaviour depends on it
 };
 
-// Header flag bits the endpoint reads or sets on packets.
-enum STPHeaderFlags {
-  kSTPFlagWantsReply = 1,
-  kSTPFlagAsync = 2,
-  kSTPFlagTransactionOnly = 4,
-  kSTPFlagTransactionSender = 8,
-  kSTPFlagSafe = 16,
-  kSTPFlagStrictWhileWaiting = 64,
-};
-
-// Packet types the endpoint registers for, and the endpoint-control ids.
-enum STPEndpointPacketType {
-  kSTPTypeEndpointControl = 12,
-  kSTPTypeCommand = 13,
-  kSTPTypeAscii = 14,
-  kSTPTypeBinary = 15,
-};
+// Ids of endpoint-control packets (type STP_TYPE_ENDPOINT).
 enum STPEndpointControlId {
   kSTPCtlNegotiate = 1,
   kSTPCtlGetInterface = 2,
@@ -93,7 +78,7 @@ class STPSpecClass {
   // Replaces the retry handler used when a send is given none; the endpoint
   // takes ownership of rh (non-null; asserts "rt != NULL") and deletes the
   // previous one. A handler set here survives later setTransport() calls.
-  virtual void setDefaultRetryHandler(RetryHandler *rh);
+  virtual void setDefaultRetryHandler(RetryHandler *rt);
   // The handler used when a send is given none; owned by the endpoint.
   virtual RetryHandler *getDefaultRetryHandler();
   // Called once when markAsDown() takes the endpoint down; does nothing here.
@@ -305,7 +290,34 @@ class STPSpecClass {
  private:
   friend class STPSpecClass_HandleMessages;
   // Shared waiting loop of awaitNegotiate and synchronize: until *flagp is
-  // set, an error shows in the transport status or rh gives up.
+  // set, an error shows in the transport status or rh gives up. The caller
+  // holds the endpoint and its transport for the duration.
   bool waitForFlag(const bool *flagp, const char *timeoutText, RetryHandler *rh, TStat *stat);
+  // Receive path after the delivery decision: token and depth, reply,
+  // dispatch by packet type, sending the reply.
+  void dispatchMessage(STPIMsg *msg, int type, int id);
+  void dispatchByType(STPIMsg *msg, int type, int id, STPAsciiOMsg *areply,
+                      STPBinaryOMsg *breply);
+  // Records what the peer announced for a message name: updates its peer
+  // table row, else its extra row, else appends an extra row.
+  void notePeerMessage(const char *name, int length, int id, int rowFlags);
+  // Stores a spec string received from request_interface in the matching
+  // peer or extra row (ignored when neither exists).
+  void notePeerSpec(const char *name, int length, const char *spec, int specLength);
   void freePeerTables();
+};
+
+// Vetoes further waiting once its endpoint is down in both directions.
+// Holds a reference on the endpoint for its lifetime; generated senders add
+// one to the retry handler for the duration of a send.
+class STP_RetryCondition : public RetryCondition {
+ public:
+  explicit STP_RetryCondition(STPSpecClass *endpoint);
+  ~STP_RetryCondition() override;
+  STP_RetryCondition(const STP_RetryCondition &) = delete;
+  STP_RetryCondition &operator=(const STP_RetryCondition &) = delete;
+  bool mayRetry() override;
+
+ private:
+  STPSpecClass *endpoint;
 };

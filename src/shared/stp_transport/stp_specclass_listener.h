@@ -1,0 +1,26 @@
+// STPSpecClass_HandleMessages: the transport listener of one endpoint. The
+// transport calls it for every packet addressed to the endpoint's
+// routing-number pair (types 12 to 15); it forwards to the endpoint's
+// receive path. The endpoint owns it; deleting it unregisters it from the
+// endpoint's transport. One thread.
+#pragma once
+
+#include "shared/stp_transport/stp_specclass.h"
+#include "shared/stp_transport/stp_transport.h"
+
+class STPSpecClass_HandleMessages : public ResponseListener {
+ public:
+  // endpoint is not referenced: the endpoint deletes this listener before
+  // it goes away.
+  explicit STPSpecClass_HandleMessages(STPSpecClass *endpoint) : endpoint(endpoint) {}
+  ~STPSpecClass_HandleMessages() override;
+  STPSpecClass_HandleMessages(const STPSpecClass_HandleMessages &) = delete;
+  STPSpecClass_HandleMessages &operator=(const STPSpecClass_HandleMessages &) = delete;
+
+  // The endpoint's handleMessage(msg, type, id, flag): true when taken,
+  // false when the message must wait in the transport's deferred queue.
+  bool handleResponse(STPIMsg *msg, bool flag) override;
+
+ private:
+  STPSpecClass *endpoint;
+};

@@ -1,0 +1,120 @@
+// STPSpecClass sending: the retry condition that ends a wait once the
+// endpoint is down, and the steps every generated sender shares (resolve the
+// retry handler, check the send is allowed, build the packet with the peer's
+// message id, send and optionally wait for the reply). One thread.
+#include "shared/indgen.h"
+#include "shared/stp_transport/stp_amsg.h"
+#include "shared/stp_transport/stp_bmsg.h"
+#include "shared/stp_transport/stp_specclass.h"
+#include "shared/stp_transport/stp_transport.h"
+
+STP_RetryCondition::STP_RetryCondition(STPSpecClass *ep) : endpoint(ep) { endpoint->addRef(); }
+
+STP_RetryCondition::~STP_RetryCondition() { endpoint->delRef(); }
+
+bool STP_RetryCondition::mayRetry() { return !endpoint->isDown(); }
+
+STPSpecClass::SendScope::SendScope(STPSpecClass *endpoint, RetryHandler *rh, TStat *stat)
+    : ep_(endpoint), stat_(stat ? stat : &local_) {
+  ep_->addRef();
+  RetryHandler *rt = rh ? rh : ep_->getDefaultRetryHandler();
+  gen_assert(rt != NULL);
+  rh_ = rt;
+  cond_ = new STP_RetryCondition(ep_);
+  stat_->clear();
+}
+
+STPSpecClass::SendScope::~SendScope() {
+  removeCondition();
+  delete cond_;
+  ep_->delRef();
+}
+
+void STPSpecClass::SendScope::addCondition() {
+  if (condAdded_ || !rh_) return;
+  rh_->addRetryCondition(cond_);
+  condAdded_ = true;
+}
+
+void STPSpecClass::SendScope::removeCondition() {
+  if (!condAdded_) return;
+  rh_->removeRetryCondition(cond_);
+  condAdded_ = false;
+}
+
+bool STPSpecClass::canSendRow(int peerRow, bool mustReceive, bool binary, TStat *stat) {
+  bool known = peerRow >= 0 && peerRow < peerMessageCount;
+  bool supported = binary ? known && peerMessages[peerRow].id != -1 : true;
+  return canSendMessage(mustReceive, supported, stat);
+}
+
+bool STPSpecClass::transportHasFailed() const {
+  return transport && transport->getStat().code != kStatOk;
+}
+
+int STPSpecClass::sendFlagsForRow(int peerRow, bool wantsReply) const {
+  if (wantsReply) return STP_FLAG_REPLY;
+  bool known = peerRow >= 0 && peerRow < peerMessageCount;
+  if (known && (peerMessages[peerRow].flags & kSTPDescTransaction))
+    return STP_FLAG_ASYNC | STP_FLAG_DESC4;
+  return STP_FLAG_ASYNC;
+}
+
+STPAsciiOMsg *STPSpecClass::newAsciiSend(int peerRow, bool wantsReply) {
+  if (!transport || peerRow < 0 || peerRow >= peerMessageCount) return nullptr;
+  const STPMessageDesc &row = peerMessages[peerRow];
+  STPAsciiOMsg *msg = transport->createAsciiMessage(localRN, remoteRN, STP_TYPE_ASCII, row.id,
+                                                    sendFlagsForRow(peerRow, wantsReply));
+  msg->putIdent(row.name);
+  return msg;
+}
+
+STPBinaryOMsg *STPSpecClass::newBinarySend(int peerRow, bool wantsReply) {
+  if (!transport || peerRow < 0 || peerRow >= peerMessageCount) return nullptr;
+  return transport->createBinaryMessage(localRN, remoteRN, STP_TYPE_BINARY,
+                                        peerMessages[peerRow].id,
+                                        sendFlagsForRow(peerRow, wantsReply));
+}
+
+bool STPSpecClass::completeOneWay(SendScope &scope, STPOMsg *msg, bool wait) {
+  STPTransport *t = transport;
+  if (!t || !msg) {
+    delete msg;
+    scope.stat()->set(kStatBadState, "Attempted send before negotiation is complete.");
+    return false;
+  }
+  t->addRef();
+  int serial;
+  if (wait) {
+    scope.addCondition();
+    ++callerCount;
+    serial = t->sendMessage(msg, scope.handler(), scope.stat());
+    --callerCount;
+    scope.removeCondition();
+  } else {
+    serial = t->enqueueMessage(msg);
+    if (serial == 0) TStat_copy(scope.stat(), t->getStat());
+  }
+  delete msg;
+  t->delRef();
+  return serial != 0;
+}
+
+STPIMsg *STPSpecClass::completeRequest(SendScope &scope, STPOMsg *msg) {
+  STPTransport *t = transport;
+  if (!t || !msg) {
+    delete msg;
+    scope.stat()->set(kStatBadState, "Attempted send before negotiation is complete.");
+    return nullptr;
+  }
+  t->addRef();
+  scope.addCondition();
+  ++callerCount;
+  int serial = t->sendMessage(msg, scope.handler(), scope.stat());
+  delete msg;
+  STPIMsg *reply = serial != 0 ? t->awaitResponse(serial, scope.handler(), scope.stat()) : nullptr;
+  --callerCount;
+  scope.removeCondition();
+  t->delRef();
+  return reply;
+}
