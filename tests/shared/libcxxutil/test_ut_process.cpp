@@ -1,0 +1,242 @@
+// Tests of the process utilities: splitting command lines, editing argument
+// vectors, starting a real child (the helper program beside this test) with
+// and without LD_LIBRARY_PATH, and the scoped working-directory change.
+#include "shared/libcxxutil/ut_process.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> words_of(char **argv, int argc) {
+  std::vector<std::string> words;
+  for (int i = 0; i < argc; ++i) words.emplace_back(argv[i]);
+  EXPECT_EQ(argv[argc], nullptr);
+  return words;
+}
+
+std::vector<std::string> split(const char *line, bool dash = false) {
+  int argc = -1;
+  char **argv = makeArgv(line, &argc, dash);
+  std::vector<std::string> words = words_of(argv, argc);
+  freeArgv(argv);
+  return words;
+}
+
+using Words = std::vector<std::string>;
+
+TEST(MakeArgv, QuotesGroupWordsAndOuterQuotesGo) {
+  EXPECT_EQ(split("a \"b c\" 'd'"), (Words{"a", "b c", "d"}));
+  EXPECT_EQ(split("  x\t\ty  "), (Words{"x", "y"}));
+  // Inner quotes stay; the two quote kinds toggle the same state.
+  EXPECT_EQ(split("x\"y z\"w"), (Words{"x\"y z\"w"}));
+  EXPECT_EQ(split("\"it's here\" next"), (Words{"it's", "here\" next"}));
+  EXPECT_EQ(split("'a'\"b\""), (Words{"'a'\"b\""}));  // different quote at each end
+  EXPECT_EQ(split("\"\" '"), (Words{"", "'"}));       // one quote alone stays
+}
+
+TEST(MakeArgv, EmptyLinesAndDashFlag) {
+  EXPECT_TRUE(split("").empty());
+  EXPECT_TRUE(split(" \t ").empty());
+  EXPECT_TRUE(split(nullptr).empty());
+  EXPECT_EQ(split("vi x", true), (Words{"-vi", "x"}));
+  EXPECT_TRUE(split("", true).empty());
+}
+
+TEST(ArgvEditing, CopyAndInsert) {
+  int argc = 0;
+  char **argv = makeArgv("prog a b", &argc, false);
+  char **copy = copyArgv(argv, argc);
+  ASSERT_NE(copy[0], argv[0]);  // deep copy
+  EXPECT_EQ(words_of(copy, argc), (Words{"prog", "a", "b"}));
+
+  insertArg(&copy, &argc, 1, "localhost");
+  insertArg(&copy, &argc, 2, "4242");
+  insertArg(&copy, &argc, argc, "last");
+  insertArg(&copy, &argc, 0, "first");
+  EXPECT_EQ(words_of(copy, argc), (Words{"first", "prog", "localhost", "4242", "a", "b", "last"}));
+  insertArg(&copy, &argc, argc + 1, "out");
+  insertArg(&copy, &argc, -1, "out");
+  insertArg(&copy, &argc, 0, nullptr);
+  EXPECT_EQ(argc, 7);
+  EXPECT_EQ(copy[7], nullptr);
+  freeArgv(copy);
+  freeArgv(argv);
+  freeArgv(nullptr);
+
+  int none = 0;
+  char **empty = copyArgv(nullptr, 3);
+  EXPECT_EQ(empty[0], nullptr);
+  insertArg(&empty, &none, 0, "only");
+  EXPECT_EQ(words_of(empty, none), (Words{"only"}));
+  freeArgv(empty);
+}
+
+class SystemCall : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char exe[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    ASSERT_GT(n, 0);
+    exe[n] = 0;
+    binDir_ = exe;
+    binDir_ = binDir_.substr(0, binDir_.rfind('/'));
+    helper_ = binDir_ + "/ut_process_child_helper";
+    const char *tmp = getenv("TMPDIR");
+    outFile_ = std::string(tmp && *tmp ? tmp : "/tmp") + "/ut_process_out." +
+               std::to_string(getpid());
+    unlink(outFile_.c_str());
+    const char *lib = getenv("LD_LIBRARY_PATH");
+    hadLib_ = lib != nullptr;
+    if (lib) savedLib_ = lib;
+  }
+
+  void TearDown() override {
+    if (hadLib_) {
+      setenv("LD_LIBRARY_PATH", savedLib_.c_str(), 1);
+    } else {
+      unsetenv("LD_LIBRARY_PATH");
+    }
+    unlink(outFile_.c_str());
+  }
+
+  // Starts argv through systemcall and waits for the child; returns its exit
+  // status (-1 when it did not exit normally).
+  int run(std::vector<std::string> args, bool dash) {
+    std::vector<char *> argv;
+    for (std::string &a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int pid = 0;
+    EXPECT_TRUE(systemcall(argv.data(), &pid, dash));
+    EXPECT_GT(pid, 0);
+    int status = 0;
+    EXPECT_EQ(waitpid(pid, &status, 0), pid);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  // The lines the helper wrote: name, LD_LIBRARY_PATH, working directory.
+  std::vector<std::string> report() {
+    std::ifstream in(outFile_);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+
+  std::string binDir_, helper_, outFile_, savedLib_;
+  bool hadLib_ = false;
+};
+
+TEST_F(SystemCall, LibraryPathUnsetGetsJustTheProgramDirectory) {
+  unsetenv("LD_LIBRARY_PATH");
+  EXPECT_EQ(run({helper_, outFile_}, false), 0);
+  std::vector<std::string> lines = report();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], helper_);
+  EXPECT_EQ(lines[1], binDir_);
+  EXPECT_EQ(getenv("LD_LIBRARY_PATH"), nullptr);  // the parent is untouched
+}
+
+TEST_F(SystemCall, LibraryPathSetGetsDirectoryAppended) {
+  setenv("LD_LIBRARY_PATH", "/lib", 1);
+  EXPECT_EQ(run({helper_, outFile_}, false), 0);
+  std::vector<std::string> lines = report();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[1], "/lib:" + binDir_);
+  EXPECT_STREQ(getenv("LD_LIBRARY_PATH"), "/lib");
+}
+
+TEST_F(SystemCall, DashFlagRunsProgramUnderDashedName) {
+  unsetenv("LD_LIBRARY_PATH");
+  EXPECT_EQ(run({"-" + helper_, outFile_}, true), 0);
+  std::vector<std::string> lines = report();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "-" + helper_);
+  EXPECT_EQ(lines[1], binDir_);
+}
+
+TEST_F(SystemCall, DashedNameFoundOnSearchPath) {
+  unsetenv("LD_LIBRARY_PATH");
+  std::string savedPath = getenv("PATH") ? getenv("PATH") : "";
+  setenv("PATH", (binDir_ + ":" + savedPath).c_str(), 1);
+  int status = run({"-ut_process_child_helper", outFile_}, true);
+  setenv("PATH", savedPath.c_str(), 1);
+  EXPECT_EQ(status, 0);
+  std::vector<std::string> lines = report();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "-ut_process_child_helper");
+  EXPECT_EQ(lines[1], binDir_);
+}
+
+TEST_F(SystemCall, MissingProgramEndsChildWithStatusTwo) {
+  EXPECT_EQ(run({binDir_ + "/no_such_program_here", outFile_}, false), 2);
+  EXPECT_EQ(run({"no_such_program_on_path_either"}, false), 2);
+}
+
+TEST_F(SystemCall, ChildStartsInChangedDirectoryAndParentReturns) {
+  char before[PATH_MAX];
+  ASSERT_NE(getcwd(before, sizeof before), nullptr);
+  std::string dir = outFile_ + ".dir";
+  ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+  {
+    CwdChanger cwd(dir.c_str());
+    EXPECT_FALSE(cwd.Failed());
+    EXPECT_EQ(run({helper_, outFile_}, false), 0);
+  }
+  char after[PATH_MAX];
+  ASSERT_NE(getcwd(after, sizeof after), nullptr);
+  EXPECT_STREQ(after, before);
+  std::vector<std::string> lines = report();
+  ASSERT_EQ(lines.size(), 3u);
+  char real[PATH_MAX];
+  ASSERT_NE(realpath(dir.c_str(), real), nullptr);
+  EXPECT_EQ(lines[2], real);
+  rmdir(dir.c_str());
+}
+
+TEST(CwdChangerTest, MissingDirectoryFailsAndKeepsDirectory) {
+  char before[PATH_MAX];
+  ASSERT_NE(getcwd(before, sizeof before), nullptr);
+  {
+    CwdChanger cwd("/no/such/directory/anywhere");
+    EXPECT_TRUE(cwd.Failed());
+    char during[PATH_MAX];
+    ASSERT_NE(getcwd(during, sizeof during), nullptr);
+    EXPECT_STREQ(during, before);
+  }
+  char after[PATH_MAX];
+  ASSERT_NE(getcwd(after, sizeof after), nullptr);
+  EXPECT_STREQ(after, before);
+}
+
+TEST(CwdChangerTest, TildeExpandsToHomeAndNullChangesNothing) {
+  const char *home = getenv("HOME");
+  ASSERT_NE(home, nullptr);
+  char realHome[PATH_MAX];
+  ASSERT_NE(realpath(home, realHome), nullptr);
+  char before[PATH_MAX];
+  ASSERT_NE(getcwd(before, sizeof before), nullptr);
+  {
+    CwdChanger cwd("~");
+    EXPECT_FALSE(cwd.Failed());
+    char during[PATH_MAX];
+    ASSERT_NE(getcwd(during, sizeof during), nullptr);
+    EXPECT_STREQ(during, realHome);
+  }
+  {
+    CwdChanger none(nullptr);
+    EXPECT_FALSE(none.Failed());
+  }
+  char after[PATH_MAX];
+  ASSERT_NE(getcwd(after, sizeof after), nullptr);
+  EXPECT_STREQ(after, before);
+}
+
+}  // namespace
