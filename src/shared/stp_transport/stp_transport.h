@@ -27,6 +27,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -41,6 +42,7 @@ class STPAsciiOMsg;
 class STPBinaryOMsg;
 class STPChannel;
 class STPTransport;
+struct pollfd;
 
 // A pair of routing numbers: (local, remote) for channels, (source, dest)
 // for received sync packets.
@@ -370,13 +372,17 @@ class STPTransport {
   bool isAwaited(int serial) const;
   bool isRegistered(const MsgHeader2 &key, ResponseListener *listener) const;
   STPIMsg *takeResponse(int serial);
-  // The shared wait of sendMessage, awaitResponse and listenOnFD: rounds
-  // until done() holds, the status shows an error or rh gives up; returns
-  // false when rh gave up.
-  template <typename Done>
-  bool waitUntil(RetryHandler *rh, Done done);
-  void setupPoll(struct pollfd *pfd, bool *watchWrite) const;
-  void handlePollResult(const struct pollfd &pfd, bool watchedWrite);
+  void setupPoll(pollfd *pfd, bool *watchWrite) const;
+  void handlePollResult(const pollfd &pfd, bool watchedWrite);
+
+ protected:
+  // The shared wait of every waiting operation (also for the channel
+  // module): with rh, beginOp, then rounds of idle() and retryOp(), then
+  // completedOp; without rh, rounds of serviceOnce(10000) with no time
+  // limit. done() is asked before the first round and after each; the wait
+  // also ends when the status shows an error or the transport is dead.
+  // Returns false only when rh gave up.
+  bool waitUntil(RetryHandler *rh, const std::function<bool()> &done);
 };
 
 // Raises the message depth for its lifetime. With a transport it always

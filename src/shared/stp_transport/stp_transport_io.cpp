@@ -1,0 +1,343 @@
+// STPTransport input and output: one service round (serviceOnce), one wait
+// over several transports (serviceFirst), writing the write buffer, reading
+// into the read buffer (from the socket, or from the loopback peer's write
+// buffer), and cutting the read bytes into packets that are forwarded or
+// delivered.
+//
+// Reading never waits for a whole packet: partial packets stay buffered and
+// `needMore` says that nothing can be cut until more bytes arrive. A packet
+// is consumed from the buffer before it is delivered, so a listener that
+// services the transport again (a nested wait) continues with the next one.
+// One thread.
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "shared/indgen.h"
+#include "shared/stp_transport/stp_msg.h"
+#include "shared/stp_transport/stp_transport.h"
+
+namespace {
+
+// Below this much free space after the pending bytes the read buffer grows.
+constexpr int kReadReserve = 1024;
+// A drained read buffer larger than this many times its initial size shrinks.
+constexpr int kShrinkFactor = 10;
+// Fewer bytes than this are not worth a dispatch pass of their own.
+constexpr int kDispatchThreshold = 40;
+
+char *allocBuffer(int size) {
+  char *p = static_cast<char *>(std::malloc(size > 0 ? size : 1));
+  if (!p) gen_outofmemory();
+  return p;
+}
+
+long long roundUp4(long long n) { return (n + 3) & ~3LL; }
+
+// send() without SIGPIPE; write() for descriptors that are not sockets.
+ssize_t writeSome(int fd, const char *data, int length) {
+  ssize_t n;
+  do {
+    n = ::send(fd, data, length, MSG_NOSIGNAL);
+    if (n < 0 && errno == ENOTSOCK) n = ::write(fd, data, length);
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
+ssize_t readSome(int fd, char *data, int length) {
+  ssize_t n;
+  do {
+    n = ::read(fd, data, length);
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
+// Holds a reference on a transport for the duration of a scope: listeners
+// called from inside may drop the last outside reference.
+class RefHold {
+ public:
+  explicit RefHold(STPTransport *t) : t_(t) { t_->addRef(); }
+  ~RefHold() { t_->delRef(); }
+  RefHold(const RefHold &) = delete;
+  RefHold &operator=(const RefHold &) = delete;
+
+ private:
+  STPTransport *t_;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Service rounds
+
+bool STPTransport::serviceOnce(int timeoutMs, TStat *out) {
+  stat.clear();
+  if (!bound && !listening) {
+    closeConnection(nullptr);
+    return fail(kStatDown, "[serviceOnce]: not bound and not listening.", out);
+  }
+  RefHold hold(this);
+  if (bound && loopback) {
+    handleRead(nullptr);
+    return report(out);
+  }
+  if (timeoutMs < 0) timeoutMs = 0;
+  // Work that needs no socket goes first; then only look, do not sleep.
+  if (bound && _dont_deliver == 0 && wantsToDequeueAndDispatch()) {
+    handleDequeueAndDispatch(nullptr);
+    timeoutMs = 0;
+    if (!stat.ok() || isDead()) return report(out);
+  }
+  struct pollfd pfd;
+  bool watchWrite = false;
+  setupPoll(&pfd, &watchWrite);
+  int n = ::poll(&pfd, 1, timeoutMs);
+  if (n < 0) {
+    if (errno == EINTR) return report(out);
+    closeConnection(nullptr);
+    return fail(kStatDown, "[serviceOnce]: select error, closing connection", out);
+  }
+  if (n > 0) handlePollResult(pfd, watchWrite);
+  return report(out);
+}
+
+void STPTransport::setupPoll(struct pollfd *pfd, bool *watchWrite) const {
+  pfd->fd = bound ? fd : listenFD;
+  pfd->events = POLLIN;
+  pfd->revents = 0;
+  *watchWrite = wantsToWrite();
+  if (*watchWrite) pfd->events |= POLLOUT;
+}
+
+void STPTransport::handlePollResult(const struct pollfd &pfd, bool watchedWrite) {
+  // Errors and hang-ups are found by the read or write that follows.
+  const short trouble = POLLERR | POLLHUP | POLLNVAL;
+  if (watchedWrite && (pfd.revents & (POLLOUT | trouble))) handleWrite(nullptr);
+  if (stat.ok() && !isDead() && (pfd.revents & (POLLIN | trouble))) handleRead(nullptr);
+}
+
+bool STPTransport::serviceFirst(int timeoutMs, STPTransport *const *transports, int count,
+                                TStat *out) {
+  if (out) out->clear();
+  for (int i = 0; i < count; ++i) {
+    if (transports[i]->isDead()) {
+      if (out) out->set(kStatDown, "[serviceFirst]: not bound and not listening.");
+      return false;
+    }
+  }
+  std::vector<STPTransport *> held(transports, transports + count);
+  for (STPTransport *t : held) t->addRef();
+  if (timeoutMs < 0) timeoutMs = 0;
+  std::vector<struct pollfd> pfds(count);
+  std::vector<char> watchWrite(count, 0);
+  for (int i = 0; i < count; ++i) {
+    STPTransport *t = held[i];
+    if (t->bound && _dont_deliver == 0 && t->wantsToDequeueAndDispatch()) {
+      t->handleDequeueAndDispatch(nullptr);
+      timeoutMs = 0;
+    }
+    bool w = false;
+    t->setupPoll(&pfds[i], &w);
+    watchWrite[i] = w;
+    if (t->loopback || t->isDead()) {
+      // No descriptor to wait on; a loopback peer's bytes are read at once.
+      pfds[i].fd = -1;
+      if (t->wantsToRead()) timeoutMs = 0;
+    }
+  }
+  int n = ::poll(pfds.data(), static_cast<nfds_t>(count), timeoutMs);
+  bool ok = true;
+  if (n < 0 && errno != EINTR) {
+    if (out) out->set(kStatDown, "[serviceFirst]: select error");
+    ok = false;
+  }
+  for (int i = 0; ok && i < count; ++i) {
+    STPTransport *t = held[i];
+    if (t->loopback && t->bound) {
+      if (t->wantsToRead()) t->handleRead(nullptr);
+    } else if (n > 0 && pfds[i].revents) {
+      t->handlePollResult(pfds[i], watchWrite[i] != 0);
+    }
+    if (!t->stat.ok() && out && out->ok()) *out = t->stat;
+  }
+  for (STPTransport *t : held) t->delRef();
+  return ok && (!out || out->ok());
+}
+
+// ---------------------------------------------------------------------------
+// Writing
+
+bool STPTransport::handleWrite(TStat *out) {
+  stat.clear();
+  if (!bound || loopback || wbuf.used == 0) return report(out);
+  ssize_t n = writeSome(fd, wbuf.data + wbuf.start, wbuf.used);
+  if (n < 0) {
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return report(out);
+    closeConnection(nullptr);
+    return fail(kStatDown, "[handleWrite]: write failed, dropping connection", out);
+  }
+  if (n == 0) {
+    closeConnection(nullptr);
+    return fail(kStatPeerClosed, "[handleWrite]: peer has closed connection", out);
+  }
+  if (n < wbuf.used) {
+    wbuf.start += static_cast<int>(n);
+    wbuf.used -= static_cast<int>(n);
+    return report(out);
+  }
+  wbuf.start = 0;
+  wbuf.used = 0;
+  if (wbuf.capacity != wbuf.initialSize) {
+    std::free(wbuf.data);
+    wbuf.data = allocBuffer(wbuf.initialSize);
+    wbuf.capacity = wbuf.initialSize;
+  }
+  return report(out);
+}
+
+// ---------------------------------------------------------------------------
+// Reading
+
+bool STPTransport::wantsToRead() const {
+  if (loopback) return bound && peerUsed && *peerUsed > 0;
+  return bound || listening;
+}
+
+bool STPTransport::wantsToDequeueAndDispatch() const {
+  if (isDead() || _dont_deliver > 0) return false;
+  if (rbuf.used >= kDispatchThreshold && !needMore) return true;
+  for (const STPIMsg *m : deferred) {
+    if (shouldDeliverMessage(m)) return true;
+  }
+  return false;
+}
+
+bool STPTransport::handleRead(TStat *out) {
+  stat.clear();
+  if (listening) {
+    acceptPending = true;
+    return report(out);
+  }
+  if (!bound) return report(out);
+  RefHold hold(this);
+  if (loopback) {
+    readLoopbackPeer();
+  } else if (!readSocket()) {
+    return report(out);
+  }
+  handleDequeueAndDispatch(nullptr);
+  return report(out);
+}
+
+bool STPTransport::growReadBuffer(int newCapacity) {
+  char *grown = allocBuffer(newCapacity);
+  std::memcpy(grown, rbuf.data + rbuf.start, rbuf.used);
+  std::free(rbuf.data);
+  rbuf.data = grown;
+  rbuf.capacity = newCapacity;
+  rbuf.start = 0;
+  return true;
+}
+
+// One read from the socket behind the pending bytes. False when the
+// connection was closed (the status says why).
+bool STPTransport::readSocket() {
+  if (rbuf.capacity <= rbuf.start + rbuf.used + kReadReserve)
+    growReadBuffer(2 * rbuf.used + rbuf.initialSize);
+  int room = rbuf.capacity - rbuf.start - rbuf.used;
+  ssize_t n = readSome(fd, rbuf.data + rbuf.start + rbuf.used, room);
+  if (n < 0) {
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
+    closeConnection(nullptr);
+    fail(kStatDown, "[handleRead]: read failed, closing connection", nullptr);
+    return false;
+  }
+  if (n == 0) {
+    closeConnection(nullptr);
+    fail(kStatPeerClosed, "[handleRead]: peer has closed connection", nullptr);
+    return false;
+  }
+  needMore = false;
+  rbuf.used += static_cast<int>(n);
+  return true;
+}
+
+// Takes every byte waiting in the loopback peer's write buffer.
+void STPTransport::readLoopbackPeer() {
+  if (!peerUsed || !peerStart || !peerData || *peerUsed <= 0) return;
+  int incoming = *peerUsed;
+  if (rbuf.capacity < rbuf.start + rbuf.used + incoming)
+    growReadBuffer(2 * rbuf.used + rbuf.initialSize + incoming);
+  std::memcpy(rbuf.data + rbuf.start + rbuf.used, *peerData + *peerStart, incoming);
+  rbuf.used += incoming;
+  *peerUsed = 0;
+  *peerStart = 0;
+  needMore = false;
+}
+
+bool STPTransport::handleDequeueAndDispatch(TStat *out) {
+  RefHold hold(this);
+  deliverDeferred();
+  dispatchPackets();
+  return report(out);
+}
+
+// Cuts whole packets off the front of the read buffer and forwards or
+// delivers each. False when an invalid header closed the connection.
+bool STPTransport::dispatchPackets() {
+  while (rbuf.used > 0 && !needMore) {
+    if (rbuf.used < 8) {
+      needMore = true;
+      break;
+    }
+    int headerLength = 0;
+    int bodyLength = 0;
+    STPMsg::peekLengths(rbuf.data + rbuf.start, &headerLength, &bodyLength);
+    if (!STPMsg::checkHeader(headerLength, bodyLength)) {
+      closeConnection(nullptr);
+      fail(kStatDown, "[handleRead]: remote host sent invalid packet", nullptr);
+      return false;
+    }
+    long long size = roundUp4(static_cast<long long>(headerLength) + bodyLength);
+    if (rbuf.used < size) {
+      needMore = true;
+      break;
+    }
+    const char *packet = rbuf.data + rbuf.start;
+    int destRN = headerLength >= 16 ? static_cast<int>(ut_network_buffer::decode_uint32(packet + 12)) : 0;
+    if (forwardPacket(packet, static_cast<int>(size), destRN)) {
+      rbuf.start += static_cast<int>(size);
+      rbuf.used -= static_cast<int>(size);
+      continue;
+    }
+    STPIMsg *msg = new STPIMsg(packet, headerLength, bodyLength);
+    rbuf.start += static_cast<int>(size);
+    rbuf.used -= static_cast<int>(size);
+    deliverMessage(msg);
+  }
+  if (rbuf.used == 0) {
+    rbuf.start = 0;
+    needMore = false;
+    if (rbuf.capacity > kShrinkFactor * rbuf.initialSize) {
+      std::free(rbuf.data);
+      rbuf.data = allocBuffer(rbuf.initialSize);
+      rbuf.capacity = rbuf.initialSize;
+    }
+  }
+  return true;
+}
+
+// Passes a packet on unchanged when the forwarding handler names a
+// transport for its destination.
+bool STPTransport::forwardPacket(const char *packet, int size, int destRN) {
+  if (!forwardingHandler) return false;
+  STPTransport *to = forwardingHandler->getForwardingTransport(destRN);
+  if (!to) return false;
+  to->appendToWriteBuffer(packet, size);
+  return true;
+}
