@@ -1,0 +1,26 @@
+// Pieces shared by the emitter's source files.
+#pragma once
+
+#include <string>
+
+#include "stpgen_emitter.h"
+#include "stpgen_fields.h"
+
+namespace stpgen {
+
+// The comment block every generated file starts with.
+std::string banner(const Interface &itf, const std::string &what);
+// A C string literal of `s`.
+std::string cString(const std::string &s);
+// <Interface>_<role>_msgs.
+std::string tableName(const Interface &itf, const Role &role);
+// The file-local helpers of a generated source: the tag mapping (binary
+// interfaces) and, when `fn`, the file-name expansion.
+void emitSupportHelpers(Code &c, const Interface &itf, bool fn);
+
+std::string emitParsingHeader(const Interface &itf);
+std::string emitParsingSource(const Interface &itf);
+std::string emitClassHeader(const Interface &itf, int role);
+std::string emitClassSource(const Interface &itf, int role);
+
+}  // namespace stpgen

@@ -1,0 +1,220 @@
+// Emits <itf>_parsing.h/.cpp: the tag list of binary interfaces, the record
+// types with their helpers, and the message tables of both roles.
+#include <cstdio>
+
+#include "stpgen_emit_internal.h"
+
+namespace stpgen {
+namespace {
+
+Ref recordRef(const Field &f) {
+  return Ref{"rec->" + f.name, f.type.countField.empty() ? "" : "rec->" + f.type.countField};
+}
+
+std::string memberInit(const Type &t) {
+  switch (t.kind) {
+    case Kind::Int:
+      return " = 0";
+    case Kind::Bool:
+      return " = false";
+    case Kind::Record:
+    case Kind::List:
+      return "";
+    default:
+      return " = nullptr";
+  }
+}
+
+void emitRecordType(Code &h, const Interface &itf, const Record &r) {
+  std::string t = recordType(itf, r);
+  h.line("// Record " + r.name + ": \"" + r.spec + "\". Strings and arrays are heap memory");
+  h.line("// owned by the record and released by " + t + "_free.");
+  h.open("struct " + t + " {");
+  for (const Field &f : r.fields) h.line(param(cppType(itf, f.type, Use::Member), f.name) + memberInit(f.type) + ";");
+  h.close("};");
+  if (!r.alias.empty()) h.line("using " + r.alias + " = " + t + ";");
+  h.line("// Sets every field to 0, false or null without freeing anything.");
+  h.line("void " + t + "_init(" + t + " *rec);");
+  h.line("// Frees strings (free), arrays and nested records; leaves null pointers.");
+  h.line("void " + t + "_free(" + t + " *rec);");
+  h.line("// Writes the protocol-log form \"{name:value ...}\" to `log`.");
+  h.line("void " + t + "_print(const " + t + " *rec, STPLog *log);");
+  if (itf.binary) {
+    h.line("// Writes / reads the fields inside an enclosing record field; `tagMap`");
+    h.line("// translates own tag numbers to the peer's (null: identity).");
+    h.line("void " + t + "_put(const " + t + " *rec, STPBinaryOMsg *msg);");
+    h.line("void " + t + "_get(" + t + " *rec, STPBinaryIMsg *msg, const int *tagMap);");
+  } else {
+    h.line("// Writes / reads the fields inside an enclosing record; the caller opens");
+    h.line("// and closes the record. Read values are heap memory owned by `rec`.");
+    h.line("void " + t + "_putascii(const " + t + " *rec, STPAsciiOMsg *msg);");
+    h.line("void " + t + "_getascii(" + t + " *rec, STPAsciiIMsg *msg);");
+  }
+  h.blank();
+}
+
+void emitRecordHelpers(Code &c, const Interface &itf, const Record &r) {
+  std::string t = recordType(itf, r);
+  Emit e{itf};
+  c.open("void " + t + "_init(" + t + " *rec) {");
+  for (const Field &f : r.fields) e.init(c, f, recordRef(f));
+  c.close();
+  c.blank();
+  c.open("void " + t + "_free(" + t + " *rec) {");
+  c.line("if (!rec) return;");
+  for (const Field &f : r.fields) e.free(c, f, recordRef(f));
+  c.close();
+  c.blank();
+  c.open("void " + t + "_print(const " + t + " *rec, STPLog *stp_log) {");
+  c.line("if (!rec || !stp_log) return;");
+  c.line("stp_log->add(\"{\");");
+  for (size_t i = 0; i < r.fields.size(); ++i) {
+    if (i) c.line("stp_log->add(\" \");");
+    e.print(c, r.fields[i], recordRef(r.fields[i]));
+  }
+  c.line("stp_log->add(\"}\");");
+  c.close();
+  c.blank();
+  if (itf.binary) {
+    c.open("void " + t + "_put(const " + t + " *rec, STPBinaryOMsg *stp_msg) {");
+    for (const Field &f : r.fields) e.put(c, f, recordRef(f));
+    c.close();
+    c.blank();
+    c.open("void " + t + "_get(" + t + " *rec, STPBinaryIMsg *stp_msg, const int *tagMap) {");
+    for (const Field &f : r.fields) e.get(c, f, recordRef(f));
+    c.close();
+  } else {
+    c.open("void " + t + "_putascii(const " + t + " *rec, STPAsciiOMsg *stp_msg) {");
+    for (const Field &f : r.fields) e.put(c, f, recordRef(f));
+    c.close();
+    c.blank();
+    c.open("void " + t + "_getascii(" + t + " *rec, STPAsciiIMsg *stp_msg) {");
+    for (const Field &f : r.fields) e.get(c, f, recordRef(f));
+    c.close();
+  }
+  c.blank();
+}
+
+void emitTable(Code &c, const Interface &itf, const Role &role) {
+  std::string name = tableName(itf, role);
+  auto rows = sortedMessages(role);
+  c.line("// Sorted by name; a message's id is its row.");
+  if (rows.empty()) {
+    c.line("const STPMessageDesc " + name + "[] = {{\"\", \"\", -1, 0}};");
+    c.line("const int " + name + "_count = 0;");
+    c.blank();
+    return;
+  }
+  c.open("const STPMessageDesc " + name + "[] = {");
+  for (size_t i = 0; i < rows.size(); ++i) {
+    c.line("{" + cString(rows[i]->name) + ", " + cString(rows[i]->spec) + ", " + std::to_string(i) + ", " +
+           std::to_string(rows[i]->flags) + "},");
+  }
+  c.close("};");
+  c.line("const int " + name + "_count = " + std::to_string(rows.size()) + ";");
+  c.blank();
+}
+
+bool recordsUseFn(const Interface &itf) {
+  for (auto &r : itf.records)
+    for (const Field &f : r->fields)
+      if (f.type.kind == Kind::Fn || (f.type.elem && f.type.elem->kind == Kind::Fn)) return true;
+  return false;
+}
+
+bool usesList(const Interface &itf) {
+  for (auto &r : itf.records)
+    for (const Field &f : r->fields)
+      if (f.type.kind == Kind::List) return true;
+  return false;
+}
+
+}  // namespace
+
+std::string tableName(const Interface &itf, const Role &role) { return itf.name + "_" + role.name + "_msgs"; }
+
+std::string cString(const std::string &s) {
+  std::string out = "\"";
+  for (char ch : s) {
+    if (ch == '"' || ch == '\\') out += '\\';
+    out += ch;
+  }
+  return out + "\"";
+}
+
+void emitSupportHelpers(Code &c, const Interface &itf, bool fn) {
+  if (!itf.binary && !fn) return;
+  c.line("namespace {");
+  c.blank();
+  if (itf.binary) {
+    c.line("// The peer's number of own tag `tag` (-1: the peer does not know it).");
+    c.open("[[maybe_unused]] int stp_mapTag(const int *map, int tag) {");
+    c.line("return map ? map[tag] : tag;");
+    c.close();
+  }
+  if (fn) {
+    c.line("// A file name as it is sent: expanded (\"~\" and \"~user\"); heap, free() it.");
+    c.open("[[maybe_unused]] char *stp_expandFileName(const char *name) {");
+    c.line("return name ? gen_expand_filename(name) : nullptr;");
+    c.close();
+  }
+  c.blank();
+  c.line("}  // namespace");
+  c.blank();
+}
+
+std::string emitParsingHeader(const Interface &itf) {
+  Code h;
+  h.raw(banner(itf, "Record types, message tables and tag names of the " + itf.name + " interface."));
+  h.line("#pragma once");
+  h.blank();
+  h.line("#include \"shared/stp_transport/stp_specclass.h\"");
+  h.line(itf.binary ? "#include \"shared/stp_transport/stp_bmsg.h\"" : "#include \"shared/stp_transport/stp_amsg.h\"");
+  if (usesList(itf)) h.line("#include \"shared/libcxxutil/ut_string_list.h\"");
+  h.blank();
+  h.line("class STPLog;");
+  h.blank();
+  if (itf.binary) {
+    h.line("// Field tag numbers: the index of each field name in the sorted list.");
+    h.open("enum " + itf.name + "_Tag {");
+    for (size_t i = 0; i < itf.tagNames.size(); ++i)
+      h.line(itf.name + "_TAG_" + itf.tagNames[i] + " = " + std::to_string(i) + ",");
+    h.close("};");
+    h.line("extern const char *const " + itf.name + "_tagNames[];");
+    h.line("extern const int " + itf.name + "_tagCount;");
+    h.blank();
+  }
+  for (auto &r : itf.records) emitRecordType(h, itf, *r);
+  for (const Role &role : itf.roles) {
+    h.line("// Messages role \"" + role.name + "\" receives.");
+    h.line("extern const STPMessageDesc " + tableName(itf, role) + "[];");
+    h.line("extern const int " + tableName(itf, role) + "_count;");
+  }
+  return h.text();
+}
+
+std::string emitParsingSource(const Interface &itf) {
+  Code c;
+  c.raw(banner(itf, "Record helpers, message tables and tag names of the " + itf.name + " interface."));
+  c.line("#include \"" + fileStem(itf) + "_parsing.h\"");
+  c.blank();
+  c.line("#include <cstdlib>");
+  c.line("#include <new>");
+  c.blank();
+  if (recordsUseFn(itf)) c.line("#include \"shared/indgen.h\"");
+  c.line("#include \"shared/stp_transport/stp_log.h\"");
+  c.blank();
+  emitSupportHelpers(c, itf, recordsUseFn(itf));
+  if (itf.binary) {
+    c.open("const char *const " + itf.name + "_tagNames[] = {");
+    for (auto &t : itf.tagNames) c.line(cString(t) + ",");
+    c.close("};");
+    c.line("const int " + itf.name + "_tagCount = " + std::to_string(itf.tagNames.size()) + ";");
+    c.blank();
+  }
+  for (const Role &role : itf.roles) emitTable(c, itf, role);
+  for (auto &r : itf.records) emitRecordHelpers(c, itf, *r);
+  return c.text();
+}
+
+}  // namespace stpgen
