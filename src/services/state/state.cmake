@@ -7,7 +7,8 @@ add_library(korvo_deleteable STATIC ${CMAKE_CURRENT_LIST_DIR}/deleteable.cpp)
 
 add_library(korvo_state STATIC
   ${CMAKE_CURRENT_LIST_DIR}/svc_eventloop.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/svc_routerlink.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/svc_routerlink.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/svc_signals.cpp)
 target_link_libraries(korvo_state PUBLIC korvo_deleteable korvo_ut_idle PRIVATE korvo_ut_retry)
 
 add_executable(svc_statemgr ${CMAKE_CURRENT_LIST_DIR}/svc_statemgr.cpp)
