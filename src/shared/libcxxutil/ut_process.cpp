@@ -48,7 +48,7 @@ std::vector<std::string> split_words(const char *line) {
 // The directory of the program file: that of an absolute name, else that of
 // the file found on the search path; empty when none. The child calls this.
 std::string program_dir(const char *file) {
-  char *found = file[0] == '/' ? gen_copy(file) : gen_findexec(file, 0, 0);
+  char *found = file[0] == '/' ? gen_copy(file) : gen_findexec(file, false, 0);
   if (!found) return std::string();
   char *dir = gen_dirname(found);
   std::string result = dir ? dir : "";
@@ -131,6 +131,22 @@ bool systemcall(char *const *argv, int *pid, bool dashFirst) {
   if (child == 0) run_child(argv, file);
   if (pid) *pid = child;
   return true;
+}
+
+int spawnProgram(char *const *argv, bool dashFirst) {
+  if (!argv || !argv[0]) return 0;
+  const char *file = argv[0];
+  if (dashFirst && file[0]) ++file;
+  if (!*file) return 0;
+  if (std::strchr(file, '/')) {
+    if (gen_canexec(file) != 1) return 0;
+  } else {
+    char *found = gen_findexec(file, false, 0);
+    if (!found) return 0;
+    gen_free(found);
+  }
+  int pid = 0;
+  return systemcall(argv, &pid, dashFirst) ? pid : 0;
 }
 
 CwdChanger::CwdChanger(const char *path) {

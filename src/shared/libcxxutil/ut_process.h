@@ -40,6 +40,13 @@ void freeArgv(char **argv);
 // false with a warning when it failed. The caller reaps the child.
 bool systemcall(char *const *argv, int *pid, bool dashFirst);
 
+// As systemcall, but first checks that the program file can be found (a name
+// with a "/" must be executable; a bare name must be on the search path), so
+// a missing program is reported here instead of through the child's exit
+// status. Returns the child's id, or 0 when the program was not found or the
+// fork failed.
+int spawnProgram(char *const *argv, bool dashFirst);
+
 // Changes the working directory for the life of the object.
 class CwdChanger {
  public:

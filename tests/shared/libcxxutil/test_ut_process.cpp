@@ -180,6 +180,26 @@ TEST_F(SystemCall, MissingProgramEndsChildWithStatusTwo) {
   EXPECT_EQ(run({"no_such_program_on_path_either"}, false), 2);
 }
 
+TEST_F(SystemCall, SpawnProgramChecksTheProgramBeforeForking) {
+  std::string missing = binDir_ + "/no_such_program_here";
+  std::vector<char *> argv = {missing.data(), nullptr};
+  EXPECT_EQ(spawnProgram(argv.data(), false), 0);
+  std::string bare = "no_such_program_on_path_either";
+  argv[0] = bare.data();
+  EXPECT_EQ(spawnProgram(argv.data(), false), 0);
+
+  std::string dashed = "-" + helper_;
+  std::vector<char *> good = {dashed.data(), outFile_.data(), nullptr};
+  int pid = spawnProgram(good.data(), true);
+  ASSERT_GT(pid, 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  std::vector<std::string> lines = report();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], dashed);
+}
+
 TEST_F(SystemCall, ChildStartsInChangedDirectoryAndParentReturns) {
   char before[PATH_MAX];
   ASSERT_NE(getcwd(before, sizeof before), nullptr);
