@@ -130,7 +130,7 @@ protected:
   }
 
 private:
-  static constexpr int kInlineSize = 128;
+  static constexpr int kInlineSize = 256;
   unsigned char inline_[kInlineSize];
 
   void allocate(int size);

@@ -51,12 +51,13 @@ TEST(NetBuf, GrowthFollowsTheCapacityRule) {
   for (int i = 12; i < 23; i++) ASSERT_EQ(b.get_begin()[i], 0) << i;
 
   // Past the inline storage the contents move to the heap intact.
-  ut_network_buffer big(100);
-  for (int i = 0; i < 100; i++) big.put_uint8(static_cast<uint8_t>(i));
-  big.put_uint8(200);
-  EXPECT_EQ(big.get_capacity(), 1 + 200);
-  for (int i = 0; i < 100; i++) ASSERT_EQ(big.get_begin()[i], i);
-  EXPECT_EQ(big.get_begin()[100], 200);
+  ut_network_buffer big(200);
+  for (int i = 0; i < 200; i++) big.put_uint8(static_cast<uint8_t>(i));
+  big.put_uint8(77);
+  EXPECT_EQ(big.get_capacity(), 1 + 400);
+  for (int i = 0; i < 200; i++) ASSERT_EQ(big.get_begin()[i], i);
+  EXPECT_EQ(big.get_begin()[200], 77);
+  for (int i = 201; i < 401; i++) ASSERT_EQ(big.get_begin()[i], 0) << i;
 }
 
 TEST(NetBuf, IntegersAreLittleEndianAlignedFromTheStart) {
