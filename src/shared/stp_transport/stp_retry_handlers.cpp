@@ -3,6 +3,8 @@
 // One thread.
 #include "shared/stp_transport/stp_retry_handlers.h"
 
+#include <algorithm>
+
 #include "shared/indgen.h"
 #include "shared/libcxxutil/ut_idle_notifier.h"
 #include "shared/stp_transport/stp_specclass.h"
@@ -13,6 +15,10 @@ namespace {
 // Rounds of a handler without a transport only pass a little time.
 constexpr int kNoTransportSleepMs = 50;
 constexpr int kServiceWaitMs = 10000;
+
+int elapsedSince(int now, int then) {
+  return static_cast<int>(static_cast<unsigned>(now) - static_cast<unsigned>(then));
+}
 
 TimeoutOption optionForMillis(int ms) {
   // Values above the base select exactly (value - base) ms; a time-out of 0
@@ -38,9 +44,20 @@ STPRetryHandler::~STPRetryHandler() = default;
 
 void STPRetryHandler::idle() {
   if (transport)
-    transport->serviceOnce(kServiceWaitMs, nullptr);
+    transport->serviceOnce(serviceWait(), nullptr);
   else
     gen_millisleep(kNoTransportSleepMs);
+}
+
+int STPRetryHandler::serviceWait() const {
+  // Up to 10 s per round, but never past the point where retryOp() will
+  // give up anyway, so that a short time-out is noticed on time.
+  int wait = kServiceWaitMs;
+  int now = ut_getTimeMillis();
+  if (timeout >= 0 && startTime != -1) wait = std::min(wait, timeout - elapsedSince(now, startTime));
+  int deadline = getMaxRunTime();
+  if (timeout >= 0 && deadline != -1) wait = std::min(wait, -elapsedSince(now, deadline));
+  return std::max(wait, 0);
 }
 
 bool STPRetryHandler::retryOp() {

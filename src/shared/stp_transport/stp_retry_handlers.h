@@ -25,7 +25,9 @@ class STPRetryHandler : public RetryHandler {
   STPRetryHandler(STPTransport *transport, TimeoutOption option);
   ~STPRetryHandler() override;
 
-  // serviceOnce(10000) on the transport; without one, sleep 50 ms.
+  // serviceOnce on the transport, waiting up to 10 s but not beyond this
+  // handler's time-out or the process deadline; without a transport, sleep
+  // 50 ms.
   void idle() override;
   // The base decision, and in addition: a transport is present, it is not
   // dead and its status code is 0.
@@ -36,6 +38,8 @@ class STPRetryHandler : public RetryHandler {
 
  protected:
   STPTransport *transport = nullptr;  // not owned
+  // Milliseconds the next idle() round may wait.
+  int serviceWait() const;
 };
 
 // An STPRetryHandler with a time-out of exactly `timeoutMs` milliseconds

@@ -379,8 +379,9 @@ class STPTransport {
   // The shared wait of every waiting operation (also for the channel
   // module): with rh, beginOp, then rounds of idle() and retryOp(), then
   // completedOp; without rh, rounds of serviceOnce(10000) with no time
-  // limit. done() is asked before the first round and after each; the wait
-  // also ends when the status shows an error or the transport is dead.
+  // limit. done() is asked before the first round and after each; after a
+  // round the wait also ends when the status shows an error or the
+  // transport is dead.
   // Returns false only when rh gave up.
   bool waitUntil(RetryHandler *rh, const std::function<bool()> &done);
 };

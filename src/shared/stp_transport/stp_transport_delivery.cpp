@@ -184,7 +184,9 @@ STPIMsg *STPTransport::takeResponse(int serial) {
 bool STPTransport::waitUntil(RetryHandler *rh, const std::function<bool()> &done) {
   if (rh) rh->beginOp();
   bool patient = true;
-  while (!done() && stat.ok() && !isDead()) {
+  // No early exit for a dead transport: the round reports why it is dead
+  // (serviceOnce fails with its own status).
+  while (!done()) {
     if (rh)
       rh->idle();
     else
@@ -263,7 +265,7 @@ STPIMsg *STPTransport::awaitResponse(int serial, RetryHandler *rh, TStat *out) {
     awaited.push_back(serial);
     waitUntil(rh, [&]() {
       if (!reply) reply = takeResponse(serial);
-      return reply != nullptr;
+      return reply != nullptr || isDead();
     });
     auto it = std::find(awaited.begin(), awaited.end(), serial);
     if (it != awaited.end()) awaited.erase(it);

@@ -1,0 +1,111 @@
+// STP retry handlers: what ends their waits (transport state, time-out,
+// endpoint down) and what a round of idle() does.
+#include <gtest/gtest.h>
+
+#include "shared/libcxxutil/ut_idle_notifier.h"
+#include "shared/stp_transport/stp_retry_handlers.h"
+#include "shared/stp_transport/stp_specclass.h"
+#include "shared/stp_transport/stp_transport.h"
+#include "stp_transport_testutil.h"
+
+using namespace stptest;
+
+namespace {
+
+long long fakeNow = 0;
+long long fakeClock() { return fakeNow; }
+
+class Endpoint : public STPSpecClass {
+ public:
+  int getDefaultLocalRN() override { return 1; }
+  int getDefaultRemoteRN() override { return 2; }
+};
+
+class Ticker : public TimerListener {
+ public:
+  int fired = 0;
+  void handleTimer(int) override { ++fired; }
+};
+
+TEST(STPRetryHandler, WithoutTransportGivesUpAfterTheFirstRound) {
+  STPRetryHandler h;
+  h.beginOp();
+  long long before = ut_getTimeMillis64();
+  h.idle();  // only passes a little time
+  EXPECT_GE(ut_getTimeMillis64() - before, 40);
+  EXPECT_FALSE(h.retryOp());
+}
+
+TEST(STPRetryHandler, GivesUpOnceItsTransportIsClosedOrFailed) {
+  SocketPair pair;
+  TransportRef t;
+  ASSERT_TRUE(t->bindFD(pair.mine, nullptr));
+  STPRetryHandler h(t.t);
+  h.beginOp();
+  EXPECT_TRUE(h.retryOp());
+  pair.closeRaw();
+  h.idle();  // reads the end of stream
+  EXPECT_EQ(t->getStat().code, kStatPeerClosed);
+  EXPECT_FALSE(h.retryOp());
+}
+
+TEST(STPRetryHandler, IdleServicesTheTransport) {
+  SocketPair pair;
+  TransportRef t;
+  RecordingListener l;
+  ASSERT_TRUE(t->bindFD(pair.mine, nullptr));
+  t->registerMessageListener(1, 2, &l, STP_TYPE_ASCII);
+  pair.writeRaw(asciiPacket(1, 2, STP_TYPE_ASCII, 0, 2, 0, 2, 3));
+  STPRetryHandler h(t.t, -1);
+  h.beginOp();
+  h.idle();
+  EXPECT_EQ(l.numbers(), (std::vector<int>{3}));
+  t->unregisterMessageListener(&l);
+}
+
+TEST(TimeoutSTPRetryHandler, TimesOutAfterExactlyTheGivenMilliseconds) {
+  fakeNow = 5000000;
+  ut_setClockForTesting(fakeClock);
+  SocketPair pair;
+  TransportRef t;
+  ASSERT_TRUE(t->bindFD(pair.mine, nullptr));
+  TimeoutSTPRetryHandler h(t.t, 500);
+  EXPECT_EQ(h.getTimeout(), 500);
+  h.beginOp();
+  fakeNow += 499;
+  EXPECT_TRUE(h.retryOp());
+  fakeNow += 1;
+  EXPECT_FALSE(h.retryOp());
+  TimeoutSTPRetryHandler zero(t.t, 0);
+  zero.beginOp();
+  EXPECT_FALSE(zero.retryOp());
+  ut_setClockForTesting(nullptr);
+}
+
+TEST(IdleConnRetryHandler, RunsOneNotifierPassAndStopsWhenTheConnectionIsDown) {
+  SocketPair pair;
+  TransportRef t;
+  ASSERT_TRUE(t->bindFD(pair.mine, nullptr));
+  Endpoint *ep = new Endpoint;
+  ep->setTransport(t.t);
+  Ticker ticker;
+  IdleNotifier *n = getIdleNotifier();
+  ASSERT_NE(n, nullptr);
+  n->addTimerListener(&ticker, 0);
+  {
+    IdleConnRetryHandler h(ep, 1000, 10);
+    EXPECT_EQ(h.getTransport(), t.t);
+    h.beginOp();
+    h.idle();
+    EXPECT_EQ(ticker.fired, 1);
+    EXPECT_TRUE(h.retryOp());
+    ep->markAsDown();
+    EXPECT_FALSE(h.retryOp());
+    h.completedOp();
+  }
+  n->removeTimerListener(&ticker);
+  ep->setTransport(nullptr);
+  ep->delRef();
+}
+
+}  // namespace

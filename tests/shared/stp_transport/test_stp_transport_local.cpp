@@ -1,0 +1,487 @@
+// STPTransport in one process: a transport bound to one end of a socket pair,
+// the test writing raw bytes on the other end. Framing, header checks,
+// serials, queues, listeners, the delivery rules, buffer growth and
+// forwarding.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "shared/stp_transport/stp_amsg.h"
+#include "shared/stp_transport/stp_transport.h"
+#include "stp_transport_testutil.h"
+
+using namespace stptest;
+
+namespace {
+
+class TransportLocal : public ::testing::Test {
+ protected:
+  SocketPair pair;
+  TransportRef t;
+  RecordingListener listener;
+
+  void SetUp() override {
+    ASSERT_GE(pair.mine, 0);
+    ASSERT_TRUE(t->bindFD(pair.mine, nullptr));
+    t->registerMessageListener(1, 2, &listener, STP_TYPE_ASCII);
+  }
+  void TearDown() override { t->unregisterMessageListener(&listener); }
+
+  // Reads once and dispatches what arrived.
+  void readOnce() { t->serviceOnce(200, nullptr); }
+};
+
+TEST_F(TransportLocal, TwoPacketsInOneReadAreDeliveredInOrder) {
+  std::vector<uint8_t> a = asciiPacket(1, 2, STP_TYPE_ASCII, 0, 2, 0, 2, 11);
+  std::vector<uint8_t> b = asciiPacket(1, 2, STP_TYPE_ASCII, 0, 3, 0, 2, 22);
+  a.insert(a.end(), b.begin(), b.end());
+  pair.writeRaw(a);
+  readOnce();
+  EXPECT_EQ(listener.numbers(), (std::vector<int>{11, 22}));
+  EXPECT_EQ(t->getReadBufferUsed(), 0);
+  EXPECT_TRUE(t->getStat().ok());
+}
+
+TEST_F(TransportLocal, PacketSplitOverManyReadsIsDeliveredOnceWhenComplete) {
+  std::vector<uint8_t> a = asciiPacket(1, 2, STP_TYPE_ASCII, 0, 2, 0, 2, 33);
+  for (size_t i = 0; i < a.size(); ++i) {
+    pair.writeRaw(a, i, 1);
+    t->handleRead(nullptr);
+    if (i + 1 < a.size()) ASSERT_TRUE(listener.seen.empty()) << "after byte " << i;
+  }
+  ASSERT_EQ(listener.seen.size(), 1u);
+  EXPECT_EQ(listener.seen[0].n, 33);
+  EXPECT_EQ(listener.seen[0].serial, 2);
+  EXPECT_TRUE(listener.seen[0].flag);  // single listener, not an awaited reply
+}
+
+TEST_F(TransportLocal, PacketEndingInTheMiddleOfTheNextIsCutCorrectly) {
+  std::vector<uint8_t> a = asciiPacket(1, 2, STP_TYPE_ASCII, 0, 2, 0, 2, 1);
+  std::vector<uint8_t> b = asciiPacket(1, 2, STP_TYPE_ASCII, 0, 3, 0, 2, 2);
+  a.insert(a.end(), b.begin(), b.end());
+  pair.writeRaw(a, 0, a.size() - 5);
+  t->handleRead(nullptr);
+  EXPECT_EQ(listener.numbers(), (std::vector<int>{1}));
+  pair.writeRaw(a, a.size() - 5, 5);
+  t->handleRead(nullptr);
+  EXPECT_EQ(listener.numbers(), (std::vector<int>{1, 2}));
+}
+
+// Each invalid header closes the connection with the same message.
+TEST_F(TransportLocal, InvalidHeadersCloseTheConnection) {
+  struct Case {
+    int headerLength, bodyLength;
+  } cases[] = {{20, 0}, {30, 0}, {132, 0}, {46, 0}, {44, -4}, {0, 0}};
+  for (const Case &c : cases) {
+    SocketPair p;
+    TransportRef tr;
+    ASSERT_TRUE(tr->bindFD(p.mine, nullptr));
+    p.writeRaw(rawHeader(c.headerLength, c.bodyLength, 64));
+    tr->serviceOnce(200, nullptr);
+    EXPECT_TRUE(tr->isDead()) << c.headerLength << "/" << c.bodyLength;
+    EXPECT_EQ(tr->getStat().code, kStatDown);
+    EXPECT_STREQ(tr->getStat().message, "[handleRead]: remote host sent invalid packet");
+    // The peer sees the close.
+    char byte;
+    EXPECT_EQ(::read(p.raw, &byte, 1), 0);
+  }
+}
+
+TEST_F(TransportLocal, ShortAndLongHeadersAreAccepted) {
+  // A 32-byte header leaves the last three words 0; a 48-byte one has its
+  // extra word ignored; the body starts at the header length.
+  std::vector<uint8_t> full = asciiPacket(1, 2, STP_TYPE_ASCII, 0, 7, 0, 2, 5);
+  std::vector<uint8_t> body(full.begin() + 44, full.end());
+  std::vector<uint8_t> longer(full.begin(), full.begin() + 44);
+  longer.insert(longer.end(), {0xAA, 0xBB, 0xCC, 0xDD});
+  longer.insert(longer.end(), body.begin(), body.end());
+  putWord(longer, 0, 48);
+  pair.writeRaw(longer);
+  readOnce();
+  ASSERT_EQ(listener.seen.size(), 1u);
+  EXPECT_EQ(listener.seen[0].n, 5);
+  EXPECT_EQ(listener.seen[0].serial, 7);
+}
+
+TEST_F(TransportLocal, PeerClosingMidPacketReportsPeerClosed) {
+  std::vector<uint8_t> a = asciiPacket(1, 2, STP_TYPE_ASCII, 0, 2, 0, 2, 9);
+  pair.writeRaw(a, 0, a.size() / 2);
+  t->handleRead(nullptr);
+  pair.closeRaw();
+  t->serviceOnce(200, nullptr);
+  EXPECT_TRUE(t->isDead());
+  EXPECT_EQ(t->getStat().code, kStatPeerClosed);
+  EXPECT_STREQ(t->getStat().message, "[handleRead]: peer has closed connection");
+  EXPECT_TRUE(listener.seen.empty());
+  // Later rounds fail at once instead of waiting.
+  TStat st;
+  EXPECT_FALSE(t->serviceOnce(5000, &st));
+  EXPECT_EQ(st.code, kStatDown);
+  EXPECT_STREQ(st.message, "[serviceOnce]: not bound and not listening.");
+}
+
+TEST_F(TransportLocal, FirstSerialIsTwoAndSerialsCount) {
+  STPAsciiOMsg *m = t->createAsciiMessage(2, 1, STP_TYPE_ASCII, 0, 2);
+  m->putIdent("Msg");
+  EXPECT_EQ(t->enqueueMessage(m), 2);
+  EXPECT_EQ(t->enqueueMessage(m), 3);
+  delete m;
+  int type = 0, id = 0;
+  EXPECT_TRUE(t->getLastMessageID(&type, &id));
+  EXPECT_EQ(type, STP_TYPE_ASCII);
+  ASSERT_TRUE(t->handleWrite(nullptr));
+  std::vector<uint8_t> bytes = pair.readRaw();
+  ASSERT_GE(bytes.size(), 44u);
+  EXPECT_EQ(ut_network_buffer::decode_uint32(bytes.data() + 16), 2u);
+}
+
+TEST_F(TransportLocal, MessageOfTypeZeroIsRefused) {
+  STPAsciiOMsg m(2, 1, 0, 0, 0, 2, 0, 1);
+  EXPECT_EQ(t->enqueueMessage(&m), 0);
+  EXPECT_EQ(t->getStat().code, kStatBadState);
+  EXPECT_STREQ(t->getStat().message, "[enqueueMessage]: invalid message header");
+  EXPECT_EQ(t->getWriteBufferUsed(), 0);
+}
+
+TEST_F(TransportLocal, ConnectOnBoundTransportIsRefusedAndKeepsConnection) {
+  TStat st;
+  EXPECT_FALSE(t->connect("127.0.0.1", 1, &st));
+  EXPECT_EQ(st.code, kStatBadState);
+  EXPECT_STREQ(st.message, "[connect]: Already connected");
+  EXPECT_TRUE(t->isBound());
+  EXPECT_FALSE(t->bindFD(0, &st));
+  EXPECT_STREQ(st.message, "[bindFD]: Already bound");
+  pair.writeRaw(asciiPacket(1, 2, STP_TYPE_ASCII, 0, 2, 0, 2, 4));
+  readOnce();
+  EXPECT_EQ(listener.numbers(), (std::vector<int>{4}));
+}
+
+TEST_F(TransportLocal, SendTokenAndReplyToken) {
+  t->setDefaultToken(7);
+  STPAsciiOMsg *m = t->createAsciiMessage(2, 1, STP_TYPE_ASCII, 0, 1);
+  // With an empty stack the transaction is numbered after the next serial.
+  EXPECT_EQ(static_cast<uint32_t>(m->token), (7u << 16) | 2u);
+  EXPECT_EQ(m->depth, 1);
+  t->pushToken((3 << 16) | 9, 4, 64);
+  STPAsciiOMsg *r = t->createAsciiReply(2, 1, 5, 0);
+  EXPECT_EQ(r->token, (3 << 16) | 9);
+  EXPECT_EQ(r->depth, 4);
+  EXPECT_EQ(r->type, -1);
+  EXPECT_EQ(r->id, -1);
+  EXPECT_EQ(r->replyTo, 5);
+  STPAsciiOMsg *n = t->createAsciiMessage(2, 1, STP_TYPE_ASCII, 0, 1);
+  EXPECT_EQ(n->depth, 5);
+  t->popToken();
+  delete m;
+  delete r;
+  delete n;
+}
+
+TEST_F(TransportLocal, ReplyArrivingBeforeAnyoneWaitsIsKept) {
+  pair.writeRaw(asciiPacket(1, 2, STP_TYPE_REPLY, -1, 2, 6, 0, 77));
+  readOnce();
+  EXPECT_EQ(t->getResponseCount(), 1);
+  STPTransport::incrementStackDepth();  // what sendMessage leaves for a request
+  t->pushToken(0, 1, 1);
+  TStat st;
+  STPIMsg *reply = t->awaitResponse(6, nullptr, &st);
+  ASSERT_NE(reply, nullptr);
+  EXPECT_TRUE(st.ok());
+  EXPECT_EQ(numberOf(reply), 77);
+  delete reply;
+  EXPECT_EQ(STPTransport::getMessageDepth(), 0);
+  EXPECT_EQ(t->getTokenStackSize(), 0);
+  EXPECT_EQ(t->getResponseCount(), 0);
+}
+
+TEST_F(TransportLocal, AwaitResponseOnClosedConnection) {
+  STPTransport::incrementStackDepth();
+  t->pushToken(0, 1, 1);
+  pair.closeRaw();
+  TStat st;
+  EXPECT_EQ(t->awaitResponse(6, nullptr, &st), nullptr);
+  EXPECT_EQ(st.code, kStatPeerClosed);
+  EXPECT_EQ(STPTransport::getMessageDepth(), 0);
+}
+
+TEST_F(TransportLocal, AwaitResponseTimesOutWithRetryHandler) {
+  STPTransport::incrementStackDepth();
+  t->pushToken(0, 1, 1);
+  TimeoutSTPRetryHandler rh(t.t, 100);
+  TStat st;
+  EXPECT_EQ(t->awaitResponse(6, &rh, &st), nullptr);
+  EXPECT_EQ(st.code, kStatTimedOut);
+  EXPECT_STREQ(st.message, "[awaitResponse]: reached timeout while waiting to receive response");
+  EXPECT_TRUE(t->isBound());
+}
+
+TEST_F(TransportLocal, UnclaimedMessageIsDeliveredLater) {
+  pair.writeRaw(asciiPacket(1, 3, STP_TYPE_ENDPOINT, 1, 2, 0, 2, 12));
+  readOnce();
+  EXPECT_EQ(t->getUnclaimedCount(), 1);
+  RecordingListener late;
+  t->registerMessageListener(1, 3, &late, STP_TYPE_ENDPOINT);
+  EXPECT_FALSE(t->dequeueAndDeliverMessage(1, 3, STP_TYPE_ASCII));
+  EXPECT_TRUE(t->dequeueAndDeliverMessage(1, 3, STP_TYPE_ENDPOINT));
+  EXPECT_EQ(late.numbers(), (std::vector<int>{12}));
+  EXPECT_EQ(t->getUnclaimedCount(), 0);
+  t->unregisterMessageListener(&late);
+}
+
+TEST_F(TransportLocal, SeveralListenersAndOneThatUnregistersAnother) {
+  RecordingListener second;
+  RecordingListener third;
+  t->registerMessageListener(1, 2, &second, STP_TYPE_ASCII);
+  t->registerMessageListener(1, 2, &third, STP_TYPE_ASCII);
+  // Whichever of the others runs first removes the third one.
+  auto dropThird = [&](STPIMsg *) { t->unregisterMessageListener(&third); };
+  listener.onTaken = dropThird;
+  second.onTaken = dropThird;
+  pair.writeRaw(asciiPacket(1, 2, STP_TYPE_ASCII, 0, 2, 0, 2, 8));
+  readOnce();
+  EXPECT_EQ(listener.seen.size(), 1u);
+  EXPECT_EQ(second.seen.size(), 1u);
+  EXPECT_FALSE(listener.seen[0].flag);  // more than one listener
+  EXPECT_LE(third.seen.size(), 1u);
+  t->unregisterMessageListener(&second);
+}
+
+TEST_F(TransportLocal, NoopSyncAndUnknownTypesAreConsumed) {
+  pair.writeRaw(asciiPacket(1, 2, STP_TYPE_NOOP, 0, 2, 0, 0, 0));
+  pair.writeRaw(asciiPacket(1, 2, STP_TYPE_SYNC, 0, 3, 0, 0, 0));
+  pair.writeRaw(asciiPacket(1, 2, STP_TYPE_CHANNEL, 1, 4, 0, 0, 0));
+  pair.writeRaw(asciiPacket(1, 2, STP_TYPE_ASCII, 0, 5, 0, 2, 3));
+  readOnce();
+  EXPECT_EQ(listener.numbers(), (std::vector<int>{3}));
+  EXPECT_EQ(t->getUnclaimedCount(), 0);
+}
+
+// Deferral: a listener that cannot take a message leaves it deferred; it is
+// delivered, in arrival order, once the delivery rules allow.
+TEST_F(TransportLocal, DeferredMessagesAreDeliveredInOrderWhenAllowed) {
+  listener.accept = [&](STPIMsg *m) {
+    m->flags |= STP_FLAG_TRANSACTION;  // what the receiving endpoint's table adds
+    return t->shouldDeliverMessage(m);
+  };
+  STPTransport::incrementStackDepth();  // as while a request waits
+  const int otherTransaction = (9 << 16) | 1;
+  pair.writeRaw(asciiPacket(1, 2, STP_TYPE_ASCII, 0, 2, 0, 2, 1, otherTransaction));
+  pair.writeRaw(asciiPacket(1, 2, STP_TYPE_ASCII, 0, 3, 0, 2, 2, otherTransaction));
+  readOnce();
+  EXPECT_TRUE(listener.seen.empty());
+  EXPECT_EQ(t->getDeferredCount(), 2);
+  EXPECT_FALSE(t->wantsToDequeueAndDispatch());
+  STPTransport::decrementStackDepth();
+  EXPECT_TRUE(t->wantsToDequeueAndDispatch());
+  t->handleDequeueAndDispatch(nullptr);
+  EXPECT_EQ(listener.numbers(), (std::vector<int>{1, 2}));
+  EXPECT_EQ(t->getDeferredCount(), 0);
+}
+
+TEST_F(TransportLocal, DeliveryRules) {
+  auto msg = [](int src, int replyTo, int flags, int token, int depth) {
+    std::vector<uint8_t> b = asciiPacket(src, 2, STP_TYPE_ASCII, 0, 2, replyTo, flags, 0, token, depth);
+    return std::make_unique<STPIMsg>(b.data(), 44, static_cast<int>(b.size() - 44));
+  };
+  auto plain = msg(1, 0, 0, 0, 1);
+  EXPECT_TRUE(t->shouldDeliverMessage(plain.get()));  // depth 0
+  STPTransport::incrementStackDepth();
+  t->pushToken((5 << 16) | 6, 2, 0);
+  EXPECT_TRUE(t->shouldDeliverMessage(plain.get()));  // no bit 4, counter 0
+  EXPECT_TRUE(t->shouldDeliverMessage(msg(1, 9, 4, 0, 1).get()));  // a reply
+  auto txn = msg(1, 0, STP_FLAG_TRANSACTION, (5 << 16) | 6, 3);
+  EXPECT_TRUE(t->shouldDeliverMessage(txn.get()));  // same transaction, deeper
+  EXPECT_FALSE(t->shouldDeliverMessage(msg(1, 0, 4, (5 << 16) | 6, 2).get()));  // not deeper
+  EXPECT_FALSE(t->shouldDeliverMessage(msg(1, 0, 4, (5 << 16) | 7, 3).get()));  // other txn
+  EXPECT_TRUE(t->shouldDeliverMessage(msg(1, 0, 4 | 16, 0, 1).get()));  // safe
+  // A queued response from the same peer at the same depth goes first.
+  pair.writeRaw(asciiPacket(1, 2, STP_TYPE_REPLY, -1, 2, 40, 0, 0, 0, 3));
+  readOnce();
+  ASSERT_EQ(t->getResponseCount(), 1);
+  EXPECT_FALSE(t->shouldDeliverMessage(txn.get()));
+  EXPECT_FALSE(t->shouldDeliverMessage(msg(1, 0, 16, 0, 3).get()));
+  EXPECT_TRUE(t->shouldDeliverMessage(msg(4, 0, 16, 0, 3).get()));  // other peer
+  t->popToken();
+  STPTransport::decrementStackDepth();
+  EXPECT_EQ(STPTransport::getMessageDepth(), 0);
+}
+
+TEST_F(TransportLocal, WriteBufferGrowsForBigPacketsAndShrinksWhenWritten) {
+  TransportRef small(256);
+  SocketPair p;
+  ASSERT_TRUE(small->bindFD(p.mine, nullptr));
+  STPAsciiOMsg *m = small->createAsciiMessage(2, 1, STP_TYPE_ASCII, 0, 2);
+  m->putString("s", std::string(1000, 'x').c_str());
+  ASSERT_NE(small->enqueueMessage(m), 0);
+  int size = small->getWriteBufferUsed();
+  EXPECT_EQ(size % 4, 0);
+  EXPECT_EQ(small->getWriteBufferCapacity(), size);  // used 0 + max(0, size)
+  ASSERT_NE(small->enqueueMessage(m), 0);
+  EXPECT_EQ(small->getWriteBufferCapacity(), 2 * size);  // used + max(used, size)
+  delete m;
+  ASSERT_TRUE(small->handleWrite(nullptr));
+  EXPECT_EQ(small->getWriteBufferUsed(), 0);
+  EXPECT_EQ(small->getWriteBufferCapacity(), 256);
+  EXPECT_EQ(p.readRaw().size(), static_cast<size_t>(2 * size));
+}
+
+TEST_F(TransportLocal, ReadBufferGrowsForBigPacketsAndShrinksWhenDrained) {
+  TransportRef small(256);
+  SocketPair p;
+  RecordingListener l;
+  ASSERT_TRUE(small->bindFD(p.mine, nullptr));
+  small->registerMessageListener(1, 2, &l, STP_TYPE_ASCII);
+  STPAsciiOMsg m(1, 2, STP_TYPE_ASCII, 0, 0, 2, 0, 1);
+  m.putNumber("n", 5);
+  m.putString("s", std::string(20000, 'y').c_str());
+  m.finishMessage(2);
+  int hl = 0, bl = 0;
+  const unsigned char *bytes = m.getContent(&hl, &bl);
+  p.writeRaw(std::vector<uint8_t>(bytes, bytes + hl + bl));
+  EXPECT_TRUE(serviceUntil(small.t, [&] { return !l.seen.empty(); }));
+  EXPECT_EQ(l.numbers(), (std::vector<int>{5}));
+  EXPECT_EQ(small->getReadBufferUsed(), 0);
+  EXPECT_EQ(small->getReadBufferCapacity(), 256);  // it grew past 10x, so it shrank
+  small->unregisterMessageListener(&l);
+}
+
+class ForwardTo : public ForwardingHandler {
+ public:
+  int forwardedRN = 0;
+  STPTransport *target = nullptr;
+  STPTransport *getForwardingTransport(int destRN) override {
+    return destRN == forwardedRN ? target : nullptr;
+  }
+};
+
+TEST_F(TransportLocal, ForwardedPacketLandsUnchangedInTheOtherWriteBuffer) {
+  TransportRef other;
+  SocketPair p;
+  ASSERT_TRUE(other->bindFD(p.mine, nullptr));
+  ForwardTo fw;
+  fw.forwardedRN = 9;
+  fw.target = other.t;
+  t->setForwardingHandler(&fw);
+  std::vector<uint8_t> forwarded = asciiPacket(1, 9, STP_TYPE_ASCII, 0, 2, 0, 2, 50);
+  std::vector<uint8_t> local = asciiPacket(1, 2, STP_TYPE_ASCII, 0, 3, 0, 2, 51);
+  pair.writeRaw(forwarded);
+  pair.writeRaw(local);
+  readOnce();
+  EXPECT_EQ(listener.numbers(), (std::vector<int>{51}));
+  EXPECT_EQ(other->getWriteBufferUsed(), static_cast<int>(forwarded.size()));
+  other->handleWrite(nullptr);
+  EXPECT_EQ(p.readRaw(), forwarded);
+  t->setForwardingHandler(nullptr);
+}
+
+TEST_F(TransportLocal, PartialWritesAreCompletedByLaterHandleWrite) {
+  int small = 4096;
+  ::setsockopt(pair.mine, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+  ::setsockopt(pair.raw, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  STPAsciiOMsg *m = t->createAsciiMessage(2, 1, STP_TYPE_ASCII, 0, 2);
+  m->putString("s", std::string(400000, 'z').c_str());
+  ASSERT_NE(t->enqueueMessage(m), 0);
+  delete m;
+  int total = t->getWriteBufferUsed();
+  ASSERT_TRUE(t->handleWrite(nullptr));
+  EXPECT_GT(t->getWriteBufferUsed(), 0) << "the first write should be partial";
+  std::vector<uint8_t> got;
+  long long end = ut_getTimeMillis64() + 5000;
+  while (static_cast<int>(got.size()) < total && ut_getTimeMillis64() < end) {
+    std::vector<uint8_t> chunk = pair.readRaw(10);
+    got.insert(got.end(), chunk.begin(), chunk.end());
+    ASSERT_TRUE(t->handleWrite(nullptr));
+  }
+  EXPECT_EQ(static_cast<int>(got.size()), total);
+  EXPECT_EQ(t->getWriteBufferUsed(), 0);
+  EXPECT_EQ(ut_network_buffer::decode_uint32(got.data() + 4), static_cast<uint32_t>(total - 44));
+}
+
+TEST(TransportStacker, RaisesDepthForItsLifetime) {
+  EXPECT_EQ(STPTransport::getMessageDepth(), 0);
+  {
+    TransportRef t;
+    STPTransportStacker s(t.t);
+    EXPECT_EQ(STPTransport::getMessageDepth(), 1);
+    STPTransportStacker any(nullptr);  // a transport exists
+    EXPECT_EQ(STPTransport::getMessageDepth(), 2);
+  }
+  EXPECT_EQ(STPTransport::getMessageDepth(), 0);
+  if (STPTransportStacker::getTransportCount() == 0) {
+    STPTransportStacker none(nullptr);
+    EXPECT_EQ(STPTransport::getMessageDepth(), 0);
+  }
+}
+
+TEST(TransportCookies, LookupFindsLiveTransportsOnly) {
+  STPTransport *a = new STPTransport(1024);
+  int cookie = a->getCookie();
+  EXPECT_EQ(STPTransport::lookupCookie(cookie), a);
+  EXPECT_EQ(STPTransport::lookupCookie(cookie), a);  // from the cache
+  a->delRef();
+  EXPECT_EQ(STPTransport::lookupCookie(cookie), nullptr);
+}
+
+TEST(TransportStates, ServiceOnceOnIdleTransportFails) {
+  TransportRef t;
+  TStat st;
+  EXPECT_TRUE(t->isDead());
+  EXPECT_FALSE(t->serviceOnce(0, &st));
+  EXPECT_EQ(st.code, kStatDown);
+  EXPECT_STREQ(st.message, "[serviceOnce]: not bound and not listening.");
+  EXPECT_FALSE(t->tryAccept(true, &st));
+  EXPECT_STREQ(st.message, "[tryAccept]: Not listening as server");
+  STPTransport *set[] = {t.t};
+  EXPECT_FALSE(STPTransport::serviceFirst(0, set, 1, &st));
+  EXPECT_STREQ(st.message, "[serviceFirst]: not bound and not listening.");
+}
+
+TEST(TransportStates, ConnectToUnresolvableHostFails) {
+  TransportRef t;
+  TStat st;
+  EXPECT_FALSE(t->connect("no-such-host.invalid", 1, &st));
+  EXPECT_EQ(st.code, kStatDown);
+  EXPECT_STREQ(st.message, "[connectToServer]: Unable to resolve host");
+  EXPECT_TRUE(t->isDead());
+}
+
+TEST(TransportStates, ListenTimesOutWithoutClient) {
+  TransportRef t;
+  int port = 0;
+  TStat st;
+  int lfd = STPTransport::getListenSocket(&port, &st);
+  ASSERT_GE(lfd, 0);
+  EXPECT_GT(port, 0);
+  TimeoutSTPRetryHandler rh(t.t, 100);
+  EXPECT_FALSE(t->listenOnFD(lfd, true, &rh, &st));
+  EXPECT_EQ(st.code, kStatTimedOut);
+  EXPECT_STREQ(st.message, "[listenOnFD]: timed out waiting for client");
+  EXPECT_TRUE(t->isListening());
+  EXPECT_FALSE(t->startListenOnFD(lfd, &st));
+  EXPECT_STREQ(st.message, "[startListenOnFD]: Already listening as server");
+  EXPECT_FALSE(t->connect("127.0.0.1", port, &st));
+  EXPECT_STREQ(st.message, "[connect]: Already listening as server");
+  t->closeConnection(&st);
+  EXPECT_TRUE(st.ok());
+  EXPECT_TRUE(t->isDead());
+}
+
+TEST(TransportStates, ListenAcceptsALocalClient) {
+  TransportRef server;
+  TransportRef client;
+  int port = 0;
+  int lfd = STPTransport::getListenSocket(&port, nullptr);
+  ASSERT_GE(lfd, 0);
+  ASSERT_TRUE(server->startListenOnFD(lfd, nullptr));
+  ASSERT_TRUE(client->connect("127.0.0.1", port, nullptr));
+  bool accepted = false;
+  serviceUntil(server.t, [&] { return accepted = accepted || server->tryAccept(true, nullptr); });
+  EXPECT_TRUE(accepted);
+  EXPECT_TRUE(server->isBound());
+  EXPECT_FALSE(server->isListening());
+  EXPECT_STREQ(server->getRemoteAddr(), "127.0.0.1");
+  EXPECT_STREQ(client->getLocalAddr(), "127.0.0.1");
+}
+
+}  // namespace
