@@ -40,3 +40,30 @@ function(korvo_add_interfaces lib)
   target_link_libraries(${lib} PUBLIC korvo_stp_specclass korvo_stp_transport korvo_stp_msg korvo_stp_log
                         korvo_ut_strings korvo_runtime)
 endfunction()
+
+# korvo_add_interface_testkit(<library> <endpoint library> <interface files...>)
+# Test support for generated endpoints (stpgen --testkit): per interface a
+# sample-value filler per record and per role a recorder and a send-all
+# driver, built into <library> on top of <endpoint library>. Used by tests.
+function(korvo_add_interface_testkit lib impl)
+  set(outdir ${CMAKE_BINARY_DIR}/generated)
+  set(sources)
+  foreach(itf ${ARGN})
+    get_filename_component(path ${itf} ABSOLUTE)
+    file(STRINGS ${path} ilines REGEX "^[ \t]*interface[ \t]+[A-Za-z_0-9]+")
+    list(GET ilines 0 iline)
+    string(REGEX REPLACE "^[ \t]*interface[ \t]+([A-Za-z_0-9]+).*" "\\1" name "${iline}")
+    string(TOLOWER ${name} stem)
+    set(outputs ${outdir}/${stem}_testkit.h ${outdir}/${stem}_testkit.cpp)
+    add_custom_command(
+      OUTPUT ${outputs}
+      COMMAND stpgen --testkit --out ${outdir} ${path}
+      DEPENDS stpgen ${path}
+      COMMENT "stpgen --testkit ${itf}"
+      VERBATIM)
+    list(APPEND sources ${outputs})
+  endforeach()
+  add_library(${lib} STATIC ${sources})
+  target_include_directories(${lib} PUBLIC ${outdir} ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(${lib} PUBLIC ${impl})
+endfunction()

@@ -5,7 +5,6 @@
 #include "stpgen_emit_internal.h"
 
 namespace stpgen {
-namespace {
 
 std::string className(const Interface &itf, const Role &role) { return itf.name + "_" + role.name + "_Impl"; }
 
@@ -14,6 +13,13 @@ std::string join(const std::vector<std::string> &parts) {
   for (auto &p : parts) out += (out.empty() ? "" : ", ") + p;
   return out;
 }
+
+Ref outRef(const Field &f) {
+  return Ref{"(*" + f.name + ")", f.type.countField.empty() ? "" : "(*" + f.type.countField + ")"};
+}
+Ref plainRef(const Field &f) { return Ref{f.name, f.type.countField}; }
+
+namespace {
 
 std::string outType(const Interface &itf, const Type &t) {
   std::string m = cppType(itf, t, Use::Member);
@@ -45,10 +51,7 @@ std::string senderDecl(const Interface &itf, const Message &m, const std::string
 }
 
 std::string handlerDecl(const Interface &itf, const Message &m) {
-  auto ps = requestParams(itf, m, Use::Handler);
-  auto rp = replyParams(itf, m);
-  ps.insert(ps.end(), rp.begin(), rp.end());
-  return "virtual void msg_" + m.name + "(" + join(ps) + ") = 0;";
+  return "virtual void msg_" + m.name + "(" + handlerParams(itf, m) + ") = 0;";
 }
 
 std::string printFnName(const std::string &dir, const Message &m, const char *part) {
@@ -91,11 +94,6 @@ std::vector<std::string> names(const std::vector<Field> &fields, bool deref) {
   for (const Field &f : fields) out.push_back(deref ? "(*" + f.name + ")" : f.name);
   return out;
 }
-
-Ref outRef(const Field &f) {
-  return Ref{"(*" + f.name + ")", f.type.countField.empty() ? "" : "(*" + f.type.countField + ")"};
-}
-Ref plainRef(const Field &f) { return Ref{f.name, f.type.countField}; }
 
 void emitSender(Code &c, const Interface &itf, const Role &role, const Message &m, int row) {
   std::string cls = className(itf, role) + "::";
@@ -196,6 +194,13 @@ void emitDispatcher(Code &c, const Interface &itf, const Role &role) {
 }
 
 }  // namespace
+
+std::string handlerParams(const Interface &itf, const Message &m) {
+  auto ps = requestParams(itf, m, Use::Handler);
+  auto rp = replyParams(itf, m);
+  ps.insert(ps.end(), rp.begin(), rp.end());
+  return join(ps);
+}
 
 std::string emitClassHeader(const Interface &itf, int r) {
   const Role &role = itf.roles[r];

@@ -22,5 +22,14 @@ std::string emitParsingHeader(const Interface &itf);
 std::string emitParsingSource(const Interface &itf);
 std::string emitClassHeader(const Interface &itf, int role);
 std::string emitClassSource(const Interface &itf, int role);
+std::string emitTestkitHeader(const Interface &itf);
+std::string emitTestkitSource(const Interface &itf);
+
+// Shared by the class and testkit emitters.
+std::string className(const Interface &itf, const Role &role);
+std::string join(const std::vector<std::string> &parts);
+std::string handlerParams(const Interface &itf, const Message &m);
+Ref outRef(const Field &f);
+Ref plainRef(const Field &f);
 
 }  // namespace stpgen

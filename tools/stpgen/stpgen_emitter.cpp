@@ -62,4 +62,10 @@ bool emitInterface(const Interface &itf, const std::string &outDir, std::string 
   return true;
 }
 
+bool emitTestkit(const Interface &itf, const std::string &outDir, std::string &error) {
+  std::string stem = outDir + "/" + fileStem(itf);
+  return writeIfChanged(stem + "_testkit.h", emitTestkitHeader(itf), error) &&
+         writeIfChanged(stem + "_testkit.cpp", emitTestkitSource(itf), error);
+}
+
 }  // namespace stpgen

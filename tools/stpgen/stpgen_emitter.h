@@ -15,6 +15,9 @@ namespace stpgen {
 // not rebuilt. Returns false with `error` set when a file cannot be written.
 bool emitInterface(const Interface &itf, const std::string &outDir, std::string &error);
 
+// Writes the test support files <itf>_testkit.h/.cpp into `outDir`.
+bool emitTestkit(const Interface &itf, const std::string &outDir, std::string &error);
+
 // Base name of the generated files of an interface: its name in lower case.
 std::string fileStem(const Interface &itf);
 

@@ -73,12 +73,13 @@ struct Emit {
 
   std::string tag(const std::string &name) const;
   std::string mapped(const std::string &name) const;
+  // An expression allocating n elements the way `free` releases them.
+  std::string alloc(const Type &elem, const std::string &n) const;
 
  private:
   void putAsciiElem(Code &c, const Type &t, const std::string &v) const;
   void getAsciiElem(Code &c, const Type &t, const std::string &v) const;
   void printValue(Code &c, const Type &t, const Ref &r) const;
-  std::string alloc(const Type &elem, const std::string &n) const;
 };
 
 // The field whose name is `name` in `fields`; null when absent.
