@@ -221,12 +221,11 @@ bool STPSpecClass::synchronize(RetryHandler *rh, TStat *stat) {
   WaitScope scope(this, transport, &callerCount);
   STPAsciiOMsg *msg = transport->createAsciiMessage(localRN, remoteRN, STP_TYPE_ENDPOINT,
                                                     kSTPCtlSynchronize, STP_FLAG_ASYNC);
-  int serial = transport->enqueueMessage(msg);
+  // One write attempt right away: the peer's packet may already be here,
+  // and then the wait below returns before servicing the socket.
+  int serial = transport->enqueueAndTryMessage(msg, 1, st);
   delete msg;
-  if (serial == 0) {
-    TStat_copy(st, transport->getStat());
-    return false;
-  }
+  if (serial == 0) return false;
   if (!waitForFlag(&synchronized, "awaitNegotiate: timed out waiting for reply.", rh, st))
     return false;
   synchronized = false;

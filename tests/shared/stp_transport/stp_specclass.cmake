@@ -1,0 +1,4 @@
+korvo_add_test(test_stp_specclass
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_stp_specclass.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/test_stp_specclass_receive.cpp
+  LIBS korvo_stp_specclass korvo_stp_transport)

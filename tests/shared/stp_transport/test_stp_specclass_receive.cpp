@@ -1,0 +1,142 @@
+// STPSpecClass receive path: request and reply through endpoints, a
+// message deferred while a synchronous request waits (and the endpoint kept
+// alive for it), dispatch by name for id -1, command messages, and replies
+// suppressed while sending is down.
+#include <gtest/gtest.h>
+
+#include "specclass_testkit.h"
+
+using namespace spectest;
+
+namespace {
+
+struct Negotiated : ::testing::Test {
+  TransportPair tp;  // a: client side, b: server side
+  CalcClient *client = new CalcClient;
+  CalcServer *server = new CalcServer;
+  void SetUp() override {
+    client->setTransport(tp.a);
+    server->setTransport(tp.b);
+    // Distinct transaction origins, so the two sides' requests never look
+    // like one transaction.
+    tp.a->setDefaultToken(1);
+    tp.b->setDefaultToken(2);
+    ASSERT_TRUE(negotiatePair(client, server, tp.a, tp.b));
+  }
+  void TearDown() override {
+    if (client) client->delRef();
+    server->delRef();
+  }
+  void pumpUntil(const std::function<bool()> &done) {
+    for (int i = 0; i < 200 && !done(); ++i) {
+      tp.a->serviceOnce(1, nullptr);
+      tp.b->serviceOnce(1, nullptr);
+    }
+  }
+};
+
+TEST_F(Negotiated, RequestWithReplyThroughEndpoints) {
+  PumpHandler rh({tp.a, tp.b});
+  TStat st;
+  int sum = 0;
+  ASSERT_TRUE(client->send_Add(20, 22, &sum, &rh, &st)) << st.message;
+  EXPECT_EQ(sum, 42);
+  EXPECT_EQ(server->adds, 1);
+  EXPECT_EQ(client->getCallerCount(), 0);
+  EXPECT_EQ(server->getCallerCount(), 0);
+  EXPECT_EQ(STPTransport::getMessageDepth(), 0);
+  EXPECT_EQ(tp.a->getTokenStackSize(), 0);
+  EXPECT_EQ(tp.b->getTokenStackSize(), 0);
+}
+
+TEST_F(Negotiated, MessageArrivingDuringASyncRequestIsDeferredAndKeepsTheEndpoint) {
+  gNotified = 0;
+  int destroyedBefore = gDestroyed;
+  PumpHandler rh({tp.b, tp.a});
+  // While the client waits for its reply, the server sends an unrelated
+  // message that may only be delivered inside its own transaction.
+  rh.onIdle = [&]() { EXPECT_TRUE(server->send_Notify(9, nullptr)); };
+  TStat st;
+  int sum = 0;
+  ASSERT_TRUE(client->send_Add(1, 2, &sum, &rh, &st)) << st.message;
+  EXPECT_EQ(sum, 3);
+  EXPECT_EQ(gNotified, 0);
+  EXPECT_EQ(client->getDeferredCount(), 1);
+  EXPECT_EQ(tp.a->getDeferredCount(), 1);
+  EXPECT_EQ(client->getRefCount(), 2);  // the outside one and the deferred one
+
+  client->delRef();  // the last outside reference goes
+  EXPECT_EQ(gDestroyed, destroyedBefore);
+  TStat round;
+  tp.a->serviceOnce(10, &round);  // now depth is 0: the message is delivered
+  EXPECT_EQ(gNotified, 1);
+  EXPECT_EQ(gDestroyed, destroyedBefore + 1);
+  EXPECT_EQ(tp.a->getDeferredCount(), 0);
+  client = nullptr;
+}
+
+TEST_F(Negotiated, AsciiMessageWithIdMinusOneIsDispatchedByName) {
+  STPAsciiOMsg *m = tp.a->createAsciiMessage(1, 2, STP_TYPE_ASCII, -1, STP_FLAG_ASYNC);
+  m->putIdent("Ping");
+  m->putString("text", "by name");
+  ASSERT_NE(tp.a->enqueueMessage(m), 0);
+  delete m;
+  // An unknown name is ignored by the dispatcher's id check.
+  m = tp.a->createAsciiMessage(1, 2, STP_TYPE_ASCII, -1, STP_FLAG_ASYNC);
+  m->putIdent("Unknown");
+  ASSERT_NE(tp.a->enqueueMessage(m), 0);
+  delete m;
+  pumpUntil([&]() { return tp.a->getWriteBufferUsed() == 0 && tp.b->getReadBufferUsed() == 0; });
+  ASSERT_EQ(server->pings.size(), 1u);
+  EXPECT_EQ(server->pings[0], "by name");
+  EXPECT_EQ(server->adds + server->extras, 0);
+}
+
+TEST_F(Negotiated, CommandMessageRepliesWithRet) {
+  STPAsciiOMsg *m = tp.a->createAsciiMessage(1, 2, STP_TYPE_COMMAND, 0, STP_FLAG_REPLY);
+  m->putIdent("Add");
+  m->putNumber("__action", 21);
+  PumpHandler rh({tp.a, tp.b});
+  TStat st;
+  int serial = tp.a->sendMessage(m, &rh, &st);
+  delete m;
+  ASSERT_NE(serial, 0) << st.message;
+  STPIMsg *reply = tp.a->awaitResponse(serial, &rh, &st);
+  ASSERT_NE(reply, nullptr) << st.message;
+  STPAsciiIMsg r(reply);
+  EXPECT_EQ(r.getNumber("__ret"), 42);
+  delete reply;
+}
+
+TEST_F(Negotiated, NoReplyIsSentWhileSendingIsDown) {
+  server->markSendingAsDown();
+  PumpHandler rh({tp.a, tp.b}, 200);
+  TStat st;
+  int sum = -1;
+  EXPECT_FALSE(client->send_Add(1, 1, &sum, &rh, &st));
+  EXPECT_EQ(server->adds, 1);
+  EXPECT_EQ(sum, 0);
+  EXPECT_EQ(st.code, 7);
+  EXPECT_STREQ(st.message, "[awaitResponse]: reached timeout while waiting to receive response");
+  EXPECT_EQ(STPTransport::getMessageDepth(), 0);
+}
+
+TEST_F(Negotiated, EndpointMarkedDownEndsTheSendersWaitThroughItsCondition) {
+  // The server never answers (sending down); the client is marked down
+  // while it waits, so its retry condition ends the wait long before the
+  // handler's own time-out.
+  server->markSendingAsDown();
+  PumpHandler rh({tp.a, tp.b}, 60000);
+  rh.onIdle = [&]() { client->markAsDown(); };
+  TStat st;
+  int sum = 0;
+  EXPECT_FALSE(client->send_Add(1, 1, &sum, &rh, &st));
+  EXPECT_LT(rh.rounds, 5);
+  EXPECT_EQ(st.code, 7);
+  // The condition was removed again: the down endpoint no longer vetoes
+  // waits of this handler.
+  rh.beginOp();
+  EXPECT_TRUE(rh.retryOp());
+}
+
+}  // namespace
