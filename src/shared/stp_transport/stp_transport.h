@@ -27,9 +27,9 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "shared/stp_transport/stp_retry_handlers.h"
@@ -97,6 +97,22 @@ struct STPToken {
   int flags = 0;
   // The header word: origin in the high 16 bits, number in the low 16.
   int word() const { return static_cast<int>((static_cast<uint32_t>(origin) << 16) | number); }
+};
+
+// A borrowed reference to a callable returning bool, used for the "done"
+// test of a wait. Never allocates; the callable must outlive the call it
+// is passed to (a lambda written in the argument list does).
+class STPWaitPredicate {
+ public:
+  template <typename F>
+  STPWaitPredicate(F &&f)  // NOLINT: implicit on purpose
+      : obj_(const_cast<void *>(static_cast<const void *>(&f))),
+        call_([](void *o) -> bool { return (*static_cast<std::remove_reference_t<F> *>(o))(); }) {}
+  bool operator()() const { return call_(obj_); }
+
+ private:
+  void *obj_;
+  bool (*call_)(void *);
 };
 
 // Loopback hosts: a plain function called with a cookie. For the handle-read
@@ -383,7 +399,7 @@ class STPTransport {
   // round the wait also ends when the status shows an error or the
   // transport is dead.
   // Returns false only when rh gave up.
-  bool waitUntil(RetryHandler *rh, const std::function<bool()> &done);
+  bool waitUntil(RetryHandler *rh, STPWaitPredicate done);
 };
 
 // Raises the message depth for its lifetime. With a transport it always

@@ -181,7 +181,7 @@ STPIMsg *STPTransport::takeResponse(int serial) {
 // ---------------------------------------------------------------------------
 // Waiting
 
-bool STPTransport::waitUntil(RetryHandler *rh, const std::function<bool()> &done) {
+bool STPTransport::waitUntil(RetryHandler *rh, STPWaitPredicate done) {
   if (rh) rh->beginOp();
   bool patient = true;
   // No early exit for a dead transport: the round reports why it is dead
