@@ -27,6 +27,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>  // users pass std::function predicates to waitUntil
 #include <map>
 #include <string>
 #include <type_traits>
