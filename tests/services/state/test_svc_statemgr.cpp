@@ -86,6 +86,9 @@ TEST(LaunchCheckTest, PassesWithAnOptionBeforeTheLastWord) {
     EXPECT_EQ(run.err.find("standalone"), std::string::npos) << option << ": " << run.err;
     EXPECT_NE(run.status, -1) << option;
   }
+  // The program path is examined too: only the last word is skipped.
+  ProgramRun first = runProgram({"-connect_servicerouter", "4711"});
+  EXPECT_EQ(first.err.find("standalone"), std::string::npos) << first.err;
 }
 
 }  // namespace
