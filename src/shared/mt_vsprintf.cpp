@@ -152,7 +152,9 @@ void format_integer(MT_Sink &sink, MT_Spec spec, uint64_t magnitude, bool negati
   const unsigned base = (conv == 'o') ? 8 : (conv == 'x' || conv == 'X' || conv == 'p' || conv == 'P') ? 16 : 10;
   char *digits = to_digits(magnitude, base, kDigits + (upper ? kUpperHex : 0), end);
   int ndigits = static_cast<int>(end - digits);
-  int nzeros = spec.precision > ndigits ? spec.precision - ndigits : 0;
+  // Without a precision at least one digit is written, so 0 prints "0".
+  const int minDigits = spec.precision < 0 ? 1 : spec.precision;
+  int nzeros = minDigits > ndigits ? minDigits - ndigits : 0;
   if (spec.alternate && base == 8 && nzeros == 0 && (ndigits == 0 || *digits != '0')) nzeros = 1;
   if (spec.alternate && base == 16 && magnitude != 0) {
     prefix[plen++] = '0';

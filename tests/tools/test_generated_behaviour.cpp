@@ -1,0 +1,189 @@
+// Behaviour of generated endpoints beyond plain round trips: dispatch by
+// name and unknown ids, missing field tags, failed sends and their log lines,
+// file-name expansion, null versus empty strings, and an added message.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "configservice_testkit.h"
+#include "filenotify_testkit.h"
+#include "fileregistry_testkit.h"
+#include "probenew_testkit.h"
+#include "probeold_testkit.h"
+#include "servicerouter_testkit.h"
+#include "shared/stp_transport/stp_amsg.h"
+#include "tools/endpoint_pair.h"
+
+namespace {
+
+using ConfigPair = EndpointPair<ConfigService_server_Recorder, ConfigService_client_Recorder>;
+
+// Sends a hand-made ASCII message from the client side of `p`.
+void sendRaw(ConfigPair &p, int id, const char *name, int index) {
+  STPAsciiOMsg *m = p.tb->createAsciiMessage(p.b->getLocalRN(), p.b->getRemoteRN(), 14, id, 2);
+  m->putIdent(name);
+  m->putNumber("index", index);
+  m->putString("configLine", "line");
+  TStat st;
+  EXPECT_NE(p.tb->sendMessage(m, &p.pump, &st), 0);
+  delete m;
+}
+
+TEST(GeneratedDispatch, AsciiIdMinusOneIsDispatchedByName) {
+  ConfigPair p;
+  ASSERT_TRUE(p.negotiated);
+  sendRaw(p, -1, "BroadcastConfig", 9);
+  ASSERT_TRUE(p.pump.until([&] { return p.a->handled == 1; }));
+  EXPECT_EQ(p.a->calls.entries[0], "BroadcastConfig: index:0x9, configLine:\"line\"\n");
+}
+
+TEST(GeneratedDispatch, UnknownIdIsIgnored) {
+  ConfigPair p;
+  ASSERT_TRUE(p.negotiated);
+  sendRaw(p, 77, "BroadcastConfig", 1);
+  sendRaw(p, -1, "NoSuchMessage", 2);
+  sendRaw(p, 0, "BroadcastConfig", 3);  // a good one afterwards still arrives
+  ASSERT_TRUE(p.pump.until([&] { return p.a->handled == 1; }));
+  for (int i = 0; i < 20; ++i) p.pump.idle();
+  EXPECT_EQ(p.a->handled, 1);
+  EXPECT_EQ(p.a->calls.entries[0], "BroadcastConfig: index:0x3, configLine:\"line\"\n");
+}
+
+// Null and empty strings stay apart, in fields and in arrays.
+class NullCheckingServer : public ConfigService_server_Recorder {
+ public:
+  std::string seen;
+  void msg_BroadcastConfig(int index, const char *configLine) override {
+    seen += configLine ? "[" + std::string(configLine) + "]" : "null";
+  }
+};
+
+TEST(GeneratedDispatch, NullAndEmptyStringsStayApart) {
+  EndpointPair<NullCheckingServer, ConfigService_client_Recorder> p;
+  ASSERT_TRUE(p.negotiated);
+  TStat st;
+  ASSERT_TRUE(p.b->send_BroadcastConfig(1, nullptr, true, &p.pump, &st));
+  ASSERT_TRUE(p.b->send_BroadcastConfig(2, "", true, &p.pump, &st));
+  ASSERT_TRUE(p.pump.until([&] { return p.a->seen.size() >= 6; }));
+  EXPECT_EQ(p.a->seen, "null[]");
+}
+
+// An older peer lacks the field "beta": the handler gets null for it and
+// the other fields intact, found through the negotiated tag map.
+class ProbeServer : public ProbeNew_server_Recorder {
+ public:
+  int alpha = 0, reports = 0;
+  bool gamma = false, betaNull = false;
+  void msg_Report(int a, const char *beta, bool g) override {
+    alpha = a;
+    betaNull = beta == nullptr;
+    gamma = g;
+    ++reports;
+  }
+  void msg_Added(const char *text, int *length) override { *length = text ? static_cast<int>(strlen(text)) : -1; }
+};
+
+TEST(GeneratedDispatch, PeerWithoutAFieldTagGivesNull) {
+  EndpointPair<ProbeServer, ProbeOld_client_Recorder> p;
+  ASSERT_TRUE(p.negotiated);
+  TStat st;
+  ASSERT_TRUE(p.b->send_Report(-5, true, true, &p.pump, &st));
+  ASSERT_TRUE(p.pump.until([&] { return p.a->reports == 1; }));
+  EXPECT_EQ(p.a->alpha, -5);
+  EXPECT_TRUE(p.a->betaNull);
+  EXPECT_TRUE(p.a->gamma);
+}
+
+TEST(GeneratedDispatch, AddedMessageNeedsOnlyTheInterfaceLine) {
+  EndpointPair<ProbeServer, ProbeNew_client_Recorder> p;
+  ASSERT_TRUE(p.negotiated);
+  TStat st;
+  int length = 0;
+  ASSERT_TRUE(p.b->send_Added("four", &length, &p.pump, &st));
+  EXPECT_EQ(length, 4);
+  ASSERT_TRUE(p.b->send_Report(1, "b", false, true, &p.pump, &st));
+  ASSERT_TRUE(p.pump.until([&] { return p.a->reports == 1; }));
+  EXPECT_FALSE(p.a->betaNull);
+}
+
+TEST(GeneratedSend, FileNamesAreExpandedWhenSent) {
+  EndpointPair<FileNotify_receiver_Recorder, FileNotify_notifier_Recorder> p;
+  ASSERT_TRUE(p.negotiated);
+  TStat st;
+  ASSERT_TRUE(p.b->send_FileCreated("~/a.c", true, &p.pump, &st));
+  ASSERT_TRUE(p.pump.until([&] { return p.a->handled == 1; }));
+  const char *home = getenv("HOME");
+  ASSERT_NE(home, nullptr);
+  EXPECT_EQ(p.a->calls.entries[0], "FileCreated: filename:\"" + std::string(home) + "/a.c\"\n");
+}
+
+class CountingRouter : public ServiceRouter_router_Recorder {
+ public:
+  void msg_NumPersistentServices(int *num_persistent, int *num_total) override {
+    *num_persistent = 3;
+    *num_total = 0x1f;
+  }
+};
+
+TEST(GeneratedLog, SendRecvReplyLinesAreExact) {
+  EndpointPair<CountingRouter, ServiceRouter_plugin_Recorder> p;
+  ASSERT_TRUE(p.negotiated);
+  TStat st;
+  ASSERT_TRUE(p.b->send_ReleaseRN(5, true, &p.pump, &st));
+  int persistent = -1, total = -1;
+  ASSERT_TRUE(p.b->send_NumPersistentServices(&persistent, &total, &p.pump, &st));
+  EXPECT_EQ(persistent, 3);
+  EXPECT_EQ(total, 0x1f);
+  ASSERT_TRUE(p.b->send_RequestLocation(true, &p.pump, &st));
+  ASSERT_TRUE(p.pump.until([&] { return p.a->handled == 2; }));
+  std::vector<std::string> sent = {"SEND: ReleaseRN: rn:0x5\n", "SEND: NumPersistentServices: \n",
+                                   "SEND: RequestLocation: \n"};
+  EXPECT_EQ(p.bSend.entries, sent);
+  std::vector<std::string> got = {"RECV: NumPersistentServices: num_persistent:0x3, num_total:0x1f\n"};
+  EXPECT_EQ(p.bRecv.entries, got);
+  std::vector<std::string> recv = {"RECV: ReleaseRN: rn:0x5\n", "RECV: NumPersistentServices: \n",
+                                   "RECV: RequestLocation: \n"};
+  EXPECT_EQ(p.aRecv.entries, recv);
+  std::vector<std::string> reply = {"REPLY: NumPersistentServices: num_persistent:0x3, num_total:0x1f\n"};
+  EXPECT_EQ(p.aSend.entries, reply);
+}
+
+TEST(GeneratedSend, RequestThatCannotBeWrittenReturnsZeroedOutValues) {
+  signal(SIGPIPE, SIG_IGN);
+  EndpointPair<FileRegistry_server_Recorder, FileRegistry_client_Recorder> p;
+  ASSERT_TRUE(p.negotiated);
+  shutdown(p.fds[0], SHUT_RDWR);  // the peer is gone
+  int num = 99;
+  char *junk[] = {nullptr};
+  char **files = junk;
+  TStat st;
+  EXPECT_FALSE(p.b->send_GetFiles("t", &num, &files, &p.pump, &st));
+  EXPECT_EQ(num, 0);
+  EXPECT_EQ(files, nullptr);
+  EXPECT_NE(st.code, 0);
+  EXPECT_EQ(st.code, p.tb->getStat().code);
+  EXPECT_STREQ(st.message, p.tb->getStat().message);
+  // A later one-way send logs the single failure line.
+  p.b->send_AddFile("f", "t", false, &p.pump, &st);
+  ASSERT_FALSE(p.bSend.entries.empty());
+  EXPECT_EQ(p.bSend.entries.back(), "SEND FAILED: AddFile\n");
+}
+
+TEST(GeneratedSend, SendBeforeNegotiationIsRefused) {
+  FileRegistry_client_Recorder *c = new FileRegistry_client_Recorder;
+  StringLog log;
+  c->setSendLogging(&log);
+  TStat st;
+  EXPECT_FALSE(c->send_AddFile("f", "t", false, nullptr, &st));
+  EXPECT_EQ(st.code, 3);
+  EXPECT_STREQ(st.message, "Attempted send before negotiation is complete.");
+  EXPECT_EQ(c->getDefaultLocalRN(), 1);
+  EXPECT_EQ(c->getDefaultRemoteRN(), 2);
+  c->delRef();
+}
+
+}  // namespace

@@ -1,0 +1,188 @@
+// What generated senders and dispatchers put on the wire: the ASCII text of
+// representative messages and the bytes of representative binary ones, read
+// from the socket before the receiving transport takes them.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "configservice_testkit.h"
+#include "korvoeditor_testkit.h"
+#include "servicerouter_testkit.h"
+#include "tools/endpoint_pair.h"
+#include "whiteboard_testkit.h"
+
+namespace {
+
+// One packet waiting on a socket, read without consuming it.
+struct Peeked {
+  std::vector<unsigned char> bytes;
+  int word(int i) const {
+    int v = 0;
+    std::memcpy(&v, &bytes[4 * i], 4);
+    return v;
+  }
+  std::string text() const { return std::string(reinterpret_cast<const char *>(&bytes[44])); }
+  std::vector<unsigned char> body() const { return {bytes.begin() + 44, bytes.begin() + 44 + word(1)}; }
+};
+
+Peeked peek(int fd) {
+  Peeked p;
+  p.bytes.resize(4096);
+  ssize_t n = recv(fd, p.bytes.data(), p.bytes.size(), MSG_PEEK);
+  p.bytes.resize(n > 0 ? n : 0);
+  if (p.bytes.size() < 44) p.bytes.resize(44);
+  return p;
+}
+
+char *dup(const char *s) { return s ? strdup(s) : nullptr; }
+
+char **strings(std::initializer_list<const char *> list) {
+  char **out = static_cast<char **>(calloc(list.size() + 1, sizeof(char *)));
+  int i = 0;
+  for (const char *s : list) out[i++] = dup(s);
+  return out;
+}
+
+class ConfigServer : public ConfigService_server_Recorder {
+ public:
+  void msg_ListenForConfigs(ConfigService_STRING_ARRAY *configItems) override {
+    configItems->count = 2;
+    configItems->data = strings({"a", "b"});
+  }
+};
+
+TEST(GeneratedWire, ListenForConfigsReplyText) {
+  ConfigServer *server = new ConfigServer;
+  StringLog log;
+  server->setSendLogging(&log);
+  STPAsciiIMsg in("ListenForConfigs ");
+  STPAsciiOMsg reply(2, 1, -1, -1, 7, 0, 0, 0);
+  server->handleAsciiMessage(&in, &reply, 3);
+  EXPECT_STREQ(reply.getAsciiContent(), "configItems:{ count:0x2 data:(0x2 )[ \"a\" \"b\" ] } ");
+  ASSERT_EQ(log.entries.size(), 1u);
+  EXPECT_EQ(log.entries[0], "REPLY: ListenForConfigs: configItems:{count:0x2 data:\"a\", \"b\", }\n");
+  server->delRef();
+}
+
+TEST(GeneratedWire, WhiteBoardChangesWithAllFourArrays) {
+  EndpointPair<WhiteBoard_server_Recorder, WhiteBoard_client_Recorder> p;
+  ASSERT_TRUE(p.negotiated);
+  BoolValueInfoArray bools;
+  bools._count = 1;
+  bools._info = new BoolValueInfo[1]();
+  bools._info[0]._group = dup("g");
+  bools._info[0]._name = dup("b");
+  bools._info[0]._value = true;
+  Int32ValueInfoArray ints;
+  ints._count = 2;
+  ints._info = new Int32ValueInfo[2]();
+  ints._info[0]._group = dup("g");
+  ints._info[0]._name = dup("i");
+  ints._info[0]._value = -1;
+  ints._info[1]._name = dup("say \"hi\"\n");
+  ints._info[1]._value = 16;
+  StringValueInfoArray strs;  // empty
+  StringListValueInfoArray lists;
+  lists._count = 1;
+  lists._info = new StringListValueInfo[1]();
+  lists._info[0]._group = dup("g");
+  lists._info[0]._name = dup("l");
+  lists._info[0]._value.push_back("x");
+  lists._info[0]._value.push_back("");
+  TStat st;
+  ASSERT_TRUE(p.a->send_Changes(bools, ints, strs, lists, true, &p.pump, &st));
+  Peeked pk = peek(p.fds[1]);
+  EXPECT_EQ(pk.word(6), 14);  // ASCII service message
+  EXPECT_EQ(pk.word(7), 0);   // Changes is row 0 of the client table
+  EXPECT_EQ(pk.word(8), 2);   // one-way
+  EXPECT_EQ(pk.text(),
+            "Changes bool_info_array:{ _count:0x1 _info:(0x1 )[ { _group:\"g\" _name:\"b\" _value:0x1 } ] } "
+            "int32_info_array:{ _count:0x2 _info:(0x2 )[ { _group:\"g\" _name:\"i\" _value:0xffffffff } "
+            "{ _group:null _name:\"say \\\"hi\\\"\\n\" _value:0x10 } ] } "
+            "string_info_array:{ _count:0x0 _info:(0x0 )[ ] } "
+            "stringlist_info_array:{ _count:0x1 _info:(0x1 )[ { _group:\"g\" _name:\"l\" _value:(0x2 )[ \"x\" \"\" ] } ] } ");
+  ASSERT_TRUE(p.pump.until([&] { return p.b->handled == 1; }));
+  EXPECT_EQ(p.b->calls.entries[0],
+            "Changes: bool_info_array:{_count:0x1 _info:{_group:\"g\" _name:\"b\" _value:0x1}, }, "
+            "int32_info_array:{_count:0x2 _info:{_group:\"g\" _name:\"i\" _value:0xffffffff}, "
+            "{_group:\"\" _name:\"say \"hi\"\n\" _value:0x10}, }, "
+            "string_info_array:{_count:0x0 _info:}, "
+            "stringlist_info_array:{_count:0x1 _info:{_group:\"g\" _name:\"l\" _value:\"x\", \"\", }, }\n");
+  WhiteBoard_BoolValueInfoArray_free(&bools);
+  WhiteBoard_Int32ValueInfoArray_free(&ints);
+  WhiteBoard_StringListValueInfoArray_free(&lists);
+}
+
+TEST(GeneratedWire, EditBuildErrorWithItsFourArrays) {
+  EndpointPair<KorvoEditor_editor_Recorder, KorvoEditor_client_Recorder> p;
+  ASSERT_TRUE(p.negotiated);
+  KorvoEditor_FILENAME_ARRAY files{1, strings({"/src/a.c"})};
+  int lineValues[] = {12, -1};
+  KorvoEditor_INT_ARRAY lines{2, lineValues};
+  KorvoEditor_INT_ARRAY cols{0, nullptr};
+  char *msgText[] = {nullptr, const_cast<char *>("")};
+  KorvoEditor_STRING_ARRAY messages{2, msgText};
+  TStat st;
+  ASSERT_TRUE(p.b->send_EditBuildError(3, files, lines, cols, messages, true, &p.pump, &st));
+  Peeked pk = peek(p.fds[0]);
+  EXPECT_EQ(pk.word(7), 1);    // row of EditBuildError in the editor table
+  EXPECT_EQ(pk.word(8), 2);    // flags 130 carry no transaction bit
+  EXPECT_EQ(pk.text(),
+            "EditBuildError errornumber:0x3 filenames:{ count:0x1 data:(0x1 )[ \"/src/a.c\" ] } "
+            "lines:{ count:0x2 data:(0x2 )[ 0xc 0xffffffff ] } cols:{ count:0x0 data:(0x0 )[ ] } "
+            "messages:{ count:0x2 data:(0x2 )[ null \"\" ] } ");
+  ASSERT_TRUE(p.pump.until([&] { return p.a->handled == 1; }));
+  KorvoEditor_FILENAME_ARRAY_free(&files);
+}
+
+TEST(GeneratedWire, TransactionMessageSetsHeaderFlag8) {
+  EndpointPair<KorvoEditor_editor_Recorder, KorvoEditor_client_Recorder> p;
+  ASSERT_TRUE(p.negotiated);
+  TStat st;
+  ASSERT_TRUE(p.b->send_EditFile("/a", 7, "v", true, &p.pump, &st));
+  Peeked pk = peek(p.fds[0]);
+  EXPECT_EQ(pk.word(8), 10);
+  EXPECT_EQ(pk.text(), "EditFile fullPath:\"/a\" line:0x7 version:\"v\" ");
+}
+
+std::vector<unsigned char> words(std::initializer_list<unsigned> list) {
+  std::vector<unsigned char> out;
+  for (unsigned w : list)
+    for (int i = 0; i < 4; ++i) out.push_back((w >> (8 * i)) & 0xff);
+  return out;
+}
+
+TEST(GeneratedWire, ServiceRouterReleaseRNBytes) {
+  EndpointPair<ServiceRouter_router_Recorder, ServiceRouter_plugin_Recorder> p;
+  ASSERT_TRUE(p.negotiated);
+  TStat st;
+  ASSERT_TRUE(p.b->send_ReleaseRN(5, true, &p.pump, &st));
+  Peeked pk = peek(p.fds[0]);
+  EXPECT_EQ(pk.word(6), 15);  // binary service message
+  EXPECT_EQ(pk.word(7), 7);   // ReleaseRN is row 7 of the router table
+  EXPECT_EQ(pk.word(8), 2);
+  // Tag "rn" is 35: (35 << 8) + 0x24, the value, the closing zero word.
+  EXPECT_EQ(pk.body(), words({(35u << 8) + 0x24, 5, 0}));
+}
+
+TEST(GeneratedWire, ServiceRouterStringArrayBytes) {
+  EndpointPair<ServiceRouter_router_Recorder, ServiceRouter_plugin_Recorder> p;
+  ASSERT_TRUE(p.negotiated);
+  ServiceRouter_STRING_ARRAY names{2, strings({"a", "bc"})};
+  TStat st;
+  ASSERT_TRUE(p.b->send_RegisterServiceList(names, true, &p.pump, &st));
+  Peeked pk = peek(p.fds[0]);
+  // Record under tag 22 ("name_list"); inside: "count" (tag 6), the count
+  // again under tag 22 and each string under tag 23, untranslated.
+  std::vector<unsigned char> expect = words({(22u << 8) + 0x40, 39, (6u << 8) + 0x24, 2, (22u << 8) + 0x24, 2,
+                                             (23u << 8) + 0x10, 2, 'a', (23u << 8) + 0x10, 3, 'b' + ('c' << 8), 0});
+  EXPECT_EQ(pk.body(), expect);
+  ASSERT_TRUE(p.pump.until([&] { return p.a->handled == 1; }));
+  EXPECT_EQ(p.a->calls.entries[0], "RegisterServiceList: name_list:{count:0x2 data:\"a\", \"bc\", }\n");
+  ServiceRouter_STRING_ARRAY_free(&names);
+}
+
+}  // namespace

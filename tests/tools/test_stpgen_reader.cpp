@@ -1,0 +1,142 @@
+// The interface-file reader: malformed files give "file:line: what" errors at
+// the line of the offending statement, good files give the model the emitter
+// relies on; the generator program refuses a malformed file with exit 1.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "stpgen_emitter.h"
+#include "stpgen_reader.h"
+
+namespace {
+
+const char kHeader[] =
+    "interface T\n"        // 1
+    "encoding ascii\n"     // 2
+    "vstamp \"1\"\n"       // 3
+    "role s serving\n"     // 4
+    "role c initiating\n"  // 5
+    "record R \"{a:%num% }\"\n"  // 6
+    "record Q \"{a:%num% }\"\n"  // 7
+    "receives s\n";        // 8 (line 9 is the first line a case adds)
+
+std::vector<std::string> errorsOf(const std::string &body, const std::string &header = kHeader) {
+  stpgen::Interface itf;
+  std::vector<std::string> errors;
+  stpgen::readInterfaceText("t.stp", header + body, itf, errors);
+  return errors;
+}
+
+struct Case {
+  const char *body;
+  const char *error;  // the expected message, "file:line: ..." included
+};
+
+TEST(StpgenReader, MalformedFilesNameFileAndLine) {
+  const Case cases[] = {
+      {"message M 2 \"x:%num% y:*(n)[%str%] \"\n",
+       "t.stp:9: message M: array 'y' names the length field 'n', which is not an earlier field of the same record"},
+      {"message M 2 \"x:%num \"\n", "t.stp:9: message M: bad spec: unknown field type at offset 2"},
+      {"message M 2 \"x %num% \"\n", "t.stp:9: message M: bad spec: expected ':' after field name 'x' at offset 1"},
+      {"message M 2 \"x:{a:%num% \"\n", "t.stp:9: message M: bad spec: expected '}' at offset 11"},
+      {"message M 2 \"| y:%str% \"\n", "t.stp:9: message M: a one-way message (flags 2) cannot have reply fields"},
+      {"message M 3 \"\"\n", "t.stp:9: message M: flags must hold exactly one of 1 (reply) and 2 (one-way)"},
+      {"message M 0x202 \"\"\n", "t.stp:9: message M: unknown flag bits (allowed: 1, 2, 4, 16, 128)"},
+      {"message M two \"\"\n", "t.stp:9: flags 'two' of message M are not a number"},
+      {"message M 2 \"x:%u4% \"\n", "t.stp:9: message M: field 'x': %u4% is for binary interfaces (use %num%)"},
+      {"message M 2 \"r:{a:%num% } \"\n",
+       "t.stp:9: message M: record field 'r' matches several records (R, Q); name one with 'use r <Record>'"},
+      {"message M 2 \"r:{b:%num% } \"\n",
+       "t.stp:9: message M: record field 'r' matches no declared record; declare one with its layout"},
+      {"message M 2 \"r:{a:%num% } \"\n  use r Z\n", "t.stp:10: message M: 'use' names the undeclared record 'Z'"},
+      {"message M 2 \"x:%str% \"\n  bool x\n", "t.stp:10: message M: 'bool' names 'x', which is not a %num% field"},
+      {"message M 2 \"x:%num% \"\n  bool y\n", "t.stp:10: message M: 'bool' names 'y', which is not a field here"},
+      {"message M 2 \"x:%num% x:%str% \"\n", "t.stp:9: message M: field 'x' appears twice"},
+      {"message M 2 \"class:%num% \"\n", "t.stp:9: message M: field name 'class' is reserved"},
+      {"message M 2 \"\"\nmessage M 2 \"\"\n", "t.stp:10: message 'M' declared twice for role s"},
+      {"message M 2 \"x:%num%\n", "t.stp:9: unterminated quoted text"},
+      {"frobnicate\n", "t.stp:9: unknown statement 'frobnicate'"},
+      {"receives nobody\n", "t.stp:9: 'receives' names the undeclared role 'nobody'"},
+      {"alias X\n", "t.stp:9: 'alias' must follow a record or message declaration"},
+  };
+  for (const Case &c : cases) {
+    auto errors = errorsOf(c.body);
+    ASSERT_FALSE(errors.empty()) << c.body;
+    EXPECT_EQ(errors[0], c.error) << c.body;
+  }
+}
+
+TEST(StpgenReader, HeaderProblems) {
+  auto errors = errorsOf("", "encoding binary\nrole a serving\nmessage M 2 \"\"\n");
+  std::vector<std::string> expect = {"t.stp:3: message outside a 'receives <role>' section",
+                                     "t.stp:1: missing 'interface <Name>' line",
+                                     "t.stp:1: missing 'vstamp \"<text>\"' line",
+                                     "t.stp:3: an interface declares exactly two roles, found 1"};
+  EXPECT_EQ(errors, expect);
+  errors = errorsOf("", "interface T\nencoding binary\nvstamp \"1\"\nrole a serving\nrole b initiating\n"
+                        "receives a\nmessage M 2 \"n:%num% l:[%str%] \"\n");
+  expect = {"t.stp:7: message M: field 'n': %num% is for ASCII interfaces (use %u4% or %u1%)",
+            "t.stp:7: message M: field 'l': arrays without a length field are not supported in binary interfaces"};
+  EXPECT_EQ(errors, expect);
+}
+
+TEST(StpgenReader, GoodFileGivesTheModel) {
+  stpgen::Interface itf;
+  std::vector<std::string> errors;
+  std::string dir = std::string(KORVO_SOURCE_DIR) + "/interfaces/";
+  ASSERT_TRUE(stpgen::readInterfaceFile(dir + "WhiteBoard.stp", itf, errors)) << errors[0];
+  EXPECT_FALSE(itf.binary);
+  EXPECT_EQ(itf.roles[0].name, "server");
+  EXPECT_TRUE(itf.roles[0].serving);
+  ASSERT_EQ(itf.roles[0].messages.size(), 9u);
+  EXPECT_EQ(itf.roles[0].messages[0].name, "RegisterGroup");  // declaration order kept
+  EXPECT_EQ(stpgen::sortedMessages(itf.roles[0])[0]->name, "ChangeBoolValue");
+  const stpgen::Message &set = itf.roles[1].messages[0];
+  ASSERT_EQ(set.name, "SetBoolValue");
+  EXPECT_EQ(set.request[0].type.record->name, "BoolValueInfo");
+  EXPECT_EQ(set.request[0].type.record->fields[2].type.kind, stpgen::Kind::Bool);
+  const stpgen::Message &changes = itf.roles[1].messages[5];
+  EXPECT_EQ(changes.request[1].type.record->name, "Int32ValueInfoArray");
+  EXPECT_EQ(changes.request[3].type.record->fields[1].type.elem->record->name, "StringListValueInfo");
+
+  stpgen::Interface sr;
+  ASSERT_TRUE(stpgen::readInterfaceFile(dir + "ServiceRouter.stp", sr, errors));
+  EXPECT_TRUE(sr.binary);
+  EXPECT_EQ(sr.tagNames.size(), 48u);
+  EXPECT_EQ(stpgen::tagIndex(sr, "rn"), 35);
+  EXPECT_EQ(stpgen::tagIndex(sr, "nope"), -1);
+}
+
+TEST(StpgenProgram, MalformedFileStopsTheBuild) {
+  const char *bin = getenv("KORVO_BIN_DIR");
+  ASSERT_NE(bin, nullptr);
+  const char *tmp = getenv("TMPDIR");
+  std::string dir = tmp ? tmp : "/tmp";
+  std::string bad = dir + "/bad.stp";
+  std::remove((dir + "/t_parsing.h").c_str());  // left by an earlier run
+  std::ofstream(bad) << kHeader << "message M 2 \"x:%nope% \"\n";
+  std::string cmd = std::string(bin) + "/stpgen --out " + dir + " " + bad + " 2>" + dir + "/err.txt";
+  int rc = std::system(cmd.c_str());
+  EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 1);
+  std::ifstream in(dir + "/err.txt");
+  std::string line;
+  std::getline(in, line);
+  EXPECT_EQ(line, bad + ":9: message M: bad spec: unknown field type at offset 2");
+  std::ifstream none(dir + "/t_parsing.h");
+  EXPECT_FALSE(none.good());
+
+  std::string good = dir + "/good.stp";
+  std::ofstream(good) << kHeader << "message M 1 \"x:%num% | r:{a:%num% } \"\n  use r Q\n";
+  cmd = std::string(bin) + "/stpgen --out " + dir + " " + good;
+  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  std::ifstream gen(dir + "/t_s_impl.h");
+  std::string first;
+  std::getline(gen, first);
+  EXPECT_EQ(first, "// GENERATED FILE - do not edit. Made by stpgen from good.stp");
+}
+
+}  // namespace
