@@ -55,6 +55,12 @@ void STPSpecClass::setTransport(STPTransport *t, int local, int remote) {
   if (t) t->addRef();
   delete listener;
   listener = nullptr;
+  // Messages still deferred on the old transport can no longer reach this
+  // endpoint: release the reference that kept it alive for them.
+  if (deferredCount > 0) {
+    deferredCount = 0;
+    delRef();
+  }
   if (transport) transport->delRef();
   transport = t;
   localRN = local != 0 ? local : getDefaultLocalRN();
