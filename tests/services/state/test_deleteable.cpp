@@ -33,10 +33,4 @@ TEST(DeleteAtExitTest, DeletesInAscendingKeyOrderAndEqualKeysInRegistrationOrder
       ::testing::ExitedWithCode(0), "^del:1\ndel:3\ndel:late\ndel:5a\ndel:5b\n$");
 }
 
-TEST(DeleteAtExitTest, NothingRegisteredMeansNothingDeleted) {
-  Named kept("kept");
-  EXPECT_EXIT(std::exit(0), ::testing::ExitedWithCode(0), "^$");
-  EXPECT_STREQ(kept.name, "kept");
-}
-
 }  // namespace
