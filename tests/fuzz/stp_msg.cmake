@@ -13,6 +13,6 @@ if(KORVO_BUILD_FUZZ AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     target_compile_options(${target} PRIVATE -fsanitize=fuzzer ${korvo_fuzz_sanitizers}
                            -fno-omit-frame-pointer)
     target_link_options(${target} PRIVATE -fsanitize=fuzzer,address,undefined)
-    target_link_libraries(${target} PRIVATE korvo_stp_msg)
+    target_link_libraries(${target} PRIVATE korvo_stp_msg korvo_runtime)
   endforeach()
 endif()

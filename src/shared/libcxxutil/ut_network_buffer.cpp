@@ -6,9 +6,10 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "shared/indgen.h"
 
 namespace {
 
@@ -33,30 +34,12 @@ inline uint32_t load32(const unsigned char *p) {
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-// Memory exhaustion ends the process, as everywhere in this program.
-[[noreturn]] void netbuf_out_of_memory() {
-  std::fflush(stdout);
-  std::fputs("fatal: Out of memory\n", stderr);
-  std::exit(3);
-}
-
-void *netbuf_malloc(size_t n) {
-  void *p = std::malloc(n ? n : 1);
-  if (!p) netbuf_out_of_memory();
-  return p;
-}
-
-void *netbuf_calloc(size_t n, size_t width) {
-  void *p = std::calloc(n ? n : 1, width ? width : 1);
-  if (!p) netbuf_out_of_memory();
-  return p;
-}
-
-void *netbuf_realloc(void *old, size_t n) {
-  void *p = std::realloc(old, n ? n : 1);
-  if (!p) netbuf_out_of_memory();
-  return p;
-}
+// Allocation failure ends the process through the runtime library; every
+// block handed out can be released with free().
+void *netbuf_malloc(size_t n) { return gen_calloc(n, 1); }
+void *netbuf_calloc(size_t n, size_t width) { return gen_calloc(n, width); }
+void *netbuf_realloc(void *old, size_t n) { return gen_allocate(old, n, 1); }
+[[noreturn]] void netbuf_out_of_memory() { gen_outofmemory(); }
 
 inline int align_up(int offset, int align) { return (offset + align - 1) & ~(align - 1); }
 

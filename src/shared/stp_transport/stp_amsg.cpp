@@ -5,9 +5,9 @@
 // no malformed text can lead it past the body.
 #include "shared/stp_transport/stp_amsg.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
+
+#include "shared/indgen.h"
 
 namespace {
 
@@ -116,10 +116,7 @@ int formatHex(char *out, uint32_t v, int minDigits) {
   return n;
 }
 
-void warnUnspecifiedArray() {
-  std::fflush(stdout);
-  std::fputs("warning: unspecified stp ascii array size\n", stderr);
-}
+void warnUnspecifiedArray() { gen_warning("unspecified stp ascii array size"); }
 
 const char kEmptyWord[] = "";
 
@@ -361,8 +358,7 @@ char *STPAsciiIMsg::getString(const char *name) {
     setRead(v + std::strlen(v));
     return nullptr;
   }
-  auto *s = static_cast<char *>(std::malloc(static_cast<size_t>(close - v)));
-  if (!s) return nullptr;
+  auto *s = static_cast<char *>(gen_calloc(static_cast<size_t>(close - v), 1));
   char *out = s;
   for (const char *p = v + 1; p < close; p++) {
     if (*p == '\\' && p + 1 < close) {
