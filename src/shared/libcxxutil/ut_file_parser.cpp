@@ -13,6 +13,10 @@ namespace {
 
 // Deeper nesting than this is taken to be a file that includes itself.
 constexpr int kMaxIncludeDepth = 64;
+// Characters (plus one per reference) that macro expansion may add to one
+// line: far beyond real use, small enough to stop definitions that double
+// at every level.
+constexpr size_t kExpansionBudget = 256 * 1024;
 
 // Formats with the library's engine into a std::string.
 std::string vformat(const char *format, va_list args) {
@@ -126,7 +130,7 @@ bool ut_file_parser::next_line() {
     source_stack_elem line;
     line.text.assign(line_.c_str(), static_cast<size_t>(line_.length()));
     sources_.push_back(std::move(line));
-    budget_ = 1 << 20;
+    budget_ = kExpansionBudget;
     budget_reported_ = false;
     return true;
   }

@@ -64,7 +64,7 @@ class ut_file_parser {
   // the input. The text belongs to the parser and is valid until the next
   // call that reads a token. String tokens keep their quotes and escapes.
   const char *eat_next();
-  // Consumes the next token of the current line when it equals `literal`.
+  // Consumes the next token when it equals `literal`.
   bool eat_if(const char *literal);
   // Consumes tokens up to and including `literal`; false when the input
   // ended first.

@@ -274,7 +274,7 @@ const char *ut_file_parser::eat_next() {
 }
 
 bool ut_file_parser::eat_if(const char *literal) {
-  if (!literal || !fill_pending() || pending_ != literal) return false;
+  if (!literal || !fill_any() || pending_ != literal) return false;
   take_pending();
   return true;
 }
