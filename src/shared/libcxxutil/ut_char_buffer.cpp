@@ -3,6 +3,7 @@
 // front the text is moved back to the beginning instead of growing.
 #include "shared/libcxxutil/ut_char_buffer.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -114,8 +115,10 @@ void ut_char_buffer::add_bytes(const char *data, int n) {
   if (n <= 0) return;
   // Remember where data sits relative to the block in case it is our own text
   // and the block moves.
-  bool inside = data >= begin && data < capacityEnd;
-  size_t off = inside ? data - begin : 0;
+  uintptr_t at = reinterpret_cast<uintptr_t>(data);
+  bool inside = at >= reinterpret_cast<uintptr_t>(begin) &&
+                at < reinterpret_cast<uintptr_t>(capacityEnd);
+  size_t off = inside ? at - reinterpret_cast<uintptr_t>(begin) : 0;
   reserve_extra(n);
   if (inside) data = begin + off;
   std::memmove(end, data, n);

@@ -65,7 +65,9 @@ int32_t tag_plus(int32_t tag, int32_t delta) {
 
 char *add_ref(char *s) {
   int32_t tag = tag_plus(tag_of(s), kOneRef);
-  __Assert(tag > 0, "tag > 0", __FILE__, __LINE__, 0);
+  // A count that overflowed (or a block that was not a string) is a
+  // programming error that must not go on silently.
+  if (tag <= 0) __Assert(0, "tag > 0", __FILE__, __LINE__, 0);
   set_tag(s, tag);
   return s;
 }

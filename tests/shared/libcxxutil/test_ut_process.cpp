@@ -38,7 +38,10 @@ TEST(MakeArgv, QuotesGroupWordsAndOuterQuotesGo) {
   EXPECT_EQ(split("  x\t\ty  "), (Words{"x", "y"}));
   // Inner quotes stay; the two quote kinds toggle the same state.
   EXPECT_EQ(split("x\"y z\"w"), (Words{"x\"y z\"w"}));
-  EXPECT_EQ(split("\"it's here\" next"), (Words{"it's", "here\" next"}));
+  // The apostrophe closes what the double quote opened, so the blank after
+  // it separates, and the later double quote opens a group to the end.
+  EXPECT_EQ(split("\"it's here\" next"), (Words{"\"it's", "here\" next"}));
+  EXPECT_EQ(split("\"it is\""), (Words{"it is"}));
   EXPECT_EQ(split("'a'\"b\""), (Words{"'a'\"b\""}));  // different quote at each end
   EXPECT_EQ(split("\"\" '"), (Words{"", "'"}));       // one quote alone stays
 }
