@@ -69,6 +69,33 @@ TEST_F(CalcFixture, NegotiationUpdatesPeerRowsAndKeepsExtraPeerMessages) {
   EXPECT_EQ(server->extras, 0);
 }
 
+// Takes the body text of every packet registered for.
+struct BodyRecorder : ResponseListener {
+  std::vector<std::string> bodies;
+  std::vector<int> flags;
+  bool handleResponse(STPIMsg *msg, bool) override {
+    STPAsciiIMsg view(msg);
+    bodies.push_back(view.getAsciiContent());
+    flags.push_back(msg->flags);
+    return true;
+  }
+};
+
+TEST_F(CalcFixture, NegotiationBodyOnTheWire) {
+  server->setTransport(nullptr);
+  BodyRecorder rec;
+  tp.b->registerMessageListener(1, 2, &rec, STP_TYPE_ENDPOINT);
+  TStat st;
+  ASSERT_TRUE(client->sendNegotiate(true, nullptr, &st)) << st.message;
+  for (int i = 0; i < 50 && rec.bodies.empty(); ++i) tp.b->serviceOnce(10, nullptr);
+  ASSERT_EQ(rec.bodies.size(), 1u);
+  EXPECT_EQ(rec.bodies[0],
+            "name:client vstamp:\"1\" flags:0x0 tags:(0x0 )[ ] "
+            "msgs:(0x1 )[ { id:0x0 name:Notify flags:0x6 } ] ");
+  EXPECT_EQ(rec.flags[0], STP_FLAG_ASYNC);
+  tp.b->unregisterMessageListener(&rec);
+}
+
 TEST_F(CalcFixture, NegotiationThatArrivedBeforeTheListenerIsStillHandled) {
   // A third endpoint joins late: its peer's negotiation is already queued.
   server->setTransport(nullptr);
