@@ -96,6 +96,31 @@ TEST_F(CalcFixture, NegotiationBodyOnTheWire) {
   tp.b->unregisterMessageListener(&rec);
 }
 
+TEST_F(CalcFixture, MalformedNegotiationBodiesReadAsAbsent) {
+  // Counts that lie, a record never closed, a body cut short.
+  const char *bodies[] = {
+      "name:x tags:(0x7fffffff )[ a b ",
+      "name:y msgs:(0x3 )[ { id:0x5 name:Ping flags:0x2 ",
+      "msgs:(0x2 )[ { name: } { id:0x1 name:New flags:",
+      "",
+  };
+  for (const char *body : bodies) {
+    STPAsciiOMsg *m = tp.a->createAsciiMessage(1, 2, STP_TYPE_ENDPOINT, 1, STP_FLAG_ASYNC);
+    m->putRawString(body);
+    ASSERT_NE(tp.a->enqueueMessage(m), 0);
+    delete m;
+  }
+  for (int i = 0; i < 50 && tp.a->getWriteBufferUsed() + tp.b->getReadBufferUsed() > 0; ++i) {
+    tp.a->serviceOnce(1, nullptr);
+    tp.b->serviceOnce(1, nullptr);
+  }
+  EXPECT_TRUE(server->isNegotiated());
+  EXPECT_TRUE(tp.b->getStat().ok());
+  EXPECT_STREQ(server->getPeerRole(), "");  // the last, empty body
+  EXPECT_EQ(server->getPeerVstamp(), nullptr);
+  EXPECT_EQ(server->getPeerMessages()[0].id, 0);  // Notify was never announced
+}
+
 TEST_F(CalcFixture, NegotiationThatArrivedBeforeTheListenerIsStillHandled) {
   // A third endpoint joins late: its peer's negotiation is already queued.
   server->setTransport(nullptr);
