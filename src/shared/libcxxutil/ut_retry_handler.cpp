@@ -57,7 +57,7 @@ void RetryHandler::beginOp() {
 }
 
 bool RetryHandler::retryOp() {
-  // A copy: a condition may remove itself (or another) while being asked.
+  // By index: a condition may remove itself (or another) while being asked.
   for (size_t i = 0; i < conditions.size(); ++i) {
     if (!conditions[i]->mayRetry()) return false;
   }

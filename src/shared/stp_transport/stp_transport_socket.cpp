@@ -17,7 +17,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "shared/stp_transport/stp_msg.h"
 #include "shared/stp_transport/stp_transport.h"
 
 namespace {

@@ -375,29 +375,6 @@ TEST_F(TransportLocal, ForwardedPacketLandsUnchangedInTheOtherWriteBuffer) {
   t->setForwardingHandler(nullptr);
 }
 
-TEST_F(TransportLocal, PartialWritesAreCompletedByLaterHandleWrite) {
-  int small = 4096;
-  ::setsockopt(pair.mine, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-  ::setsockopt(pair.raw, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-  STPAsciiOMsg *m = t->createAsciiMessage(2, 1, STP_TYPE_ASCII, 0, 2);
-  m->putString("s", std::string(400000, 'z').c_str());
-  ASSERT_NE(t->enqueueMessage(m), 0);
-  delete m;
-  int total = t->getWriteBufferUsed();
-  ASSERT_TRUE(t->handleWrite(nullptr));
-  EXPECT_GT(t->getWriteBufferUsed(), 0) << "the first write should be partial";
-  std::vector<uint8_t> got;
-  long long end = ut_getTimeMillis64() + 5000;
-  while (static_cast<int>(got.size()) < total && ut_getTimeMillis64() < end) {
-    std::vector<uint8_t> chunk = pair.readRaw(10);
-    got.insert(got.end(), chunk.begin(), chunk.end());
-    ASSERT_TRUE(t->handleWrite(nullptr));
-  }
-  EXPECT_EQ(static_cast<int>(got.size()), total);
-  EXPECT_EQ(t->getWriteBufferUsed(), 0);
-  EXPECT_EQ(ut_network_buffer::decode_uint32(got.data() + 4), static_cast<uint32_t>(total - 44));
-}
-
 TEST(TransportStacker, RaisesDepthForItsLifetime) {
   EXPECT_EQ(STPTransport::getMessageDepth(), 0);
   {
