@@ -26,10 +26,8 @@ struct Decimal {
   char at(int index) const { return index >= 0 && index < kMaxDigits ? digits[index] : '0'; }
 };
 
-void generate(long double v, Decimal &d) {
-  std::memset(d.digits, '0', kMaxDigits);
-  d.exp = 0;
-  if (v == 0) return;
+// Scales v (> 0) into [1, 10) and returns its decimal exponent.
+int scale(long double &v) {
   int e = 0;
   while (v >= 1e100L) { v /= 1e100L; e += 100; }
   while (v >= 1e10L) { v /= 1e10L; e += 10; }
@@ -38,9 +36,20 @@ void generate(long double v, Decimal &d) {
   while (v < 1e-10L) { v *= 1e10L; e -= 10; }
   while (v < 1) { v *= 10; --e; }
   if (v >= 10) { v /= 10; ++e; }   // a product rounded up to 10
-  d.exp = e;
+  return e;
+}
+
+// Fills d with the digits of v, already scaled into [1, 10) with decimal
+// exponent exp (v == 0 for zero). Only the first `wanted` digits and the
+// rounding digit are extracted; the rest stay '0', which is what the
+// conversions print there anyway.
+void extract(long double v, int exp, long wanted, Decimal &d) {
+  std::memset(d.digits, '0', kMaxDigits);
+  d.exp = exp;
+  if (v == 0) return;
   v *= 1e7L;
-  for (int chunk = 0; chunk < kMaxDigits / 8; ++chunk) {
+  const long chunks = wanted < 0 ? 1 : (wanted + 1 + 7) / 8;
+  for (int chunk = 0; chunk < chunks && chunk < kMaxDigits / 8; ++chunk) {
     long double whole = std::floor(v);
     uint32_t c = whole >= 99999999.0L ? 99999999u : static_cast<uint32_t>(whole);
     for (int i = 7; i >= 0; --i) {
@@ -54,7 +63,7 @@ void generate(long double v, Decimal &d) {
 
 // Keeps n significant digits, rounding half up with carry; n < 0 makes the
 // value zero, n >= 56 keeps everything.
-void round_to(Decimal &d, int n) {
+void round_to(Decimal &d, long n) {
   if (n >= kMaxDigits) return;
   if (n < 0) {
     std::memset(d.digits, '0', kMaxDigits);
@@ -105,20 +114,21 @@ const char *decimal_point() {
 }
 
 // Fixed notation with prec fraction digits of an already rounded value.
-void put_fixed(NumberText &t, const Decimal &d, int prec, bool alternate) {
+void put_fixed(NumberText &t, const Decimal &d, int prec, bool alternate, const char *point) {
   if (d.exp < 0) {
     t.add('0');
   } else {
     for (int k = d.exp; k >= 0; --k) t.add(d.at(d.exp - k));
   }
-  if (prec > 0 || alternate) t.add(decimal_point());
+  if (prec > 0 || alternate) t.add(point);
   for (int k = 1; k <= prec; ++k) t.add(d.at(d.exp + k));
 }
 
 // Exponent notation with prec fraction digits of an already rounded value.
-void put_exponent(NumberText &t, const Decimal &d, int prec, bool alternate, bool upper) {
+void put_exponent(NumberText &t, const Decimal &d, int prec, bool alternate, bool upper,
+                  const char *point) {
   t.add(d.digits[0]);
-  if (prec > 0 || alternate) t.add(decimal_point());
+  if (prec > 0 || alternate) t.add(point);
   for (int k = 1; k <= prec; ++k) t.add(d.at(k));
   t.add(upper ? 'E' : 'e');
   int e = d.digits[0] == '0' ? 0 : d.exp;
@@ -135,8 +145,7 @@ void put_exponent(NumberText &t, const Decimal &d, int prec, bool alternate, boo
 }
 
 // Without '#', %g drops trailing zeros of the fraction and then the point.
-void strip_fraction_zeros(NumberText &t) {
-  const char *point = decimal_point();
+void strip_fraction_zeros(NumberText &t, const char *point) {
   const int plen = static_cast<int>(std::strlen(point));
   char *s = t.data();
   int len = t.length();
@@ -172,30 +181,35 @@ void MT_format_float(MT_Sink &sink, const MT_Spec &spec, double value) {
   else if (spec.plus) sign = '+';
   else if (spec.space) sign = ' ';
 
-  Decimal d;
-  generate(std::fabs(static_cast<long double>(value)), d);
+  long double v = std::fabs(static_cast<long double>(value));
+  const int exp = v == 0 ? 0 : scale(v);
+  const char *point = decimal_point();
   const char conv = spec.conv;
   int prec = spec.precision < 0 ? 6 : spec.precision;
-  long need = 16 + static_cast<long>(prec) + std::strlen(decimal_point());
+  long need = 16 + static_cast<long>(prec) + static_cast<long>(std::strlen(point));
+  Decimal d;
   if (conv == 'f') {
-    round_to(d, d.exp + 1 + prec);
+    extract(v, exp, static_cast<long>(exp) + 1 + prec, d);
+    round_to(d, static_cast<long>(d.exp) + 1 + prec);
     need += d.exp > 0 ? d.exp : 0;
     NumberText t(need);
-    put_fixed(t, d, prec, spec.alternate);
+    put_fixed(t, d, prec, spec.alternate, point);
     MT_strout(sink, spec, &sign, sign ? 1 : 0, 0, t.data(), t.length());
   } else if (conv == 'e' || conv == 'E') {
-    round_to(d, prec + 1);
+    extract(v, exp, static_cast<long>(prec) + 1, d);
+    round_to(d, static_cast<long>(prec) + 1);
     NumberText t(need);
-    put_exponent(t, d, prec, spec.alternate, conv == 'E');
+    put_exponent(t, d, prec, spec.alternate, conv == 'E', point);
     MT_strout(sink, spec, &sign, sign ? 1 : 0, 0, t.data(), t.length());
   } else {
     if (prec == 0) prec = 1;
+    extract(v, exp, prec, d);
     round_to(d, prec);
     const int x = d.digits[0] == '0' ? 1 : d.exp + 1;
     NumberText t(need + (x > 0 ? x : 0));
-    if (x > -4 && x <= prec) put_fixed(t, d, prec - x, spec.alternate);
-    else put_exponent(t, d, prec - 1, spec.alternate, conv == 'G');
-    if (!spec.alternate) strip_fraction_zeros(t);
+    if (x > -4 && x <= prec) put_fixed(t, d, prec - x, spec.alternate, point);
+    else put_exponent(t, d, prec - 1, spec.alternate, conv == 'G', point);
+    if (!spec.alternate) strip_fraction_zeros(t, point);
     MT_strout(sink, spec, &sign, sign ? 1 : 0, 0, t.data(), t.length());
   }
 }
