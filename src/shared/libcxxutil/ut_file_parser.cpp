@@ -165,7 +165,8 @@ void ut_file_parser::open_include(const char *name) {
 const char *ut_file_parser::get_last_position() {
   const char *name = files_.empty() ? "" : files_.back().name.c_str();
   int line = files_.empty() ? 0 : files_.back().statement_line;
-  last_position_ = "\"" + std::string(name) + "\", line " + std::to_string(line);
+  last_position_.assign(1, '"');
+  last_position_.append(name).append("\", line ").append(std::to_string(line));
   return last_position_.c_str();
 }
 
