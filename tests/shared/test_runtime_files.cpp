@@ -6,6 +6,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -243,6 +245,22 @@ TEST(Environment, GetenvDefaultsAndIdentity) {
   EXPECT_STREQ(gen_getcwd(), cwd);
   char *user = gen_getusername();
   gen_free(user);   // may be null in a container without a password entry
+}
+
+TEST(SharedLibraries, ResolveAndReportMissingSymbols) {
+  void *libc = twl_open_shared_library("libc.so.6", RTLD_NOW);
+  ASSERT_NE(libc, nullptr) << twl_last_shared_library_error();
+  auto *length = reinterpret_cast<size_t (*)(const char *)>(
+      twl_get_shared_library_func_ptr(libc, "strlen"));
+  ASSERT_NE(length, nullptr);
+  EXPECT_EQ(length("four"), 4u);
+  MessageCapture capture;
+  EXPECT_EQ(twl_must_get_shared_library_func_ptr(libc, "korvo_no_such_symbol"), nullptr);
+  EXPECT_EQ(capture.lastText(), "Could not resolve \"korvo_no_such_symbol\"");
+  EXPECT_NE(twl_last_shared_library_error(), nullptr);
+  EXPECT_EQ(twl_close_shared_library(libc), 0);
+  EXPECT_EQ(twl_open_shared_library("/no/such/library.so", RTLD_NOW), nullptr);
+  EXPECT_NE(twl_last_shared_library_error(), nullptr);
 }
 
 }  // namespace

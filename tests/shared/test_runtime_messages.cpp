@@ -206,6 +206,19 @@ TEST(SignalTraps, BrokenPipeAndCpuLimit) {
               "^svc: fatal: Cpu Limit Exceeded\n$");
 }
 
+void hang_up_during_exit() { raise(SIGHUP); }
+
+TEST(SignalTraps, SignalDuringExitEndsAtOnceWithStatusTwo) {
+  EXPECT_EXIT(
+      {
+        use_default_hooks("svc");
+        trapsetup();
+        std::atexit(hang_up_during_exit);
+        gen_default_exit(0);
+      },
+      testing::ExitedWithCode(2), "^$");
+}
+
 TEST(SignalTraps, SignalRecordedWhenTheExitHookReturns) {
   MessageCapture capture;
   struct sigaction old = {};
