@@ -140,6 +140,19 @@ char *room_for(char *s, int len, int extra) {
   return q;
 }
 
+// The common case of appending, without touching the count: an unshared
+// growable string with room gets the characters written in place. False when
+// the general path (which may reallocate) is needed.
+bool append_in_place(char *s, const char *text, int m) {
+  if (tag_of(s) != kOneRef + kGrowHeader) return false;
+  int len = grow_length(s);
+  if (len + m + 1 > grow_capacity(s)) return false;
+  std::memmove(s + len, text, m);
+  s[len + m] = 0;
+  set_grow_length(s, len + m);
+  return true;
+}
+
 void set_end(char *q, int len) {
   q[len] = 0;
   set_grow_length(q, len);
@@ -238,8 +251,11 @@ void ut_string::clear() { adopt(add_ref(default_chars())); }
 
 void ut_string::appendn(const char *text, int n) {
   if (!text || n <= 0) return;
-  int m = static_cast<int>(strnlen(text, n));
-  if (m == 0) return;
+  append_exact(text, static_cast<int>(strnlen(text, n)));
+}
+
+void ut_string::append_exact(const char *text, int m) {
+  if (m <= 0 || append_in_place(chars_, text, m)) return;
   int len = text_length(chars_);
   char *q = room_for(chars_, len, m);
   std::memmove(q + len, text, m);
@@ -248,15 +264,15 @@ void ut_string::appendn(const char *text, int n) {
 }
 
 void ut_string::append(const char *text) {
-  if (text) appendn(text, static_cast<int>(std::strlen(text)));
+  if (text) append_exact(text, static_cast<int>(std::strlen(text)));
 }
 
 void ut_string::append(char c) {
-  if (c) appendn(&c, 1);
+  if (c) append_exact(&c, 1);
 }
 
 void ut_string::append(const ut_string &other) {
-  appendn(other.chars_, text_length(other.chars_));
+  append_exact(other.chars_, text_length(other.chars_));
 }
 
 void ut_string::appendnq(const char *text, int n) {

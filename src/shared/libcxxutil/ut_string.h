@@ -118,6 +118,8 @@ class ut_string {
   // Replaces chars_ by q (which holds its own reference) and drops the
   // reference to the old characters.
   void adopt(char *q);
+  // Appends exactly m bytes (none of them zero).
+  void append_exact(const char *text, int m);
   // Makes chars_ an unshared growable string.
   void make_private();
 

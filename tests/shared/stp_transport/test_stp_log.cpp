@@ -3,12 +3,12 @@
 #include "shared/stp_transport/stp_log.h"
 
 #include <fcntl.h>
+#include <sys/time.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <ctime>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -27,6 +27,12 @@ class RecordingLog : public STPLog {
   std::string text;
   int calls = 0;
 };
+
+long long wall_seconds() {
+  struct timeval now;
+  gettimeofday(&now, nullptr);
+  return now.tv_sec;
+}
 
 std::string read_file(const std::string &path) {
   std::ifstream in(path);
@@ -114,7 +120,9 @@ TEST_F(FileLogTest, NullFileWritesNothing) {
 TEST_F(FileLogTest, TimestampedEntriesStartWithSecondsAndThreeMilliDigits) {
   FILE *f = fopen(path_.c_str(), "w");
   ASSERT_NE(f, nullptr);
-  time_t before = time(nullptr);
+  // Bounds from the same clock as the log (time() reads a coarser clock that
+  // can lag it by a tick).
+  long long before = wall_seconds();
   {
     TimestampedSTPFileLog log(f, true);
     for (int i = 0; i < 3; ++i) {
@@ -123,7 +131,7 @@ TEST_F(FileLogTest, TimestampedEntriesStartWithSecondsAndThreeMilliDigits) {
       log.logEnd(nullptr, false);
     }
   }
-  time_t after = time(nullptr);
+  long long after = wall_seconds();
   std::istringstream lines(read_file(path_));
   std::regex entry(R"(^(\d+)\.(\d{3}): SEND: msg(\d)$)");
   int n = 0;
