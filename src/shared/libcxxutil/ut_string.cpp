@@ -31,8 +31,10 @@ constexpr StaticBlock make_static_block() {
   return StaticBlock{{tag[0], tag[1], tag[2], tag[3], 0, 0, 0, 0}};
 }
 
-StaticBlock g_default_block = make_static_block();
-StaticBlock g_empty_block = make_static_block();
+// constinit: ut_string values built during static initialisation of other
+// files may use these before any dynamic initialiser runs.
+constinit StaticBlock g_default_block = make_static_block();
+constinit StaticBlock g_empty_block = make_static_block();
 
 char *default_chars() { return g_default_block.bytes + kPlainHeader; }
 char *empty_chars() { return g_empty_block.bytes + kPlainHeader; }
