@@ -12,6 +12,7 @@
 #include "configservice_testkit.h"
 #include "filenotify_testkit.h"
 #include "fileregistry_testkit.h"
+#include "korvoeditor_testkit.h"
 #include "probenew_testkit.h"
 #include "probeold_testkit.h"
 #include "servicerouter_testkit.h"
@@ -119,6 +120,36 @@ TEST(GeneratedSend, FileNamesAreExpandedWhenSent) {
   const char *home = getenv("HOME");
   ASSERT_NE(home, nullptr);
   EXPECT_EQ(p.a->calls.entries[0], "FileCreated: filename:\"" + std::string(home) + "/a.c\"\n");
+}
+
+// An empty string array comes back as count 0 without an element array;
+// file names inside arrays are expanded too.
+class EmptyListServer : public ConfigService_server_Recorder {
+ public:
+  void msg_ListenForConfigs(ConfigService_STRING_ARRAY *configItems) override { configItems->count = 0; }
+};
+
+TEST(GeneratedSend, EmptyArrayAndExpandedArrayElements) {
+  EndpointPair<EmptyListServer, ConfigService_client_Recorder> p;
+  ASSERT_TRUE(p.negotiated);
+  ConfigService_STRING_ARRAY items{5, reinterpret_cast<char **>(&p)};  // overwritten by the sender
+  TStat st;
+  ASSERT_TRUE(p.b->send_ListenForConfigs(&items, &p.pump, &st));
+  EXPECT_EQ(items.count, 0);
+  EXPECT_EQ(items.data, nullptr);
+
+  EndpointPair<KorvoEditor_editor_Recorder, KorvoEditor_client_Recorder> e;
+  ASSERT_TRUE(e.negotiated);
+  char *names[] = {const_cast<char *>("~/x.c"), const_cast<char *>("/y.c")};
+  KorvoEditor_FILENAME_ARRAY files{2, names};
+  KorvoEditor_INT_ARRAY none{0, nullptr};
+  KorvoEditor_STRING_ARRAY text{0, nullptr};
+  ASSERT_TRUE(e.b->send_EditBuildError(1, files, none, none, text, true, &e.pump, &st));
+  ASSERT_TRUE(e.pump.until([&] { return e.a->handled == 1; }));
+  std::string home = getenv("HOME") ? getenv("HOME") : "";
+  EXPECT_EQ(e.a->calls.entries[0], "EditBuildError: errornumber:0x1, filenames:{count:0x2 data:\"" + home +
+                                       "/x.c\", \"/y.c\", }, lines:{count:0x0 data:}, cols:{count:0x0 data:}, "
+                                       "messages:{count:0x0 data:}\n");
 }
 
 class CountingRouter : public ServiceRouter_router_Recorder {
