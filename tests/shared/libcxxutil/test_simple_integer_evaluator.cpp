@@ -21,12 +21,16 @@ struct Case {
 // The generated cases are compiled as C++ expressions; the compiler's
 // warnings about their style are beside the point.
 #pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpragmas"
+#pragma GCC diagnostic ignored "-Wunknown-warning-option"
+#pragma GCC diagnostic ignored "-Wconstant-logical-operand"
+#pragma GCC diagnostic ignored "-Wxor-used-as-pow"
 #pragma GCC diagnostic ignored "-Wparentheses"
 #pragma GCC diagnostic ignored "-Wunused-value"
 #pragma GCC diagnostic ignored "-Wint-in-bool-context"
 #pragma GCC diagnostic ignored "-Wbool-operation"
-#pragma GCC diagnostic ignored "-Wpragmas"
-#pragma GCC diagnostic ignored "-Wunknown-warning-option"
+#pragma GCC diagnostic ignored "-Wbool-compare"
+#pragma GCC diagnostic ignored "-Wlogical-not-parentheses"
 #pragma GCC diagnostic ignored "-Wlogical-op-parentheses"
 #pragma GCC diagnostic ignored "-Wbitwise-op-parentheses"
 #pragma GCC diagnostic ignored "-Wshift-op-parentheses"
