@@ -28,6 +28,10 @@ void ut_simple_preprocessor_interface::set_streq_interceptor(void *context, stre
 
 namespace {
 
+// Macro values evaluated inside each other at one time; a longer chain of
+// definitions is refused rather than allowed to exhaust the stack.
+constexpr size_t kMaxNesting = 64;
+
 // Replaces every occurrence of `from` in `text`; the inserted text is not
 // searched again.
 void replace_all(std::string &text, const char *from, const std::string &to) {
@@ -252,6 +256,10 @@ int simple_preprocessor::evaluate_value(const char *name, const char *value, boo
       gen_error("macro recursion detected for: \"%s\"", name);
       return 0;
     }
+  }
+  if (evaluating_.size() >= kMaxNesting) {
+    gen_error("macro nesting too deep for: \"%s\"", name);
+    return 0;
   }
   // The value is copied: evaluating it may run further lookups that
   // invalidate the pointer.

@@ -72,7 +72,7 @@ void ut_file_parser::pop_file() {
 // joined while they end in a backslash. False at the end of the file.
 bool ut_file_parser::read_raw_line(file_stack_elem &f) {
   if (!f.stream) return false;
-  line_.reset();
+  line_.erase(0, -1);
   int physical = 0;
   for (;;) {
     bool any = false, ended = false;

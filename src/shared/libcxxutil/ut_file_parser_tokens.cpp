@@ -16,6 +16,10 @@
 namespace {
 
 // Two-character operators; any other operator character stands alone.
+// Macro values expanded inside each other at one time; deeper nesting is
+// refused so that long chains of definitions cannot exhaust time or stack.
+constexpr size_t kMaxMacroNesting = 64;
+
 const char *const kPairs[] = {"%=", "*=", "/=", "^=", "&&", "&=", "++", "+=", "--", "-=", "||", "|="};
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
@@ -138,7 +142,8 @@ bool ut_file_parser::fill_any() {
 }
 
 void ut_file_parser::take_pending() {
-  token_ = pending_.c_str();
+  token_.erase(0, -1);
+  token_.add_strn(pending_.data(), static_cast<int>(pending_.size()));
   last_quoted_ = pending_quoted_;
   has_pending_ = false;
 }
@@ -154,6 +159,10 @@ int ut_file_parser::expand_outside() {
   for (size_t i = 0; i < length; ++i) get();
   if (in_source_stack(name)) {
     parse_error("macro recursion detected for: \"%s\"", name.c_str());
+    return 0;
+  }
+  if (sources_.size() > kMaxMacroNesting) {
+    parse_error("macro nesting too deep for: \"%s\"", name.c_str());
     return 0;
   }
   const char *value = preprocessor_->get_define_value(name.c_str(), true);
@@ -237,6 +246,10 @@ void ut_file_parser::insert_macro(const std::string &name, bool braced, std::vec
     parse_error("macro recursion detected for: \"%s\"", name.c_str());
     return;
   }
+  if (sources_.size() + active.size() > kMaxMacroNesting) {
+    parse_error("macro nesting too deep for: \"%s\"", name.c_str());
+    return;
+  }
   const char *found = preprocessor_->get_define_value(name.c_str(), braced);
   if (!found) {
     pending_ += braced ? name : "$" + name;
@@ -316,7 +329,8 @@ const char *ut_file_parser::unquote_prev() {
   if (!last_quoted_) return nullptr;
   std::string text = token_.c_str();
   text.resize(static_cast<size_t>(string_parser::decode_string_constant(text.data(), text.data())));
-  token_ = text.c_str();
+  token_.erase(0, -1);
+  token_.add_str(text.c_str());
   last_quoted_ = false;
   return token_.c_str();
 }

@@ -198,6 +198,18 @@ TEST_F(PreprocessorTest, SelfReferringMacroValueIsRefused) {
             "error: macro recursion detected for: \"A\"\n");
 }
 
+TEST_F(PreprocessorTest, LongDefinitionChainsAreCut) {
+  for (int i = 0; i < 1000; ++i)
+    pp->add_define(("C" + std::to_string(i)).c_str(), ("C" + std::to_string(i + 1) + " + 0").c_str());
+  pp->add_define("C1000", "1");
+  pp->add_define("C40", "1");
+  EXPECT_EQ(cond("C0"), 1);
+  EXPECT_EQ(capture.all(), "");
+  pp->add_define("C40", "C41 + 0");  // now the chain runs to C1000
+  EXPECT_EQ(cond("C0"), 0);
+  EXPECT_EQ(capture.all(), "error: macro nesting too deep for: \"C64\"\n");
+}
+
 TEST_F(PreprocessorTest, DefinedAndNotempty) {
   pp->add_define("E", "");
   pp->add_define("V", "x");

@@ -184,6 +184,23 @@ TEST_F(FileParserTest, MacroRecursionIsRefused) {
   EXPECT_EQ(capture.all(), "");
 }
 
+TEST_F(FileParserTest, LongDefinitionChainsAreCut) {
+  // M0 refers to M1, ..., each at the end of its value; M<n> is "end".
+  auto chain = [this](int n) {
+    macros.clear();
+    for (int i = 0; i < n; ++i)
+      macros.insert(("M" + std::to_string(i)).c_str(), ("${M" + std::to_string(i + 1) + "}").c_str());
+    macros.insert(("M" + std::to_string(n)).c_str(), "end");
+  };
+  chain(50);
+  EXPECT_EQ(lex("${M0} \"$M0\""), "end \"end\" | ");
+  EXPECT_EQ(capture.all(), "");
+  chain(1000);
+  EXPECT_EQ(lex("${M0} \"$M0\""), "\"\" | ");
+  EXPECT_EQ(capture.all(), "error: \"" + file + "\", line 1: error: macro nesting too deep for: \"M64\"\n" +
+                               "error: \"" + file + "\", line 1: error: macro nesting too deep for: \"M64\"\n");
+}
+
 TEST_F(FileParserTest, DoublingDefinitionsHitTheExpansionLimit) {
   macros.insert("L0", "x");
   for (int i = 1; i <= 30; ++i) {
