@@ -11,7 +11,8 @@
 // startup()) and released by shutdown().
 //
 // The class is implemented in several files:
-//   servicerouter_proxy.cpp              construction, options, start-up, shut-down
+//   servicerouter_proxy.cpp              construction, start-up, shut-down
+//   servicerouter_proxy_args.cpp         the router options of the command line
 //   servicerouter_proxy_connect.cpp      finding/launching/connecting the router, waits
 //   servicerouter_proxy_services.cpp     factories, RNs, incoming connections, drops
 //   servicerouter_proxy_plugins.cpp      plugins, name/value queries, log forwarding
@@ -393,9 +394,17 @@ class ServiceRouter_Proxy : public ServiceRouter_plugin_Impl {
   ServiceRouter_Proxy();
   ~ServiceRouter_Proxy() override;
 
-  // servicerouter_proxy.cpp
+  // servicerouter_proxy.cpp, servicerouter_proxy_args.cpp
+  void applyOption(const char *name, const char *value);
+  void openLogFile(const char *fileName);
   void selfDebugAtStartup();
   static void waitForChildToEnd(int pid, const char *name, bool verbose, int limitMs);
+
+  // servicerouter_proxy_connect.cpp: makes `transport` (its reference and
+  // `listener` pass to the proxy) the router transport, releasing an earlier
+  // one; and the release itself (listener deleted, connection closed).
+  void adoptRouterTransport(STPTransport *transport, SRP_SocketListener *listener);
+  void releaseRouterTransport();
 
   // servicerouter_proxy_services.cpp
   void handleConnectionDrop(ServiceStatus *record, bool wasConnected);

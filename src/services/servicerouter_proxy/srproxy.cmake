@@ -1,0 +1,13 @@
+# ServiceRouter_Proxy: start-up, options, connecting to or launching the
+# router, registration, shut-down; service factories, incoming service
+# connections and drops. Creates korvo_srproxy; the other fragments of this
+# folder add their sources to it.
+add_library(korvo_srproxy STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/service_factory.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/servicerouter_proxy.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/servicerouter_proxy_args.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/servicerouter_proxy_connect.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/servicerouter_proxy_services.cpp)
+target_link_libraries(korvo_srproxy
+  PUBLIC korvo_generated korvo_stp_specclass korvo_stp_transport korvo_ut_idle korvo_state
+  PRIVATE korvo_stp_log korvo_ut_process korvo_runtime)
