@@ -1,0 +1,65 @@
+// ConfigService_ConfigArray: binary search over a sorted array of
+// (index, line) entries; insertion moves the later entries up one place.
+#include "services/configservice/config_array.h"
+
+#include <cstring>
+
+#include "shared/indgen.h"
+
+ConfigService_ConfigArray::~ConfigService_ConfigArray() { clear(); }
+
+int ConfigService_ConfigArray::lowerBound(int index) const {
+  int lo = 0;
+  int hi = configArraySize;
+  while (lo < hi) {
+    int mid = lo + (hi - lo) / 2;
+    if (configArray[mid].index < index)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return lo;
+}
+
+int ConfigService_ConfigArray::find(int index) const {
+  int pos = lowerBound(index);
+  return pos < configArraySize && configArray[pos].index == index ? pos : -1;
+}
+
+void ConfigService_ConfigArray::addConfig(int index, const char *line) {
+  int pos = lowerBound(index);
+  if (pos < configArraySize && configArray[pos].index == index) {
+    // Copy before freeing: `line` may be the stored string itself.
+    char *copy = gen_copy(line);
+    gen_free(configArray[pos].configLine);
+    configArray[pos].configLine = copy;
+    return;
+  }
+  if (configArraySize == configArrayMax) {
+    configArray = static_cast<Entry *>(
+        gen_allocate(configArray, static_cast<size_t>(configArrayMax) + kGrowBy, sizeof(Entry)));
+    configArrayMax += kGrowBy;
+  }
+  std::memmove(&configArray[pos + 1], &configArray[pos],
+               static_cast<size_t>(configArraySize - pos) * sizeof(Entry));
+  configArray[pos].index = index;
+  configArray[pos].configLine = gen_copy(line);
+  ++configArraySize;
+}
+
+void ConfigService_ConfigArray::getConfigs(int *count, char ***lines) const {
+  *count = configArraySize;
+  *lines = nullptr;
+  if (configArraySize == 0) return;
+  char **copies = static_cast<char **>(gen_calloc(static_cast<size_t>(configArraySize), sizeof(char *)));
+  for (int i = 0; i < configArraySize; ++i) copies[i] = gen_copy(configArray[i].configLine);
+  *lines = copies;
+}
+
+void ConfigService_ConfigArray::clear() {
+  for (int i = 0; i < configArraySize; ++i) gen_free(configArray[i].configLine);
+  gen_free(configArray);
+  configArray = nullptr;
+  configArraySize = 0;
+  configArrayMax = 0;
+}

@@ -1,0 +1,53 @@
+// ConfigService_ConfigArray: the store of the configuration broadcast
+// service. It keeps the latest configuration line for every numeric index,
+// sorted by ascending index with at most one entry per index, in an array
+// that grows by 20 entries at a time. Lines are owned copies (a null line is
+// kept as null). Nothing is written to disk. Plain data, one thread.
+#pragma once
+
+class ConfigService_ConfigArray {
+ public:
+  // Entries added when the array is full.
+  static constexpr int kGrowBy = 20;
+
+  struct Entry {
+    int index;
+    char *configLine;  // owned (gen_free), may be null
+  };
+
+  ConfigService_ConfigArray() = default;
+  // Frees every line and the array.
+  ~ConfigService_ConfigArray();
+  ConfigService_ConfigArray(const ConfigService_ConfigArray &) = delete;
+  ConfigService_ConfigArray &operator=(const ConfigService_ConfigArray &) = delete;
+
+  // Stores a copy of `line` under `index`: replaces the line of an existing
+  // entry, or inserts a new entry at its sorted place (enlarging the array
+  // by kGrowBy first when it is full). Any index is accepted.
+  void addConfig(int index, const char *line);
+
+  // Copies of every stored line in ascending index order: *count gets the
+  // number and *lines a new array of that many new strings, or null when
+  // nothing is stored. The caller frees each string and the array with
+  // free() (the generated record's _free does both).
+  void getConfigs(int *count, char ***lines) const;
+
+  // The position of `index` in the array, or -1 when it is not stored.
+  int find(int index) const;
+  // Entries in use and entries allocated.
+  int size() const { return configArraySize; }
+  int capacity() const { return configArrayMax; }
+  // Entry i (0 <= i < size()); the line stays owned by the store.
+  const Entry &at(int i) const { return configArray[i]; }
+
+  // Frees every entry and the array; the store is empty afterwards.
+  void clear();
+
+ private:
+  // Position of the first entry whose index is not below `index`.
+  int lowerBound(int index) const;
+
+  Entry *configArray = nullptr;  // owned (gen_free), configArrayMax entries
+  int configArraySize = 0;
+  int configArrayMax = 0;
+};

@@ -1,0 +1,53 @@
+// ConfigService_Server: handlers of the configuration broadcast service and
+// the process-wide store and listener list behind them.
+#include "services/configservice/config_server.h"
+
+#include "services/servicerouter_proxy/service_factory.h"
+
+int ConfigService_Server::_num_connections = 0;
+
+// Both are constant-initialised; the array's destructor frees the lines at
+// exit, after the module's factory (built before it) is gone.
+constinit BroadcastList<ConfigService_Server> ConfigService_Server::listenerList;
+
+namespace {
+
+ConfigService_ConfigArray g_configArray KORVO_MODULE_ORDER(kModuleOrderConfigServer);
+
+}  // namespace
+
+ConfigService_Server::ConfigService_Server() = default;
+
+ConfigService_Server::~ConfigService_Server() { listenerList.remove(this); }
+
+ConfigService_ConfigArray &ConfigService_Server::configArray() { return g_configArray; }
+
+void ConfigService_Server::AddConfig(int index, const char *line) { g_configArray.addConfig(index, line); }
+
+void ConfigService_Server::GetConfigs(int *count, char ***lines) { g_configArray.getConfigs(count, lines); }
+
+void ConfigService_Server::msg_BroadcastConfig(int index, const char *configLine) {
+  AddConfig(index, configLine);
+  BroadcastSnapshot<ConfigService_Server> listeners(listenerList);
+  listeners.forEach([configLine](ConfigService_Server *l) { l->send_ReceiveNotification(configLine, false); });
+}
+
+void ConfigService_Server::msg_BroadcastMessage(int type, const char *message) {
+  BroadcastSnapshot<ConfigService_Server> listeners(listenerList);
+  listeners.forEach([type, message](ConfigService_Server *l) { l->send_ReceiveMessage(type, message, false); });
+}
+
+void ConfigService_Server::msg_StartBlockBroadcast() {
+  BroadcastSnapshot<ConfigService_Server> listeners(listenerList);
+  listeners.forEach([](ConfigService_Server *l) { l->send_ReceiveStartBlockBroadcast(true); });
+}
+
+void ConfigService_Server::msg_EndBlockBroadcast() {
+  BroadcastSnapshot<ConfigService_Server> listeners(listenerList);
+  listeners.forEach([](ConfigService_Server *l) { l->send_ReceiveEndBlockBroadcast(true); });
+}
+
+void ConfigService_Server::msg_ListenForConfigs(ConfigService_STRING_ARRAY *configItems) {
+  if (listenerList.add(this)) listening = true;
+  GetConfigs(&configItems->count, &configItems->data);
+}

@@ -1,0 +1,29 @@
+// Process-wide objects of the file-change forwarder module, in their
+// construction order: the exit condition, then the factory (the forwarder
+// list needs no construction).
+#include "services/filebroadcast/filebroadcast_module.h"
+
+#include "services/filebroadcast/filebroadcast_forwarder.h"
+
+namespace {
+
+FileBroadcast_Forwarder_ExitCondition g_exitCondition KORVO_MODULE_ORDER(kModuleOrderFileForwarder)(true);
+FileBroadcast_Forwarder_ServiceFactory g_factory KORVO_MODULE_ORDER(kModuleOrderFileForwarder)(
+    kFileListenServiceName, -1, true);
+
+}  // namespace
+
+bool FileBroadcast_Forwarder_ExitCondition::allowExit() { return FileBroadcast_Forwarder::_num_connections == 0; }
+
+bool FileBroadcast_Forwarder_ExitCondition::mustExit() { return false; }
+
+STPSpecClass *FileBroadcast_Forwarder_ServiceFactory::getService(STPTransport *transport, int localRN,
+                                                                  int remoteRN) {
+  FileBroadcast_Forwarder *forwarder = new FileBroadcast_Forwarder();
+  forwarder->setTransport(transport, localRN, remoteRN);
+  return forwarder;
+}
+
+FileBroadcast_Forwarder_ServiceFactory *FileBroadcast_GetServiceFactory() { return &g_factory; }
+
+FileBroadcast_Forwarder_ExitCondition *FileBroadcast_GetExitCondition() { return &g_exitCondition; }
