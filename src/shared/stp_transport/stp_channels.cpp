@@ -16,33 +16,19 @@ namespace {
 
 enum ChannelControlId { kCreate = 1, kStart = 2, kClose = 3 };
 
-using ChannelMap = std::map<MsgHeader1, STPChannel *>;
-
-// The channel map and the shared wait are protected members of the
-// transport that this module maintains from plain hook functions and from
-// STPChannel; pointers to them are formed through this derived class.
-class ChannelAccess : public STPTransport {
- public:
-  static ChannelMap &channelsOf(STPTransport *t) { return t->*(&ChannelAccess::channels); }
-  static bool waitOn(STPTransport *t, RetryHandler *rh, const std::function<bool()> &done) {
-    return (t->*(&ChannelAccess::waitUntil))(rh, done);
-  }
-};
-
-STPChannel *findChannel(STPTransport *t, int localRN, int remoteRN) {
-  ChannelMap &m = ChannelAccess::channelsOf(t);
-  auto it = m.find(MsgHeader1{localRN, remoteRN});
-  return it == m.end() ? nullptr : it->second;
-}
-
 }  // namespace
+
+STPChannel *STPTransport::findChannel(int localRN, int remoteRN) const {
+  auto it = channels.find(MsgHeader1{localRN, remoteRN});
+  return it == channels.end() ? nullptr : it->second;
+}
 
 // Receipt of channel-control packets and destruction of a transport's
 // channels: the two hooks the transport calls.
 struct STPChannelControl {
   static void control(STPTransport *t, STPIMsg *msg) {
     // The packet's destination is our local RN, its source the remote one.
-    STPChannel *ch = findChannel(t, msg->destRN, msg->sourceRN);
+    STPChannel *ch = t->findChannel(msg->destRN, msg->sourceRN);
     switch (msg->id) {
       case kCreate:
         if (!ch) ch = new STPChannel(t, msg->destRN, msg->sourceRN);
@@ -60,8 +46,8 @@ struct STPChannelControl {
   }
 
   static void destroyAll(STPTransport *t) {
-    ChannelMap doomed;
-    doomed.swap(ChannelAccess::channelsOf(t));
+    std::map<MsgHeader1, STPChannel *> doomed;
+    doomed.swap(t->channels);
     for (auto &entry : doomed) {
       // The transport is going away: nothing more can be sent on it.
       entry.second->owner = nullptr;
@@ -87,15 +73,14 @@ namespace {
 
 STPChannel::STPChannel(STPTransport *t, int local, int remote)
     : owner(t), localRN(local), remoteRN(remote) {
-  if (owner) ChannelAccess::channelsOf(owner)[MsgHeader1{localRN, remoteRN}] = this;
+  if (owner) owner->channels[MsgHeader1{localRN, remoteRN}] = this;
 }
 
 STPChannel::~STPChannel() {
   if (!owner) return;
   if (!closeSent && !owner->isDead()) queueControl(kClose);
-  ChannelMap &m = ChannelAccess::channelsOf(owner);
-  auto it = m.find(MsgHeader1{localRN, remoteRN});
-  if (it != m.end() && it->second == this) m.erase(it);
+  auto it = owner->channels.find(MsgHeader1{localRN, remoteRN});
+  if (it != owner->channels.end() && it->second == this) owner->channels.erase(it);
 }
 
 bool STPChannel::queueControl(int id) {
@@ -109,7 +94,7 @@ bool STPChannel::queueControl(int id) {
 
 bool STPChannel::wait(RetryHandler *rh, bool (*done)(const STPChannel *), const char *timeoutText) {
   owner->addRef();
-  bool patient = ChannelAccess::waitOn(owner, rh, [this, done]() { return done(this); });
+  bool patient = owner->waitUntil(rh, [this, done]() { return done(this); });
   bool ok = done(this);
   if (!ok) {
     if (!owner->getStat().ok())
@@ -161,7 +146,7 @@ bool STPChannel::closeChannel(RetryHandler *rh, TStat *out) {
 STPChannel *STPTransport::createChannel(int localRN, int remoteRN, RetryHandler *rh,
                                         TStat *out) {
   stat.clear();
-  STPChannel *ch = findChannel(this, localRN, remoteRN);
+  STPChannel *ch = findChannel(localRN, remoteRN);
   if (ch && ch->createSent) {
     TStat refused;
     refused.set(kStatBadState, "[createChannel]: Tried to create channel that exists");

@@ -23,11 +23,13 @@
 //
 // Channels, sync packets, loopback set-up and cookies for shared-object hosts
 // are built on this class in a separate module (stp_channels); the members
-// marked "channel module" below are declared here and defined there.
+// marked "channel module" below are declared here and defined there. That
+// module's two classes, STPChannel and STPChannelControl, are friends: they
+// keep the channel map and wait through waitUntil.
 #pragma once
 
 #include <cstdint>
-#include <functional>  // users pass std::function predicates to waitUntil
+#include <functional>
 #include <map>
 #include <string>
 #include <type_traits>
@@ -369,6 +371,14 @@ class STPTransport {
 
  private:
   friend class STPTransportStacker;
+  // The channel module: a channel enters and leaves `channels` itself and
+  // waits through waitUntil; the receipt hooks look channels up and delete
+  // them with the transport. Nothing else touches the map.
+  friend class STPChannel;
+  friend struct STPChannelControl;
+  // The channel for (localRN, remoteRN) in `channels`, or null. Defined
+  // with the channel module.
+  STPChannel *findChannel(int localRN, int remoteRN) const;
   // Fills the transport status and copies it to `out`; returns ok().
   bool fail(int code, const char *message, TStat *out);
   bool report(TStat *out);
@@ -392,7 +402,6 @@ class STPTransport {
   void setupPoll(pollfd *pfd, bool *watchWrite) const;
   void handlePollResult(const pollfd &pfd, bool watchedWrite);
 
- protected:
   // The shared wait of every waiting operation (also for the channel
   // module): with rh, beginOp, then rounds of idle() and retryOp(), then
   // completedOp; without rh, rounds of serviceOnce(10000) with no time
