@@ -1,0 +1,45 @@
+// FileRegistry_Server: handlers, exit condition, factory and the module's
+// process-wide objects.
+#include "services/fileregistry/fileregistry_server.h"
+
+#include "shared/indgen.h"
+
+// The module's objects, built before main in this order: the exit
+// condition (installed globally), the empty register, the factory
+// (registered globally; its place in the module order is the place of
+// "FileRegistry" among the service names sent to the router).
+static FileRegistry_Server_ExitCondition fileregistry_exit_condition
+    KORVO_MODULE_ORDER(kModuleOrderFileRegistry)(true);
+FileRegistry_TypeMap FileRegistry_Server::typemap KORVO_MODULE_ORDER(kModuleOrderFileRegistry);
+static FileRegistry_ServiceFactory fileregistry_factory
+    KORVO_MODULE_ORDER(kModuleOrderFileRegistry)("FileRegistry", -1, true);
+
+int FileRegistry_Server::_num_connections = 0;
+
+FileRegistry_ServiceFactory *FileRegistry_GetServiceFactory() { return &fileregistry_factory; }
+
+void FileRegistry_Server::msg_AddFile(const char *fileName, const char *type) {
+  if (!typemap.AddFile(fileName, type))
+    gen_warning("[AddFile]: no file name given (type \"%s\")", type ? type : "");
+}
+
+void FileRegistry_Server::msg_GetFiles(const char *type, int *num, char ***files) {
+  typemap.GetFiles(type, num, files);
+}
+
+void FileRegistry_Server::msg_RemoveFile(const char *fileName, const char *type) {
+  typemap.RemoveFile(fileName, type);
+}
+
+bool FileRegistry_Server_ExitCondition::allowExit() {
+  return FileRegistry_Server::_num_connections == 0;
+}
+
+bool FileRegistry_Server_ExitCondition::mustExit() { return false; }
+
+STPSpecClass *FileRegistry_ServiceFactory::getService(STPTransport *transport, int localRN,
+                                                      int remoteRN) {
+  auto *server = new FileRegistry_Server;
+  server->setTransport(transport, localRN, remoteRN);
+  return server;
+}

@@ -1,0 +1,48 @@
+// FileRegistry_TypeMap: the register of file names by type behind the
+// FileRegistry service.
+//
+// Each type (an exact, byte-wise key: "C" and "c" are two types) maps to a
+// list of file names, most recently added first, without duplicates. A
+// type's list, once made, stays for the life of the map even when it
+// empties. The process keeps one map (FileRegistry_Server::typemap); tests
+// make their own. Nothing here touches a socket. One thread.
+#pragma once
+
+#include <map>
+
+#include "shared/libcxxutil/ut_string.h"
+#include "shared/libcxxutil/ut_string_list.h"
+
+class FileRegistry_TypeMap {
+ public:
+  FileRegistry_TypeMap() = default;
+  // Frees every list.
+  ~FileRegistry_TypeMap();
+  FileRegistry_TypeMap(const FileRegistry_TypeMap &) = delete;
+  FileRegistry_TypeMap &operator=(const FileRegistry_TypeMap &) = delete;
+
+  // Puts fileName at the front of the type's list, removing any earlier
+  // occurrence; makes the list when the type has none. A null type is the
+  // type "". A null fileName registers nothing and returns false (the list
+  // is still made).
+  bool AddFile(const char *fileName, const char *type);
+  // Removes every occurrence of fileName from the type's list; a type
+  // without a list gets an empty one. A null fileName removes nothing.
+  void RemoveFile(const char *fileName, const char *type);
+  // The type's names, front to back: *num gets the count, *files a new
+  // array of new strings, both allocated with the C allocator (the caller
+  // frees each string and the array with free, as the generated dispatcher
+  // does). A type without a list or with an empty one gives 0 and null.
+  void GetFiles(const char *type, int *num, char ***files) const;
+
+  // The type's list (owned by the map) or null when there is none.
+  const ut_string_list *find(const char *type) const;
+  // Number of types that have a list.
+  int typeCount() const { return static_cast<int>(lists.size()); }
+
+ private:
+  // The type's list, made when missing.
+  ut_string_list *listFor(const char *type);
+
+  std::map<ut_string, ut_string_list *> lists;  // owned lists
+};

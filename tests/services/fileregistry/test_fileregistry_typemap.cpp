@@ -1,0 +1,107 @@
+// The file register by type: order, duplicates, exact type keys, unknown
+// types and the ownership of what GetFiles hands out.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "services/fileregistry/fileregistry_typemap.h"
+
+namespace {
+
+// GetFiles as a vector; frees what it got the way the dispatcher does.
+std::vector<std::string> files(const FileRegistry_TypeMap &map, const char *type) {
+  int num = -1;
+  char **names = reinterpret_cast<char **>(1);
+  map.GetFiles(type, &num, &names);
+  std::vector<std::string> out;
+  for (int i = 0; i < num; ++i) out.emplace_back(names[i]);
+  if (num == 0) {
+    EXPECT_EQ(names, nullptr);
+  }
+  for (int i = 0; i < num; ++i) free(names[i]);
+  free(names);
+  return out;
+}
+
+using Names = std::vector<std::string>;
+
+TEST(FileRegistryTypeMap, ReAddingMovesToFrontWithoutDuplicates) {
+  FileRegistry_TypeMap map;
+  map.AddFile("a", "T");
+  map.AddFile("b", "T");
+  map.AddFile("a", "T");
+  EXPECT_EQ(files(map, "T"), (Names{"a", "b"}));
+  map.AddFile("c", "T");
+  map.AddFile("b", "T");
+  EXPECT_EQ(files(map, "T"), (Names{"b", "c", "a"}));
+}
+
+TEST(FileRegistryTypeMap, TypesAreExactKeys) {
+  FileRegistry_TypeMap map;
+  map.AddFile("x.c", "C");
+  map.AddFile("y.c", "c");
+  EXPECT_EQ(files(map, "C"), (Names{"x.c"}));
+  EXPECT_EQ(files(map, "c"), (Names{"y.c"}));
+  EXPECT_EQ(files(map, "C "), Names{});
+  // File names compare with letter case too.
+  map.AddFile("X.c", "C");
+  EXPECT_EQ(files(map, "C"), (Names{"X.c", "x.c"}));
+}
+
+TEST(FileRegistryTypeMap, OneNameUnderTwoTypes) {
+  FileRegistry_TypeMap map;
+  map.AddFile("f", "src");
+  map.AddFile("f", "recent");
+  map.RemoveFile("f", "src");
+  EXPECT_EQ(files(map, "src"), Names{});
+  EXPECT_EQ(files(map, "recent"), (Names{"f"}));
+}
+
+TEST(FileRegistryTypeMap, UnknownTypesAreEmptyAndRemoveMakesAList) {
+  FileRegistry_TypeMap map;
+  EXPECT_EQ(files(map, "never"), Names{});
+  EXPECT_EQ(map.find("never"), nullptr);  // asking makes nothing
+  map.RemoveFile("f", "gone");
+  ASSERT_NE(map.find("gone"), nullptr);
+  EXPECT_TRUE(map.find("gone")->empty());
+  EXPECT_EQ(map.typeCount(), 1);
+  // Removing a name that is not there changes nothing.
+  map.AddFile("a", "gone");
+  map.RemoveFile("b", "gone");
+  EXPECT_EQ(files(map, "gone"), (Names{"a"}));
+}
+
+TEST(FileRegistryTypeMap, EmptiedListStays) {
+  FileRegistry_TypeMap map;
+  map.AddFile("a", "T");
+  map.RemoveFile("a", "T");
+  EXPECT_EQ(files(map, "T"), Names{});
+  EXPECT_NE(map.find("T"), nullptr);
+}
+
+TEST(FileRegistryTypeMap, NullTypeIsTheEmptyTypeAndNullNameRegistersNothing) {
+  FileRegistry_TypeMap map;
+  EXPECT_TRUE(map.AddFile("a", nullptr));
+  EXPECT_EQ(files(map, ""), (Names{"a"}));
+  EXPECT_FALSE(map.AddFile(nullptr, "T"));
+  EXPECT_EQ(files(map, "T"), Names{});
+  map.RemoveFile(nullptr, "");
+  EXPECT_EQ(files(map, nullptr), (Names{"a"}));
+  EXPECT_TRUE(map.AddFile("", "T"));  // an empty name is still a name
+  EXPECT_EQ(files(map, "T"), (Names{""}));
+}
+
+TEST(FileRegistryTypeMap, ManyNamesKeepMostRecentFirst) {
+  FileRegistry_TypeMap map;
+  for (int i = 0; i < 500; ++i) map.AddFile(std::to_string(i).c_str(), "T");
+  map.AddFile("250", "T");
+  Names got = files(map, "T");
+  ASSERT_EQ(got.size(), 500u);
+  EXPECT_EQ(got[0], "250");
+  EXPECT_EQ(got[1], "499");
+  EXPECT_EQ(got[499], "0");
+}
+
+}  // namespace
