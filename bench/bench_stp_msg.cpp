@@ -3,50 +3,15 @@
 // new outgoing message, its fields, finishMessage, then a new incoming copy
 // of the packet and a read of every field. Also counts allocations per
 // message: `new` (message objects) and C allocations made by the message
-// code (buffers and received strings; counted through linker wrapping).
+// code (buffers and received strings; counted through linker wrapping, see
+// bench_alloc_count.h).
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
-#include <new>
 
+#include "bench_alloc_count.h"
 #include "shared/stp_transport/stp_amsg.h"
 #include "shared/stp_transport/stp_bmsg.h"
-
-namespace {
-long g_news = 0;
-long g_callocs = 0;
-}  // namespace
-
-extern "C" {
-void *__real_malloc(size_t);
-void *__real_calloc(size_t, size_t);
-void *__real_realloc(void *, size_t);
-void *__wrap_malloc(size_t n) {
-  g_callocs++;
-  return __real_malloc(n);
-}
-void *__wrap_calloc(size_t n, size_t w) {
-  g_callocs++;
-  return __real_calloc(n, w);
-}
-void *__wrap_realloc(void *p, size_t n) {
-  g_callocs++;
-  return __real_realloc(p, n);
-}
-}
-
-void *operator new(size_t n) {
-  g_news++;
-  void *p = __real_malloc(n ? n : 1);
-  if (!p) throw std::bad_alloc();
-  return p;
-}
-// The blocks come from the C allocator, so they go back to it.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void *p) noexcept { std::free(p); }
-void operator delete(void *p, size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
 
 namespace {
 
@@ -123,7 +88,11 @@ void binaryRoundTrip(benchmark::State &state) {
   }
 }
 
-void report(benchmark::State &state, long news, long callocs, int strings) {
+// Allocations per message since `before`.
+void report(benchmark::State &state, const BenchAllocCounts &before, int strings) {
+  BenchAllocCounts now = benchAllocCounts();
+  long news = now.news - before.news;
+  long callocs = now.callocs - before.callocs;
   double iters = static_cast<double>(state.iterations());
   state.SetItemsProcessed(state.iterations());
   state.counters["news/msg"] = news / iters;
@@ -133,15 +102,15 @@ void report(benchmark::State &state, long news, long callocs, int strings) {
 }
 
 void BM_AsciiServiceMessage(benchmark::State &state) {
-  long news = g_news, callocs = g_callocs;
+  BenchAllocCounts before = benchAllocCounts();
   asciiRoundTrip(state);
-  report(state, g_news - news, g_callocs - callocs, 3);
+  report(state, before, 3);
 }
 
 void BM_BinaryRouterMessage(benchmark::State &state) {
-  long news = g_news, callocs = g_callocs;
+  BenchAllocCounts before = benchAllocCounts();
   binaryRoundTrip(state);
-  report(state, g_news - news, g_callocs - callocs, 4);
+  report(state, before, 4);
 }
 
 BENCHMARK(BM_AsciiServiceMessage);

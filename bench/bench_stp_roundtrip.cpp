@@ -3,7 +3,7 @@
 // ping-pong of the same packet size (the floor on this machine). Each
 // benchmark forks its own echo server. Also counts the allocations the
 // client makes per round trip: `new` (message objects) and C allocations
-// (buffers), through linker wrapping of the C allocator.
+// (buffers), through linker wrapping of the C allocator (bench_alloc_count.h).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -14,46 +14,11 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <new>
 #include <vector>
 
+#include "bench_alloc_count.h"
 #include "shared/stp_transport/stp_amsg.h"
 #include "shared/stp_transport/stp_transport.h"
-
-namespace {
-long g_allocs = 0;
-}  // namespace
-
-extern "C" {
-void *__real_malloc(size_t);
-void *__real_calloc(size_t, size_t);
-void *__real_realloc(void *, size_t);
-void *__wrap_malloc(size_t n) {
-  g_allocs++;
-  return __real_malloc(n);
-}
-void *__wrap_calloc(size_t n, size_t w) {
-  g_allocs++;
-  return __real_calloc(n, w);
-}
-void *__wrap_realloc(void *p, size_t n) {
-  g_allocs++;
-  return __real_realloc(p, n);
-}
-}
-
-void *operator new(size_t n) {
-  g_allocs++;
-  void *p = __real_malloc(n ? n : 1);
-  if (!p) throw std::bad_alloc();
-  return p;
-}
-// The blocks come from the C allocator, so they go back to it.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void *p) noexcept { std::free(p); }
-void operator delete(void *p, size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
 
 namespace {
 
@@ -197,7 +162,7 @@ void BM_STPRoundTrip(benchmark::State &state) {
   long allocsBefore = 0;
   long rounds = 0;
   for (auto _ : state) {
-    if (rounds == 100) allocsBefore = g_allocs;  // steady state from here on
+    if (rounds == 100) allocsBefore = benchAllocCounts().total();  // steady state from here on
     STPAsciiOMsg *m = t->createAsciiMessage(kClientRN, kServerRN, STP_TYPE_ASCII, 0, STP_FLAG_REPLY);
     fillBody(m, 0x12345);
     int serial = t->sendMessage(m, nullptr, &st);
@@ -212,7 +177,7 @@ void BM_STPRoundTrip(benchmark::State &state) {
   }
   if (rounds > 100)
     state.counters["allocs_per_roundtrip"] =
-        static_cast<double>(g_allocs - allocsBefore) / static_cast<double>(rounds - 100);
+        static_cast<double>(benchAllocCounts().total() - allocsBefore) / static_cast<double>(rounds - 100);
   state.counters["bytes"] = packetSize();
   t->closeConnection(nullptr);
   t->delRef();

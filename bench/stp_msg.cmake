@@ -1,7 +1,5 @@
 # Encode + decode throughput of STP messages, with allocation counts.
 korvo_add_bench(bench_stp_msg
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_stp_msg.cpp
-  LIBS korvo_stp_msg)
-# Count the C allocations made by the message code (linked statically).
-target_link_options(bench_stp_msg PRIVATE
-  -Wl,--wrap=malloc -Wl,--wrap=calloc -Wl,--wrap=realloc)
+  LIBS korvo_stp_msg
+  COUNT_ALLOCATIONS)

@@ -20,11 +20,21 @@ function(korvo_add_test name)
     ENVIRONMENT "HOME=${home};TMPDIR=${tmp};KORVO_BIN_DIR=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
 endfunction()
 
-# korvo_add_bench(<name> SOURCES <files...> [LIBS <targets...>])
+# korvo_add_bench(<name> SOURCES <files...> [LIBS <targets...>] [COUNT_ALLOCATIONS])
+# COUNT_ALLOCATIONS links bench/bench_alloc_count.cpp and wraps the C
+# allocator, so the program can read its allocation counts
+# (bench/bench_alloc_count.h), those of the project libraries included.
 function(korvo_add_bench name)
-  cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(B "COUNT_ALLOCATIONS" "" "SOURCES;LIBS" ${ARGN})
+  if(B_COUNT_ALLOCATIONS)
+    list(APPEND B_SOURCES ${PROJECT_SOURCE_DIR}/bench/bench_alloc_count.cpp)
+  endif()
   add_executable(${name} ${B_SOURCES})
   target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark Threads::Threads)
+  if(B_COUNT_ALLOCATIONS)
+    target_link_options(${name} PRIVATE
+      -Wl,--wrap=malloc -Wl,--wrap=calloc -Wl,--wrap=realloc)
+  endif()
 endfunction()
 
 # korvo_include_parts(<fragment...>)
