@@ -1,0 +1,156 @@
+// The register over all connections, with plain entries standing in for
+// connections: naming, listing order, ShowWindow routing by connection
+// name, class and id, and the show/iconify/close-all walks.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "services/windowregister/windowregister_list.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// A connection that records what would be sent to its client.
+class FakeEntry : public WindowRegister_Entry {
+ public:
+  explicit FakeEntry(WindowRegister_List &list) : WindowRegister_Entry(list.nextConnectionName()) {}
+  Lines got;
+  void relayWindow(WindowRelayKind kind, const char *cls, const char *title,
+                   unsigned long id) override {
+    const char *k = kind == kWindowRelayShow ? "show" : kind == kWindowRelayIconify ? "iconify" : "close";
+    got.push_back(std::string(k) + " " + (cls ? cls : "(null)") + " " + (title ? title : "(null)") +
+                  " " + std::to_string(id));
+  }
+};
+
+class WindowRegisterListTest : public ::testing::Test {
+ protected:
+  WindowRegister_List list;
+  FakeEntry a{list}, b{list};
+  void SetUp() override {
+    list.add(&a);
+    list.add(&b);
+    a.getClassList().AddWindow("Ed", "a-ed-1", 1);
+    a.getClassList().AddWindow("Ed", "a-ed-2", 2);
+    a.getClassList().AddWindow("Sh", "a-sh-1", 1);
+    b.getClassList().AddWindow("Ed", "b-ed-2", 2);
+    b.getClassList().AddWindow("Sh", "b-sh-3", 3);
+  }
+
+  // "connection class title id" of every listed window.
+  Lines listing() {
+    WindowRegister__WindowInfoArray info;
+    list.GetWindowInfo(&info);
+    Lines out;
+    for (int i = 0; i < info.count; ++i) {
+      const WindowRegister__WindowInfo &w = info.winInfo[i];
+      out.push_back(std::string(w.serviceName) + " " + w.className + " " + w.windowName + " " +
+                    std::to_string(w.win));
+    }
+    WindowRegister__WindowInfoArray_free(&info);
+    return out;
+  }
+};
+
+TEST(WindowRegisterNames, CounterNamesInHexAndNeverReuses) {
+  WindowRegister_List list;
+  std::vector<std::string> names;
+  for (int i = 0; i < 12; ++i) {
+    char *n = list.nextConnectionName();
+    names.push_back(n);
+    gen_free(n);
+  }
+  EXPECT_EQ(names[0], "__twlWinReg0x0");
+  EXPECT_EQ(names[3], "__twlWinReg0x3");
+  EXPECT_EQ(names[10], "__twlWinReg0xa");
+  EXPECT_EQ(names[11], "__twlWinReg0xb");
+  // Entries leaving the list do not give their numbers back.
+  FakeEntry e(list);
+  list.add(&e);
+  EXPECT_TRUE(list.remove(&e));
+  EXPECT_FALSE(list.remove(&e));
+  FakeEntry f(list);
+  EXPECT_STREQ(f.getName(), "__twlWinReg0xd");
+}
+
+TEST_F(WindowRegisterListTest, ListingGoesConnectionByConnectionClassByClass) {
+  EXPECT_EQ(list.GetWindowNumber(), 5);
+  EXPECT_EQ(listing(), (Lines{"__twlWinReg0x0 Ed a-ed-1 1", "__twlWinReg0x0 Ed a-ed-2 2",
+                              "__twlWinReg0x0 Sh a-sh-1 1", "__twlWinReg0x1 Ed b-ed-2 2",
+                              "__twlWinReg0x1 Sh b-sh-3 3"}));
+}
+
+TEST_F(WindowRegisterListTest, EmptyRegisterListsNoArray) {
+  list.CloseAllWindows();
+  WindowRegister__WindowInfoArray info;
+  info.count = 99;
+  list.GetWindowInfo(&info);
+  EXPECT_EQ(info.count, 0);
+  EXPECT_EQ(info.winInfo, nullptr);
+}
+
+TEST_F(WindowRegisterListTest, NamedConnectionAndClassWithIdZeroShowsThatClassOnly) {
+  EXPECT_TRUE(list.ShowWindow("__twlWinReg0x0", "Ed", 0));
+  EXPECT_EQ(a.got, (Lines{"show Ed a-ed-1 1", "show Ed a-ed-2 2"}));
+  EXPECT_TRUE(b.got.empty());
+}
+
+TEST_F(WindowRegisterListTest, IdTheClassDoesNotHoldSendsNothing) {
+  EXPECT_FALSE(list.ShowWindow("__twlWinReg0x1", "Ed", 3));
+  EXPECT_FALSE(list.ShowWindow("__twlWinReg0x7", nullptr, 3));  // no such connection
+  EXPECT_FALSE(list.ShowWindow("", nullptr, 3));                // empty name asks nobody
+  EXPECT_TRUE(a.got.empty());
+  EXPECT_TRUE(b.got.empty());
+}
+
+TEST_F(WindowRegisterListTest, NoConnectionNameReachesTheFirstHolder) {
+  EXPECT_TRUE(list.ShowWindow(nullptr, "Sh", 3));
+  EXPECT_TRUE(a.got.empty());
+  EXPECT_EQ(b.got, (Lines{"show Sh b-sh-3 3"}));
+  // Both hold id 2 in "Ed": only the earlier connection is asked.
+  b.got.clear();
+  EXPECT_TRUE(list.ShowWindow(nullptr, "Ed", 2));
+  EXPECT_EQ(a.got, (Lines{"show Ed a-ed-2 2"}));
+  EXPECT_TRUE(b.got.empty());
+  // With id 0 the first connection counts as done even with no match.
+  a.got.clear();
+  EXPECT_TRUE(list.ShowWindow(nullptr, "Nothing", 0));
+  EXPECT_TRUE(a.got.empty());
+  EXPECT_TRUE(b.got.empty());
+}
+
+TEST_F(WindowRegisterListTest, AllWalksReachEveryWindowAndCloseEmptiesTheRegister) {
+  list.IconifyAllWindows();
+  list.ShowAllWindows();
+  EXPECT_EQ(a.got.size(), 6u);
+  EXPECT_EQ(b.got.size(), 4u);
+  EXPECT_EQ(b.got[0], "iconify Ed b-ed-2 2");
+  EXPECT_EQ(b.got[3], "show Sh b-sh-3 3");
+  a.got.clear();
+  b.got.clear();
+  list.CloseAllWindows();
+  EXPECT_EQ(a.got, (Lines{"close Ed a-ed-1 1", "close Ed a-ed-2 2", "close Sh a-sh-1 1"}));
+  EXPECT_EQ(b.got, (Lines{"close Ed b-ed-2 2", "close Sh b-sh-3 3"}));
+  EXPECT_EQ(list.GetWindowNumber(), 0);
+  EXPECT_EQ(a.getClassList().getCount(), 2);  // classes stay, empty
+  list.CloseAllWindows();
+  EXPECT_EQ(a.got.size(), 3u);  // nothing left to close
+}
+
+TEST_F(WindowRegisterListTest, ClosingOneWindowForgetsOnlyIt) {
+  EXPECT_TRUE(a.CloseWindow("Ed", 1));
+  EXPECT_EQ(listing(), (Lines{"__twlWinReg0x0 Ed a-ed-2 2", "__twlWinReg0x0 Sh a-sh-1 1",
+                              "__twlWinReg0x1 Ed b-ed-2 2", "__twlWinReg0x1 Sh b-sh-3 3"}));
+}
+
+TEST_F(WindowRegisterListTest, RemovedConnectionLeavesTheListing) {
+  list.remove(&a);
+  EXPECT_EQ(listing(), (Lines{"__twlWinReg0x1 Ed b-ed-2 2", "__twlWinReg0x1 Sh b-sh-3 3"}));
+  list.ShowAllWindows();
+  EXPECT_TRUE(a.got.empty());
+  EXPECT_EQ(b.got.size(), 2u);
+}
+
+}  // namespace
