@@ -37,6 +37,34 @@ function(korvo_add_bench name)
   endif()
 endfunction()
 
+# korvo_add_fuzz_target(<name> SOURCES <files...> [LIBS <targets...>]
+#                       [INSTRUMENT <libraries...>])
+# One libFuzzer program built with ASan and UBSan; only with KORVO_BUILD_FUZZ
+# and clang, otherwise nothing. The INSTRUMENT libraries get coverage
+# instrumentation (once, however many targets name them) so the fuzzer can
+# steer into them; every program that links them then links the sanitizer
+# runtimes too.
+function(korvo_add_fuzz_target name)
+  if(NOT KORVO_BUILD_FUZZ OR NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    return()
+  endif()
+  cmake_parse_arguments(F "" "" "SOURCES;LIBS;INSTRUMENT" ${ARGN})
+  set(sanitizers -fsanitize=address,undefined -fno-sanitize-recover=undefined
+      -fno-omit-frame-pointer)
+  foreach(lib ${F_INSTRUMENT})
+    get_target_property(done ${lib} KORVO_FUZZ_INSTRUMENTED)
+    if(NOT done)
+      target_compile_options(${lib} PRIVATE -fsanitize=fuzzer-no-link ${sanitizers})
+      target_link_options(${lib} INTERFACE -fsanitize=address,undefined)
+      set_target_properties(${lib} PROPERTIES KORVO_FUZZ_INSTRUMENTED ON)
+    endif()
+  endforeach()
+  add_executable(${name} ${F_SOURCES})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer ${sanitizers})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_libraries(${name} PRIVATE ${F_LIBS})
+endfunction()
+
 # korvo_include_parts(<fragment...>)
 # Includes the CMake fragments of a folder (one per component, each owned by
 # the component it builds) when they exist.
