@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "shared/indgen.h"
+#include "fuzz_script.h"
 #include "shared/stp_transport/stp_amsg.h"
 
 namespace {
@@ -24,8 +24,7 @@ void check(bool ok) {
 }
 
 void runScript(STPAsciiIMsg &r, const uint8_t *script, size_t k) {
-  std::vector<STPAsciiIMsgParamState> stack;
-  std::vector<bool> isArray;
+  FuzzNesting<STPAsciiIMsg, STPAsciiIMsgParamState> nesting(r);
   for (size_t i = 0; i < k; i++) {
     const char *name = kNames[script[i] >> 4];
     int len = 0;
@@ -36,25 +35,17 @@ void runScript(STPAsciiIMsg &r, const uint8_t *script, size_t k) {
       case 3: name ? r.getIdent(name, &len) : r.getIdent(&len); break;
       case 4: r.peekIdent(&len); break;
       case 5: name ? r.getQuotedIdent(name, &len) : r.getQuotedIdent(&len); break;
-      case 6: case 7:
-        if (stack.size() < 16) {
-          stack.emplace_back();
-          isArray.push_back((script[i] & 15) == 7);
-          if (isArray.back()) {
-            int n = name ? r.getStartArray(stack.back(), name) : r.getStartArray(stack.back());
-            for (int e = 0; e < n && e < 64; e++) std::free(r.getString());
-          } else {
-            name ? r.getStartStruct(stack.back(), name) : r.getStartStruct(stack.back());
-          }
+      case 6:
+        if (STPAsciiIMsgParamState *st = nesting.enter(false))
+          name ? r.getStartStruct(*st, name) : r.getStartStruct(*st);
+        break;
+      case 7:
+        if (STPAsciiIMsgParamState *st = nesting.enter(true)) {
+          int n = name ? r.getStartArray(*st, name) : r.getStartArray(*st);
+          for (int e = 0; e < n && e < 64; e++) std::free(r.getString());
         }
         break;
-      case 8:
-        if (!stack.empty()) {
-          isArray.back() ? r.getEndArray(stack.back()) : r.getEndStruct(stack.back());
-          stack.pop_back();
-          isArray.pop_back();
-        }
-        break;
+      case 8: nesting.leave(); break;
       case 9: {
         const char *v = name ? r.findTag(name) : nullptr;
         if (v) r.skipValue(v);
@@ -63,11 +54,6 @@ void runScript(STPAsciiIMsg &r, const uint8_t *script, size_t k) {
       default: r.getRemainder(); break;
     }
     check(len >= 0);
-  }
-  while (!stack.empty()) {
-    isArray.back() ? r.getEndArray(stack.back()) : r.getEndStruct(stack.back());
-    stack.pop_back();
-    isArray.pop_back();
   }
 }
 
@@ -95,31 +81,25 @@ void roundTrip(const uint8_t *data, size_t size) {
 
 }  // namespace
 
-// Reader warnings are expected for malformed input; printing them would only
-// slow the run down.
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  gen_domessage = [](int, const char *, va_list) {};
+  fuzzSilenceMessages();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  if (size == 0) return 0;
-  size_t k = data[0] % 48;
-  if (k > size - 1) k = size - 1;
-  const uint8_t *script = data + 1;
-  const uint8_t *body = script + k;
-  size_t bodySize = size - 1 - k;
+  FuzzScriptInput in;
+  if (!fuzzSplitScript(data, size, &in)) return 0;
 
   std::vector<uint8_t> packet(44, 0);
-  packet.insert(packet.end(), body, body + bodySize);
-  STPIMsg in(packet.data(), 44, static_cast<int>(bodySize));
-  STPAsciiIMsg r(&in);
-  runScript(r, script, k);
+  packet.insert(packet.end(), in.payload, in.payload + in.payloadSize);
+  STPIMsg msg(packet.data(), 44, static_cast<int>(in.payloadSize));
+  STPAsciiIMsg r(&msg);
+  runScript(r, in.script, in.scriptSize);
 
-  std::string text(reinterpret_cast<const char *>(body), bodySize);
+  std::string text(reinterpret_cast<const char *>(in.payload), in.payloadSize);
   STPAsciiIMsg plain(text.c_str());
-  runScript(plain, script, k);
+  runScript(plain, in.script, in.scriptSize);
 
-  roundTrip(body, bodySize);
+  roundTrip(in.payload, in.payloadSize);
   return 0;
 }

@@ -10,14 +10,13 @@
 #include <cstdlib>
 #include <vector>
 
-#include "shared/indgen.h"
+#include "fuzz_script.h"
 #include "shared/stp_transport/stp_bmsg.h"
 
 namespace {
 
 void runScript(STPBinaryIMsg &r, const uint8_t *script, size_t k) {
-  std::vector<STPBinaryIMsgParamState> stack;
-  std::vector<bool> isArray;
+  FuzzNesting<STPBinaryIMsg, STPBinaryIMsgParamState> nesting(r);
   for (size_t i = 0; i < k; i++) {
     int tag = (script[i] >> 4) == 15 ? -1 : script[i] >> 4;
     switch (script[i] & 15) {
@@ -43,54 +42,38 @@ void runScript(STPBinaryIMsg &r, const uint8_t *script, size_t k) {
         if (n < 0) std::abort();
         break;
       }
-      case 11: case 12:
-        if (stack.size() < 16) {
-          stack.emplace_back();
-          isArray.push_back((script[i] & 15) == 12);
-          isArray.back() ? r.getStartArray(stack.back(), tag) : r.getStartStruct(stack.back(), tag);
-        }
+      case 11:
+        if (STPBinaryIMsgParamState *st = nesting.enter(false)) r.getStartStruct(*st, tag);
         break;
-      case 13:
-        if (!stack.empty()) {
-          isArray.back() ? r.getEndArray(stack.back()) : r.getEndStruct(stack.back());
-          stack.pop_back();
-          isArray.pop_back();
-        }
+      case 12:
+        if (STPBinaryIMsgParamState *st = nesting.enter(true)) r.getStartArray(*st, tag);
         break;
+      case 13: nesting.leave(); break;
       default: r.getStartSimpleTag(tag); break;
     }
-  }
-  while (!stack.empty()) {
-    isArray.back() ? r.getEndArray(stack.back()) : r.getEndStruct(stack.back());
-    stack.pop_back();
-    isArray.pop_back();
   }
 }
 
 }  // namespace
 
-// Reader warnings are expected for malformed input; printing them would only
-// slow the run down.
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  gen_domessage = [](int, const char *, va_list) {};
+  fuzzSilenceMessages();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  if (size == 0) return 0;
-  size_t k = data[0] % 48;
-  if (k > size - 1) k = size - 1;
-  const uint8_t *script = data + 1;
-  const uint8_t *packet = script + k;
-  size_t packetSize = size - 1 - k;
+  FuzzScriptInput in;
+  if (!fuzzSplitScript(data, size, &in)) return 0;
+  const uint8_t *packet = in.payload;
+  const size_t packetSize = in.payloadSize;
 
   if (packetSize >= 8) {
     int hl = 0, bl = 0;
     STPMsg::peekLengths(packet, &hl, &bl);
     if (STPMsg::checkHeader(hl, bl) && static_cast<size_t>(hl) + bl <= packetSize) {
-      STPIMsg in(packet, hl, bl);
-      STPBinaryIMsg r(&in);
-      runScript(r, script, k);
+      STPIMsg msg(packet, hl, bl);
+      STPBinaryIMsg r(&msg);
+      runScript(r, in.script, in.scriptSize);
     }
   }
 
@@ -98,6 +81,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   framed.insert(framed.end(), packet, packet + packetSize);
   STPIMsg body(framed.data(), 44, static_cast<int>(packetSize));
   STPBinaryIMsg r(&body);
-  runScript(r, script, k);
+  runScript(r, in.script, in.scriptSize);
   return 0;
 }
