@@ -28,19 +28,6 @@ namespace {
 // below it (negotiate, get interface, synchronize) they are always safe.
 constexpr int kFirstTransactionControlId = 9;
 
-// Keeps a transport referenced for the duration of a dispatch, so a handler
-// that detaches the endpoint does not free the transport under us.
-class TransportHold {
- public:
-  explicit TransportHold(STPTransport *t) : t_(t) { t_->addRef(); }
-  ~TransportHold() { t_->delRef(); }
-  TransportHold(const TransportHold &) = delete;
-  TransportHold &operator=(const TransportHold &) = delete;
-
- private:
-  STPTransport *t_;
-};
-
 }  // namespace
 
 bool STPSpecClass::handleMessage(STPIMsg *msg, int type, int id, bool flag) {
@@ -80,7 +67,7 @@ bool STPSpecClass::handleMessage(STPIMsg *msg, int type, int id, bool flag) {
 
 void STPSpecClass::dispatchMessage(STPIMsg *msg, int type, int id) {
   STPTransport *t = transport;
-  TransportHold hold(t);
+  STPTransportHold hold(t);  // a handler may detach the endpoint
   STPTransport::incrementStackDepth();
   t->pushToken(msg->token, msg->depth, msg->flags);
   STPAsciiOMsg *areply = nullptr;

@@ -430,3 +430,18 @@ class STPTransportStacker {
  private:
   bool raised = false;
 };
+
+// Holds a reference on a transport for the life of a scope, so that code
+// called from inside (listeners, endpoint handlers, nested waits) may drop
+// the last outside reference without the transport being freed under the
+// caller. `transport` must be alive (count above 0) when the hold is made.
+class STPTransportHold {
+ public:
+  explicit STPTransportHold(STPTransport *transport) : t_(transport) { t_->addRef(); }
+  ~STPTransportHold() { t_->delRef(); }
+  STPTransportHold(const STPTransportHold &) = delete;
+  STPTransportHold &operator=(const STPTransportHold &) = delete;
+
+ private:
+  STPTransport *t_;
+};

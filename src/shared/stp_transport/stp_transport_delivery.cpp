@@ -16,21 +16,6 @@
 #include "shared/stp_transport/stp_msg.h"
 #include "shared/stp_transport/stp_transport.h"
 
-namespace {
-
-class RefHold {
- public:
-  explicit RefHold(STPTransport *t) : t_(t) { t_->addRef(); }
-  ~RefHold() { t_->delRef(); }
-  RefHold(const RefHold &) = delete;
-  RefHold &operator=(const RefHold &) = delete;
-
- private:
-  STPTransport *t_;
-};
-
-}  // namespace
-
 // ---------------------------------------------------------------------------
 // Listener map
 
@@ -79,7 +64,7 @@ void STPTransport::deliverMessage(STPIMsg *msg) {
     default:
       break;
   }
-  RefHold hold(this);
+  STPTransportHold hold(this);
   bool awaitedReply = isAwaited(msg->replyTo);
   if (!deliverToListeners(msg, awaitedReply)) return;  // kept as deferred, or deleted
   // Nobody took it, or it is a reply someone waits for.
@@ -213,7 +198,7 @@ int STPTransport::enqueueAndTryMessage(STPOMsg *msg, int tries, TStat *out) {
     report(out);
     return serial;
   }
-  RefHold hold(this);
+  STPTransportHold hold(this);
   ++_dont_deliver;
   for (int i = 0; i < tries && dataInWriteBuffer() && stat.ok() && bound; ++i) handleWrite(nullptr);
   --_dont_deliver;
@@ -227,7 +212,7 @@ int STPTransport::sendMessage(STPOMsg *msg, RetryHandler *rh, TStat *out) {
     report(out);
     return 0;
   }
-  RefHold hold(this);
+  STPTransportHold hold(this);
   incrementStackDepth();
   pushToken(msg->token, msg->depth, msg->flags);
   int result = serial;
@@ -257,7 +242,7 @@ int STPTransport::sendMessage(STPOMsg *msg, RetryHandler *rh, TStat *out) {
 
 STPIMsg *STPTransport::awaitResponse(int serial, RetryHandler *rh, TStat *out) {
   stat.clear();
-  RefHold hold(this);
+  STPTransportHold hold(this);
   STPIMsg *reply = takeResponse(serial);
   if (!reply) {
     bool strict = (getCurrentToken().flags & STP_FLAG_ONLY_SAFE) != 0;

@@ -57,19 +57,6 @@ ssize_t readSome(int fd, char *data, int length) {
   return n;
 }
 
-// Holds a reference on a transport for the duration of a scope: listeners
-// called from inside may drop the last outside reference.
-class RefHold {
- public:
-  explicit RefHold(STPTransport *t) : t_(t) { t_->addRef(); }
-  ~RefHold() { t_->delRef(); }
-  RefHold(const RefHold &) = delete;
-  RefHold &operator=(const RefHold &) = delete;
-
- private:
-  STPTransport *t_;
-};
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -81,7 +68,7 @@ bool STPTransport::serviceOnce(int timeoutMs, TStat *out) {
     closeConnection(nullptr);
     return fail(kStatDown, "[serviceOnce]: not bound and not listening.", out);
   }
-  RefHold hold(this);
+  STPTransportHold hold(this);
   if (bound && loopback) {
     handleRead(nullptr);
     return report(out);
@@ -224,7 +211,7 @@ bool STPTransport::handleRead(TStat *out) {
     return report(out);
   }
   if (!bound) return report(out);
-  RefHold hold(this);
+  STPTransportHold hold(this);
   if (loopback) {
     readLoopbackPeer();
   } else if (!readSocket()) {
@@ -281,7 +268,7 @@ void STPTransport::readLoopbackPeer() {
 }
 
 bool STPTransport::handleDequeueAndDispatch(TStat *out) {
-  RefHold hold(this);
+  STPTransportHold hold(this);
   deliverDeferred();
   dispatchPackets();
   return report(out);
