@@ -1,0 +1,168 @@
+// Router_Core: starting the programs of the services file on demand, the
+// requests held meanwhile, and what a started program's registration or
+// exit means for them.
+//
+// A request for a name nobody provides but the services file lists starts
+// the listed program (unless it is already starting) and waits for the
+// name. The wait ends with the registration (the request then goes on as
+// if the name had been there), with the program's first service list not
+// naming it, with the program's exit, or at the activation time limit; the
+// last three answer "not found". Nothing is remembered of a failure, so
+// the next request tries again.
+#include <sys/wait.h>
+
+#include <algorithm>
+
+#include "services/router/router_core.h"
+#include "services/router/router_endpoint.h"
+#include "services/router/router_log.h"
+#include "services/router/router_plugin.h"
+#include "shared/libcxxutil/ut_retry_handler.h"
+
+namespace {
+
+bool lists(const Router_Program *program, const std::string &serviceName) {
+  return program && std::find(program->services.begin(), program->services.end(),
+                              serviceName) != program->services.end();
+}
+
+std::string describeExit(int status) {
+  if (WIFEXITED(status)) return "exited with status " + std::to_string(WEXITSTATUS(status));
+  if (WIFSIGNALED(status)) return "was ended by signal " + std::to_string(WTERMSIG(status));
+  return "ended";
+}
+
+}  // namespace
+
+bool Router_Core::startListed(const std::string &name, std::string *error) {
+  const Router_Program *program = services.program(name);
+  if (!program) program = services.providerOf(name);
+  if (!program) {
+    *error = "\"" + name + "\" is neither a program nor a service of the services file";
+    return false;
+  }
+  return startProgram(*program, error) != nullptr;
+}
+
+Router_Launch *Router_Core::startProgram(const Router_Program &program, std::string *error) {
+  std::vector<std::string> argv;
+  argv.push_back(program.program);
+  argv.insert(argv.end(), program.args.begin(), program.args.end());
+  Router_Launch *l = launches.start(program.name, argv, "", listenPort, ut_getTimeMillis64(), error);
+  if (!l) {
+    log->warn("cannot start %s: %s", program.name.c_str(), error->c_str());
+    return nullptr;
+  }
+  l->program = &program;
+  log->note("started %s (pid %d)", program.name.c_str(), l->pid);
+  return l;
+}
+
+bool Router_Core::holdForActivation(Router_HeldRequest request) {
+  const Router_Program *program = services.providerOf(request.serviceName);
+  if (!program || shuttingDown) return false;
+  if (!launches.activationInProgress(program)) {
+    std::string error;
+    if (!startProgram(*program, &error)) return false;
+  }
+  request.deadline = ut_getTimeMillis64() + options.activationTimeoutMs;
+  log->note("plugin %d waits for %s from %s", request.requesterId, request.serviceName.c_str(),
+            program->name.c_str());
+  held.push_back(std::move(request));
+  return true;
+}
+
+void Router_Core::resolveHeld(const std::string &serviceName) {
+  const Router_Service *s = registered.find(serviceName, -1);
+  if (!s) return;
+  const Router_Service service = *s;
+  std::vector<Router_HeldRequest> ready;
+  for (auto it = held.begin(); it != held.end();) {
+    if (it->serviceName == serviceName) {
+      ready.push_back(std::move(*it));
+      it = held.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (const Router_HeldRequest &h : ready) {
+    if (h.kind == Router_HeldRequest::kConnection) {
+      connectToProvider(h.requesterId, service, h.pairs, h.cookie);
+    } else if (Router_Endpoint *ep = endpointFor(h.requesterId)) {
+      ep->send_PluginIdForServiceReplyEvent(h.cookie, serviceName.c_str(), service.pluginId, true);
+    }
+  }
+}
+
+void Router_Core::answerHeldNotFound(const Router_HeldRequest &h) {
+  if (h.kind == Router_HeldRequest::kConnection) {
+    replyNotFound(h.requesterId, h.serviceName, h.cookie);
+  } else if (Router_Endpoint *ep = endpointFor(h.requesterId)) {
+    ep->send_PluginIdForServiceReplyEvent(h.cookie, h.serviceName.c_str(), -1, false);
+  }
+}
+
+// Answers "not found" to every request waiting for a name of `program`
+// that is still not registered.
+void Router_Core::failHeld(const Router_Program *program, const char *why) {
+  std::vector<Router_HeldRequest> failed;
+  for (auto it = held.begin(); it != held.end();) {
+    if (lists(program, it->serviceName) && !registered.find(it->serviceName, -1)) {
+      failed.push_back(std::move(*it));
+      it = held.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (const Router_HeldRequest &h : failed) {
+    log->note("plugin %d gets no %s: %s %s", h.requesterId, h.serviceName.c_str(),
+              program->name.c_str(), why);
+    answerHeldNotFound(h);
+  }
+}
+
+void Router_Core::expireHeld(long long now) {
+  std::vector<Router_HeldRequest> expired;
+  for (auto it = held.begin(); it != held.end();) {
+    if (it->deadline <= now) {
+      expired.push_back(std::move(*it));
+      it = held.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (const Router_HeldRequest &h : expired) {
+    log->warn("no provider of %s registered within %d ms", h.serviceName.c_str(),
+              options.activationTimeoutMs);
+    answerHeldNotFound(h);
+  }
+}
+
+// A started program sent its first service list: what it did not register
+// of its listed names will not come.
+void Router_Core::activationRegistered(Router_Plugin *p) {
+  for (auto &entry : launches.all()) {
+    Router_Launch &l = entry.second;
+    if (l.pluginId != p->getId() || l.registered) continue;
+    l.registered = true;
+    if (l.program) failHeld(l.program, "did not register it");
+  }
+}
+
+void Router_Core::childExited(int pid, int status) {
+  Router_Launch *l = launches.findPid(pid);
+  if (!l) return;
+  std::string how = describeExit(status);
+  bool normal = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (normal || shuttingDown)
+    log->note("%s (pid %d) %s", l->name.c_str(), pid, how.c_str());
+  else
+    log->warn("%s (pid %d) %s", l->name.c_str(), pid, how.c_str());
+  if (l->program && !l->registered) failHeld(l->program, how.c_str());
+  if (l->requesterId != -1 && !l->answered && l->pluginId == -1) {
+    l->answered = true;
+    if (Router_Endpoint *ep = endpointFor(l->requesterId))
+      ep->send_PluginConnectedEvent(l->requestCookie, -1, "Plugin exited before connecting.");
+  }
+  launches.remove(pid);
+}

@@ -1,0 +1,293 @@
+// The router's main loop: accepting plugins, signals, idle exit, the end.
+#include "services/router/router_loop.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include "services/router/router_core.h"
+#include "services/router/router_log.h"
+#include "services/router/router_plugin.h"
+#include "services/router/router_transport.h"
+#include "shared/indgen.h"
+#include "shared/libcxxutil/ut_idle_notifier.h"
+#include "shared/libcxxutil/ut_retry_handler.h"
+
+namespace {
+
+// Longest single wait of the loop, so that the clock is looked at now and
+// then even when nothing happens.
+constexpr int kMaxWaitMs = 1000;
+// How long the end waits for the links' queued output.
+constexpr int kFinishFlushMs = 2000;
+
+volatile sig_atomic_t g_stopSignal = 0;
+volatile sig_atomic_t g_stopCount = 0;
+int g_wakeFd = -1;
+
+void wake() {
+  if (g_wakeFd >= 0) {
+    int saved = errno;
+    char c = 1;
+    ssize_t n = ::write(g_wakeFd, &c, 1);
+    (void)n;
+    errno = saved;
+  }
+}
+
+extern "C" void onStopSignal(int sig) {
+  g_stopSignal = sig;
+  g_stopCount = g_stopCount + 1;
+  wake();
+}
+
+extern "C" void onChildSignal(int) { wake(); }
+
+void setCloexecNonblock(int fd) {
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL, 0) | O_NONBLOCK);
+  ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD, 0) | FD_CLOEXEC);
+}
+
+void install(int sig, void (*handler)(int)) {
+  struct sigaction sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sa_handler = handler;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  ::sigaction(sig, &sa, nullptr);
+}
+
+// A listening TCP socket on 127.0.0.1; *port 0 picks a free port and
+// receives the port bound. -1 with *error set on failure.
+int listenLoopback(int *port, std::string *error) {
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (s < 0) {
+    *error = std::string("cannot create a socket: ") + std::strerror(errno);
+    return -1;
+  }
+  int on = 1;
+  ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in addr;
+  std::memset(&addr, 0, sizeof addr);
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<uint16_t>(*port));
+  socklen_t len = sizeof addr;
+  if (::bind(s, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || ::listen(s, 128) != 0 ||
+      ::getsockname(s, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
+    *error = "cannot listen on 127.0.0.1 port " + std::to_string(*port) + ": " +
+             std::strerror(errno);
+    ::close(s);
+    return -1;
+  }
+  setCloexecNonblock(s);
+  *port = ntohs(addr.sin_port);
+  return s;
+}
+
+}  // namespace
+
+// Accepts every pending plugin connection when the listening socket is
+// readable.
+class Router_Acceptor : public SocketListener {
+ public:
+  Router_Acceptor(Router_Core *c, int listenFd) : core(c), fd(listenFd) {
+    if (IdleNotifier *n = getIdleNotifier()) n->addSocketListener(this);
+  }
+  ~Router_Acceptor() override {
+    if (IdleNotifier *n = getIdleNotifier()) n->removeSocketListener(this);
+    ::close(fd);
+  }
+  bool hasFD() override { return true; }
+  int getFD() override { return fd; }
+  bool wantsToRead() override { return true; }
+  bool wantsToWrite() override { return false; }
+  bool wantsToDequeueAndDispatch() override { return false; }
+  bool wantsToStop() override { return false; }
+  void handleRead() override {
+    for (;;) {
+      int s = ::accept(fd, nullptr, nullptr);
+      if (s < 0) return;  // EAGAIN, or a client that gave up
+      Router_Transport *t = new Router_Transport();
+      TStat st;
+      if (t->bindFD(s, &st)) {
+        core->addPlugin(t);
+      } else {
+        ::close(s);
+        t->delRef();
+      }
+    }
+  }
+  void handleWrite() override {}
+  void handleDequeueAndDispatch() override {}
+  void handleStop() override {}
+
+ private:
+  Router_Core *core;
+  int fd;
+};
+
+// The read end of the pipe the signal handlers write to; reading it only
+// empties it (the loop looks at the flags and reaps children every pass).
+class Router_SignalPipe : public SocketListener {
+ public:
+  Router_SignalPipe() {
+    if (::pipe(fds) != 0) {
+      fds[0] = fds[1] = -1;
+      return;
+    }
+    setCloexecNonblock(fds[0]);
+    setCloexecNonblock(fds[1]);
+    g_wakeFd = fds[1];
+    if (IdleNotifier *n = getIdleNotifier()) n->addSocketListener(this);
+  }
+  ~Router_SignalPipe() override {
+    if (fds[0] < 0) return;
+    if (IdleNotifier *n = getIdleNotifier()) n->removeSocketListener(this);
+    g_wakeFd = -1;
+    ::close(fds[0]);
+    ::close(fds[1]);
+  }
+  bool ok() const { return fds[0] >= 0; }
+  bool hasFD() override { return true; }
+  int getFD() override { return fds[0]; }
+  bool wantsToRead() override { return true; }
+  bool wantsToWrite() override { return false; }
+  bool wantsToDequeueAndDispatch() override { return false; }
+  bool wantsToStop() override { return false; }
+  void handleRead() override {
+    char buf[64];
+    while (::read(fds[0], buf, sizeof buf) > 0) {
+    }
+  }
+  void handleWrite() override {}
+  void handleDequeueAndDispatch() override {}
+  void handleStop() override {}
+
+ private:
+  int fds[2] = {-1, -1};
+};
+
+Router_Loop::Router_Loop(Router_Core *c, const Router_Options &o, Router_Log *l)
+    : core(c), options(o), log(l) {}
+
+Router_Loop::~Router_Loop() {
+  delete acceptor;
+  delete signals;
+}
+
+bool Router_Loop::listen(int wanted, std::string *error) {
+  signals = new Router_SignalPipe();
+  if (!signals->ok()) {
+    *error = "cannot create the signal pipe";
+    return false;
+  }
+  install(SIGTERM, onStopSignal);
+  install(SIGINT, onStopSignal);
+  install(SIGHUP, onStopSignal);
+  install(SIGCHLD, onChildSignal);
+  ::signal(SIGPIPE, SIG_IGN);
+  port = wanted;
+  int fd = listenLoopback(&port, error);
+  if (fd < 0) return false;
+  acceptor = new Router_Acceptor(core, fd);
+  core->setListenPort(port);
+  return true;
+}
+
+bool Router_Loop::connectBack(int connectPort, std::string *error) {
+  Router_Transport *t = new Router_Transport();
+  TStat st;
+  if (!t->connect("127.0.0.1", connectPort, &st)) {
+    *error = "cannot connect to the launching process at 127.0.0.1 port " +
+             std::to_string(connectPort) + ": " + st.message;
+    t->delRef();
+    return false;
+  }
+  core->addPlugin(t);
+  return true;
+}
+
+int Router_Loop::stopSignal() const { return g_stopSignal; }
+
+void Router_Loop::reapChildren() {
+  for (;;) {
+    int status = 0;
+    pid_t pid = ::waitpid(-1, &status, WNOHANG);
+    if (pid <= 0) return;
+    core->childExited(pid, status);
+  }
+}
+
+int Router_Loop::passTimeout(long long now, long long idleSince) const {
+  int timeout = kMaxWaitMs;
+  int deadline = core->msUntilNextDeadline(now);
+  if (deadline >= 0) timeout = std::min(timeout, deadline);
+  if (idleSince >= 0 && options.idleExitMs > 0)
+    timeout = std::min<long long>(timeout, std::max(0LL, idleSince + options.idleExitMs - now));
+  return timeout;
+}
+
+void Router_Loop::onePass(int timeoutMs) {
+  IdleNotifier *n = getIdleNotifier();
+  if (!n) return;
+  n->notifyIdle(false);
+  n->notifyTimers();
+  n->notifySocketActivity(timeoutMs, true);
+}
+
+// Each pass: children that ended, limits and deadlines, links to remove,
+// the idle clock, then one wait on every socket.
+void Router_Loop::run() {
+  long long idleSince = -1;
+  while (g_stopSignal == 0) {
+    long long now = ut_getTimeMillis64();
+    reapChildren();
+    core->checkLimits(now);
+    core->collect(now);
+    if (!core->isIdle()) {
+      idleSince = -1;
+    } else if (idleSince < 0) {
+      idleSince = now;
+    } else if (options.idleExitMs > 0 && now - idleSince >= options.idleExitMs) {
+      log->note("idle for %d ms: ending", options.idleExitMs);
+      return;
+    }
+    onePass(passTimeout(now, idleSince));
+  }
+  log->note("signal %d: ending", static_cast<int>(g_stopSignal));
+}
+
+void Router_Loop::finish(int childWaitMs) {
+  delete acceptor;
+  acceptor = nullptr;
+  long long start = ut_getTimeMillis64();
+  core->beginShutdown(start, kFinishFlushMs);
+  while (!core->allClosed() && ut_getTimeMillis64() - start <= kFinishFlushMs + 100) {
+    core->collect(ut_getTimeMillis64());
+    if (!core->allClosed()) onePass(20);
+  }
+  core->collect(ut_getTimeMillis64() + kFinishFlushMs + 1);
+  // The started programs end once their link is gone; a second stop
+  // signal cuts the wait short.
+  int stopsBefore = g_stopCount;
+  long long waitStart = ut_getTimeMillis64();
+  for (;;) {
+    reapChildren();
+    if (core->launcher().empty() || g_stopCount > stopsBefore) break;
+    if (ut_getTimeMillis64() - waitStart >= childWaitMs) {
+      log->note("%d started programs still running", static_cast<int>(core->launcher().all().size()));
+      break;
+    }
+    onePass(50);
+  }
+}

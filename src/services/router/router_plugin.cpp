@@ -1,0 +1,58 @@
+// One plugin link: socket readiness and the closing states.
+#include "services/router/router_plugin.h"
+
+#include "services/router/router_core.h"
+#include "services/router/router_endpoint.h"
+#include "services/router/router_rn_table.h"
+#include "services/router/router_transport.h"
+
+Router_Plugin::Router_Plugin(Router_Core *c, int pluginId, Router_Transport *t, long long now)
+    : connectedAt(now), core(c), id(pluginId), transport(t) {
+  endpoint = new Router_Endpoint(core, id);
+  endpoint->setTransport(transport, kRouterOwnRN, kPluginLinkRN);
+  if (IdleNotifier *n = getIdleNotifier()) n->addSocketListener(this);
+}
+
+Router_Plugin::~Router_Plugin() {
+  if (IdleNotifier *n = getIdleNotifier()) n->removeSocketListener(this);
+  transport->setForwardingHandler(nullptr);
+  transport->closeConnection(nullptr);
+  endpoint->markAsDown();
+  endpoint->setTransport(nullptr);
+  endpoint->delRef();
+  transport->delRef();
+}
+
+void Router_Plugin::startClosing(const std::string &why, long long deadline) {
+  if (closing) return;
+  closing = true;
+  reason = why;
+  flushDeadline = deadline;
+}
+
+bool Router_Plugin::readyForRemoval(long long now) const {
+  if (!closing) return false;
+  if (flushDeadline == 0 || transport->isDead()) return true;
+  return !transport->dataInWriteBuffer() || now >= flushDeadline;
+}
+
+bool Router_Plugin::hasFD() { return transport->isBound() && transport->getFD() >= 0; }
+
+int Router_Plugin::getFD() { return transport->getFD(); }
+
+bool Router_Plugin::wantsToRead() { return !closing && transport->isBound(); }
+
+bool Router_Plugin::wantsToWrite() {
+  // A plugin closed without flushing gets nothing more.
+  return (!closing || flushDeadline != 0) && transport->wantsToWrite();
+}
+
+bool Router_Plugin::wantsToDequeueAndDispatch() {
+  return !closing && transport->wantsToDequeueAndDispatch();
+}
+
+void Router_Plugin::handleRead() { core->pluginReadable(this); }
+
+void Router_Plugin::handleWrite() { core->pluginWritable(this); }
+
+void Router_Plugin::handleDequeueAndDispatch() { core->pluginDispatch(this); }

@@ -1,0 +1,78 @@
+// Router_Plugin: one connected process (a "plugin") as the router sees it:
+// its link (transport and router endpoint), its plugin id, what it told the
+// router about itself, and where it is in its life:
+//
+//   negotiating -> welcomed (plugin id sent) -> closing -> removed
+//
+// A plugin is also the idle notifier's socket listener for its link. The
+// router never deletes a plugin while one of its handlers runs: closing only
+// marks it, and Router_Core removes marked plugins between loop passes.
+//
+// Owns one reference on its transport and on its endpoint. One thread.
+#pragma once
+
+#include <string>
+
+#include "shared/libcxxutil/ut_idle_notifier.h"
+
+class Router_Core;
+class Router_Endpoint;
+class Router_Transport;
+
+class Router_Plugin : public SocketListener {
+ public:
+  // Adopts the caller's reference on `transport` (bound), creates the
+  // endpoint bound to it with local RN 1 / remote RN 2, and registers with
+  // the idle notifier.
+  Router_Plugin(Router_Core *core, int id, Router_Transport *transport, long long now);
+  // Unregisters, closes the link and releases endpoint and transport.
+  ~Router_Plugin() override;
+  Router_Plugin(const Router_Plugin &) = delete;
+  Router_Plugin &operator=(const Router_Plugin &) = delete;
+
+  int getId() const { return id; }
+  Router_Transport *getTransport() const { return transport; }
+  Router_Endpoint *getEndpoint() const { return endpoint; }
+
+  // Stops reading; with a flush deadline the link is closed once its output
+  // is written or the deadline (ut_getTimeMillis64) passed, otherwise at the
+  // next clean-up. The first reason is kept.
+  void startClosing(const std::string &why, long long flushDeadline);
+  bool isClosing() const { return closing; }
+  // Whether the clean-up may remove this plugin now.
+  bool readyForRemoval(long long now) const;
+
+  // SocketListener.
+  bool hasFD() override;
+  int getFD() override;
+  bool wantsToRead() override;
+  bool wantsToWrite() override;
+  bool wantsToDequeueAndDispatch() override;
+  bool wantsToStop() override { return false; }
+  void handleRead() override;
+  void handleWrite() override;
+  void handleDequeueAndDispatch() override;
+  void handleStop() override {}
+
+  // What the plugin said about itself, and how it came.
+  std::string workingDir;
+  bool persistent = true;       // until it says otherwise
+  bool welcomed = false;        // PluginId sent
+  bool startedByRouter = false; // launched by this router (activation or launch request)
+  int pid = 0;                  // when started by this router
+  std::string programName;      // when started by this router
+  long long connectedAt;        // ut_getTimeMillis64 at connection
+  // A link the router opened for RequestPluginConnect: who asked, and the
+  // cookie to answer with once the plugin is welcomed (-1: nobody).
+  int connectRequester = -1;
+  int connectCookie = 0;
+  std::string reason;           // why it is closing
+
+ private:
+  Router_Core *core;             // not owned
+  int id;
+  Router_Transport *transport;   // one reference
+  Router_Endpoint *endpoint;     // one reference
+  bool closing = false;
+  long long flushDeadline = 0;   // 0: close without flushing
+};
