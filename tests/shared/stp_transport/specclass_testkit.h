@@ -5,6 +5,8 @@
 // field tags.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -173,5 +175,22 @@ inline bool negotiatePair(STPSpecClass *x, STPSpecClass *y, STPTransport *tx, ST
   return x->sendNegotiate(true, nullptr, &st) && y->sendNegotiate(true, nullptr, &st) &&
          x->awaitNegotiate(&rh, &st) && y->awaitNegotiate(&rh, &st);
 }
+
+// A Calc client (on tp.a) and server (on tp.b), not yet negotiated. The
+// fixture owns one reference to each; a test that releases one itself sets
+// the pointer to null.
+struct CalcPairTest : ::testing::Test {
+  TransportPair tp;  // a: client side, b: server side
+  CalcClient *client = new CalcClient;
+  CalcServer *server = new CalcServer;
+  void SetUp() override {
+    client->setTransport(tp.a);
+    server->setTransport(tp.b);
+  }
+  void TearDown() override {
+    if (client) client->delRef();
+    if (server) server->delRef();
+  }
+};
 
 }  // namespace spectest

@@ -3,9 +3,7 @@
 // control packets on the other side of a loopback pair; one test runs the
 // whole handshake between two processes.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <csignal>
 #include <cstring>
 #include <vector>
 
@@ -293,28 +291,10 @@ bool handshake(STPTransport *t, int local, int remote, bool closer) {
 }
 
 TEST(ChannelProcesses, BothSidesCreateStartSyncAndClose) {
-  int sv[2];
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    close(sv[0]);
-    STPTransport *t = new STPTransport(32768);
-    t->bindFD(sv[1], nullptr);
-    _exit(handshake(t, 2, 1, false) ? 0 : 1);
-  }
-  close(sv[1]);
-  STPTransport *t = new STPTransport(32768);
-  t->bindFD(sv[0], nullptr);
-  EXPECT_TRUE(handshake(t, 1, 2, true));
-  int status = -1, done = 0;
-  for (int i = 0; i < 1500 && (done = waitpid(pid, &status, WNOHANG)) == 0; ++i) usleep(10000);
-  if (done == 0) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-  }
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  t->delRef();
+  spectest::ForkedPeer peer([](STPTransport *t) { return handshake(t, 2, 1, false); });
+  ASSERT_NE(peer.transport(), nullptr);
+  EXPECT_TRUE(handshake(peer.transport(), 1, 2, true));
+  EXPECT_TRUE(peer.exitedOk());
 }
 
 }  // namespace

@@ -2,11 +2,8 @@
 // guards, the interface request, up/down marking and the synchronize
 // barrier between two processes.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <csignal>
-
-#include <cstring>
+#include <cstdio>
 
 #include "specclass_testkit.h"
 
@@ -14,19 +11,7 @@ using namespace spectest;
 
 namespace {
 
-struct CalcFixture : ::testing::Test {
-  TransportPair tp;  // a: client side, b: server side
-  CalcClient *client = new CalcClient;
-  CalcServer *server = new CalcServer;
-  void SetUp() override {
-    client->setTransport(tp.a);
-    server->setTransport(tp.b);
-  }
-  void TearDown() override {
-    client->delRef();
-    server->delRef();
-  }
-};
+using CalcFixture = CalcPairTest;
 
 TEST_F(CalcFixture, SendBeforeNegotiationIsRefusedAndQueuesNothing) {
   TStat st;
@@ -225,13 +210,29 @@ TEST(SpecClassLocal, NegotiateLocalMakesIdentityMaps) {
   c->delRef();
 }
 
-TEST(SpecClassBinary, TagsThePeerLacksReadAsZeroOthersAreTranslated) {
+// A Bin client (on tp.a) and server (on tp.b) with the given interface
+// flags, negotiated; the pair owns one reference to each endpoint.
+struct BinPair {
   TransportPair tp;
   BinClient *c = new BinClient;
-  BinServer *s = new BinServer(0);
-  c->setTransport(tp.a);
-  s->setTransport(tp.b);
-  ASSERT_TRUE(negotiatePair(c, s, tp.a, tp.b));
+  BinServer *s;
+  explicit BinPair(int serverFlags) : s(new BinServer(serverFlags)) {
+    c->setTransport(tp.a);
+    s->setTransport(tp.b);
+    negotiated = negotiatePair(c, s, tp.a, tp.b);
+  }
+  ~BinPair() {
+    c->delRef();
+    s->delRef();
+  }
+  bool negotiated = false;
+};
+
+TEST(SpecClassBinary, TagsThePeerLacksReadAsZeroOthersAreTranslated) {
+  BinPair pair(0);
+  ASSERT_TRUE(pair.negotiated);
+  BinClient *c = pair.c;
+  BinServer *s = pair.s;
   EXPECT_EQ(s->getMappedTag(0), 0);   // a
   EXPECT_EQ(s->getMappedTag(1), -1);  // b: unknown to the client
   EXPECT_EQ(s->getMappedTag(2), 1);   // name
@@ -239,67 +240,43 @@ TEST(SpecClassBinary, TagsThePeerLacksReadAsZeroOthersAreTranslated) {
   TStat st;
   ASSERT_TRUE(c->send_Set(7, "hi", 5, &st)) << st.message;
   for (int i = 0; i < 100 && s->a == -1; ++i) {
-    tp.a->serviceOnce(1, nullptr);
-    tp.b->serviceOnce(10, nullptr);
+    pair.tp.a->serviceOnce(1, nullptr);
+    pair.tp.b->serviceOnce(10, nullptr);
   }
   EXPECT_EQ(s->a, 7);
   EXPECT_EQ(s->b, 0);
   EXPECT_EQ(s->name, "hi");
-  c->delRef();
-  s->delRef();
 }
 
 TEST(SpecClassBinary, PeerFlagBitOneAllowsUnannouncedMessages) {
-  TransportPair tp;
-  BinClient *c = new BinClient;
-  BinServer *s = new BinServer(1);
-  c->setTransport(tp.a);
-  s->setTransport(tp.b);
-  ASSERT_TRUE(negotiatePair(c, s, tp.a, tp.b));
-  EXPECT_EQ(c->getPeerFlags(), 1);
+  BinPair pair(1);
+  ASSERT_TRUE(pair.negotiated);
+  EXPECT_EQ(pair.c->getPeerFlags(), 1);
   TStat st;
-  EXPECT_TRUE(c->canSendMessage(false, false, &st));
-  c->delRef();
-  s->delRef();
+  EXPECT_TRUE(pair.c->canSendMessage(false, false, &st));
 }
 
 // Both sides of a real connection call synchronize; the child is the server.
 TEST(SpecClassProcesses, SynchronizeIsABarrierBetweenTwoProcesses) {
-  int sv[2];
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    close(sv[0]);
-    STPTransport *t = new STPTransport(32768);
-    t->bindFD(sv[1], nullptr);
+  ForkedPeer peer([](STPTransport *t) {
     CalcServer *s = new CalcServer;
     s->setTransport(t);
     TimeoutSTPRetryHandler rh(t, 5000);
     TStat st;
     bool ok = s->negotiate(&rh, &st) && s->synchronize(&rh, &st);
     if (!ok) fprintf(stderr, "child: %d %s\n", st.code, st.message);
-    _exit(ok ? 0 : 1);
-  }
-  close(sv[1]);
-  STPTransport *t = new STPTransport(32768);
-  t->bindFD(sv[0], nullptr);
+    return ok;
+  });
+  STPTransport *t = peer.transport();
+  ASSERT_NE(t, nullptr);
   CalcClient *c = new CalcClient;
   c->setTransport(t);
   TimeoutSTPRetryHandler rh(t, 5000);
   TStat st;
   EXPECT_TRUE(c->negotiate(&rh, &st)) << st.message;
   EXPECT_TRUE(c->synchronize(&rh, &st)) << st.message;
-  int status = -1;
-  int done = 0;
-  for (int i = 0; i < 1500 && (done = waitpid(pid, &status, WNOHANG)) == 0; ++i) usleep(10000);
-  if (done == 0) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-  }
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(peer.exitedOk());
   c->delRef();
-  t->delRef();
 }
 
 }  // namespace

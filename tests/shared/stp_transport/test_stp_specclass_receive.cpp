@@ -10,22 +10,14 @@ using namespace spectest;
 
 namespace {
 
-struct Negotiated : ::testing::Test {
-  TransportPair tp;  // a: client side, b: server side
-  CalcClient *client = new CalcClient;
-  CalcServer *server = new CalcServer;
+struct Negotiated : CalcPairTest {
   void SetUp() override {
-    client->setTransport(tp.a);
-    server->setTransport(tp.b);
+    CalcPairTest::SetUp();
     // Distinct transaction origins, so the two sides' requests never look
     // like one transaction.
     tp.a->setDefaultToken(1);
     tp.b->setDefaultToken(2);
     ASSERT_TRUE(negotiatePair(client, server, tp.a, tp.b));
-  }
-  void TearDown() override {
-    if (client) client->delRef();
-    server->delRef();
   }
   void pumpUntil(const std::function<bool()> &done) {
     for (int i = 0; i < 200 && !done(); ++i) {
