@@ -1,14 +1,5 @@
 # Tests of the interface generator and of the generated endpoints.
-korvo_add_interface_testkit(korvo_generated_testkit korvo_generated
-  ${PROJECT_SOURCE_DIR}/interfaces/ServiceRouter.stp
-  ${PROJECT_SOURCE_DIR}/interfaces/WhiteBoard.stp
-  ${PROJECT_SOURCE_DIR}/interfaces/MRUService.stp
-  ${PROJECT_SOURCE_DIR}/interfaces/WindowRegister.stp
-  ${PROJECT_SOURCE_DIR}/interfaces/FileRegistry.stp
-  ${PROJECT_SOURCE_DIR}/interfaces/ConfigService.stp
-  ${PROJECT_SOURCE_DIR}/interfaces/FileNotify.stp
-  ${PROJECT_SOURCE_DIR}/interfaces/FileBroadcast.stp
-  ${PROJECT_SOURCE_DIR}/interfaces/KorvoEditor.stp)
+korvo_add_interface_testkit(korvo_generated_testkit korvo_generated)
 
 korvo_add_test(test_generated
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_generated_roundtrip.cpp
@@ -18,9 +9,7 @@ korvo_add_test(test_generated
 korvo_add_interfaces(korvo_generated_probe
   ${CMAKE_CURRENT_LIST_DIR}/ProbeOld.stp
   ${CMAKE_CURRENT_LIST_DIR}/ProbeNew.stp)
-korvo_add_interface_testkit(korvo_generated_probe_testkit korvo_generated_probe
-  ${CMAKE_CURRENT_LIST_DIR}/ProbeOld.stp
-  ${CMAKE_CURRENT_LIST_DIR}/ProbeNew.stp)
+korvo_add_interface_testkit(korvo_generated_probe_testkit korvo_generated_probe)
 
 korvo_add_test(test_generated_wire
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_generated_wire.cpp
