@@ -16,6 +16,22 @@ std::string elemType(const Interface &itf, const Type &e) {
 
 std::string ptrTo(const std::string &t) { return t.back() == '*' ? t + "*" : t + " *"; }
 
+// A file name goes out expanded: `putCall` is the put statement up to its
+// value argument; the expanded copy is passed there and freed.
+void putFileName(Code &c, const std::string &v, const std::string &putCall) {
+  c.open("{");
+  c.line("char *stp_fn = stp_expandFileName(" + v + ");");
+  c.line(putCall + "stp_fn);");
+  c.line("free(stp_fn);");
+  c.close();
+}
+
+// The number of elements a counted array sends: none for a null array or a
+// count below 1.
+std::string sentCount(const Ref &r) {
+  return "(" + r.value + " && " + r.count + " > 0) ? " + r.count + " : 0";
+}
+
 }  // namespace
 
 std::string recordType(const Interface &itf, const Record &r) { return itf.name + "_" + r.name; }
@@ -68,25 +84,24 @@ std::string Emit::alloc(const Type &elem, const std::string &n) const {
   return "static_cast<" + ptrTo(e) + ">(calloc(" + n + ", sizeof(" + e + ")))";
 }
 
-void Emit::putAsciiElem(Code &c, const Type &t, const std::string &v) const {
+void Emit::putAsciiValue(Code &c, const Type &t, const std::string &v, const std::string &name) const {
+  // The put call up to its value argument: named for a field, plain for an
+  // array element.
+  auto call = [&](const std::string &fn) { return msg + "->" + fn + "(" + (name.empty() ? "" : q(name) + ", "); };
   switch (t.kind) {
     case Kind::Record:
-      c.line(msg + "->putStartStruct();");
+      c.line(msg + "->putStartStruct(" + (name.empty() ? "" : q(name)) + ");");
       c.line(recordType(itf, *t.record) + "_putascii(&" + v + ", " + msg + ");");
       c.line(msg + "->putEndStruct();");
       break;
     case Kind::Fn:
-      c.open("{");
-      c.line("char *stp_fn = stp_expandFileName(" + v + ");");
-      c.line(msg + "->putString(stp_fn);");
-      c.line("free(stp_fn);");
-      c.close();
+      putFileName(c, v, call("putString"));
       break;
     case Kind::Str:
-      c.line(msg + "->putString(" + v + ");");
+      c.line(call("putString") + v + ");");
       break;
     default:
-      c.line(msg + "->putNumber(" + v + ");");
+      c.line(call("putNumber") + v + ");");
       break;
   }
 }
@@ -106,11 +121,7 @@ void Emit::put(Code &c, const Field &f, const Ref &r) const {
         c.line(msg + "->putS(" + tag(f.name) + ", " + v + ");");
         return;
       case Kind::Fn:
-        c.open("{");
-        c.line("char *stp_fn = stp_expandFileName(" + v + ");");
-        c.line(msg + "->putS(" + tag(f.name) + ", stp_fn);");
-        c.line("free(stp_fn);");
-        c.close();
+        putFileName(c, v, msg + "->putS(" + tag(f.name) + ", ");
         return;
       case Kind::Record:
         c.open("{");
@@ -121,12 +132,11 @@ void Emit::put(Code &c, const Field &f, const Ref &r) const {
         c.close();
         return;
       case Kind::DArray:
-        c.line(msg + "->putDArray(" + tag(f.name) + ", " + v + ", (" + v + " && " + r.count + " > 0) ? " + r.count +
-               " : 0, 4);");
+        c.line(msg + "->putDArray(" + tag(f.name) + ", " + v + ", " + sentCount(r) + ", 4);");
         return;
       case Kind::Array:  // strings: the count again under tag 22, elements under 23
         c.open("{");
-        c.line("int stp_n = (" + v + " && " + r.count + " > 0) ? " + r.count + " : 0;");
+        c.line("int stp_n = " + sentCount(r) + ";");
         c.line(msg + "->put4(22, stp_n);");
         c.line("for (int stp_i = 0; stp_i < stp_n; ++stp_i) " + msg + "->putS(23, " + v + "[stp_i]);");
         c.close();
@@ -137,32 +147,20 @@ void Emit::put(Code &c, const Field &f, const Ref &r) const {
   }
   switch (t.kind) {
     case Kind::Int:
-      c.line(msg + "->putNumber(" + q(f.name) + ", " + v + ");");
+    case Kind::Str:
+    case Kind::Fn:
+    case Kind::Record:
+      putAsciiValue(c, t, v, f.name);
       return;
     case Kind::Bool:
       c.line(msg + "->putNumber(" + q(f.name) + ", " + v + " ? 1 : 0);");
       return;
-    case Kind::Str:
-      c.line(msg + "->putString(" + q(f.name) + ", " + v + ");");
-      return;
-    case Kind::Fn:
-      c.open("{");
-      c.line("char *stp_fn = stp_expandFileName(" + v + ");");
-      c.line(msg + "->putString(" + q(f.name) + ", stp_fn);");
-      c.line("free(stp_fn);");
-      c.close();
-      return;
-    case Kind::Record:
-      c.line(msg + "->putStartStruct(" + q(f.name) + ");");
-      c.line(recordType(itf, *t.record) + "_putascii(&" + v + ", " + msg + ");");
-      c.line(msg + "->putEndStruct();");
-      return;
     case Kind::Array:
       c.open("{");
-      c.line("int stp_n = (" + v + " && " + r.count + " > 0) ? " + r.count + " : 0;");
+      c.line("int stp_n = " + sentCount(r) + ";");
       c.line(msg + "->putStartArray(" + q(f.name) + ", stp_n);");
       c.open("for (int stp_i = 0; stp_i < stp_n; ++stp_i) {");
-      putAsciiElem(c, *t.elem, v + "[stp_i]");
+      putAsciiValue(c, *t.elem, v + "[stp_i]", "");
       c.close();
       c.line(msg + "->putEndArray();");
       c.close();
@@ -176,6 +174,11 @@ void Emit::put(Code &c, const Field &f, const Ref &r) const {
     case Kind::DArray:
       return;  // refused by the reader for ASCII interfaces
   }
+}
+
+void Emit::allocReceived(Code &c, const Type &elem, const std::string &v) const {
+  c.line(v + " = stp_n > 0 ? " + alloc(elem, "stp_n") + " : nullptr;");
+  c.line("if (!" + v + ") stp_n = 0;");
 }
 
 void Emit::getAsciiElem(Code &c, const Type &t, const std::string &v) const {
@@ -234,8 +237,7 @@ void Emit::get(Code &c, const Field &f, const Ref &r) const {
         c.open("{");
         c.line("int stp_n = " + msg + "->get4(22);");
         c.line("if (stp_n < 0 || stp_n > " + msg + "->getMsg()->bodyLength / 8) stp_n = 0;");
-        c.line(v + " = stp_n > 0 ? " + alloc(*t.elem, "stp_n") + " : nullptr;");
-        c.line("if (!" + v + ") stp_n = 0;");
+        allocReceived(c, *t.elem, v);
         c.line("for (int stp_i = 0; stp_i < stp_n; ++stp_i) " + v + "[stp_i] = " + msg + "->getS(23);");
         c.line(r.count + " = stp_n;");
         c.close();
@@ -268,8 +270,7 @@ void Emit::get(Code &c, const Field &f, const Ref &r) const {
       c.open("{");
       c.line("STPAsciiIMsgParamState stp_st;");
       c.line("int stp_n = " + msg + "->getStartArray(stp_st, " + q(f.name) + ");");
-      c.line(v + " = stp_n > 0 ? " + alloc(*t.elem, "stp_n") + " : nullptr;");
-      c.line("if (!" + v + ") stp_n = 0;");
+      allocReceived(c, *t.elem, v);
       c.open("for (int stp_i = 0; stp_i < stp_n; ++stp_i) {");
       getAsciiElem(c, *t.elem, v + "[stp_i]");
       c.close();
@@ -311,7 +312,7 @@ void Emit::printValue(Code &c, const Type &t, const Ref &r) const {
     case Kind::Array:
     case Kind::DArray: {
       c.open("{");
-      c.line("int stp_n = (" + v + " && " + r.count + " > 0) ? " + r.count + " : 0;");
+      c.line("int stp_n = " + sentCount(r) + ";");
       c.open("for (int stp_i = 0; stp_i < stp_n; ++stp_i) {");
       Type elem;
       if (t.kind == Kind::Array) elem = *t.elem;

@@ -77,7 +77,12 @@ struct Emit {
   std::string alloc(const Type &elem, const std::string &n) const;
 
  private:
-  void putAsciiElem(Code &c, const Type &t, const std::string &v) const;
+  // The ASCII put of a scalar, file name or record value: under `name`, or
+  // unnamed (an array element) when `name` is empty.
+  void putAsciiValue(Code &c, const Type &t, const std::string &v, const std::string &name) const;
+  // Allocates the `stp_n` elements of a received array into `v`; a failed
+  // allocation leaves it empty (`stp_n` 0).
+  void allocReceived(Code &c, const Type &elem, const std::string &v) const;
   void getAsciiElem(Code &c, const Type &t, const std::string &v) const;
   void printValue(Code &c, const Type &t, const Ref &r) const;
 };
