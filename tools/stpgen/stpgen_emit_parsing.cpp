@@ -25,6 +25,22 @@ std::string memberInit(const Type &t) {
   }
 }
 
+// The signatures of a record's put and get helpers, whose message parameter
+// is named `msg`: _put/_get on binary messages (with the tag map), else
+// _putascii/_getascii. Declarations and definitions both use these.
+struct RecordCodec {
+  std::string put;
+  std::string get;
+};
+
+RecordCodec recordCodec(const Interface &itf, const std::string &t, const std::string &msg) {
+  if (itf.binary)
+    return {"void " + t + "_put(const " + t + " *rec, STPBinaryOMsg *" + msg + ")",
+            "void " + t + "_get(" + t + " *rec, STPBinaryIMsg *" + msg + ", const int *tagMap)"};
+  return {"void " + t + "_putascii(const " + t + " *rec, STPAsciiOMsg *" + msg + ")",
+          "void " + t + "_getascii(" + t + " *rec, STPAsciiIMsg *" + msg + ")"};
+}
+
 void emitRecordType(Code &h, const Interface &itf, const Record &r) {
   std::string t = recordType(itf, r);
   h.line("// Record " + r.name + ": \"" + r.spec + "\". Strings and arrays are heap memory");
@@ -42,14 +58,13 @@ void emitRecordType(Code &h, const Interface &itf, const Record &r) {
   if (itf.binary) {
     h.line("// Writes / reads the fields inside an enclosing record field; `tagMap`");
     h.line("// translates own tag numbers to the peer's (null: identity).");
-    h.line("void " + t + "_put(const " + t + " *rec, STPBinaryOMsg *msg);");
-    h.line("void " + t + "_get(" + t + " *rec, STPBinaryIMsg *msg, const int *tagMap);");
   } else {
     h.line("// Writes / reads the fields inside an enclosing record; the caller opens");
     h.line("// and closes the record. Read values are heap memory owned by `rec`.");
-    h.line("void " + t + "_putascii(const " + t + " *rec, STPAsciiOMsg *msg);");
-    h.line("void " + t + "_getascii(" + t + " *rec, STPAsciiIMsg *msg);");
   }
+  RecordCodec codec = recordCodec(itf, t, "msg");
+  h.line(codec.put + ";");
+  h.line(codec.get + ";");
   h.blank();
 }
 
@@ -75,23 +90,14 @@ void emitRecordHelpers(Code &c, const Interface &itf, const Record &r) {
   c.line("stp_log->add(\"}\");");
   c.close();
   c.blank();
-  if (itf.binary) {
-    c.open("void " + t + "_put(const " + t + " *rec, STPBinaryOMsg *stp_msg) {");
-    for (const Field &f : r.fields) e.put(c, f, recordRef(f));
-    c.close();
-    c.blank();
-    c.open("void " + t + "_get(" + t + " *rec, STPBinaryIMsg *stp_msg, const int *tagMap) {");
-    for (const Field &f : r.fields) e.get(c, f, recordRef(f));
-    c.close();
-  } else {
-    c.open("void " + t + "_putascii(const " + t + " *rec, STPAsciiOMsg *stp_msg) {");
-    for (const Field &f : r.fields) e.put(c, f, recordRef(f));
-    c.close();
-    c.blank();
-    c.open("void " + t + "_getascii(" + t + " *rec, STPAsciiIMsg *stp_msg) {");
-    for (const Field &f : r.fields) e.get(c, f, recordRef(f));
-    c.close();
-  }
+  RecordCodec codec = recordCodec(itf, t, e.msg);
+  c.open(codec.put + " {");
+  for (const Field &f : r.fields) e.put(c, f, recordRef(f));
+  c.close();
+  c.blank();
+  c.open(codec.get + " {");
+  for (const Field &f : r.fields) e.get(c, f, recordRef(f));
+  c.close();
   c.blank();
 }
 

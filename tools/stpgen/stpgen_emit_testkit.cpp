@@ -13,6 +13,8 @@ namespace {
 
 std::string recorderName(const Interface &itf, const Role &role) { return itf.name + "_" + role.name + "_Recorder"; }
 
+// A sample value for an integer, string, file name or record (also an array
+// element).
 void fillElem(Code &c, const Interface &itf, const Type &t, const std::string &v) {
   if (t.kind == Kind::Record)
     c.line(recordType(itf, *t.record) + "_sample(&" + v + ", stp_seed++);");
@@ -29,17 +31,13 @@ void fill(Code &c, const Interface &itf, const Field &f, const Ref &r) {
   Emit e{itf};
   switch (t.kind) {
     case Kind::Int:
-      c.line(v + " = stp_sInt(stp_seed++);");
+    case Kind::Str:
+    case Kind::Fn:
+    case Kind::Record:
+      fillElem(c, itf, t, v);
       return;
     case Kind::Bool:
       c.line(v + " = stp_sBool(stp_seed++);");
-      return;
-    case Kind::Str:
-    case Kind::Fn:
-      c.line(v + " = stp_sStr(stp_seed++);");
-      return;
-    case Kind::Record:
-      c.line(recordType(itf, *t.record) + "_sample(&" + v + ", stp_seed++);");
       return;
     case Kind::Array:
     case Kind::DArray: {
