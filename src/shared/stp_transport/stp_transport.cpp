@@ -225,15 +225,10 @@ void STPTransport::appendToWriteBuffer(const void *bytes, int length) {
     if (wbuf.used + size <= wbuf.capacity) {
       // Room enough once the pending bytes sit at the front.
       std::memmove(wbuf.data, wbuf.data + wbuf.start, wbuf.used);
+      wbuf.start = 0;
     } else {
-      int newCapacity = wbuf.used + (wbuf.used > size ? wbuf.used : size);
-      char *grown = allocBuffer(newCapacity);
-      std::memcpy(grown, wbuf.data + wbuf.start, wbuf.used);
-      std::free(wbuf.data);
-      wbuf.data = grown;
-      wbuf.capacity = newCapacity;
+      wbuf.regrow(wbuf.used + (wbuf.used > size ? wbuf.used : size));
     }
-    wbuf.start = 0;
   }
   char *at = wbuf.data + wbuf.start + wbuf.used;
   std::memcpy(at, bytes, length);
@@ -241,16 +236,28 @@ void STPTransport::appendToWriteBuffer(const void *bytes, int length) {
   wbuf.used += size;
 }
 
-void STPTransport::resetBuffers() {
-  for (Buffer *b : {&wbuf, &rbuf}) {
-    if (b->capacity != b->initialSize) {
-      std::free(b->data);
-      b->data = allocBuffer(b->initialSize);
-      b->capacity = b->initialSize;
-    }
-    b->start = 0;
-    b->used = 0;
+void STPTransport::Buffer::regrow(int newCapacity) {
+  char *grown = allocBuffer(newCapacity);
+  std::memcpy(grown, data + start, used);
+  std::free(data);
+  data = grown;
+  capacity = newCapacity;
+  start = 0;
+}
+
+void STPTransport::Buffer::clear() {
+  if (capacity != initialSize) {
+    std::free(data);
+    data = allocBuffer(initialSize);
+    capacity = initialSize;
   }
+  start = 0;
+  used = 0;
+}
+
+void STPTransport::resetBuffers() {
+  wbuf.clear();
+  rbuf.clear();
   needMore = false;
 }
 

@@ -322,6 +322,12 @@ class STPTransport {
     int initialSize = 0;
     int capacity = 0;
     char *data = nullptr;
+    // Moves the pending bytes to the front of a new block of `newCapacity`
+    // bytes (at least `used`) and frees the old one.
+    void regrow(int newCapacity);
+    // Drops the pending bytes; a block that has grown or shrunk goes back to
+    // the initial size.
+    void clear();
   };
 
   // --- state (fields in the documented order) ---
@@ -391,7 +397,6 @@ class STPTransport {
   // The read path.
   bool readSocket();
   void readLoopbackPeer();
-  bool growReadBuffer(int extra);
   bool dispatchPackets();
   bool forwardPacket(const char *packet, int size, int destRN);
   void deliverDeferred();

@@ -14,11 +14,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
+#include <climits>
 #include <cstring>
 #include <vector>
 
-#include "shared/indgen.h"
 #include "shared/stp_transport/stp_msg.h"
 #include "shared/stp_transport/stp_transport.h"
 
@@ -30,12 +29,6 @@ constexpr int kReadReserve = 1024;
 constexpr int kShrinkFactor = 10;
 // Fewer bytes than this are not worth a dispatch pass of their own.
 constexpr int kDispatchThreshold = 40;
-
-char *allocBuffer(int size) {
-  char *p = static_cast<char *>(std::malloc(size > 0 ? size : 1));
-  if (!p) gen_outofmemory();
-  return p;
-}
 
 long long roundUp4(long long n) { return (n + 3) & ~3LL; }
 
@@ -177,13 +170,7 @@ bool STPTransport::handleWrite(TStat *out) {
     wbuf.used -= static_cast<int>(n);
     return report(out);
   }
-  wbuf.start = 0;
-  wbuf.used = 0;
-  if (wbuf.capacity != wbuf.initialSize) {
-    std::free(wbuf.data);
-    wbuf.data = allocBuffer(wbuf.initialSize);
-    wbuf.capacity = wbuf.initialSize;
-  }
+  wbuf.clear();  // all written: a grown buffer goes back to its initial size
   return report(out);
 }
 
@@ -221,21 +208,11 @@ bool STPTransport::handleRead(TStat *out) {
   return report(out);
 }
 
-bool STPTransport::growReadBuffer(int newCapacity) {
-  char *grown = allocBuffer(newCapacity);
-  std::memcpy(grown, rbuf.data + rbuf.start, rbuf.used);
-  std::free(rbuf.data);
-  rbuf.data = grown;
-  rbuf.capacity = newCapacity;
-  rbuf.start = 0;
-  return true;
-}
-
 // One read from the socket behind the pending bytes. False when the
 // connection was closed (the status says why).
 bool STPTransport::readSocket() {
   if (rbuf.capacity <= rbuf.start + rbuf.used + kReadReserve)
-    growReadBuffer(2 * rbuf.used + rbuf.initialSize);
+    rbuf.regrow(2 * rbuf.used + rbuf.initialSize);
   int room = rbuf.capacity - rbuf.start - rbuf.used;
   ssize_t n = readSome(fd, rbuf.data + rbuf.start + rbuf.used, room);
   if (n < 0) {
@@ -259,7 +236,7 @@ void STPTransport::readLoopbackPeer() {
   if (!peerUsed || !peerStart || !peerData || *peerUsed <= 0) return;
   int incoming = *peerUsed;
   if (rbuf.capacity < rbuf.start + rbuf.used + incoming)
-    growReadBuffer(2 * rbuf.used + rbuf.initialSize + incoming);
+    rbuf.regrow(2 * rbuf.used + rbuf.initialSize + incoming);
   std::memcpy(rbuf.data + rbuf.start + rbuf.used, *peerData + *peerStart, incoming);
   rbuf.used += incoming;
   *peerUsed = 0;
@@ -274,6 +251,15 @@ bool STPTransport::handleDequeueAndDispatch(TStat *out) {
   return report(out);
 }
 
+// Whether a packet of these lengths can be collected at all: the read
+// buffer grows to twice what it holds plus its initial size, and that must
+// stay an int. A larger announcement can only come from a broken or hostile
+// peer; without this check, collecting its bytes would overflow the size.
+bool STPTransport::fitsReadBuffer(int headerLength, int bodyLength) const {
+  long long size = roundUp4(static_cast<long long>(headerLength) + bodyLength);
+  return size <= (static_cast<long long>(INT_MAX) - rbuf.initialSize - kReadReserve) / 2;
+}
+
 // Cuts whole packets off the front of the read buffer and forwards or
 // delivers each. False when an invalid header closed the connection.
 bool STPTransport::dispatchPackets() {
@@ -285,7 +271,7 @@ bool STPTransport::dispatchPackets() {
     int headerLength = 0;
     int bodyLength = 0;
     STPMsg::peekLengths(rbuf.data + rbuf.start, &headerLength, &bodyLength);
-    if (!STPMsg::checkHeader(headerLength, bodyLength)) {
+    if (!STPMsg::checkHeader(headerLength, bodyLength) || !fitsReadBuffer(headerLength, bodyLength)) {
       closeConnection(nullptr);
       fail(kStatDown, "[handleRead]: remote host sent invalid packet", nullptr);
       return false;
@@ -310,11 +296,7 @@ bool STPTransport::dispatchPackets() {
   if (rbuf.used == 0) {
     rbuf.start = 0;
     needMore = false;
-    if (rbuf.capacity > kShrinkFactor * rbuf.initialSize) {
-      std::free(rbuf.data);
-      rbuf.data = allocBuffer(rbuf.initialSize);
-      rbuf.capacity = rbuf.initialSize;
-    }
+    if (rbuf.capacity > kShrinkFactor * rbuf.initialSize) rbuf.clear();
   }
   return true;
 }
