@@ -32,6 +32,15 @@ constexpr int kDispatchThreshold = 40;
 
 long long roundUp4(long long n) { return (n + 3) & ~3LL; }
 
+// Whether a packet of these lengths can be collected at all: the read
+// buffer grows to twice what it holds plus its initial size, and that must
+// stay an int. A larger announcement can only come from a broken or hostile
+// peer; collecting its bytes would overflow the buffer size.
+bool fitsReadBuffer(int headerLength, int bodyLength, int initialSize) {
+  long long size = roundUp4(static_cast<long long>(headerLength) + bodyLength);
+  return size <= (static_cast<long long>(INT_MAX) - initialSize - kReadReserve) / 2;
+}
+
 // send() without SIGPIPE; write() for descriptors that are not sockets.
 ssize_t writeSome(int fd, const char *data, int length) {
   ssize_t n;
@@ -251,15 +260,6 @@ bool STPTransport::handleDequeueAndDispatch(TStat *out) {
   return report(out);
 }
 
-// Whether a packet of these lengths can be collected at all: the read
-// buffer grows to twice what it holds plus its initial size, and that must
-// stay an int. A larger announcement can only come from a broken or hostile
-// peer; without this check, collecting its bytes would overflow the size.
-bool STPTransport::fitsReadBuffer(int headerLength, int bodyLength) const {
-  long long size = roundUp4(static_cast<long long>(headerLength) + bodyLength);
-  return size <= (static_cast<long long>(INT_MAX) - rbuf.initialSize - kReadReserve) / 2;
-}
-
 // Cuts whole packets off the front of the read buffer and forwards or
 // delivers each. False when an invalid header closed the connection.
 bool STPTransport::dispatchPackets() {
@@ -271,7 +271,8 @@ bool STPTransport::dispatchPackets() {
     int headerLength = 0;
     int bodyLength = 0;
     STPMsg::peekLengths(rbuf.data + rbuf.start, &headerLength, &bodyLength);
-    if (!STPMsg::checkHeader(headerLength, bodyLength) || !fitsReadBuffer(headerLength, bodyLength)) {
+    if (!STPMsg::checkHeader(headerLength, bodyLength) ||
+        !fitsReadBuffer(headerLength, bodyLength, rbuf.initialSize)) {
       closeConnection(nullptr);
       fail(kStatDown, "[handleRead]: remote host sent invalid packet", nullptr);
       return false;
