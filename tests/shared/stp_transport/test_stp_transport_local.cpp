@@ -48,7 +48,9 @@ TEST_F(TransportLocal, PacketSplitOverManyReadsIsDeliveredOnceWhenComplete) {
   for (size_t i = 0; i < a.size(); ++i) {
     pair.writeRaw(a, i, 1);
     t->handleRead(nullptr);
-    if (i + 1 < a.size()) ASSERT_TRUE(listener.seen.empty()) << "after byte " << i;
+    if (i + 1 < a.size()) {
+      ASSERT_TRUE(listener.seen.empty()) << "after byte " << i;
+    }
   }
   ASSERT_EQ(listener.seen.size(), 1u);
   EXPECT_EQ(listener.seen[0].n, 33);
