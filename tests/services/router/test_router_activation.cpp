@@ -1,0 +1,183 @@
+// Starting programs on demand: names listed in a services file, the test
+// provider program started for them, programs that exit at once or do not
+// register what they should, -start, launch requests and idle exit with only
+// started programs left.
+#include <fstream>
+#include <sstream>
+
+#include "services/router/router_fixture.h"
+#include "shared/libcxxutil/ut_retry_handler.h"
+
+namespace {
+
+std::string tempDir() {
+  const char *tmp = std::getenv("TMPDIR");
+  return tmp && *tmp ? tmp : "/tmp";
+}
+
+std::string provider() { return RouterTest_BinDir() + "/router_test_provider"; }
+
+// A services file naming the test provider for "Echo" and "Echo2" (it also
+// lists "Missing", which the program does not register) and a program that
+// exits at once for "Broken".
+std::string writeServicesFile() {
+  std::string path = tempDir() + "/" + RouterTest_Unique("services") + ".cfg";
+  std::string text =
+      "echo_provider {\n"
+      "  Program = \"" + provider() + "\"\n"
+      "  Args = { \"-provide\", \"Echo\", \"-provide\", \"Echo2\" }\n"
+      "  Services = { \"Echo\", \"Echo2\", \"Missing\" }\n"
+      "}\n"
+      "failing {\n"
+      "  Program = \"" + provider() + "\"\n"
+      "  Args = { \"-exit\", \"3\" }\n"
+      "  Services = \"Broken\"\n"
+      "}\n";
+  RouterTest_WriteFile(path, text);
+  return path;
+}
+
+std::string readFile(const std::string &path) {
+  std::ifstream in(path);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+int countOf(const std::string &text, const std::string &what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+}  // namespace
+
+class RouterActivation : public RouterFixture {
+ protected:
+  void SetUp() override {
+    logFile = tempDir() + "/" + RouterTest_Unique("internal") + ".log";
+    routerArgs.insert(routerArgs.end(),
+                      {"-services", writeServicesFile(), "-sr_log_internal", logFile});
+    RouterFixture::SetUp();
+  }
+  std::string logFile;
+};
+
+TEST_F(RouterActivation, ListedNameStartsItsProgramAndTheRequestGoesThrough) {
+  TestPlugin *b = plugin();
+  ASSERT_TRUE(b);
+  RT_Reply r = request(b, "Echo", 21);
+  ASSERT_TRUE(r.found) << router.stderrText();
+  ASSERT_TRUE(r.accepted);
+  EXPECT_EQ(r.cookie, 21);
+  EXPECT_NE(r.pluginId, b->pluginId);
+  EchoClient *c = openEcho(b, r);
+  ASSERT_NE(c, nullptr);
+  EXPECT_TRUE(pingPong(c, 1, "activated"));
+  // The other name of the same program needs no second start.
+  RT_Reply r2 = request(b, "Echo2", 22);
+  EXPECT_TRUE(r2.accepted);
+  EXPECT_EQ(r2.pluginId, r.pluginId);
+  EXPECT_EQ(countOf(readFile(logFile), "started echo_provider"), 1);
+  // The started program's working directory is asked of the program itself.
+  b->send_RequestValueOfNameOnPlugin(r.pluginId, "cwd");
+  ASSERT_TRUE(pump(5000, [&] { return !b->valueEvents.empty(); }));
+  EXPECT_TRUE(b->valueEvents[0].value.has_value());
+}
+
+TEST_F(RouterActivation, ListedNameTheProgramDoesNotRegisterIsAnsweredAtRegistration) {
+  TestPlugin *b = plugin();
+  ASSERT_TRUE(b);
+  RT_Reply r = request(b, "Missing", 5);
+  EXPECT_EQ(r.name, "Missing");
+  EXPECT_FALSE(r.found);
+  EXPECT_EQ(r.cookie, 5);
+}
+
+TEST_F(RouterActivation, ProgramThatExitsAtOnceIsAnsweredWithinASecondAndTriedAgain) {
+  TestPlugin *b = plugin();
+  ASSERT_TRUE(b);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    long long start = ut_getTimeMillis64();
+    RT_Reply r = request(b, "Broken", 30 + attempt);
+    long long took = ut_getTimeMillis64() - start;
+    EXPECT_EQ(r.cookie, 30 + attempt);
+    EXPECT_FALSE(r.found);
+    EXPECT_LT(took, 1000) << "answered when the program exited, not after the full wait";
+  }
+  EXPECT_EQ(countOf(readFile(logFile), "started failing"), 2);
+  EXPECT_NE(router.stderrText().find("failing (pid"), std::string::npos) << router.stderrText();
+}
+
+TEST_F(RouterActivation, PluginIdOfAServiceWithAndWithoutStarting) {
+  TestPlugin *b = plugin();
+  ASSERT_TRUE(b);
+  b->send_RequestPluginIdForService(1, "Echo", "/tmp", false);
+  ASSERT_TRUE(pump(5000, [&] { return b->pluginIdReplies.size() == 1; }));
+  EXPECT_FALSE(b->pluginIdReplies[0].found);
+  EXPECT_EQ(b->pluginIdReplies[0].pluginId, -1);
+  b->send_RequestPluginIdForService(2, "Echo", "/tmp", true);
+  ASSERT_TRUE(pump(10000, [&] { return b->pluginIdReplies.size() == 2; }));
+  EXPECT_EQ(b->pluginIdReplies[1].cookie, 2);
+  EXPECT_EQ(b->pluginIdReplies[1].name, "Echo");
+  EXPECT_TRUE(b->pluginIdReplies[1].found);
+  EXPECT_GT(b->pluginIdReplies[1].pluginId, b->pluginId);
+}
+
+TEST_F(RouterActivation, LaunchRequestIsAnsweredWithTheNewPluginsId) {
+  TestPlugin *b = plugin();
+  ASSERT_TRUE(b);
+  std::string prog = provider();
+  char *words[] = {prog.data(), const_cast<char *>("-provide"), const_cast<char *>("Launched")};
+  ServiceRouter_STRING_ARRAY argv{3, words};
+  b->send_RequestPluginLaunch(argv, 9, false, "/tmp");
+  ASSERT_TRUE(pump(10000, [&] { return !b->connected.empty(); })) << router.stderrText();
+  EXPECT_EQ(b->connected[0].cookie, 9);
+  EXPECT_GT(b->connected[0].pluginId, b->pluginId);
+  EXPECT_EQ(b->connected[0].errors, "");
+  RT_Reply r = request(b, "Launched", 1);
+  EXPECT_TRUE(r.accepted);
+  EXPECT_EQ(r.pluginId, b->connected[0].pluginId);
+  // The launched program runs in the directory asked for.
+  b->send_RequestValueOfNameOnPlugin(r.pluginId, "cwd");
+  ASSERT_TRUE(pump(5000, [&] { return !b->valueEvents.empty(); }));
+  EXPECT_EQ(b->valueEvents[0].value, std::optional<std::string>("/tmp"));
+
+  char *missing[] = {const_cast<char *>("/no/such/program")};
+  ServiceRouter_STRING_ARRAY argv2{1, missing};
+  b->send_RequestPluginLaunch(argv2, 10, false, nullptr);
+  ASSERT_TRUE(pump(5000, [&] { return b->connected.size() == 2; }));
+  EXPECT_EQ(b->connected[1].cookie, 10);
+  EXPECT_EQ(b->connected[1].pluginId, -1);
+  EXPECT_EQ(b->connected[1].errors, "Unable to launch plugin.");
+}
+
+TEST(RouterActivationStart, StartOptionStartsAtOnceAndStartedProgramsDoNotKeepItAlive) {
+  std::string logFile = tempDir() + "/" + RouterTest_Unique("internal") + ".log";
+  RouterProcess router;
+  ASSERT_TRUE(router.start({"-not_shared", "-services", writeServicesFile(), "-start",
+                            "echo_provider", "-idle_exit", "1500", "-sr_log_internal", logFile}))
+      << router.stderrText();
+  TestPlugin *b = TestPlugin::connect(router.port);
+  ASSERT_NE(b, nullptr);
+  // Registered without anyone asking for it.
+  int cookie = 0;
+  bool found = false;
+  long long end = ut_getTimeMillis64() + 10000;
+  while (!found && ut_getTimeMillis64() < end) {
+    b->send_RequestPluginIdForService(++cookie, "Echo", "/tmp", false);
+    RouterTest_Pump({b->link()}, 2000, [&] { return b->pluginIdReplies.size() == size_t(cookie); });
+    found = !b->pluginIdReplies.empty() && b->pluginIdReplies.back().found;
+    if (!found) RouterTest_Pump({b->link()}, 100, [] { return false; });
+  }
+  EXPECT_TRUE(found);
+  b->destroy();
+  // Only the started program is left: the router ends after the idle time,
+  // and the program ends (status 0) once its link is closed.
+  int status = 0;
+  ASSERT_TRUE(router.waitExit(20000, &status)) << router.stderrText();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  std::string log = readFile(logFile);
+  EXPECT_NE(log.find("echo_provider (pid "), std::string::npos) << log;
+  EXPECT_NE(log.find(") exited with status 0"), std::string::npos) << log;
+}

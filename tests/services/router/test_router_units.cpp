@@ -1,0 +1,199 @@
+// Unit tests of the router's parts that need no process: the command line,
+// routing-number allocation, the connection table, the service registry and
+// the services file.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <set>
+
+#include "services/router/router_connections.h"
+#include "services/router/router_options.h"
+#include "services/router/router_rn_table.h"
+#include "services/router/router_services.h"
+#include "services/router/router_services_file.h"
+#include "services/router/router_testkit.h"
+
+namespace {
+
+bool parse(std::vector<std::string> words, Router_Options *o, std::string *error) {
+  words.insert(words.begin(), "svc_router");
+  std::vector<char *> argv;
+  for (std::string &w : words) argv.push_back(w.data());
+  return Router_ParseOptions(static_cast<int>(argv.size()), argv.data(), o, error);
+}
+
+std::string tempPath(const std::string &name) {
+  const char *tmp = std::getenv("TMPDIR");
+  return std::string(tmp && *tmp ? tmp : "/tmp") + "/" + name;
+}
+
+}  // namespace
+
+TEST(RouterOptions, ClientLaunchOptionsAndOwnOptions) {
+  Router_Options o;
+  std::string error;
+  ASSERT_TRUE(parse({"-connect_servicerouter", "4711", "-log", "p.log", "-sr_log_internal",
+                     "i.log", "-not_shared", "-sr_zone", "z1", "-start", "a", "-start", "b",
+                     "-idle_exit", "0", "-max_pending_bytes", "2M", "-services", "s.cfg"},
+                    &o, &error))
+      << error;
+  EXPECT_EQ(o.connectPort, 4711);
+  EXPECT_EQ(o.logFile, "p.log");
+  EXPECT_EQ(o.internalLogFile, "i.log");
+  EXPECT_TRUE(o.notShared);
+  EXPECT_EQ(o.zone, "z1");
+  EXPECT_EQ(o.startNames, (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(o.idleExitMs, 0);
+  EXPECT_EQ(o.maxPendingBytes, 2LL * 1024 * 1024);
+  EXPECT_EQ(o.servicesFile, "s.cfg");
+}
+
+TEST(RouterOptions, DefaultsWhenStartedByHand) {
+  Router_Options o;
+  std::string error;
+  ASSERT_TRUE(parse({}, &o, &error));
+  EXPECT_EQ(o.connectPort, -1);
+  EXPECT_EQ(o.port, 0);
+  EXPECT_EQ(o.idleExitMs, 10000);
+  EXPECT_EQ(o.maxPendingBytes, 64LL * 1024 * 1024);
+  EXPECT_FALSE(o.notShared);
+}
+
+TEST(RouterOptions, UsageErrorsAreOneLine) {
+  struct Case {
+    std::vector<std::string> words;
+    const char *expect;
+  } cases[] = {
+      {{"-bogus"}, "unknown option \"-bogus\""},
+      {{"-port"}, "option -port needs a value"},
+      {{"-port", "70000"}, "is not a number from 0 to 65535"},
+      {{"-idle_exit", "-5"}, "is not a number"},
+      {{"-idle_exit", "12x"}, "is not a number"},
+      {{"-max_pending_bytes", "3T"}, "is not a number"},
+      {{"-connect_servicerouter", "0"}, "is not a number from 1"},
+      {{"-log", ""}, "needs a non-empty value"},
+  };
+  for (const Case &c : cases) {
+    Router_Options o;
+    std::string error;
+    EXPECT_FALSE(parse(c.words, &o, &error)) << c.words[0];
+    EXPECT_NE(error.find(c.expect), std::string::npos) << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+  }
+}
+
+TEST(RouterRNTable, NumbersAreUniqueAndReservedOnesNeverHandedOut) {
+  Router_RNTable t;
+  std::set<int> seen;
+  for (int i = 0; i < 1000; ++i) {
+    int rn = t.allocate(i % 3);
+    EXPECT_NE(rn, kRouterOwnRN);
+    EXPECT_NE(rn, kPluginLinkRN);
+    EXPECT_TRUE(seen.insert(rn).second) << rn;
+  }
+  int first = *seen.begin();
+  EXPECT_EQ(t.ownerOf(first), 0);
+  EXPECT_TRUE(t.release(first));
+  EXPECT_FALSE(t.release(first));
+  EXPECT_EQ(t.ownerOf(first), -1);
+  // A released number is not handed out again while the counter has room.
+  EXPECT_EQ(seen.count(t.allocate(5)), 0u);
+  EXPECT_EQ(t.releaseAllOf(1), 333);
+  EXPECT_EQ(t.size(), 1000 - 1 + 1 - 333);
+}
+
+TEST(RouterConnections, EachSideNamesTheConnectionByItsOwnPair) {
+  Router_ConnectionTable t;
+  Router_Connection c;
+  c.clientRN = 40;
+  c.clientId = 7;
+  c.serviceRN = 20;
+  c.providerId = 3;
+  t.add(c);
+  bool isClient = false;
+  EXPECT_EQ(t.findFromSide(7, 40, 20, &isClient), t.find(40));
+  EXPECT_TRUE(isClient);
+  EXPECT_EQ(t.findFromSide(3, 20, 40, &isClient), t.find(40));
+  EXPECT_FALSE(isClient);
+  // The pair of another plugin, or a reversed pair, names nothing.
+  EXPECT_EQ(t.findFromSide(3, 40, 20, &isClient), nullptr);
+  EXPECT_EQ(t.findFromSide(7, 20, 40, &isClient), nullptr);
+  EXPECT_TRUE(t.anyBetweenDifferentPlugins());
+  EXPECT_EQ(t.involving(3), std::vector<int>{40});
+  EXPECT_TRUE(t.remove(40));
+  EXPECT_FALSE(t.anyBetweenDifferentPlugins());
+}
+
+TEST(RouterConnections, SelfConnectionIsFoundFromBothSides) {
+  Router_ConnectionTable t;
+  Router_Connection c;
+  c.clientRN = 41;
+  c.clientId = 5;
+  c.serviceRN = 21;
+  c.providerId = 5;
+  t.add(c);
+  bool isClient = false;
+  ASSERT_NE(t.findFromSide(5, 41, 21, &isClient), nullptr);
+  EXPECT_TRUE(isClient);
+  ASSERT_NE(t.findFromSide(5, 21, 41, &isClient), nullptr);
+  EXPECT_FALSE(isClient);
+  EXPECT_FALSE(t.anyBetweenDifferentPlugins());
+}
+
+TEST(RouterRegistry, EarliestProviderFirstAndPreferredProvider) {
+  Router_ServiceRegistry r;
+  r.add("Echo", 20, 1);
+  r.add("Echo", 21, 2);
+  r.add("Other", 22, 2);
+  EXPECT_EQ(r.find("Echo", -1)->pluginId, 1);
+  EXPECT_EQ(r.find("Echo", 2)->rn, 21);
+  EXPECT_EQ(r.find("Other", 1), nullptr);
+  r.removePlugin(1);
+  EXPECT_EQ(r.find("Echo", -1)->pluginId, 2);
+  EXPECT_TRUE(r.removeRN(22));
+  EXPECT_EQ(r.findRN(22), nullptr);
+}
+
+TEST(RouterServicesFile, ProgramsServicesArgsAndDefaults) {
+  std::string path = tempPath(RouterTest_Unique("services") + ".cfg");
+  ASSERT_TRUE(RouterTest_WriteFile(path,
+                                   "# test\n"
+                                   "alpha {\n"
+                                   "  Services = { \"A1\", \"A2\" }\n"
+                                   "}\n"
+                                   "beta {\n"
+                                   "  Program = \"/opt/beta\"\n"
+                                   "  Args = { \"-x\", \"y z\" }\n"
+                                   "  Services = \"B1\"\n"
+                                   "}\n"
+                                   "empty {\n"
+                                   "  Program = \"nothing\"\n"
+                                   "}\n"));
+  Router_ServicesFile f;
+  std::string error;
+  ASSERT_TRUE(f.read(path.c_str(), &error)) << error;
+  ASSERT_EQ(f.programs().size(), 2u);  // a block without services is skipped
+  EXPECT_EQ(f.providerOf("A2")->name, "alpha");
+  EXPECT_EQ(f.program("alpha")->program, "alpha");
+  const Router_Program *beta = f.providerOf("B1");
+  ASSERT_NE(beta, nullptr);
+  EXPECT_EQ(beta->program, "/opt/beta");
+  EXPECT_EQ(beta->args, (std::vector<std::string>{"-x", "y z"}));
+  EXPECT_EQ(f.providerOf("C"), nullptr);
+  EXPECT_EQ(f.program("empty"), nullptr);
+}
+
+TEST(RouterServicesFile, UnreadableAndMalformedFilesAreErrors) {
+  Router_ServicesFile f;
+  std::string error;
+  EXPECT_FALSE(f.read(tempPath("no_such_services.cfg").c_str(), &error));
+  EXPECT_NE(error.find("cannot read services file"), std::string::npos);
+  std::string path = tempPath(RouterTest_Unique("broken") + ".cfg");
+  ASSERT_TRUE(RouterTest_WriteFile(path, "alpha {\n Services = { \"A1\", \n"));
+  EXPECT_FALSE(f.read(path.c_str(), &error));
+}
+
+TEST(RouterServicesFile, ResolvesAbsoluteNamesAsIs) {
+  EXPECT_EQ(Router_ServicesFile::resolveProgram("/bin/true"), "/bin/true");
+  EXPECT_EQ(Router_ServicesFile::resolveProgram("no/such/prog"), "no/such/prog");
+}
