@@ -170,12 +170,12 @@ int ServiceRouter_Proxy::connectToPlugin(const char *host, int port, RetryHandle
 }
 
 int ServiceRouter_Proxy::awaitPluginConnectedEvent(int cookie, RetryHandler *rh, char **errors) {
+  if (errors) *errors = nullptr;
   bool arrived = awaitCondition(rh, [&] { return pendingLaunches.count(cookie) != 0; });
   auto it = pendingLaunches.find(cookie);
   if (!arrived || it == pendingLaunches.end()) return -1;
   int id = it->second.pluginId;
   if (errors) {
-    gen_free(*errors);
     *errors = it->second.errors;
   } else {
     gen_free(it->second.errors);
