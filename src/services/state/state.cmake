@@ -12,4 +12,4 @@ add_library(korvo_state STATIC
 target_link_libraries(korvo_state PUBLIC korvo_deleteable korvo_ut_idle PRIVATE korvo_ut_retry)
 
 add_executable(svc_statemgr ${CMAKE_CURRENT_LIST_DIR}/svc_statemgr.cpp)
-target_link_libraries(svc_statemgr PRIVATE korvo_state korvo_runtime)
+target_link_libraries(svc_statemgr PRIVATE korvo_srproxy korvo_state korvo_runtime)
