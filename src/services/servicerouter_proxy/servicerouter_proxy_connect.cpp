@@ -153,7 +153,10 @@ bool ServiceRouter_Proxy::launchServiceRouter(RetryHandler *rh, bool notShared) 
   if (notShared) words.push_back("-not_shared");
   if (zone) words.insert(words.end(), {"-sr_zone", zone});
 
+  // The listener serves the transport while the child connects back, so a
+  // retry handler that runs the idle notifier sees the connection arrive.
   STPTransport *t = new STPTransport(kRouterBufferSize);
+  adoptRouterTransport(t, new SRP_SocketListener(t));
   STPChildProcess child(false);
   child.setCommand(const_cast<char *const *>(words.data()), static_cast<int>(words.size()));
   gen_free(path);
@@ -164,12 +167,10 @@ bool ServiceRouter_Proxy::launchServiceRouter(RetryHandler *rh, bool notShared) 
   TStat stat;
   bool launched = child.launch(rh, &stat);
   if (!launched || child.getPID() == 0 || !stat.ok()) {
-    t->delRef();
+    releaseRouterTransport();
+    setTransport(nullptr);
     return false;
   }
-  // The listener joins once the transport is connected: before that it
-  // would ask to stop, the transport being dead.
-  adoptRouterTransport(t, new SRP_SocketListener(t));
   privateRouterPid = notShared ? child.getPID() : 0;
   return true;
 }

@@ -14,6 +14,8 @@
 #include "services/servicerouter_proxy/service_factory.h"
 #include "services/servicerouter_proxy/servicerouter_proxy.h"
 #include "shared/indgen.h"
+#include "shared/stp_transport/stp_msg.h"
+#include "shared/stp_transport/stp_transport.h"
 
 // ---- ServiceStatus
 
@@ -50,6 +52,13 @@ class ServiceRouter_Proxy::Negotiator : public Idler {
   void addClient(STPSpecClass *endpoint, int pluginId, ServiceFactory *factory) {
     if (clients.empty()) setRegistered(true);
     endpoint->sendNegotiate(false, nullptr, nullptr);
+    // The peer's negotiation may have come before the endpoint existed; it
+    // then waits on the transport unclaimed.
+    if (STPTransport *t = endpoint->getTransport())
+      while (!endpoint->isNegotiated() &&
+             t->dequeueAndDeliverMessage(endpoint->getRemoteRN(), endpoint->getLocalRN(),
+                                         STP_TYPE_ENDPOINT)) {
+      }
     clients.push_back({endpoint, pluginId, factory});
   }
 

@@ -2,47 +2,57 @@
 //
 // The process is started by the service router only, with the router's
 // connect options on its command line; run by hand it refuses to start.
-// Start-up order: runtime library, signal dispositions, launch check, then
-// (once those modules exist) the saved state files, the router connection,
-// the default configuration and the event loop; shut-down runs the same
-// steps backwards. Assumes one thread.
-#include <cstring>
-
+// Start-up: the service modules' process-wide objects (exit conditions and
+// factories, in the fixed module order) exist before main; main initialises
+// the runtime library, sets the signal dispositions, checks the launch
+// options, loads the state files, connects to the router and registers the
+// services, then serves in the event loop until the router has dropped the
+// connection. Shut-down releases the router client, saves the state files
+// and destroys the loop. Assumes one thread.
+#include "services/servicerouter_proxy/service_factory.h"
+#include "services/servicerouter_proxy/servicerouter_proxy.h"
+#include "services/state/statefiles.h"
+#include "services/state/svc_eventloop.h"
 #include "services/state/svc_signals.h"
 #include "shared/indgen.h"
-
-namespace {
-
-const char *const kRouterConnectOptions[] = {"-connect_servicerouter",
-                                             "-sr_connect_servicerouter_host",
-                                             "-sr_connect_servicerouter_port"};
-
-// True when a router connect option stands anywhere from the program path to
-// the last word but one: each option takes a value, so a trailing one cannot
-// come from the router. The router client will own this check; main then
-// calls it instead.
-bool argsIndicateLaunchedFromServiceRouter(int argc, char **argv) {
-  for (int i = 0; i < argc - 1; ++i)
-    for (const char *option : kRouterConnectOptions)
-      if (argv[i] && std::strcmp(argv[i], option) == 0) return true;
-  return false;
-}
-
-}  // namespace
 
 int main(int argc, char **argv) {
   gen_init(argc > 0 && argv[0] ? argv[0] : "svc_statemgr", 0, 0);
   Svc_SetSignalDispositions();
-  if (!argsIndicateLaunchedFromServiceRouter(argc, argv)) {
+  if (!ServiceRouter_Proxy::argsIndicateLaunchedFromServiceRouter(argc, argv)) {
     gen_errorexit(1, "%s may not be run as a standalone program", gen_progname);
     return 1;
   }
 
-  // Not built yet: loading the state files, starting the router client,
-  // connecting the default configuration, and running Svc_EventLoop with
-  // Svc_RouterLink::anyServiceCreated as an exit-condition function until the
-  // router drops the connection, then the shut-down steps. Until those
-  // modules exist the process says so and ends normally.
-  gen_info("the service router connection is not built yet; exiting");
+  // Loaded before any router connection exists.
+  MRU_Init();
+  ColumnConfig_Init();
+  WindowConfig_Init();
+  FCDirMem_Init();
+
+  // Not persistent; router options are removed from argc/argv; no display
+  // name; shared router; no retry handler; connect because the process has
+  // services (or was launched by a router); may launch a router.
+  if (!ServiceRouter_Proxy::startup(false, &argc, argv, nullptr, false, nullptr, false, true)) {
+    // The proxy has printed its reason where it has one; nothing more here.
+    gen_exit(1);
+    return 1;
+  }
+  // The default configuration's WhiteBoard connection joins here once the
+  // WhiteBoard client exists.
+
+  {
+    Svc_EventLoop event_loop;
+    gen_assert(event_loop.installExitConditionFunc(ServiceFactory::createdAService));
+    // Serves until the router has dropped the connection; once every exit
+    // condition agrees, the loop asks the router for that itself.
+    event_loop.enterLoop();
+
+    ServiceRouter_Proxy::shutdown(false);
+    MRU_Exit();
+    ColumnConfig_Exit();
+    WindowConfig_Exit();
+    FCDirMem_Exit();
+  }  // the loop's cleanup actions run here
   return 0;
 }

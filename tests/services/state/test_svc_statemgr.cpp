@@ -1,6 +1,10 @@
 // Tests of the program entry run as a real process: the launch check refuses
 // a start without the router's connect options (stderr text and status 1)
 // and lets a start with them pass.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,12 +30,14 @@ std::string programPath() {
 
 struct ProgramRun {
   int status = -1;  // exit status, or -1 when it did not exit normally
+  bool killed = false;  // still running at the deadline
   std::string err;
 };
 
 // Runs the program with `args` as its whole argument vector (args[0] is
-// what the program sees as its own path) and collects its stderr.
-ProgramRun runProgram(const std::vector<std::string> &args) {
+// what the program sees as its own path) and collects its stderr. A program
+// still running after `deadlineMs` is killed.
+ProgramRun runProgram(const std::vector<std::string> &args, int deadlineMs = 10000) {
   ProgramRun run;
   int pipefd[2];
   if (::pipe(pipefd) != 0) return run;
@@ -48,12 +54,22 @@ ProgramRun runProgram(const std::vector<std::string> &args) {
     ::_exit(127);
   }
   ::close(pipefd[1]);
+  int wstatus = 0;
+  pid_t done = 0;
+  for (int waited = 0; waited < deadlineMs && done == 0; waited += 10) {
+    done = ::waitpid(pid, &wstatus, WNOHANG);
+    if (done == 0) ::usleep(10000);
+  }
+  if (done == 0) {
+    run.killed = true;
+    ::kill(pid, SIGKILL);
+    done = ::waitpid(pid, &wstatus, 0);
+  }
   char buf[512];
   ssize_t n;
   while ((n = ::read(pipefd[0], buf, sizeof buf)) > 0) run.err.append(buf, static_cast<size_t>(n));
   ::close(pipefd[0]);
-  int wstatus = 0;
-  if (::waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus)) run.status = WEXITSTATUS(wstatus);
+  if (done == pid && WIFEXITED(wstatus)) run.status = WEXITSTATUS(wstatus);
   return run;
 }
 
@@ -79,16 +95,44 @@ TEST(LaunchCheckTest, RefusesAnOptionWithoutItsValue) {
   EXPECT_EQ(later.err, kRefusal);
 }
 
+// A TCP port on 127.0.0.1 that refuses connections while the object lives.
+struct RefusedPort {
+  RefusedPort() {
+    fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+    port = std::to_string(ntohs(a.sin_port));
+  }
+  ~RefusedPort() { ::close(fd); }
+  int fd;
+  std::string port;
+};
+
+// Past the launch check the process connects to the router named on its
+// command line; here nothing answers, so it ends with status 1 and the
+// router client's reason instead of the refusal.
 TEST(LaunchCheckTest, PassesWithAnOptionBeforeTheLastWord) {
+  RefusedPort refused;
   for (const char *option : {"-connect_servicerouter", "-sr_connect_servicerouter_host",
                              "-sr_connect_servicerouter_port"}) {
-    ProgramRun run = runProgram({"svc_statemgr", "-x", option, "4711", "-y"});
+    ProgramRun run = runProgram({"svc_statemgr", "-x", option, refused.port, "-y"});
     EXPECT_EQ(run.err.find("standalone"), std::string::npos) << option << ": " << run.err;
-    EXPECT_NE(run.status, -1) << option;
+    EXPECT_NE(run.err.find("Unable to connect to ServiceRouter who launched us."), std::string::npos)
+        << option << ": " << run.err;
+    EXPECT_EQ(run.status, 1) << option;
   }
-  // The program path is examined too: only the last word is skipped.
-  ProgramRun first = runProgram({"-connect_servicerouter", "4711"});
+  // The program path is examined too: only the last word is skipped. The
+  // router options are read from the second word on, so this process was
+  // not launched by a router: it either serves without a router (until
+  // killed here) or fails to start one from a folder without it.
+  ProgramRun first =
+      runProgram({"-connect_servicerouter", refused.port, "-sr_dir", "/nonexistent"}, 1000);
   EXPECT_EQ(first.err.find("standalone"), std::string::npos) << first.err;
+  EXPECT_TRUE(first.killed || first.status == 1) << first.err;
 }
 
 }  // namespace

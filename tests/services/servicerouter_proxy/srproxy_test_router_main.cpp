@@ -1,0 +1,62 @@
+// A stand-in "svc_router" program for the router-launch tests. Started by
+// the proxy with "-connect_servicerouter PORT ...", it connects back, speaks
+// the scripted router role until the proxy closes the connection, then ends
+// the way SRPROXY_TEST_ROUTER_MODE says: "linger" (stay 3 s, then exit 0),
+// "signal" (die by SIGTERM) or anything else (exit 0). It appends its
+// command line and pid to the file SRPROXY_TEST_ROUTER_RECORD when set.
+// It never runs longer than 30 s.
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "scripted_router.h"
+#include "shared/indgen.h"
+
+namespace {
+
+void record(int argc, char **argv) {
+  const char *path = std::getenv("SRPROXY_TEST_ROUTER_RECORD");
+  if (!path || !*path) return;
+  FILE *f = std::fopen(path, "a");
+  if (!f) return;
+  for (int i = 0; i < argc; ++i) std::fprintf(f, "%s%s", i ? " " : "", argv[i]);
+  std::fprintf(f, "\npid %d\n", static_cast<int>(getpid()));
+  std::fclose(f);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  gen_init(argv[0], 0, 0);
+  record(argc, argv);
+  int port = -1;
+  for (int i = 1; i + 1 < argc; ++i)
+    if (std::strcmp(argv[i], "-connect_servicerouter") == 0) port = std::atoi(argv[i + 1]);
+  if (port <= 0) return 2;
+
+  STPTransport *t = new STPTransport(32768);
+  TStat stat;
+  if (!t->connect("127.0.0.1", port, &stat)) return 3;
+  srtest::ScriptedRouter *router = new srtest::ScriptedRouter();
+  router->pluginIdToGive = 61;
+  router->setTransport(t, 1, 2);
+  router->sendNegotiate(true, nullptr, nullptr);
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!t->isDead() && std::chrono::steady_clock::now() < end) t->serviceOnce(200, nullptr);
+  router->setTransport(nullptr);
+  router->delRef();
+  t->delRef();
+
+  const char *mode = std::getenv("SRPROXY_TEST_ROUTER_MODE");
+  if (mode && std::strcmp(mode, "linger") == 0) sleep(3);
+  if (mode && std::strcmp(mode, "signal") == 0) {
+    signal(SIGTERM, SIG_DFL);
+    raise(SIGTERM);
+  }
+  return 0;
+}

@@ -1,0 +1,256 @@
+// Start-up against the scripted router: registration order and contents,
+// the wait for the plugin id, RN assignment with spare RNs, later factory
+// registration, the router location, persistence queries, failures with
+// their texts, and the disconnect request.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "shared/indgen.h"
+#include "shared/runtime_test_support.h"
+#include "srproxy_test_support.h"
+
+namespace srtest {
+namespace {
+
+// A TCP port on 127.0.0.1 that refuses connections while the object lives
+// (bound, never listening).
+class RefusedPort {
+ public:
+  RefusedPort() {
+    fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+    port = ntohs(a.sin_port);
+  }
+  ~RefusedPort() { ::close(fd); }
+  int fd;
+  int port;
+};
+
+bool anyMessageContains(const MessageCapture &c, int level, const std::string &text) {
+  for (auto &m : c.messages)
+    if (m.first == level && m.second.find(text) != std::string::npos) return true;
+  return false;
+}
+
+using SRStartupTest = SRRouterTest;
+
+TEST_F(SRStartupTest, RegistersFactoryNamesInOrderAndWaitsForThePluginId) {
+  TestFactory *a = addFactory("Svc.A");
+  TestFactory *b = addFactory("Svc.B");
+  TestFactory *c = addFactory("Svc.C");
+  side.router->pluginIdToGive = 0x12345;
+  ASSERT_TRUE(start({"tail"}));
+  EXPECT_EQ(proxy->getPluginId(), 0x12345);
+  EXPECT_TRUE(proxy->isConnected());
+  EXPECT_TRUE(proxy->isStarted());
+  // The options are gone from the caller's vector.
+  EXPECT_EQ(argc, 2);
+  EXPECT_STREQ(argv[1], "tail");
+  EXPECT_EQ(argv[2], nullptr);
+  // Launched by the router without a start cookie: no working directory.
+  ASSERT_GE(side.router->log.size(), 2u);
+  EXPECT_EQ(side.router->log[0], "RegisterServiceList Svc.A,Svc.B,Svc.C");
+  EXPECT_EQ(side.router->log[1], "PersistentService 0");
+  EXPECT_EQ(side.router->count("SetWorkingDir"), 0);
+  // The RNs come with the plugin id.
+  EXPECT_EQ(proxy->getFactoryForRN(100), a);
+  EXPECT_EQ(proxy->getFactoryForRN(101), b);
+  EXPECT_EQ(proxy->getFactoryForRN(102), c);
+  EXPECT_TRUE(proxy->isAlive());
+}
+
+TEST_F(SRStartupTest, NoPluginIdMeansStartupFails) {
+  addFactory("Svc.A");
+  side.router->pluginIdToGive = -1;
+  EXPECT_FALSE(start({}, 800));
+  EXPECT_TRUE(side.router->saw("RegisterServiceList Svc.A"));
+  EXPECT_EQ(proxy->getPluginId(), -1);
+}
+
+TEST_F(SRStartupTest, TenNamesAndTwelveRNsLeaveTwoSpare) {
+  std::vector<TestFactory *> f;
+  for (int i = 0; i < 10; ++i) f.push_back(addFactory(("Svc." + std::to_string(i)).c_str()));
+  side.router->extraRNs = 2;
+  ASSERT_TRUE(start());
+  ASSERT_TRUE(side.pumpUntil([&] { return proxy->getNumFactoriesAwaitingRN() == 0; }));
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_EQ(proxy->getFactoryForRN(100 + i), f[i]) << i;
+    EXPECT_TRUE(proxy->isLocalRN(100 + i)) << i;
+  }
+  EXPECT_EQ(proxy->getSpareRNs(), (std::vector<int>{110, 111}));
+  EXPECT_EQ(proxy->getFactoryForRN(110), nullptr);
+  EXPECT_FALSE(proxy->isLocalRN(110));
+}
+
+TEST_F(SRStartupTest, FactoryRegisteredLaterGetsTheNextRN) {
+  addFactory("Svc.A");
+  ASSERT_TRUE(start());
+  TestFactory late(proxy, "Svc.Late", -1);
+  EXPECT_EQ(proxy->getNumFactoriesAwaitingRN(), 1);
+  ASSERT_TRUE(side.pumpUntil([&] { return proxy->getFactoryForRN(101) == &late; }));
+  EXPECT_TRUE(side.router->saw("RegisterServiceList Svc.Late"));
+  ServiceRouter_Proxy::shutdown(false);  // before `late` goes away
+}
+
+TEST_F(SRStartupTest, ClientStartCookieAndWorkingDirectoryComeFirst) {
+  ASSERT_TRUE(start({"-sr_client_start_cookie", "77", "-sr_debug", "plug", "-sr_debugger", "gdb"}));
+  const std::vector<std::string> &log = side.router->log;
+  ASSERT_EQ(log.size(), 5u);
+  EXPECT_EQ(log[0], "StartPluginEvent 77 1 ");
+  EXPECT_EQ(log[1], std::string("SetWorkingDir ") + gen_getcwd());
+  EXPECT_EQ(log[2], "RegisterServiceList ");
+  EXPECT_EQ(log[3], "PersistentService 0");
+  EXPECT_EQ(log[4], "DebugPlugin plug 1 gdb (null)");
+}
+
+TEST_F(SRStartupTest, SecondStartupReturnsAtOnce) {
+  ASSERT_TRUE(start());
+  char word0[] = "prog", word1[] = "-connect_servicerouter", word2[] = "1";
+  char *again[] = {word0, word1, word2, nullptr};
+  int n = 3;
+  EXPECT_TRUE(ServiceRouter_Proxy::startup(false, &n, again, nullptr, false, nullptr, false, true));
+  EXPECT_EQ(n, 3);  // not even parsed
+  EXPECT_EQ(side.router->count("RegisterServiceList"), 1);
+}
+
+TEST_F(SRStartupTest, HostOptionNamesTheLocationButNotTheConnection) {
+  // The connection goes to 127.0.0.1 whatever the host option says.
+  words = {"prog", "-sr_connect_servicerouter_host", "far.example", "-sr_connect_servicerouter_port",
+           side.portText()};
+  for (std::string &w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  argc = static_cast<int>(words.size());
+  RouterPump pump(&side, 5000);
+  ASSERT_TRUE(ServiceRouter_Proxy::startup(false, &argc, argv.data(), nullptr, false, &pump, false, true));
+  proxy = servicerouter_proxy;
+  const char *host = nullptr;
+  int port = 0;
+  ASSERT_TRUE(proxy->getServiceRouterLocation(&host, &port, &pump));
+  EXPECT_STREQ(host, "far.example");
+  EXPECT_EQ(port, side.port);
+  EXPECT_EQ(side.router->count("RequestLocation"), 0);
+}
+
+TEST_F(SRStartupTest, LocationIsAskedWhenNoHostIsKnown) {
+  ASSERT_TRUE(start());
+  RouterPump pump(&side, 5000);
+  const char *host = nullptr;
+  int port = 0;
+  ASSERT_TRUE(proxy->getServiceRouterLocation(&host, &port, &pump));
+  EXPECT_STREQ(host, "routerhost");
+  EXPECT_EQ(port, 4711);
+  // A second LocationEvent does not replace a known host.
+  side.router->send_LocationEvent("other", 1);
+  side.pumpFor(100);
+  ASSERT_TRUE(proxy->getServiceRouterLocation(&host, &port, &pump));
+  EXPECT_STREQ(host, "routerhost");
+  EXPECT_EQ(side.router->count("RequestLocation"), 1);
+}
+
+TEST_F(SRStartupTest, PersistenceIsSentAndQueried) {
+  ASSERT_TRUE(start());
+  EXPECT_TRUE(proxy->setPluginPersistence(true));
+  ASSERT_TRUE(side.pumpUntil([&] { return side.router->saw("PersistentService 1"); }));
+  RouterPump pump(&side, 5000);
+  int total = 0;
+  EXPECT_EQ(proxy->getNumPersistentServices(&pump, &total), 3);
+  EXPECT_EQ(total, 8);
+}
+
+TEST_F(SRStartupTest, IncompatibleOptionsWarnAndConnectToTheLaunchingRouter) {
+  MessageCapture capture;
+  ASSERT_TRUE(start({"-sr_private", "-sr_new"}));
+  EXPECT_TRUE(anyMessageContains(
+      capture, GEN_LEVEL_WARNING,
+      "Incompatible options specified, defaulting to connecting to launching ServiceRouter.\n"));
+  EXPECT_TRUE(side.router->saw("RegisterServiceList "));
+}
+
+TEST_F(SRStartupTest, UnreachableLaunchingRouterIsAnError) {
+  RefusedPort refused;
+  MessageCapture capture;
+  words = {"prog", "-connect_servicerouter", std::to_string(refused.port)};
+  for (std::string &w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  argc = 3;
+  EXPECT_FALSE(ServiceRouter_Proxy::startup(false, &argc, argv.data(), nullptr, false, nullptr, false, true));
+  ASSERT_EQ(capture.messages.size(), 1u);
+  EXPECT_EQ(capture.messages[0].first, GEN_LEVEL_ERROR);
+  EXPECT_EQ(capture.messages[0].second, "Unable to connect to ServiceRouter who launched us.\n");
+}
+
+// Accepts the proxy's connection and closes it at once; serves the proxy's
+// side through the idle notifier.
+class CloseOnAccept : public RetryHandler {
+ public:
+  explicit CloseOnAccept(int listenFD) : RetryHandler(kRetryMillisBase + 3000), fd(listenFD) {}
+  void idle() override {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 0) == 1) {
+      int c = ::accept(fd, nullptr, nullptr);
+      if (c >= 0) ::close(c);
+    }
+    getIdleNotifier()->notifySocketActivity(5, true);
+  }
+  int fd;
+};
+
+TEST_F(SRStartupTest, NegotiationFailureIsReported) {
+  RouterSide silent;  // its endpoint is never bound: the socket is used raw
+  MessageCapture capture;
+  words = {"prog", "-connect_servicerouter", silent.portText()};
+  for (std::string &w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  argc = 3;
+  CloseOnAccept closer(silent.listenFD);
+  EXPECT_FALSE(ServiceRouter_Proxy::startup(false, &argc, argv.data(), nullptr, false, &closer, false, true));
+  EXPECT_TRUE(anyMessageContains(capture, GEN_LEVEL_WARNING,
+                                 "Negotiation with ServiceRouter failed during initialization: "));
+  EXPECT_TRUE(anyMessageContains(capture, GEN_LEVEL_WARNING, "Unable to initialize service router.\n"));
+}
+
+TEST_F(SRStartupTest, NothingToConnectForLeavesTheProxyUnconnected) {
+  words = {"prog", "-sr_zone", "z"};
+  for (std::string &w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  argc = 3;
+  EXPECT_TRUE(ServiceRouter_Proxy::startup(false, &argc, argv.data(), nullptr, false, nullptr, false, true));
+  proxy = servicerouter_proxy;
+  EXPECT_FALSE(proxy->isConnected());
+  EXPECT_TRUE(proxy->isAlive());  // alive until a connection has been made and lost
+  EXPECT_FALSE(proxy->isTransportAlive());
+}
+
+TEST_F(SRStartupTest, DisconnectRequestAndRouterClosingEndTheConnection) {
+  ASSERT_TRUE(start());
+  EXPECT_TRUE(proxy->requestServiceRouterDisconnect(nullptr));
+  ASSERT_TRUE(side.pumpUntil([&] { return side.router->saw("RequestServiceRouterDisconnect"); }));
+  EXPECT_TRUE(proxy->isAlive());
+  side.disconnect();
+  EXPECT_TRUE(side.pumpUntil([&] { return !proxy->isAlive(); }));
+  EXPECT_FALSE(proxy->isTransportAlive());
+}
+
+TEST_F(SRStartupTest, ShutdownAsksForTheDisconnectAndReleasesTheProxy) {
+  ASSERT_TRUE(start());
+  EXPECT_FALSE(ServiceRouter_Proxy::shutdown(false));
+  EXPECT_EQ(servicerouter_proxy, nullptr);
+  EXPECT_TRUE(side.pumpUntil([&] { return side.router->saw("RequestServiceRouterDisconnect"); }));
+  // The router sees the connection closed.
+  EXPECT_TRUE(side.pumpUntil([&] { return side.transport->isDead(); }));
+  EXPECT_TRUE(ServiceRouter_Proxy::shutdown(true));  // nothing left to do
+}
+
+}  // namespace
+}  // namespace srtest
