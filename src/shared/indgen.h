@@ -89,6 +89,9 @@ void gen_destruct(void);
 // Program identity, library-owned; null before gen_init.
 extern const char *gen_progname;
 extern const char *gen_execname;
+// The program's name as recorded by gen_init (base name of the program
+// path), or null before gen_init. The text stays the library's.
+const char *gen_getprogname(void);
 // Sets only gen_progname (a library-owned copy; null clears it). For tests
 // and tools that do not call gen_init.
 void gen_setprogname(const char *name);

@@ -27,6 +27,8 @@ int host_byte_order() {
 
 }  // namespace
 
+const char *gen_getprogname(void) { return gen_progname; }
+
 void gen_setprogname(const char *name) {
   gen_free(g_progname);
   g_progname = gen_copy(name);

@@ -238,10 +238,11 @@ TEST(Init, RecordsProgramIdentity) {
       {
         gen_init("/opt/korvo/bin/svc_statemgr/", 0, 0);
         if (std::string(gen_progname) != "svc_statemgr") std::exit(10);
+        if (gen_getprogname() != gen_progname) std::exit(13);
         if (std::string(gen_execname) != "/opt/korvo/bin/svc_statemgr/") std::exit(11);
         gen_destruct();
         gen_destruct();
-        std::exit(gen_progname == nullptr ? 0 : 12);
+        std::exit(gen_progname == nullptr && gen_getprogname() == nullptr ? 0 : 12);
       },
       testing::ExitedWithCode(0), "");
 }
