@@ -13,6 +13,7 @@
 #include "filenotify_testkit.h"
 #include "fileregistry_testkit.h"
 #include "korvoeditor_testkit.h"
+#include "mruservice_testkit.h"
 #include "probenew_testkit.h"
 #include "probeold_testkit.h"
 #include "servicerouter_testkit.h"
@@ -215,6 +216,64 @@ TEST(GeneratedSend, SendBeforeNegotiationIsRefused) {
   EXPECT_EQ(c->getDefaultLocalRN(), 1);
   EXPECT_EQ(c->getDefaultRemoteRN(), 2);
   c->delRef();
+}
+
+// Strings (null logged as empty), records, and string, integer and record
+// arrays inside records, in the SEND, RECV and REPLY lines of both
+// encodings.
+class ListingServer : public ConfigService_server_Recorder {
+ public:
+  void msg_ListenForConfigs(ConfigService_STRING_ARRAY *configItems) override {
+    configItems->count = 2;
+    configItems->data = static_cast<char **>(calloc(2, sizeof(char *)));
+    configItems->data[0] = strdup("x");
+    configItems->data[1] = strdup("y \"q\"");
+    ++handled;
+  }
+};
+
+TEST(GeneratedLog, StringsRecordsAndArraysAreLoggedExactly) {
+  EndpointPair<ServiceRouter_router_Recorder, ServiceRouter_plugin_Recorder> sr;
+  ASSERT_TRUE(sr.negotiated);
+  TStat st;
+  char *names[] = {const_cast<char *>("a"), nullptr};
+  ServiceRouter_STRING_ARRAY nameList{2, names};
+  ASSERT_TRUE(sr.b->send_RegisterServiceList(nameList, true, &sr.pump, &st));
+  ASSERT_TRUE(sr.b->send_SetEnvironmentVariable("V", nullptr, true, &sr.pump, &st));
+  int rns[] = {5, -1};
+  ServiceRouter_INT_ARRAY rnList{2, rns};
+  ASSERT_TRUE(sr.a->send_RNBlockReservedEvent(rnList, true, &sr.pump, &st));
+  ASSERT_TRUE(sr.pump.until([&] { return sr.a->handled == 2 && sr.b->handled == 1; }));
+  const std::string registered = "RegisterServiceList: name_list:{count:0x2 data:\"a\", \"\", }\n";
+  const std::string variable = "SetEnvironmentVariable: variable:\"V\", value:\"\"\n";
+  EXPECT_EQ(sr.bSend.entries, (std::vector<std::string>{"SEND: " + registered, "SEND: " + variable}));
+  EXPECT_EQ(sr.aRecv.entries, (std::vector<std::string>{"RECV: " + registered, "RECV: " + variable}));
+  const std::string reserved = "RNBlockReservedEvent: rn_list:{count:0x2 data:0x5, 0xffffffff, }\n";
+  EXPECT_EQ(sr.aSend.entries, (std::vector<std::string>{"SEND: " + reserved}));
+  EXPECT_EQ(sr.bRecv.entries, (std::vector<std::string>{"RECV: " + reserved}));
+
+  EndpointPair<ListingServer, ConfigService_client_Recorder> cs;
+  ASSERT_TRUE(cs.negotiated);
+  ConfigService_STRING_ARRAY items;
+  ASSERT_TRUE(cs.b->send_ListenForConfigs(&items, &cs.pump, &st));
+  ConfigService_STRING_ARRAY_free(&items);
+  const std::string listed = "ListenForConfigs: configItems:{count:0x2 data:\"x\", \"y \"q\"\", }\n";
+  EXPECT_EQ(cs.bSend.entries, (std::vector<std::string>{"SEND: ListenForConfigs: \n"}));
+  EXPECT_EQ(cs.aRecv.entries, (std::vector<std::string>{"RECV: ListenForConfigs: \n"}));
+  EXPECT_EQ(cs.aSend.entries, (std::vector<std::string>{"REPLY: " + listed}));
+  EXPECT_EQ(cs.bRecv.entries, (std::vector<std::string>{"RECV: " + listed}));
+
+  EndpointPair<MRUService_server_Recorder, MRUService_client_Recorder> mru;
+  ASSERT_TRUE(mru.negotiated);
+  MRUService_ColumnConfig_Info column{const_cast<char *>("c"), 100, -1, 1};
+  MRUService_ColumnConfig_Array columns{1, &column};
+  ASSERT_TRUE(mru.b->send_UpdateColumnInfo("w", columns, true, &mru.pump, &st));
+  ASSERT_TRUE(mru.pump.until([&] { return mru.a->handled == 1; }));
+  const std::string updated =
+      "UpdateColumnInfo: which:\"w\", info:{count:0x1 columnInfos:{name:\"c\" width:0x64 sort:0xffffffff "
+      "hidden:0x1}, }\n";
+  EXPECT_EQ(mru.bSend.entries, (std::vector<std::string>{"SEND: " + updated}));
+  EXPECT_EQ(mru.aRecv.entries, (std::vector<std::string>{"RECV: " + updated}));
 }
 
 }  // namespace
