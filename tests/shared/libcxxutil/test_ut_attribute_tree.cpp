@@ -184,6 +184,48 @@ TEST(AttributeTree, RequiredGettersWarnWithPathTypeAndKey) {
   EXPECT_EQ(capture.all(), "");
 }
 
+// The child shortcuts: a missing child (or grandchild) gives the default
+// silently; a present one is asked with the getter's own rules, so the
+// required forms warn with the child's path.
+TEST(AttributeTree, ChildShortcutsAskTheChildWithItsRules) {
+  MessageCapture capture;
+  ut_options_database db("db");
+  ut_attribute_tree *g = db.add_child_tree("g");
+  ut_attribute_tree *c = g->add_child_tree("c");
+  c->add_str_attribute("s", "text");
+  c->add_int32_attribute("i", 12);
+  c->add_str_attribute("flag", "on");
+  ut_attribute_tree *d = c->add_child_tree("d");
+  d->add_int32_attribute("n", -4);
+  d->add_str_attribute("t", "deep");
+
+  EXPECT_STREQ(g->get_child_str_attribute("c", "s", "def"), "text");
+  EXPECT_EQ(g->get_child_int32_attribute("c", "i", 0), 12);
+  EXPECT_STREQ(g->get_child_optional_str_attribute("c", "s"), "text");
+  EXPECT_EQ(g->get_child_optional_int32_attribute("c", "i", 0), 12);
+  EXPECT_TRUE(g->get_child_optional_bool_attribute("c", "flag", false));
+  EXPECT_EQ(g->get_child_child_int32_attribute("c", "d", "n", 0), -4);
+  EXPECT_STREQ(g->get_child_child_str_attribute("c", "d", "t", "def"), "deep");
+  // Missing children: the default, no warning.
+  EXPECT_STREQ(g->get_child_str_attribute("x", "s", "def"), "def");
+  EXPECT_EQ(g->get_child_child_int32_attribute("c", "x", "n", 7), 7);
+  EXPECT_STREQ(g->get_child_child_str_attribute("x", "d", "t", "def"), "def");
+  EXPECT_TRUE(g->get_child_optional_bool_attribute("x", "flag", true));
+  // Present children without the key or with another type.
+  EXPECT_EQ(g->get_child_optional_int32_attribute("c", "s", 5), 5);
+  EXPECT_STREQ(g->get_child_optional_str_attribute("c", "missing", "o"), "o");
+  EXPECT_EQ(capture.all(), "");
+  EXPECT_FALSE(c->get_missing_attribute_reported());
+  EXPECT_STREQ(g->get_child_str_attribute("c", "i", "def"), "def");
+  EXPECT_EQ(g->get_child_child_int32_attribute("c", "d", "t", 3), 3);
+  EXPECT_EQ(capture.all(),
+            "warning: \"g.c\": is missing required str attribute \"i\"\n"
+            "warning: \"g.c.d\": is missing required int32 attribute \"t\"\n");
+  EXPECT_TRUE(c->get_missing_attribute_reported());
+  EXPECT_TRUE(d->get_missing_attribute_reported());
+  EXPECT_FALSE(g->get_missing_attribute_reported());
+}
+
 TEST(AttributeTree, BooleanValues) {
   ut_attribute_tree t;
   t.add_int32_attribute("zero", 0);
