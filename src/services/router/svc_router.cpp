@@ -4,6 +4,7 @@
 // Exit status: 0 after a normal end (signal or idle time), 1 when it could
 // not start (socket, record, logs, services file, a -start program), 2 for
 // a bad command line.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -42,6 +43,29 @@ void printBanner(const Router_Options &o, int port, const Router_Record &record)
   std::fflush(stdout);
 }
 
+// A router launched by a client outlives it: it leaves the client's session
+// (a Ctrl-C meant for the client's job does not reach it) and lets go of the
+// client's standard streams, so that a script reading the client's output
+// is not kept waiting until the router ends. Its warnings still reach the
+// internal log when there is one.
+void detachFromLauncher() {
+  ::setsid();
+  int null = ::open("/dev/null", O_RDWR);
+  if (null < 0) return;
+  ::dup2(null, 0);
+  ::dup2(null, 1);
+  ::dup2(null, 2);
+  if (null > 2) ::close(null);
+}
+
+// A start that failed after the logs were opened: reported on the error
+// stream and, since a launched router has let go of it, in the log.
+int startFailure(Router_Log &log, const std::string &text) {
+  gen_error("%s", text.c_str());
+  log.note("cannot start: %s", text.c_str());
+  return 1;
+}
+
 // Everything after the command line was read; returns the exit status.
 int runRouter(const Router_Options &o) {
   Router_Log log;
@@ -53,34 +77,24 @@ int runRouter(const Router_Options &o) {
     gen_error("cannot open the log %s", o.logFile.c_str());
     return 1;
   }
+  if (o.connectPort >= 0) detachFromLauncher();
   Router_Core core(o, &log);
   std::string error;
-  if (!core.loadServicesFile(&error)) {
-    gen_error("%s", error.c_str());
-    return 1;
-  }
+  if (!core.loadServicesFile(&error)) return startFailure(log, error);
   for (const std::string &name : o.startNames)
     if (!core.servicesFile().program(name) && !core.servicesFile().providerOf(name))
       return usageError("-start " + name + ": not listed in the services file");
   Router_Loop loop(&core, o, &log);
   const bool launched = o.connectPort >= 0;
-  if (!loop.listen(launched ? 0 : o.port, &error)) {
-    gen_error("%s", error.c_str());
-    return 1;
-  }
+  if (!loop.listen(launched ? 0 : o.port, &error)) return startFailure(log, error);
   // The record goes out before the launching client is connected: that
   // client unlocks the file once the router has connected back.
   Router_Record record;
-  if (!o.notShared && !record.publish(loop.getPort(), o.zone, launched, &error)) {
-    gen_error("%s", error.c_str());
-    return 1;
-  }
+  if (!o.notShared && !record.publish(loop.getPort(), o.zone, launched, &error))
+    return startFailure(log, error);
   log.note("listening on 127.0.0.1 port %d", loop.getPort());
   int status = 0;
-  if (launched && !loop.connectBack(o.connectPort, &error)) {
-    gen_error("%s", error.c_str());
-    status = 1;
-  }
+  if (launched && !loop.connectBack(o.connectPort, &error)) status = startFailure(log, error);
   if (!launched) printBanner(o, loop.getPort(), record);
   for (size_t i = 0; status == 0 && i < o.startNames.size(); ++i)
     if (!core.startListed(o.startNames[i], &error)) status = 1;
