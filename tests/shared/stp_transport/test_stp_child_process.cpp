@@ -1,6 +1,7 @@
 // Tests of STPChildProcess with a real child (the helper program beside this
-// test): a child that connects back, a missing program, a child that dies
-// before connecting, a second launch, a time-out, and kill on delete.
+// test): a child that connects back, its working directory and added
+// arguments, a missing program, a child that dies before connecting, a
+// second launch, a time-out, and kill on delete.
 #include "shared/stp_transport/stp_child_process.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,8 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "shared/stp_transport/stp_retry_handlers.h"
@@ -82,6 +85,43 @@ TEST_F(ChildProcessTest, ConnectionArgumentsWithoutHostnameAtPortArg) {
   // Without a retry handler the launcher services the transport itself.
   ASSERT_TRUE(child.launch(nullptr, &stat)) << stat.message;
   EXPECT_TRUE(transport_->isBound());
+}
+
+// The child starts in the working directory given to the launcher, with an
+// added argument after the connection arguments; the launcher's own working
+// directory stays as it was.
+TEST_F(ChildProcessTest, ChildStartsInItsWorkingDirectoryWithAddedArgument) {
+  const char *tmp = getenv("TMPDIR");
+  std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/launchXXXXXX";
+  ASSERT_NE(mkdtemp(dir.data()), nullptr);
+  char *real = realpath(dir.c_str(), nullptr);
+  ASSERT_NE(real, nullptr);
+  dir = real;
+  free(real);
+  char before[PATH_MAX];
+  ASSERT_NE(getcwd(before, sizeof before), nullptr);
+
+  STPChildProcess child(true);
+  child.setCommand(helper_.c_str());
+  child.addArgument("cwd");
+  child.addArgument(nullptr);  // ignored
+  child.setWorkingDir(dir.c_str());
+  child.setTransport(transport_);
+  TimeoutSTPRetryHandler rh(transport_, 20000);
+  TStat stat;
+  ASSERT_TRUE(child.launch(&rh, &stat)) << stat.message;
+  char after[PATH_MAX];
+  ASSERT_NE(getcwd(after, sizeof after), nullptr);
+  EXPECT_STREQ(after, before);
+  std::string file = dir + "/cwd.txt";
+  FILE *in = fopen(file.c_str(), "r");
+  ASSERT_NE(in, nullptr) << "the helper did not run in " << dir;
+  char seen[PATH_MAX] = {};
+  ASSERT_NE(fgets(seen, sizeof seen, in), nullptr);
+  fclose(in);
+  EXPECT_EQ(std::string(seen), dir);
+  unlink(file.c_str());
+  rmdir(dir.c_str());
 }
 
 TEST_F(ChildProcessTest, MissingProgramCouldNotStart) {
