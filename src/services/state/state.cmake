@@ -13,3 +13,13 @@ target_link_libraries(korvo_state PUBLIC korvo_deleteable korvo_ut_idle PRIVATE 
 
 add_executable(svc_statemgr ${CMAKE_CURRENT_LIST_DIR}/svc_statemgr.cpp)
 target_link_libraries(svc_statemgr PRIVATE korvo_srproxy korvo_state korvo_runtime)
+
+# Service modules that exist only as process-wide objects built before main
+# (exit conditions and factories): nothing in main refers to them, so they
+# are linked whole. Their construction order comes from their module ranks,
+# not from this list.
+foreach(module korvo_windowregister korvo_fileregistry)
+  if(TARGET ${module})
+    target_link_libraries(svc_statemgr PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${module}>")
+  endif()
+endforeach()

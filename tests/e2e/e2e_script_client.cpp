@@ -1,0 +1,192 @@
+// e2e_script_client: a test client of the WindowRegister or FileRegistry
+// service, driven line by line from standard input.
+//
+//   e2e_script_client windows|files -sr_connect_servicerouter_port PORT
+//
+// It connects to the router named by the options, asks for the service,
+// prints "ready" and then runs one command per input line, answering each
+// with its results and "ok <command>" (or "fail <command>"). Requests that
+// the WindowRegister relays to this client are printed as they arrive:
+// "show|iconify|close CLASS TITLE ID". Strings are single words; "-" stands
+// for a null string. Output is flushed line by line. Commands:
+//   windows: add CLASS TITLE ID | title CLASS TITLE ID | delete ID | list
+//            | show SERVICE CLASS ID | showall | iconifyall | closeall
+//   files:   add TYPE FILE | remove TYPE FILE | list TYPE
+//   both:    quit
+// The end of the input quits too. Exit status 0, or 1 when the service
+// could not be reached.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fileregistry_client_impl.h"
+#include "services/servicerouter_proxy/servicerouter_proxy.h"
+#include "shared/indgen.h"
+#include "shared/libcxxutil/ut_idle_notifier.h"
+#include "windowregister_client_impl.h"
+
+namespace {
+
+void say(const std::string &line) {
+  std::fputs(line.c_str(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+const char *orDash(const char *s) { return s ? s : "-"; }
+const char *orNull(const std::string &s) { return s == "-" ? nullptr : s.c_str(); }
+
+class WindowClient : public WindowRegister_client_Impl {
+ public:
+  void msg_CloseWindow(const char *c, const char *t, int w) override { note("close", c, t, w); }
+  void msg_IconifyWindow(const char *c, const char *t, int w) override { note("iconify", c, t, w); }
+  void msg_ShowWindow(const char *c, const char *t, int w) override { note("show", c, t, w); }
+
+ private:
+  void note(const char *what, const char *c, const char *t, int w) {
+    say(std::string(what) + " " + orDash(c) + " " + orDash(t) + " " + std::to_string(w));
+  }
+};
+
+// Standard input as a socket listener of the idle notifier: complete lines
+// are collected for the main loop.
+class StdinLines : public SocketListener {
+ public:
+  std::vector<std::string> lines;
+  bool eof = false;
+  bool hasFD() override { return true; }
+  int getFD() override { return 0; }
+  bool wantsToRead() override { return !eof; }
+  bool wantsToWrite() override { return false; }
+  bool wantsToDequeueAndDispatch() override { return false; }
+  bool wantsToStop() override { return false; }
+  void handleRead() override {
+    char buf[4096];
+    ssize_t n = read(0, buf, sizeof buf);
+    if (n <= 0) {
+      eof = true;
+      return;
+    }
+    partial.append(buf, static_cast<size_t>(n));
+    for (size_t nl; (nl = partial.find('\n')) != std::string::npos;) {
+      lines.push_back(partial.substr(0, nl));
+      partial.erase(0, nl + 1);
+    }
+  }
+  void handleWrite() override {}
+  void handleDequeueAndDispatch() override {}
+  void handleStop() override {}
+
+ private:
+  std::string partial;
+};
+
+std::vector<std::string> words(const std::string &line) {
+  std::vector<std::string> out;
+  size_t i = 0;
+  while (i < line.size()) {
+    size_t j = line.find(' ', i);
+    if (j == std::string::npos) j = line.size();
+    if (j > i) out.push_back(line.substr(i, j - i));
+    i = j + 1;
+  }
+  return out;
+}
+
+bool windowCommand(WindowClient *c, const std::vector<std::string> &w) {
+  const std::string &op = w[0];
+  if (op == "add" && w.size() == 4)
+    return c->send_AddWindow(orNull(w[1]), orNull(w[2]), std::atoi(w[3].c_str()));
+  if (op == "title" && w.size() == 4)
+    return c->send_ChangeWindowTitle(orNull(w[1]), orNull(w[2]), std::atoi(w[3].c_str()));
+  if (op == "delete" && w.size() == 2) return c->send_DeleteWindow(std::atoi(w[1].c_str()), true);
+  if (op == "show" && w.size() == 4)
+    return c->send_ShowWindow(orNull(w[1]), orNull(w[2]), nullptr, std::atoi(w[3].c_str()), true);
+  if (op == "showall" && w.size() == 1) return c->send_ShowAllWindows(true);
+  if (op == "iconifyall" && w.size() == 1) return c->send_IconifyAllWindows(true);
+  if (op == "closeall" && w.size() == 1) return c->send_CloseAllWindows(true);
+  if (op == "list" && w.size() == 1) {
+    WindowRegister__WindowInfoArray info;
+    if (!c->send_GetWindowList(&info)) return false;
+    for (int i = 0; i < info.count; ++i) {
+      const WindowRegister__WindowInfo &x = info.winInfo[i];
+      say(std::string("window ") + orDash(x.serviceName) + " " + orDash(x.className) + " " +
+          orDash(x.windowName) + " " + std::to_string(x.win));
+    }
+    say("end " + std::to_string(info.count));
+    WindowRegister__WindowInfoArray_free(&info);
+    return true;
+  }
+  return false;
+}
+
+bool fileCommand(FileRegistry_client_Impl *c, const std::vector<std::string> &w) {
+  const std::string &op = w[0];
+  if (op == "add" && w.size() == 3) return c->send_AddFile(orNull(w[2]), orNull(w[1]), true);
+  if (op == "remove" && w.size() == 3) return c->send_RemoveFile(orNull(w[2]), orNull(w[1]), true);
+  if (op == "list" && w.size() == 2) {
+    int num = 0;
+    char **files = nullptr;
+    if (!c->send_GetFiles(orNull(w[1]), &num, &files)) return false;
+    for (int i = 0; i < num; ++i) say(std::string("file ") + orDash(files[i]));
+    say("end " + std::to_string(num));
+    for (int i = 0; i < num; ++i) free(files[i]);
+    free(files);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  gen_init(argv[0], 0, 0);
+  bool windows = argc > 1 && std::strcmp(argv[1], "windows") == 0;
+  if (!ServiceRouter_Proxy::startup(false, &argc, argv, nullptr, false, nullptr, true, false)) {
+    say("error router");
+    return 1;
+  }
+  STPSpecClass *endpoint = windows ? static_cast<STPSpecClass *>(new WindowClient)
+                                   : static_cast<STPSpecClass *>(new FileRegistry_client_Impl);
+  bool found = false, accepted = false;
+  const char *service = windows ? "TWL_WindowRegisterService" : "FileRegistry";
+  if (!servicerouter_proxy->getServiceConnection(service, endpoint, &found, &accepted, nullptr,
+                                                 nullptr, false, false, false)) {
+    say("error connect");
+    endpoint->delRef();
+    ServiceRouter_Proxy::shutdown(false);
+    return 1;
+  }
+  say("ready");
+  StdinLines input;
+  IdleNotifier *notifier = getIdleNotifier();
+  notifier->addSocketListener(&input);
+  bool quit = false;
+  while (!quit && servicerouter_proxy->isTransportAlive() && !endpoint->isDown()) {
+    notifier->notifyIdle(false);
+    notifier->notifyTimers();
+    notifier->notifySocketActivity(1000, true);
+    std::vector<std::string> lines;
+    lines.swap(input.lines);
+    for (const std::string &line : lines) {
+      std::vector<std::string> w = words(line);
+      if (w.empty()) continue;
+      if (w[0] == "quit") {
+        quit = true;
+        break;
+      }
+      bool ok = windows ? windowCommand(static_cast<WindowClient *>(endpoint), w)
+                        : fileCommand(static_cast<FileRegistry_client_Impl *>(endpoint), w);
+      say((ok ? "ok " : "fail ") + line);
+    }
+    if (input.eof) quit = true;
+  }
+  notifier->removeSocketListener(&input);
+  endpoint->delRef();
+  ServiceRouter_Proxy::shutdown(false);
+  return 0;
+}

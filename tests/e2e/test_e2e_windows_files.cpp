@@ -1,0 +1,155 @@
+// End to end through svc_router: separate client processes
+// (e2e_script_client) share the FileRegistry and the WindowRegister,
+// relay show/iconify/close requests to each other, and a client that goes
+// away leaves the window register without its windows. The services run
+// in e2e_windows_files_host, which keeps serving while the tests run
+// (svc_statemgr lets these two services end it as soon as its other
+// modules allow); a last test reaches both in svc_statemgr itself.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "e2e/e2e_process.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// A connected client of "windows" or "files" through `router`.
+std::unique_ptr<E2EChild> startClient(const E2ERouter &router, const char *service) {
+  std::vector<std::string> args{service};
+  for (const std::string &o : router.clientOptions()) args.push_back(o);
+  return std::make_unique<E2EChild>(e2eBinDir() + "/e2e_script_client", args);
+}
+
+class WindowsFilesE2E : public ::testing::Test {
+ protected:
+  E2ERouter router{"e2e_windows_files_host", {"TWL_WindowRegisterService", "FileRegistry"}};
+
+  void SetUp() override { ASSERT_GT(router.port, 0) << "svc_router did not start"; }
+
+  // A connected client of "windows" or "files" (owned by the caller).
+  std::unique_ptr<E2EChild> client(const char *service) {
+    auto c = startClient(router, service);
+    EXPECT_EQ(c->readLine(30000), "ready");
+    return c;
+  }
+
+  // Repeats `command` on `c` until its output (without the last line)
+  // equals `want`, for at most about 5 s; returns the last output.
+  static Lines until(E2EChild &c, const std::string &command, const Lines &want) {
+    Lines got;
+    for (int i = 0; i < 100; ++i) {
+      got = c.run(command);
+      got.pop_back();
+      if (got == want) break;
+      usleep(50000);
+    }
+    return got;
+  }
+
+  // The connection name the register gave `c`'s windows.
+  static std::string connectionOf(const Lines &listing, const std::string &title) {
+    for (const std::string &l : listing)
+      if (l.find(" " + title + " ") != std::string::npos) return l.substr(7, l.find(' ', 7) - 7);
+    return "";
+  }
+};
+
+TEST_F(WindowsFilesE2E, TwoProcessesSeeEachOthersFiles) {
+  auto a = client("files");
+  auto b = client("files");
+  EXPECT_EQ(a->run("add C /src/a.c").back(), "ok add C /src/a.c");
+  EXPECT_EQ(b->run("add C /src/b.c").back(), "ok add C /src/b.c");
+  EXPECT_EQ(a->run("add C /src/a.c").back(), "ok add C /src/a.c");
+  EXPECT_EQ(b->run("add c /src/lower.c").back(), "ok add c /src/lower.c");
+  EXPECT_EQ(until(*b, "list C", {"file /src/a.c", "file /src/b.c", "end 2"}),
+            (Lines{"file /src/a.c", "file /src/b.c", "end 2"}));
+  // The registration outlives the connection that made it.
+  a->run("quit");
+  EXPECT_EQ(a->waitExit(5000), 0);
+  auto c = client("files");
+  EXPECT_EQ(c->run("list c"), (Lines{"file /src/lower.c", "end 1", "ok list c"}));
+  EXPECT_EQ(c->run("remove C /src/a.c").back(), "ok remove C /src/a.c");
+  EXPECT_EQ(c->run("list C"), (Lines{"file /src/b.c", "end 1", "ok list C"}));
+}
+
+TEST_F(WindowsFilesE2E, WindowsAreShownIconifiedAndClosedFromAnotherProcess) {
+  auto owner = client("windows");
+  auto other = client("windows");
+  EXPECT_EQ(owner->run("add Editor main.c 11").back(), "ok add Editor main.c 11");
+  EXPECT_EQ(owner->run("add Editor util.c 12").back(), "ok add Editor util.c 12");
+  EXPECT_EQ(other->run("add Shell sh 1").back(), "ok add Shell sh 1");
+  Lines listing = other->run("list");
+  ASSERT_EQ(listing.size(), 5u);
+  std::string ownerName = connectionOf(listing, "main.c");
+  std::string otherName = connectionOf(listing, "sh");
+  EXPECT_EQ(ownerName.rfind("__twlWinReg0x", 0), 0u);
+  EXPECT_NE(ownerName, otherName);
+  EXPECT_EQ(listing[0], "window " + ownerName + " Editor main.c 11");
+  EXPECT_EQ(listing[1], "window " + ownerName + " Editor util.c 12");
+  EXPECT_EQ(listing[2], "window " + otherName + " Shell sh 1");
+
+  other->run("show " + ownerName + " Editor 12");
+  EXPECT_EQ(owner->readLine(), "show Editor util.c 12");
+  other->run("iconifyall");
+  EXPECT_EQ(owner->readLine(), "iconify Editor main.c 11");
+  EXPECT_EQ(owner->readLine(), "iconify Editor util.c 12");
+  EXPECT_EQ(other->readLine(), "iconify Shell sh 1");
+  owner->run("closeall");
+  EXPECT_EQ(owner->readLine(), "close Editor main.c 11");
+  EXPECT_EQ(owner->readLine(), "close Editor util.c 12");
+  EXPECT_EQ(other->readLine(), "close Shell sh 1");
+  EXPECT_EQ(other->run("list"), (Lines{"end 0", "ok list"}));
+}
+
+TEST_F(WindowsFilesE2E, ClientThatGoesAwayLeavesTheRegister) {
+  auto quitter = client("windows");
+  auto killed = client("windows");
+  auto stays = client("windows");
+  quitter->run("add Ed q 1");
+  killed->run("add Ed k 2");
+  stays->run("add Ed s 3");
+  EXPECT_EQ(stays->run("list").size(), 5u);
+  quitter->run("quit");
+  EXPECT_EQ(quitter->waitExit(5000), 0);
+  killed->signalChild(SIGKILL);
+  EXPECT_EQ(killed->waitExit(5000), 128 + SIGKILL);
+  // The router reports the ends to the service; the register then drops
+  // their windows (a moment later for the killed one).
+  Lines left;
+  for (int i = 0; i < 100; ++i) {
+    left = stays->run("list");
+    left.pop_back();
+    if (left.size() == 2) break;
+    usleep(50000);
+  }
+  ASSERT_EQ(left.size(), 2u);
+  EXPECT_NE(left[0].find(" Ed s 3"), std::string::npos);
+  EXPECT_EQ(left[1], "end 1");
+  // Nothing is relayed to the connections that went away; the survivor
+  // still gets its own.
+  stays->run("showall");
+  EXPECT_EQ(stays->readLine(), "show Ed s 3");
+}
+
+TEST_F(WindowsFilesE2E, StoppingTheRouterEndsTheClients) {
+  auto c = client("files");
+  c->run("add T x");
+  EXPECT_EQ(router.stop(), 0);
+  EXPECT_EQ(c->readLine(5000), "<eof>");  // the client saw the router go
+  EXPECT_EQ(c->waitExit(5000), 0);
+}
+
+TEST(StateManagerE2E, OffersBothServices) {
+  // Started by activation for each request: svc_statemgr accepts the
+  // connection, then leaves, since nothing else holds it.
+  E2ERouter router;
+  ASSERT_GT(router.port, 0);
+  EXPECT_EQ(startClient(router, "files")->readLine(30000), "ready");
+  EXPECT_EQ(startClient(router, "windows")->readLine(30000), "ready");
+}
+
+}  // namespace
