@@ -4,7 +4,8 @@
 //
 // A request for a name nobody provides but the services file lists starts
 // the listed program (unless it is already starting) and waits for the
-// name. The wait ends with the registration (the request then goes on as
+// name; while an instance started this way runs and has registered, names
+// it did not register are not found. The wait ends with the registration (the request then goes on as
 // if the name had been there), with the program's first service list not
 // naming it, with the program's exit, or at the activation time limit; the
 // last three answer "not found". Nothing is remembered of a failure, so
@@ -61,7 +62,11 @@ Router_Launch *Router_Core::startProgram(const Router_Program &program, std::str
 bool Router_Core::holdForActivation(Router_HeldRequest request) {
   const Router_Program *program = services.providerOf(request.serviceName);
   if (!program || shuttingDown) return false;
-  if (!launches.activationInProgress(program)) {
+  // One instance per program: a running one that has registered without
+  // this name will not provide it, and a second one would not either.
+  Router_Launch *running = launches.activationOf(program);
+  if (running && running->registered) return false;
+  if (!running) {
     std::string error;
     if (!startProgram(*program, &error)) return false;
   }

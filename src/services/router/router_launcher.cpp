@@ -66,9 +66,9 @@ Router_Launch *Router_Launcher::findStartCookie(int cookie) {
   return nullptr;
 }
 
-Router_Launch *Router_Launcher::activationInProgress(const Router_Program *program) {
+Router_Launch *Router_Launcher::activationOf(const Router_Program *program) {
   for (auto &entry : launches)
-    if (entry.second.program == program && !entry.second.registered) return &entry.second;
+    if (entry.second.program == program) return &entry.second;
   return nullptr;
 }
 

@@ -41,8 +41,8 @@ class Router_Launcher {
                        std::string *error);
   Router_Launch *findPid(int pid);
   Router_Launch *findStartCookie(int cookie);
-  // A running activation of that program that has not registered yet.
-  Router_Launch *activationInProgress(const Router_Program *program);
+  // A running instance of that program started by activation, or null.
+  Router_Launch *activationOf(const Router_Program *program);
   void remove(int pid);
   // Forgets the plugin id where a record names it (the plugin went away).
   void forgetPlugin(int pluginId);

@@ -92,6 +92,11 @@ TEST_F(RouterActivation, ListedNameTheProgramDoesNotRegisterIsAnsweredAtRegistra
   EXPECT_EQ(r.name, "Missing");
   EXPECT_FALSE(r.found);
   EXPECT_EQ(r.cookie, 5);
+  // The running instance will not provide it, and neither would a second.
+  RT_Reply again = request(b, "Missing", 6);
+  EXPECT_FALSE(again.found);
+  EXPECT_TRUE(request(b, "Echo", 7).accepted);
+  EXPECT_EQ(countOf(readFile(logFile), "started echo_provider"), 1);
 }
 
 TEST_F(RouterActivation, ProgramThatExitsAtOnceIsAnsweredWithinASecondAndTriedAgain) {
