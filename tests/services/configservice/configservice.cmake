@@ -4,3 +4,17 @@ korvo_add_test(test_configservice
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_config_store.cpp
           ${CMAKE_CURRENT_LIST_DIR}/test_config_server.cpp
   LIBS korvo_configservice korvo_generated_testkit)
+
+# End to end through a real svc_router and svc_statemgr. The test process
+# is a client only: it must not link the service libraries.
+if(TARGET svc_router AND TARGET svc_statemgr AND TARGET korvo_configservice_module)
+  # The broadcast services alone in a process that stays until the router
+  # closes it (see broadcast_host.cpp); also used by bench_configservice.
+  add_executable(broadcast_test_host ${CMAKE_CURRENT_LIST_DIR}/broadcast_host.cpp)
+  target_link_libraries(broadcast_test_host PRIVATE korvo_configservice_module korvo_filenotify_module
+                        korvo_filebroadcast_module)
+  korvo_add_test(test_broadcast_e2e
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_broadcast_e2e.cpp
+    LIBS korvo_srproxy korvo_generated korvo_ut_idle)
+  add_dependencies(test_broadcast_e2e svc_router svc_statemgr broadcast_test_host)
+endif()
