@@ -23,3 +23,11 @@ foreach(module korvo_windowregister korvo_fileregistry)
     target_link_libraries(svc_statemgr PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${module}>")
   endif()
 endforeach()
+
+# The broadcast modules keep those objects in object libraries, which a
+# program that links them always contains.
+foreach(module korvo_configservice_module korvo_filenotify_module korvo_filebroadcast_module)
+  if(TARGET ${module})
+    target_link_libraries(svc_statemgr PRIVATE ${module})
+  endif()
+endforeach()
