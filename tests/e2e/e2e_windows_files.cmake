@@ -1,7 +1,7 @@
 # End-to-end runs of the FileRegistry and WindowRegister services through
-# svc_router: a host process that offers only these two services and keeps
+# svc_router, by korvoctl and by a host process that offers only these two services and keeps
 # serving, a scripted client program, and the test that drives them.
-if(TARGET svc_router AND TARGET korvo_srproxy)
+if(TARGET svc_router AND TARGET korvo_srproxy AND TARGET korvoctl)
   add_executable(e2e_windows_files_host ${CMAKE_CURRENT_LIST_DIR}/e2e_windows_files_host.cpp)
   target_link_libraries(e2e_windows_files_host PRIVATE
     "$<LINK_LIBRARY:WHOLE_ARCHIVE,korvo_windowregister>"
@@ -14,5 +14,5 @@ if(TARGET svc_router AND TARGET korvo_srproxy)
     LIBS korvo_runtime
     TIMEOUT 240)
   add_dependencies(test_e2e_windows_files e2e_script_client e2e_windows_files_host svc_router
-                   svc_statemgr)
+                   svc_statemgr korvoctl)
 endif()

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -141,6 +142,70 @@ TEST_F(WindowsFilesE2E, StoppingTheRouterEndsTheClients) {
   EXPECT_EQ(router.stop(), 0);
   EXPECT_EQ(c->readLine(5000), "<eof>");  // the client saw the router go
   EXPECT_EQ(c->waitExit(5000), 0);
+}
+
+// korvoctl with `args` after the router options; its exit status and the
+// lines it printed.
+std::pair<int, Lines> korvoctl(const E2ERouter &router, const std::vector<std::string> &args) {
+  std::vector<std::string> all = router.clientOptions();
+  all.insert(all.end(), args.begin(), args.end());
+  E2EChild c(e2eBinDir() + "/korvoctl", all);
+  Lines lines;
+  for (std::string l = c.readLine(); l != "<eof>" && l != "<timeout>"; l = c.readLine())
+    lines.push_back(l);
+  return {c.waitExit(10000), lines};
+}
+
+TEST_F(WindowsFilesE2E, KorvoctlFilesFromTwoProcesses) {
+  EXPECT_EQ(korvoctl(router, {"files", "add", "C", "/src/with blank.c"}).first, 0);
+  EXPECT_EQ(korvoctl(router, {"files", "add", "C", "/src/b.c"}).first, 0);
+  EXPECT_EQ(korvoctl(router, {"files", "add", "c", "/src/lower.c"}).first, 0);
+  auto listed = korvoctl(router, {"files", "list", "C"});
+  EXPECT_EQ(listed, (std::pair<int, Lines>{0, {"/src/b.c", "/src/with blank.c"}}));
+  EXPECT_EQ(korvoctl(router, {"files", "remove", "C", "/src/b.c"}).first, 0);
+  EXPECT_EQ(korvoctl(router, {"files", "list", "C"}).second, (Lines{"/src/with blank.c"}));
+  EXPECT_EQ(korvoctl(router, {"files", "list", "nothing"}), (std::pair<int, Lines>{0, {}}));
+  EXPECT_EQ(korvoctl(router, {"files", "add", "C"}).first, 2);
+  EXPECT_EQ(korvoctl(router, {"files", "move", "C", "x"}).first, 2);
+}
+
+TEST_F(WindowsFilesE2E, KorvoctlRegisteredWindowIsShownIconifiedAndClosed) {
+  std::vector<std::string> args = router.clientOptions();
+  args.insert(args.end(), {"windows", "register", "Editor", "main window", "7"});
+  E2EChild owner(e2eBinDir() + "/korvoctl", args);
+  ASSERT_EQ(owner.readLine(30000), "registered");
+  auto listed = korvoctl(router, {"windows", "list"});
+  ASSERT_EQ(listed.first, 0);
+  ASSERT_EQ(listed.second.size(), 1u);
+  std::string connection = listed.second[0].substr(0, listed.second[0].find('\t'));
+  EXPECT_EQ(listed.second[0], connection + "\tEditor\tmain window\t7");
+  EXPECT_EQ(korvoctl(router, {"windows", "show", connection, "Editor", "7"}).first, 0);
+  EXPECT_EQ(owner.readLine(), "show\tEditor\tmain window\t7");
+  EXPECT_EQ(korvoctl(router, {"windows", "show", "-", "Other", "7"}).first, 0);  // no such class
+  EXPECT_EQ(korvoctl(router, {"windows", "iconify-all"}).first, 0);
+  EXPECT_EQ(owner.readLine(), "iconify\tEditor\tmain window\t7");
+  EXPECT_EQ(korvoctl(router, {"windows", "close-all"}).first, 0);
+  EXPECT_EQ(owner.readLine(), "close\tEditor\tmain window\t7");
+  EXPECT_EQ(korvoctl(router, {"windows", "list"}), (std::pair<int, Lines>{0, {}}));
+  owner.signalChild(SIGINT);
+  EXPECT_EQ(owner.waitExit(5000), 0);
+  EXPECT_EQ(korvoctl(router, {"windows", "register", "Editor", "t", "x"}).first, 2);
+}
+
+TEST_F(WindowsFilesE2E, KorvoctlRegisterThatEndsTakesItsWindowAlong) {
+  std::vector<std::string> args = router.clientOptions();
+  args.insert(args.end(), {"windows", "register", "Shell", "sh", "3"});
+  E2EChild owner(e2eBinDir() + "/korvoctl", args);
+  ASSERT_EQ(owner.readLine(30000), "registered");
+  EXPECT_EQ(korvoctl(router, {"windows", "list"}).second.size(), 1u);
+  owner.signalChild(SIGKILL);
+  owner.waitExit(5000);
+  Lines left{"?"};
+  for (int i = 0; i < 100 && !left.empty(); ++i) {
+    left = korvoctl(router, {"windows", "list"}).second;
+    if (!left.empty()) usleep(50000);
+  }
+  EXPECT_TRUE(left.empty());
 }
 
 TEST(StateManagerE2E, OffersBothServices) {
