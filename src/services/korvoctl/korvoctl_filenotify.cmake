@@ -1,0 +1,4 @@
+# korvoctl's "notify" and "listen" subcommands (the file-change broadcast).
+# Uses korvoctl_service.cpp, which the windowregister fragment adds.
+target_sources(korvoctl PRIVATE ${CMAKE_CURRENT_LIST_DIR}/korvoctl_notify.cpp)
+target_link_libraries(korvoctl PRIVATE korvo_generated korvo_ut_idle)
