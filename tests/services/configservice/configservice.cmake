@@ -18,3 +18,10 @@ if(TARGET svc_router AND TARGET svc_statemgr AND TARGET korvo_configservice_modu
     LIBS korvo_srproxy korvo_generated korvo_ut_idle)
   add_dependencies(test_broadcast_e2e svc_router svc_statemgr broadcast_test_host)
 endif()
+
+# The korvoctl subcommands of the broadcast services, end to end.
+if(TARGET korvoctl AND TARGET broadcast_test_host)
+  korvo_add_test(test_broadcast_korvoctl
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_broadcast_korvoctl.cpp)
+  add_dependencies(test_broadcast_korvoctl svc_router korvoctl broadcast_test_host)
+endif()
