@@ -34,6 +34,12 @@ void EchoServer::msg_Ping(int seq, const char *text) {
   send_Pong(seq, text);
 }
 
+void EchoServer::msg_Stream(int count, int size) {
+  std::string data(static_cast<size_t>(std::clamp(size, 0, 1 << 20)), 's');
+  for (int i = 0; i < count; ++i) send_Notify(i, data.c_str());
+  send_Pong(count, "");
+}
+
 void EchoClient::msg_Notify(int seq, const char *data) {
   ++notifies;
   lastNotifySeq = seq;

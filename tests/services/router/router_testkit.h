@@ -30,6 +30,9 @@ std::string RouterTest_BinDir();
 class EchoServer : public RouterEcho_server_Impl {
  public:
   void msg_Ping(int seq, const char *text) override;
+  // Queues `count` notifications of `size` bytes (at most 1 MiB each), then
+  // a Pong with seq `count`.
+  void msg_Stream(int count, int size) override;
   int pings = 0;
 };
 

@@ -1,0 +1,302 @@
+// The cost of one forwarding hop through svc_router, side by side with the
+// physical limit of such a hop: a raw TCP relay process that only copies
+// bytes between two sockets. Both paths carry the same RouterEcho endpoints
+// at both ends (the bench process's client, an echo server in another
+// process), so the difference between them is the hop alone.
+//
+//   RoundTrip/router/N  Ping -> Pong with a text of N bytes, through the
+//   RoundTrip/relay/N   router (the server is the test provider program, a
+//                       plugin of the same router) or through the relay.
+//   Stream/router/N     the server queues 256 Notify messages of N bytes at
+//   Stream/relay/N      once (batched writes) and a Pong after them.
+//
+// p50_us and p99_us are the median and the 99th percentile of the round
+// trips of a run. The bench starts every process itself and ends them when
+// it exits.
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <chrono>
+#include <memory>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "services/router/router_testkit.h"
+#include "shared/stp_transport/stp_bmsg.h"
+#include "shared/stp_transport/stp_transport.h"
+
+namespace {
+
+constexpr int kStreamCount = 256;
+
+double nowUs() {
+  return std::chrono::duration<double, std::micro>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void reportLatencies(benchmark::State &state, std::vector<double> &lat) {
+  if (lat.empty()) return;
+  std::sort(lat.begin(), lat.end());
+  state.counters["p50_us"] = lat[lat.size() / 2];
+  state.counters["p99_us"] = lat[std::min(lat.size() - 1, lat.size() * 99 / 100)];
+}
+
+// Size on the wire of a RouterEcho Ping or Notify with a text of n bytes.
+int stpPacketSize(int n) {
+  std::string text(static_cast<size_t>(n), 'p');
+  STPBinaryOMsg m(100, 101, STP_TYPE_BINARY, 0, 0, STP_FLAG_ASYNC, 0, 1);
+  m.put4(0, 1);
+  m.putS(1, text.c_str());
+  m.finishMessage(2);
+  int hl = 0, bl = 0;
+  m.getContent(&hl, &bl);
+  return (hl + bl + 3) & ~3;
+}
+
+// ---------------------------------------------------------------------------
+// The raw relay and its echo server
+
+void noDelay(int fd) {
+  int on = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+int listenLoopback(int *port) {
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ::bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
+  ::listen(s, 4);
+  ::getsockname(s, reinterpret_cast<sockaddr *>(&a), &len);
+  *port = ntohs(a.sin_port);
+  return s;
+}
+
+int connectLoopback(int port) {
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  if (::connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+    ::close(s);
+    return -1;
+  }
+  noDelay(s);
+  return s;
+}
+
+bool writeFull(int fd, const char *buf, size_t n) {
+  size_t done = 0;
+  while (done < n) {
+    ssize_t w = ::send(fd, buf + done, n - done, MSG_NOSIGNAL);
+    if (w <= 0) return false;
+    done += static_cast<size_t>(w);
+  }
+  return true;
+}
+
+// The RNs of the echo connection over the relay.
+constexpr int kClientRN = 100;
+constexpr int kServerRN = 101;
+
+// An RouterEcho server on a plain STP transport, until the peer leaves.
+[[noreturn]] void stpEchoServer(int lfd) {
+  TStat st;
+  int fd = STPTransport::acceptClient(lfd, true, &st);
+  STPTransport *t = new STPTransport(32768);
+  t->bindFD(fd, &st);
+  EchoServer *server = new EchoServer();
+  server->setTransport(t, kServerRN, kClientRN);
+  t->delRef();
+  server->sendNegotiate(true, nullptr, &st);
+  while (!t->isDead()) t->serviceOnce(1000, &st);
+  ::_exit(0);
+}
+
+// Copies bytes both ways between one client and the echo server.
+[[noreturn]] void rawRelay(int lfd, int serverPort) {
+  int client = ::accept(lfd, nullptr, nullptr);
+  noDelay(client);
+  int server = connectLoopback(serverPort);
+  std::vector<char> buf(1 << 18);
+  for (;;) {
+    pollfd p[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+    if (::poll(p, 2, -1) <= 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (!(p[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      ssize_t n = ::read(p[i].fd, buf.data(), buf.size());
+      if (n <= 0 || !writeFull(i == 0 ? server : client, buf.data(), static_cast<size_t>(n)))
+        ::_exit(0);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The two paths: an echo client in this process and the server elsewhere.
+
+class Path {
+ public:
+  virtual ~Path() = default;
+  EchoClient *echo = nullptr;  // one reference
+  STPTransport *link = nullptr;
+  bool ok() const { return echo != nullptr; }
+
+ protected:
+  void releaseEcho() {
+    if (!echo) return;
+    echo->setTransport(nullptr);
+    echo->delRef();
+    echo = nullptr;
+  }
+};
+
+class RelayPath : public Path {
+ public:
+  RelayPath() {
+    int serverPort = 0, relayPort = 0;
+    int sfd = listenLoopback(&serverPort);
+    int rfd = listenLoopback(&relayPort);
+    pid_t s = ::fork();
+    if (s == 0) stpEchoServer(sfd);
+    pid_t r = ::fork();
+    if (r == 0) rawRelay(rfd, serverPort);
+    ::close(sfd);
+    ::close(rfd);
+    pids = {s, r};
+    link = new STPTransport(32768);
+    TStat st;
+    if (!link->connect("127.0.0.1", relayPort, &st)) return;
+    echo = new EchoClient();
+    echo->setTransport(link, kClientRN, kServerRN);
+    echo->sendNegotiate(true, nullptr, &st);
+    if (!RouterTest_Pump({link}, 5000, [&] { return echo->isNegotiated(); })) releaseEcho();
+  }
+  ~RelayPath() override {
+    releaseEcho();
+    link->closeConnection(nullptr);
+    link->delRef();
+    for (pid_t p : pids) {
+      ::kill(p, SIGKILL);
+      ::waitpid(p, nullptr, 0);
+    }
+  }
+
+ private:
+  std::vector<pid_t> pids;
+};
+
+class RouterPath : public Path {
+ public:
+  RouterPath() {
+    if (!router.start({"-not_shared", "-idle_exit", "0"})) return;
+    provider = ::fork();
+    if (provider == 0) {
+      std::string prog = RouterTest_BinDir() + "/router_test_provider";
+      std::string port = std::to_string(router.port);
+      ::execl(prog.c_str(), prog.c_str(), "-connect_servicerouter", port.c_str(), "-provide",
+              "Echo", static_cast<char *>(nullptr));
+      ::_exit(127);
+    }
+    plugin = TestPlugin::connect(router.port);
+    if (!plugin) return;
+    link = plugin->link();
+    // The provider may still be registering: ask until it is there.
+    for (int cookie = 1; cookie < 100 && !echo; ++cookie) {
+      plugin->requestService("Echo", cookie);
+      RouterTest_Pump({link}, 2000,
+                      [&] { return plugin->replies.size() == static_cast<size_t>(cookie); });
+      if (!plugin->replies.empty() && plugin->replies.back().accepted)
+        echo = RouterTest_OpenEcho(plugin, plugin->replies.back(), {});
+      else
+        ::usleep(20000);
+    }
+  }
+  ~RouterPath() override {
+    releaseEcho();
+    if (plugin) plugin->destroy();
+    int status = 0;
+    router.stop(SIGTERM, 10000, &status);
+    if (provider > 0) ::waitpid(provider, &status, 0);
+  }
+
+ private:
+  RouterProcess router;
+  pid_t provider = 0;
+  TestPlugin *plugin = nullptr;
+};
+
+// One path of each kind for the whole run.
+Path &path(int kind) {
+  static std::unique_ptr<Path> paths[2];
+  if (!paths[kind]) {
+    if (kind == 0)
+      paths[kind] = std::make_unique<RouterPath>();
+    else
+      paths[kind] = std::make_unique<RelayPath>();
+  }
+  return *paths[kind];
+}
+
+void RoundTrip(benchmark::State &state, int kind) {
+  Path &p = path(kind);
+  if (!p.ok()) {
+    state.SkipWithError("the path could not be set up");
+    return;
+  }
+  std::string text(static_cast<size_t>(state.range(0)), 'p');
+  std::vector<double> lat;
+  int seq = 0;
+  for (auto _ : state) {
+    double t0 = nowUs();
+    p.echo->send_Ping(++seq, text.c_str());
+    if (!RouterTest_Pump({p.link}, 5000, [&] { return !p.echo->pongs.empty(); })) {
+      state.SkipWithError("no pong");
+      break;
+    }
+    lat.push_back(nowUs() - t0);
+    p.echo->pongs.clear();
+  }
+  reportLatencies(state, lat);
+  state.SetBytesProcessed(state.iterations() * 2LL * stpPacketSize(static_cast<int>(state.range(0))));
+}
+
+void Stream(benchmark::State &state, int kind) {
+  Path &p = path(kind);
+  if (!p.ok()) {
+    state.SkipWithError("the path could not be set up");
+    return;
+  }
+  int size = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    p.echo->send_Stream(kStreamCount, size);
+    if (!RouterTest_Pump({p.link}, 20000, [&] { return !p.echo->pongs.empty(); })) {
+      state.SkipWithError("stream did not end");
+      break;
+    }
+    p.echo->pongs.clear();
+  }
+  state.SetBytesProcessed(state.iterations() * kStreamCount *
+                          static_cast<long long>(stpPacketSize(size)));
+}
+
+}  // namespace
+
+BENCHMARK_CAPTURE(RoundTrip, router, 0)->Arg(16)->Arg(1024)->Arg(16384)->UseRealTime();
+BENCHMARK_CAPTURE(RoundTrip, relay, 1)->Arg(16)->Arg(1024)->Arg(16384)->UseRealTime();
+BENCHMARK_CAPTURE(Stream, router, 0)->Arg(64)->Arg(1024)->Arg(16384)->UseRealTime();
+BENCHMARK_CAPTURE(Stream, relay, 1)->Arg(64)->Arg(1024)->Arg(16384)->UseRealTime();
+
+BENCHMARK_MAIN();
