@@ -36,6 +36,7 @@ ServiceFactory::ServiceFactory(ServiceRouter_Proxy *proxy, const char *name, int
 
 ServiceFactory::~ServiceFactory() {
   if (registeredGlobally) GlobalServiceFactoryList::removeServiceFactory(this);
+  if (servicerouter_proxy) servicerouter_proxy->forgetServiceFactory(this);
   gen_free(serviceName);
 }
 

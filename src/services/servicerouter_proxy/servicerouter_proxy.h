@@ -274,6 +274,9 @@ class ServiceRouter_Proxy : public ServiceRouter_plugin_Impl {
   // Registers a factory after start-up (or before it: then init() sends
   // its name). False on a send error.
   bool registerServiceFactory(ServiceFactory *factory, RetryHandler *rh);
+  // Drops every reference to a factory that is going away (its RNs stay
+  // local, but requests for them are refused from then on).
+  void forgetServiceFactory(ServiceFactory *factory);
 
   void msg_RNBlockReservedEvent(ServiceRouter_INT_ARRAY &rn_list) override;
   void msg_ConnectionRequestedEvent(int requesting_plugin_id, int serviceRN, int remoteRN,

@@ -85,6 +85,12 @@ class ServiceRouter_Proxy::Negotiator : public Idler {
 
   int numClients() const { return static_cast<int>(clients.size()); }
 
+  // The factory of a record is not told about its connection any more.
+  void forgetFactory(ServiceFactory *factory) {
+    for (Client &c : clients)
+      if (c.factory == factory) c.factory = nullptr;
+  }
+
  private:
   struct Client {
     STPSpecClass *endpoint;  // creation reference
@@ -112,11 +118,11 @@ void ServiceRouter_Proxy::finishNegotiatedConnection(STPSpecClass *endpoint, int
                                                      ServiceFactory *factory) {
   if (endpoint->isDown()) {
     // Went down while negotiating: it never becomes a connection.
-    factory->connectionNegotiated(endpoint);
+    if (factory) factory->connectionNegotiated(endpoint);
     removeServiceFromPendingServicesList(endpoint);
   } else {
     removeServiceFromPendingServicesList(endpoint);
-    factory->connectionNegotiated(endpoint);
+    if (factory) factory->connectionNegotiated(endpoint);
     if (!endpoint->isDown()) addServiceToConnectedServicesList(endpoint, false, peerPluginId, true, nullptr);
     ++numServerConnections;
   }
@@ -140,6 +146,17 @@ bool ServiceRouter_Proxy::registerServiceFactory(ServiceFactory *factory, RetryH
   localFactories.push_back(factory);
   if (started) return doSRConnectNow(rh);
   return true;
+}
+
+void ServiceRouter_Proxy::forgetServiceFactory(ServiceFactory *factory) {
+  auto drop = [factory](std::vector<ServiceFactory *> &list) {
+    list.erase(std::remove(list.begin(), list.end(), factory), list.end());
+  };
+  drop(localFactories);
+  drop(factoriesAwaitingRN);
+  for (auto it = rnToFactory.begin(); it != rnToFactory.end();)
+    it = it->second == factory ? rnToFactory.erase(it) : std::next(it);
+  if (negotiator) negotiator->forgetFactory(factory);
 }
 
 void ServiceRouter_Proxy::msg_RNBlockReservedEvent(ServiceRouter_INT_ARRAY &rn_list) {

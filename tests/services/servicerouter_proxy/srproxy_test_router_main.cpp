@@ -2,7 +2,7 @@
 // the proxy with "-connect_servicerouter PORT ...", it connects back, speaks
 // the scripted router role until the proxy closes the connection, then ends
 // the way SRPROXY_TEST_ROUTER_MODE says: "linger" (stay 3 s, then exit 0),
-// "signal" (die by SIGTERM) or anything else (exit 0). It appends its
+// "hang" (stay 20 s), "signal" (die by SIGTERM) or anything else (exit 0). It appends its
 // command line and pid to the file SRPROXY_TEST_ROUTER_RECORD when set.
 // It never runs longer than 30 s.
 #include <signal.h>
@@ -54,6 +54,7 @@ int main(int argc, char **argv) {
 
   const char *mode = std::getenv("SRPROXY_TEST_ROUTER_MODE");
   if (mode && std::strcmp(mode, "linger") == 0) sleep(3);
+  if (mode && std::strcmp(mode, "hang") == 0) sleep(20);
   if (mode && std::strcmp(mode, "signal") == 0) {
     signal(SIGTERM, SIG_DFL);
     raise(SIGTERM);

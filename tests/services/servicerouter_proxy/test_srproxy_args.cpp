@@ -131,7 +131,6 @@ TEST_F(SRArgsTest, EveryValueOptionIsConsumed) {
          "-sr_client_start_cookie", "77", "-sr_debug", "plug", "-sr_debugger", "gdb",
          "-sr_debugger_opts", "-q", "-sr_debug_debugger", "dbx", "-sr_debug_debugger_opts", "-x",
          "-sr_dir", dir, "tail"};
-  MessageCapture capture;  // the start-up debugger options warn without -sr_debug_startup
   parse(a);
   EXPECT_EQ(a.remaining(), (std::vector<std::string>{"prog", "tail"}));
   EXPECT_TRUE(proxy->launchedFromServiceRouter());

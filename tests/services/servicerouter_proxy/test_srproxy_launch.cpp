@@ -142,6 +142,21 @@ TEST_F(SRLaunchTest, VerboseShutdownReportsARouterEndedBySignal) {
   EXPECT_EQ(kill(pids[0], 0), -1);  // reaped
 }
 
+TEST_F(SRLaunchTest, VerboseShutdownKillsARouterThatDoesNotEnd) {
+  setenv("SRPROXY_TEST_ROUTER_MODE", "hang", 1);
+  NotifierPump pump(10000);
+  ASSERT_TRUE(start({"-sr_private", "-sr_dir", kRouterDir}, &pump));
+  std::vector<int> pids = recordedPids();
+  ASSERT_EQ(pids.size(), 1u);
+  StderrCapture err;
+  ServiceRouter_Proxy::shutdown(true);  // waits 4 s
+  EXPECT_EQ(err.text(), "korvo: svc_router (pid=" + std::to_string(pids[0]) +
+                            ") took more than 4 seconds (4000 msecs) to shut down (ret=0, "
+                            "status=0), killing process.\n");
+  int status = reapChild(pids[0]);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+}
+
 TEST_F(SRLaunchTest, SharedRouterIsLaunchedUnderTheLock) {
   NotifierPump pump(10000);
   ASSERT_TRUE(start({"-sr_dir", kRouterDir}, &pump));

@@ -73,9 +73,12 @@ TEST_F(SRStartupTest, RegistersFactoryNamesInOrderAndWaitsForThePluginId) {
 TEST_F(SRStartupTest, NoPluginIdMeansStartupFails) {
   addFactory("Svc.A");
   side.router->pluginIdToGive = -1;
+  MessageCapture capture;
   EXPECT_FALSE(start({}, 800));
   EXPECT_TRUE(side.router->saw("RegisterServiceList Svc.A"));
   EXPECT_EQ(proxy->getPluginId(), -1);
+  ASSERT_EQ(capture.messages.size(), 1u);
+  EXPECT_EQ(capture.messages[0].second, "Unable to initialize service router.\n");
 }
 
 TEST_F(SRStartupTest, TenNamesAndTwelveRNsLeaveTwoSpare) {
@@ -93,14 +96,20 @@ TEST_F(SRStartupTest, TenNamesAndTwelveRNsLeaveTwoSpare) {
   EXPECT_FALSE(proxy->isLocalRN(110));
 }
 
-TEST_F(SRStartupTest, FactoryRegisteredLaterGetsTheNextRN) {
+TEST_F(SRStartupTest, FactoryRegisteredLaterGetsTheNextRNAndIsForgottenWhenGone) {
   addFactory("Svc.A");
   ASSERT_TRUE(start());
-  TestFactory late(proxy, "Svc.Late", -1);
-  EXPECT_EQ(proxy->getNumFactoriesAwaitingRN(), 1);
-  ASSERT_TRUE(side.pumpUntil([&] { return proxy->getFactoryForRN(101) == &late; }));
-  EXPECT_TRUE(side.router->saw("RegisterServiceList Svc.Late"));
-  ServiceRouter_Proxy::shutdown(false);  // before `late` goes away
+  {
+    TestFactory late(proxy, "Svc.Late", -1);
+    EXPECT_EQ(proxy->getNumFactoriesAwaitingRN(), 1);
+    ASSERT_TRUE(side.pumpUntil([&] { return proxy->getFactoryForRN(101) == &late; }));
+    EXPECT_TRUE(side.router->saw("RegisterServiceList Svc.Late"));
+  }
+  // A factory that is gone no longer answers for its RN.
+  EXPECT_EQ(proxy->getFactoryForRN(101), nullptr);
+  ServiceRouter_STRING_ARRAY none;
+  side.router->send_ConnectionRequestedEvent(99, 101, 7, none);
+  EXPECT_TRUE(side.pumpUntil([&] { return side.router->saw("ConnectionAcceptedEvent 101 7 0"); }));
 }
 
 TEST_F(SRStartupTest, ClientStartCookieAndWorkingDirectoryComeFirst) {
