@@ -270,7 +270,8 @@ void RoundTrip(benchmark::State &state, int kind) {
     p.echo->pongs.clear();
   }
   reportLatencies(state, lat);
-  state.SetBytesProcessed(state.iterations() * 2LL * stpPacketSize(static_cast<int>(state.range(0))));
+  state.SetBytesProcessed(state.iterations() * 2LL *
+                          stpPacketSize(static_cast<int>(state.range(0))));
 }
 
 void Stream(benchmark::State &state, int kind) {

@@ -201,7 +201,8 @@ class KorvoctlE2E : public ::testing::Test {
     }
   }
   std::vector<std::string> with(std::vector<std::string> args) const {
-    std::vector<std::string> all = {"-sr_zone", zone, "-sr_dir", dir, "-sr_log_router_internal", log};
+    std::vector<std::string> all = {"-sr_zone", zone, "-sr_dir", dir,
+                                    "-sr_log_router_internal", log};
     all.insert(all.end(), args.begin(), args.end());
     return all;
   }

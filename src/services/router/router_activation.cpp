@@ -5,10 +5,10 @@
 // A request for a name nobody provides but the services file lists starts
 // the listed program (unless it is already starting) and waits for the
 // name; while an instance started this way runs and has registered, names
-// it did not register are not found. The wait ends with the registration (the request then goes on as
-// if the name had been there), with the program's first service list not
-// naming it, with the program's exit, or at the activation time limit; the
-// last three answer "not found". Nothing is remembered of a failure, so
+// it did not register are not found. The wait ends with the registration
+// (the request then goes on as if the name had been there), with the
+// program's first service list not naming it, with the program's exit, or
+// at the activation time limit; the last three answer "not found". Nothing is remembered of a failure, so
 // the next request tries again.
 #include <sys/wait.h>
 
@@ -49,7 +49,8 @@ Router_Launch *Router_Core::startProgram(const Router_Program &program, std::str
   std::vector<std::string> argv;
   argv.push_back(program.program);
   argv.insert(argv.end(), program.args.begin(), program.args.end());
-  Router_Launch *l = launches.start(program.name, argv, "", listenPort, ut_getTimeMillis64(), error);
+  Router_Launch *l =
+      launches.start(program.name, argv, "", listenPort, ut_getTimeMillis64(), error);
   if (!l) {
     log->warn("cannot start %s: %s", program.name.c_str(), error->c_str());
     return nullptr;

@@ -62,7 +62,8 @@ bool Router_Core::loadServicesFile(std::string *error) {
   if (gen_access(path, R_OK) == 0) {
     std::string why;
     if (services.read(path, &why))
-      log->note("services file %s: %d programs", path, static_cast<int>(services.programs().size()));
+      log->note("services file %s: %d programs", path,
+                static_cast<int>(services.programs().size()));
     else
       log->warn("%s; no program will be started on demand", why.c_str());
   }

@@ -267,7 +267,7 @@ void Router_Loop::run() {
   log->note("signal %d: ending", static_cast<int>(g_stopSignal));
 }
 
-void Router_Loop::finish(int childWaitMs) {
+void Router_Loop::closeLinks() {
   delete acceptor;
   acceptor = nullptr;
   long long start = ut_getTimeMillis64();
@@ -277,15 +277,17 @@ void Router_Loop::finish(int childWaitMs) {
     if (!core->allClosed()) onePass(20);
   }
   core->collect(ut_getTimeMillis64() + kFinishFlushMs + 1);
-  // The started programs end once their link is gone; a second stop
-  // signal cuts the wait short.
+}
+
+void Router_Loop::waitForChildren(int childWaitMs) {
   int stopsBefore = g_stopCount;
   long long waitStart = ut_getTimeMillis64();
   for (;;) {
     reapChildren();
     if (core->launcher().empty() || g_stopCount > stopsBefore) break;
     if (ut_getTimeMillis64() - waitStart >= childWaitMs) {
-      log->note("%d started programs still running", static_cast<int>(core->launcher().all().size()));
+      log->note("%d started programs still running",
+                static_cast<int>(core->launcher().all().size()));
       break;
     }
     onePass(50);

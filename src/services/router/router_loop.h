@@ -37,9 +37,12 @@ class Router_Loop {
   bool connectBack(int connectPort, std::string *error);
   // Runs until a stop signal or the idle time.
   void run();
-  // Stops accepting, closes every link (waiting up to 2 s for their output)
-  // and then waits up to `childWaitMs` for the started programs to end.
-  void finish(int childWaitMs);
+  // Stops accepting and closes every link, waiting up to 2 s for their
+  // output to be written.
+  void closeLinks();
+  // Waits up to `childWaitMs` for the started programs to end (they do once
+  // their link is gone); a second stop signal cuts the wait short.
+  void waitForChildren(int childWaitMs);
   // The signal that ended the loop, 0 when it ended idle.
   int stopSignal() const;
 

@@ -99,8 +99,11 @@ int runRouter(const Router_Options &o) {
   for (size_t i = 0; status == 0 && i < o.startNames.size(); ++i)
     if (!core.startListed(o.startNames[i], &error)) status = 1;
   if (status == 0) loop.run();
-  loop.finish(o.childWaitMs);
+  // Clients must not find a router that no longer listens: the record goes
+  // as soon as the links are closed, before the wait for started programs.
+  loop.closeLinks();
   record.withdraw();
+  loop.waitForChildren(o.childWaitMs);
   log.note("ended");
   return status;
 }
