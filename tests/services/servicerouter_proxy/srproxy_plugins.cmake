@@ -1,7 +1,7 @@
 # Plugins, name/value questions, log forwarding, outgoing connections and
 # shared-object services of the router client, against the scripted router.
 # The scripted router and the fixtures are shared with the proxy's own tests.
-if(TARGET korvo_srproxy AND EXISTS ${CMAKE_CURRENT_LIST_DIR}/srproxy_test_support.h)
+if(TARGET korvo_srproxy)
   # A service library loaded by the tests, once complete and once without its
   # "driveIdle" entry point. It uses the test program's symbols (exported
   # below) instead of linking the project's libraries a second time.
