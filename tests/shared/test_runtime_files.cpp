@@ -80,6 +80,12 @@ TEST_F(FilesTest, DirectoriesAndRenames) {
   EXPECT_EQ(gen_createdir_recursive(path("p/q/r").c_str(), 0755), 0);
   EXPECT_TRUE(gen_isdir(path("p/q/r").c_str()));
   EXPECT_EQ(gen_createdir_recursive(path("f/sub").c_str(), 0755), -1);
+  // Existing parents, doubled and trailing slashes.
+  EXPECT_EQ(gen_createdir_recursive(path("p/q//s/t/").c_str(), 0755), 0);
+  EXPECT_TRUE(gen_isdir(path("p/q/s/t").c_str()));
+  EXPECT_EQ(gen_createdir_recursive(path("p/q/s/t").c_str(), 0755), 0);
+  EXPECT_EQ(gen_createdir_recursive("", 0755), -1);
+  EXPECT_EQ(gen_createdir_recursive(nullptr, 0755), -1);
 
   write("g", "new");
   EXPECT_EQ(gen_renamefile(path("g").c_str(), path("f").c_str()), 0);
