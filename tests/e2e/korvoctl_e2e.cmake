@@ -5,5 +5,5 @@ if(TARGET korvoctl AND TARGET router_test_provider)
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_korvoctl_e2e.cpp
     LIBS korvo_srproxy korvo_ut_attrtree korvo_runtime
     TIMEOUT 600)
-  add_dependencies(test_korvoctl_e2e korvoctl svc_router router_test_provider)
+  add_dependencies(test_korvoctl_e2e korvoctl svc_router router_test_provider svc_statemgr)
 endif()

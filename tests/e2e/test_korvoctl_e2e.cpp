@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <fstream>
@@ -322,4 +323,40 @@ TEST_F(KorvoctlE2E, ValueOfAPluginThatDoesNotExistFails) {
   CtlRun r = korvoctl(with({"value", "9999", "cwd"}));
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("plugin 9999 has no value for cwd"), std::string::npos) << r.err;
+}
+
+// The real state manager, started by activation from the default services
+// file beside the programs: every one of its services that it registers is
+// found at the same plugin, and when the router ends after the idle time,
+// the state manager ends with status 0.
+TEST(KorvoctlStateManager, ActivatedFromTheDefaultServicesFileAndEndsWithTheRouter) {
+  ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+  std::string zone = unique("zone");
+  std::string log = tempDir() + "/" + unique("router") + ".log";
+  const char *services[] = {"WhiteBoard", "MRUService", "TWL_WindowRegisterService",
+                            "FileRegistry", "BroadcastService.Config",
+                            "BroadcastService.File.Notify", "BroadcastService.File.Listen",
+                            "Editor.Emacs", "Editor.Vi", "Editor.Other"};
+  std::string provider;
+  int found = 0;
+  for (const char *service : services) {
+    CtlRun r = korvoctl({"-sr_zone", zone, "-sr_log_router_internal", log, "whereis", service,
+                         "--start"});
+    if (r.status != 0) continue;  // a service of the state manager not built yet
+    ++found;
+    if (provider.empty()) provider = r.out;
+    EXPECT_EQ(r.out, provider) << service << " is provided by another process";
+  }
+  ASSERT_GT(found, 0) << readFile(log);
+  int routerPid = recordedPid(zone);
+  EXPECT_TRUE(waitGone(routerPid, 40000)) << readFile(log);
+  std::string text = readFile(log);
+  EXPECT_NE(text.find("started svc_statemgr"), std::string::npos) << text;
+  EXPECT_EQ(text.find("started svc_statemgr"), text.rfind("started svc_statemgr")) << text;
+  EXPECT_NE(text.find("svc_statemgr (pid "), std::string::npos) << text;
+  EXPECT_NE(text.find(") exited with status 0"), std::string::npos) << text;
+  EXPECT_FALSE(recordExists(zone));
+  int status = 0;
+  while (::waitpid(-1, &status, WNOHANG) > 0) {
+  }
 }
