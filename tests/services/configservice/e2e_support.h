@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -78,6 +79,7 @@ class RouterProcess {
     std::string prog = binDir() + "/svc_router";
     pid = fork();
     if (pid == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive a test that died
       int fd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (fd >= 0) {
         dup2(fd, 1);
