@@ -13,6 +13,8 @@ target_link_libraries(korvo_state PUBLIC korvo_deleteable korvo_ut_idle PRIVATE 
 
 add_executable(svc_statemgr ${CMAKE_CURRENT_LIST_DIR}/svc_statemgr.cpp)
 target_link_libraries(svc_statemgr PRIVATE korvo_srproxy korvo_state korvo_runtime)
+# The state files main loads and saves (statefiles.h).
+target_link_libraries(svc_statemgr PRIVATE korvo_mrustate)
 
 # Service modules that exist only as process-wide objects built before main
 # (exit conditions and factories): nothing in main refers to them, so they

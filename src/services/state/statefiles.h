@@ -2,17 +2,13 @@
 // (the MRU lists, the list-column layouts, the window geometry and the last
 // directories of the file dialogs).
 //
-// main loads them before the router connection exists and saves them after
-// it has gone. The MRU module fills these in; until it does they are empty,
-// so the program's start-up and shut-down order is already in place.
+// main loads them before the router connection exists (MRU_Init,
+// ColumnConfig_Init, WindowConfig_Init, FCDirMem_Init) and calls the _Exit
+// twins in the same order after it has gone. The stores live in the
+// MRUService module (library korvo_mrustate).
 #pragma once
 
-inline void MRU_Init() {}
-inline void ColumnConfig_Init() {}
-inline void WindowConfig_Init() {}
-inline void FCDirMem_Init() {}
-
-inline void MRU_Exit() {}
-inline void ColumnConfig_Exit() {}
-inline void WindowConfig_Exit() {}
-inline void FCDirMem_Exit() {}
+#include "services/mruservice/column_config.h"
+#include "services/mruservice/fcdir_mem.h"
+#include "services/mruservice/mru_lists.h"
+#include "services/mruservice/window_config.h"

@@ -1,0 +1,102 @@
+// statefile_io: configuration-directory access, the line reader and the
+// replace-by-rename writer shared by the four state files.
+#include "services/mruservice/statefile_io.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "shared/indgen.h"
+
+namespace {
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+char *skip_blanks(char *p) {
+  while (*p && is_blank(*p)) ++p;
+  return p;
+}
+
+// The name of a header line whose "[" is at `p`: after the "[" and any
+// blanks, up to the first "]", carriage return or line feed (a missing "]"
+// is accepted). Cuts the line in place.
+char *header_name(char *p) {
+  char *name = skip_blanks(p + 1);
+  name[std::strcspn(name, "]\r\n")] = 0;
+  return name;
+}
+
+}  // namespace
+
+const char *cfg_GetUserConfigDir(bool create) {
+  const char *message = nullptr;
+  const char *dir = gen_getuserconfigdir(create, &message);
+  if (message) {
+    std::fputs(message, stdout);
+    std::fflush(stdout);
+  }
+  return dir;
+}
+
+char *StateFile_Path(const char *file, bool create) {
+  const char *dir = cfg_GetUserConfigDir(create);
+  return dir ? gen_sconcat(dir, file) : nullptr;
+}
+
+void StateFile_ReadStream(FILE *stream, const StateFileReader &reader) {
+  char *buffer = nullptr;
+  int size = 0;
+  bool in_section = false;
+  while (gen_getline(stream, &buffer, &size)) {
+    char *p = skip_blanks(buffer);
+    if (!*p) continue;
+    bool go_on = true;
+    if (*p == '[') {
+      in_section = true;
+      go_on = reader.section(header_name(p));
+    } else if (in_section) {
+      go_on = reader.line(p);
+    }
+    if (!go_on) break;
+  }
+  gen_free(buffer);
+}
+
+bool StateFile_Read(const char *path, const StateFileReader &reader) {
+  FILE *stream = path ? gen_fopen(path, "r") : nullptr;
+  if (!stream) return false;
+  StateFile_ReadStream(stream, reader);
+  std::fclose(stream);
+  return true;
+}
+
+bool StateFile_Write(const char *path, const std::function<void(FILE *)> &body) {
+  if (!path) return false;
+  char *temp = gen_concat(path, ".tmp");
+  FILE *stream = gen_fopen(temp, "w");
+  if (!stream) {
+    gen_free(temp);
+    return false;
+  }
+  body(stream);
+  // Both the buffered writes and the final flush must have reached the
+  // file before it may replace the saved one.
+  bool ok = !std::ferror(stream);
+  ok = std::fclose(stream) == 0 && ok;
+  // A plain rename: on failure it leaves the saved file alone (the
+  // library's rename would remove the target and try again).
+  ok = ok && std::rename(temp, path) == 0;
+  if (!ok) gen_unlink(temp);
+  gen_free(temp);
+  return ok;
+}
+
+char *StateFile_SplitAssignment(char *line) {
+  char *eq = std::strchr(line, '=');
+  if (!eq) return nullptr;
+  *eq = 0;
+  return eq + 1;
+}
+
+int StateFile_ParseNumber(const char *text) {
+  return static_cast<int>(std::strtol(text, nullptr, 0));
+}

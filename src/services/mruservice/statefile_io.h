@@ -1,0 +1,51 @@
+// statefile_io: what the four state files of the process have in common:
+// where they live, how their lines are read, and how a file is replaced.
+//
+// The files are small "[section]" + "key=value" (or plain item) texts in the
+// user configuration directory. Reading never reports anything: a missing
+// or unreadable file is simply an empty store. Writing goes to a temporary
+// file beside the target that is renamed over it only when every byte was
+// written, so a failed save leaves the previous file as it was. One thread.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+
+// The user configuration directory (library-owned, or null without a home
+// directory). With `create` a missing directory is made (mode 0755); when
+// that fails the library's message is printed to standard output without a
+// newline and the directory is returned anyway.
+const char *cfg_GetUserConfigDir(bool create);
+
+// A new string (gen_free) naming `file` in the user configuration
+// directory, or null when there is no home directory. `create` as above.
+char *StateFile_Path(const char *file, bool create);
+
+// Receives the lines of a state file. `section` gets each header's name;
+// `line` each other non-empty line of a section (leading blanks removed),
+// which it may change in place. Either returns false to stop reading.
+// Lines before the first header are not passed on.
+struct StateFileReader {
+  std::function<bool(const char *name)> section;
+  std::function<bool(char *text)> line;
+};
+
+// Reads `stream` to its end (or until the reader stops). Does not close it.
+void StateFile_ReadStream(FILE *stream, const StateFileReader &reader);
+// Opens and reads the file `path`; false (silently) when it cannot be
+// opened.
+bool StateFile_Read(const char *path, const StateFileReader &reader);
+
+// Replaces the file `path` with what `body` writes: the text goes to
+// "<path>.tmp" (mode "w"), which is renamed over `path` only when writing
+// and closing succeeded. Returns false, leaving `path` untouched and no
+// temporary file behind, when anything failed (null path included).
+bool StateFile_Write(const char *path, const std::function<void(FILE *)> &body);
+
+// Splits "key=value" in place at the first "=": returns the value and cuts
+// the key there, or null (line unchanged) when there is no "=".
+char *StateFile_SplitAssignment(char *line);
+
+// A number with base detection (decimal, "0x" hexadecimal, leading-zero
+// octal); text that is not a number gives 0.
+int StateFile_ParseNumber(const char *text);

@@ -1,0 +1,6 @@
+korvo_add_test(test_mrustate
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_mru_lists.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/test_column_config.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/test_window_config.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/test_fcdir_mem.cpp
+  LIBS korvo_mrustate korvo_runtime)

@@ -1,0 +1,136 @@
+// Window classes: sequence numbers and first/previous windows, destroying,
+// saved geometry shared between connections, and "windowpos.ini".
+#include <gtest/gtest.h>
+
+#include "services/mruservice/state_file_support.h"
+#include "services/mruservice/window_config.h"
+#include "shared/runtime_test_support.h"
+
+namespace {
+
+struct Created {
+  int sequence, first, prev, x, y, width, height;
+};
+
+class WindowConfigTest : public ::testing::Test {
+ protected:
+  void SetUp() override { RemoveStateFile("windowpos.ini"); }
+  void TearDown() override {
+    WindowConfig_FreeList(a);
+    WindowConfig_FreeList(b);
+    windowConfigGlobal.modified = false;  // nothing to write
+    WindowConfig_Exit();
+    RemoveStateFile("windowpos.ini");
+  }
+
+  static Created create(WindowConfigList *list, const char *cls, int window) {
+    Created c{};
+    WindowConfig_CreateWindow(list, cls, window, &c.sequence, &c.first, &c.prev, &c.x, &c.y,
+                              &c.width, &c.height);
+    return c;
+  }
+  static std::vector<int> saved(WindowConfigList *list, const char *cls) {
+    int f, x, y, w, h;
+    WindowConfig_GetSavedGeometry(list, cls, &f, &x, &y, &w, &h);
+    return {f, x, y, w, h};
+  }
+
+  WindowConfigList *a = WindowConfig_AllocList();
+  WindowConfigList *b = WindowConfig_AllocList();
+};
+
+TEST_F(WindowConfigTest, SequencesFirstAndPreviousWindows) {
+  Created c7 = create(a, "Editor", 7), c8 = create(a, "editor", 8), c9 = create(a, "EDITOR", 9);
+  EXPECT_EQ((std::vector<int>{c7.sequence, c8.sequence, c9.sequence}), (std::vector<int>{0, 1, 2}));
+  EXPECT_EQ((std::vector<int>{c7.first, c8.first, c9.first}), (std::vector<int>{7, 7, 7}));
+  EXPECT_EQ((std::vector<int>{c7.prev, c8.prev, c9.prev}), (std::vector<int>{0, 7, 8}));
+  bool needToSave = false;
+  WindowConfig_DestroyWindow(a, "Editor", 7, &needToSave);
+  EXPECT_TRUE(needToSave);
+  Created c10 = create(a, "Editor", 10);
+  EXPECT_EQ(c10.sequence, 3);
+  EXPECT_EQ(c10.first, 0);
+  EXPECT_EQ(c10.prev, 9);
+  WindowConfig_DestroyWindow(a, "Editor", 9, &needToSave);
+  EXPECT_FALSE(needToSave);
+  WindowConfig_DestroyWindow(a, "Editor", 99, &needToSave);
+  EXPECT_FALSE(needToSave);
+  WindowConfig_DestroyWindow(a, "Other", 8, &needToSave);
+  EXPECT_FALSE(needToSave);
+}
+
+TEST_F(WindowConfigTest, SequencesRestartWhenAClassEmpties) {
+  create(a, "C", 1);
+  create(a, "C", 2);
+  bool needToSave;
+  WindowConfig_DestroyWindow(a, "C", 2, &needToSave);
+  WindowConfig_DestroyWindow(a, "C", 1, &needToSave);
+  Created again = create(a, "C", 3);
+  EXPECT_EQ(again.sequence, 0);
+  EXPECT_EQ(again.first, 3);
+}
+
+TEST_F(WindowConfigTest, DuplicateWindowWarnsAndReusesItsRecord) {
+  create(a, "C", 1);
+  create(a, "C", 2);
+  MessageCapture capture;
+  Created dup = create(a, "C", 1);
+  EXPECT_EQ(dup.sequence, 0);
+  EXPECT_EQ(dup.prev, 0);
+  ASSERT_EQ(capture.messages.size(), 1u);
+  EXPECT_EQ(capture.messages[0].first, GEN_LEVEL_WARNING);
+  EXPECT_EQ(capture.messages[0].second, "[CreateWindow]: could not find window (1)");
+  EXPECT_EQ(create(a, "C", 3).sequence, 2);
+}
+
+TEST_F(WindowConfigTest, GeometryIsSharedThroughTheSavedList) {
+  EXPECT_EQ(saved(a, "Main"), (std::vector<int>{0, -1, -1, -1, -1}));
+  create(a, "Main", 5);
+  WindowConfig_UpdateSavedGeometry(a, "main", -5, 20, 300, 400);
+  EXPECT_EQ(saved(a, "Main"), (std::vector<int>{5, 0, 20, 300, 400}));
+  // The other connection sees the saved values, without a first window.
+  EXPECT_EQ(saved(b, "MAIN"), (std::vector<int>{0, 0, 20, 300, 400}));
+  Created inherited = create(b, "Main", 1);
+  EXPECT_EQ((std::vector<int>{inherited.x, inherited.y, inherited.width, inherited.height}),
+            (std::vector<int>{1, 21, 301, 401}));  // stored form
+  EXPECT_EQ(inherited.sequence, 0);  // numbered per connection
+}
+
+TEST_F(WindowConfigTest, UpdateForAClassTheConnectionNeverCreatedIsRefused) {
+  MessageCapture capture;
+  WindowConfig_UpdateSavedGeometry(a, "Stranger", 1, 2, 3, 4);
+  EXPECT_EQ(capture.lastText(), "[UpdateSavedGeometry]: unexpected window class");
+  EXPECT_EQ(saved(a, "Stranger"), (std::vector<int>{0, -1, -1, -1, -1}));
+}
+
+TEST_F(WindowConfigTest, FileRoundTripsAndUnsetValuesAreLeftOut) {
+  const std::string text =
+      "[Editor]\nx=-5\ny=0\nwidth=640\nheight=480\n\n[Blank]\n\n[Half]\nwidth=0x20\n\n";
+  WriteStateFile("windowpos.ini", text);
+  WindowConfig_Init();
+  EXPECT_EQ(saved(a, "editor"), (std::vector<int>{0, -5, 0, 640, 480}));
+  EXPECT_FALSE(WindowConfig_IsReadOnly());
+  RemoveStateFile("windowpos.ini");
+  WindowConfig_Exit();  // always writes: the saved list starts out modified
+  EXPECT_EQ(ReadStateFile("windowpos.ini"),
+            "[Editor]\nx=-5\ny=0\nwidth=640\nheight=480\n\n[Blank]\n\n[Half]\nwidth=32\n\n");
+}
+
+TEST_F(WindowConfigTest, MalformedLinesAreSkipped) {
+  WriteStateFile("windowpos.ini", "x=1\n[W]\nx\nX=3\nleft=4\nwidth = 9\nHEIGHT=abc\n");
+  WindowConfig_Init();
+  // "width " is not the key width; "abc" reads as 0.
+  EXPECT_EQ(saved(a, "W"), (std::vector<int>{0, 3, -1, -1, 0}));
+}
+
+TEST_F(WindowConfigTest, FailedSaveKeepsTheOldFile) {
+  WriteStateFile("windowpos.ini", "[W]\nx=1\n\n");
+  WindowConfig_Init();
+  create(a, "W", 1);
+  WindowConfig_UpdateSavedGeometry(a, "W", 9, 9, 9, 9);
+  BlockSaving("windowpos.ini");
+  WindowConfig_Exit();
+  EXPECT_EQ(ReadStateFile("windowpos.ini"), "[W]\nx=1\n\n");
+}
+
+}  // namespace
