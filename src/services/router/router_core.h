@@ -158,6 +158,7 @@ class Router_Core : public ForwardingHandler {
   void disconnectPlugin(Router_Plugin *p, const std::string &why, bool flush);
   void checkPluginIO(Router_Plugin *p);
   void afterRead(Router_Plugin *p);
+  void flushOutput();
   // router_connect.cpp
   void connectToProvider(int requesterId, const Router_Service &service,
                          const std::vector<std::optional<std::string>> &pairs,
