@@ -8,3 +8,12 @@ add_library(korvo_mrustate STATIC
   ${CMAKE_CURRENT_LIST_DIR}/window_config.cpp
   ${CMAKE_CURRENT_LIST_DIR}/fcdir_mem.cpp)
 target_link_libraries(korvo_mrustate PUBLIC korvo_ut_strings PRIVATE korvo_runtime)
+
+# korvo_mruservice: the "MRUService" server endpoint, its exit condition and
+# factory. Its objects are built before main; a program that offers the
+# service links the library whole (WHOLE_ARCHIVE) or calls
+# MRUService_GetServiceFactory().
+add_library(korvo_mruservice STATIC ${CMAKE_CURRENT_LIST_DIR}/mruservice_server.cpp)
+target_link_libraries(korvo_mruservice
+  PUBLIC korvo_mrustate korvo_generated korvo_srproxy korvo_state
+  PRIVATE korvo_runtime)

@@ -4,3 +4,7 @@ korvo_add_test(test_mrustate
           ${CMAKE_CURRENT_LIST_DIR}/test_window_config.cpp
           ${CMAKE_CURRENT_LIST_DIR}/test_fcdir_mem.cpp
   LIBS korvo_mrustate korvo_runtime)
+
+korvo_add_test(test_mruservice
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_mruservice_server.cpp
+  LIBS korvo_mruservice korvo_stp_transport korvo_runtime)

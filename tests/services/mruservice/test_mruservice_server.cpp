@@ -1,0 +1,261 @@
+// The MRUService over real connections: factory and exit condition, the
+// list, window, column and directory messages as a client sees them, what
+// two connections share and what each keeps for itself, the save when a
+// connection goes, and bad packets.
+#include <gtest/gtest.h>
+
+#include "mruservice_client_impl.h"
+#include "services/mruservice/column_config.h"
+#include "services/mruservice/fcdir_mem.h"
+#include "services/mruservice/mru_lists.h"
+#include "services/mruservice/mruservice_server.h"
+#include "services/mruservice/state_file_support.h"
+#include "services/service_connections.h"
+#include "shared/runtime_test_support.h"
+#include "shared/stp_transport/stp_amsg.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+class MRUServiceServerTest : public ::testing::Test {
+ protected:
+  ServiceConnections net;
+  STPSpecClass *lastServer = nullptr;
+  TStat st;
+
+  void SetUp() override {
+    for (const char *f : {"mrulist.ini", "columns.ini", "windowpos.ini", "fcdir.ini"})
+      RemoveStateFile(f);
+  }
+  void TearDown() override {
+    MRU_Free();
+    MRU_Exit();
+    ColumnConfig_Free();
+    ColumnConfig_Exit();
+    windowConfigGlobal.modified = false;
+    WindowConfig_Exit();
+    FCDirMem_Exit();
+  }
+  void startStores() {
+    MRU_Init();
+    ColumnConfig_Init();
+    WindowConfig_Init();
+    FCDirMem_Init();
+  }
+
+  MRUService_client_Impl *connect() {
+    auto *client = new MRUService_client_Impl;
+    lastServer = net.connect(MRUService_GetServiceFactory(), client);
+    EXPECT_NE(lastServer, nullptr);
+    return client;
+  }
+
+  Strings getList(MRUService_client_Impl *c, const char *name) {
+    MRUService_STRING_ARRAY items;
+    EXPECT_TRUE(c->send_GetList(name, &items, &net.pump, &st)) << st.message;
+    Strings out = TakeStrings(items.data, items.count);
+    return out;
+  }
+  Strings getNames(MRUService_client_Impl *c) {
+    MRUService_STRING_ARRAY names;
+    EXPECT_TRUE(c->send_GetListNames(&names, &net.pump, &st)) << st.message;
+    return TakeStrings(names.data, names.count);
+  }
+  int modify(MRUService_client_Impl *c, const char *name, int op, int slot, const char *data) {
+    int ret = -1;
+    EXPECT_TRUE(c->send_ModifyList(name, op, slot, data, &ret, &net.pump, &st)) << st.message;
+    return ret;
+  }
+  // sequence, firstWindow, prevWindow, x, y, width, height
+  std::vector<int> createWindow(MRUService_client_Impl *c, const char *cls, int window) {
+    std::vector<int> r(7, -99);
+    EXPECT_TRUE(c->send_CreateWindow(cls, window, &r[0], &r[1], &r[2], &r[3], &r[4], &r[5],
+                                     &r[6], &net.pump, &st))
+        << st.message;
+    return r;
+  }
+  std::vector<int> geometry(MRUService_client_Impl *c, const char *cls) {
+    std::vector<int> r(5, -99);
+    EXPECT_TRUE(c->send_GetWindowSavedGeometry(cls, &r[0], &r[1], &r[2], &r[3], &r[4],
+                                               &net.pump, &st))
+        << st.message;
+    return r;
+  }
+  std::string getDir(MRUService_client_Impl *c, int kind) {
+    char *dir = nullptr;
+    EXPECT_TRUE(c->send_GetFCDir(kind, &dir, &net.pump, &st)) << st.message;
+    std::string out = dir ? dir : "(null)";
+    free(dir);
+    return out;
+  }
+};
+
+TEST_F(MRUServiceServerTest, FactoryAndExitCondition) {
+  ServiceFactory *factory = MRUService_GetServiceFactory();
+  EXPECT_STREQ(factory->getServiceName(), "MRUService");
+  EXPECT_EQ(GlobalServiceFactoryList::getFactoryForServiceName("MRUService"), factory);
+  EXPECT_TRUE(factory->canAcceptNewConnection());
+  startStores();
+  connect();
+  connect();
+  EXPECT_STREQ(lastServer->getInterfaceName(), "MRUService");
+  EXPECT_STREQ(lastServer->getRole(), "server");
+  Svc_EventLoop loop;  // open MRUService connections never hold the process
+  EXPECT_TRUE(loop.shouldExit());
+  EXPECT_EQ(MRUService_Server::_num_connections, 0);
+}
+
+TEST_F(MRUServiceServerTest, ListsOverTheWire) {
+  startStores();
+  MRUService_client_Impl *c = connect();
+  EXPECT_TRUE(getNames(c).empty());
+  for (int op = 0; op <= 3; ++op) EXPECT_EQ(modify(c, "Files", op, 0, "/x"), 0) << op;
+  EXPECT_TRUE(getNames(c).empty());
+  ASSERT_TRUE(c->send_UpdateList("Files", "/a", false, nullptr, &st));
+  ASSERT_TRUE(c->send_UpdateList("files", "/b", false, nullptr, &st));
+  ASSERT_TRUE(c->send_UpdateList("Dirs", "/d", false, nullptr, &st));
+  ASSERT_TRUE(c->send_UpdateList("FILES", "/A", false, nullptr, &st));
+  EXPECT_EQ(getNames(c), (Strings{"Dirs", "Files"}));
+  EXPECT_EQ(getList(c, "Files"), (Strings{"/a", "/b"}));
+  EXPECT_EQ(modify(c, "Files", 0, 20, "/end"), 1);
+  EXPECT_EQ(modify(c, "Files", 2, 0, "/r"), 1);
+  EXPECT_EQ(modify(c, "Files", 2, 5, "/r"), 0);
+  EXPECT_EQ(modify(c, "Files", 3, 0, "/b"), 1);
+  EXPECT_EQ(getList(c, "files"), (Strings{"/b", "/r", "/end"}));
+  EXPECT_EQ(modify(c, "Dirs", 1, -1, nullptr), 1);
+  EXPECT_EQ(getNames(c), (Strings{"Files"}));
+  EXPECT_TRUE(getList(c, "Dirs").empty());
+}
+
+TEST_F(MRUServiceServerTest, ClosingAConnectionSavesTheLists) {
+  startStores();
+  MRUService_client_Impl *c = connect();
+  STPSpecClass *server = lastServer;
+  ASSERT_TRUE(c->send_UpdateList("Files", "/a", false, nullptr, &st));
+  EXPECT_EQ(getList(c, "Files").size(), 1u);  // the update has been handled
+  EXPECT_EQ(ReadStateFile("mrulist.ini"), "<missing>");
+  net.drop(server);
+  EXPECT_EQ(ReadStateFile("mrulist.ini"), "[Files]\n/a\n\n");
+}
+
+TEST_F(MRUServiceServerTest, WindowsAreNumberedPerConnectionAndGeometryIsShared) {
+  startStores();
+  MRUService_client_Impl *one = connect();
+  STPSpecClass *oneServer = lastServer;
+  MRUService_client_Impl *two = connect();
+  EXPECT_EQ(createWindow(one, "Editor", 7), (std::vector<int>{0, 7, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(createWindow(one, "Editor", 8), (std::vector<int>{1, 7, 7, 0, 0, 0, 0}));
+  EXPECT_EQ(createWindow(two, "Editor", 7), (std::vector<int>{0, 7, 0, 0, 0, 0, 0}));
+  ASSERT_TRUE(one->send_UpdateWindowSavedGeometry("editor", 10, -3, 500, 400, &net.pump, &st));
+  EXPECT_EQ(geometry(one, "Editor"), (std::vector<int>{7, 10, 0, 500, 400}));
+  // The other connection already has its own entry for the class; a class
+  // entry it creates later inherits the saved values (stored form).
+  EXPECT_EQ(geometry(two, "Editor"), (std::vector<int>{7, -1, -1, -1, -1}));
+  int needToSave = -1;
+  ASSERT_TRUE(two->send_DestroyWindow("Editor", 7, &needToSave, &net.pump, &st));
+  EXPECT_EQ(needToSave, 1);
+  net.drop(oneServer);  // the saved geometry outlives the connection
+  MRUService_client_Impl *three = connect();
+  EXPECT_EQ(createWindow(three, "EDITOR", 1), (std::vector<int>{0, 1, 0, 11, 1, 501, 401}));
+  ASSERT_TRUE(three->send_DestroyWindow("Editor", 99, &needToSave, &net.pump, &st));
+  EXPECT_EQ(needToSave, 0);
+}
+
+TEST_F(MRUServiceServerTest, WindowWarningsStillGetAnswers) {
+  startStores();
+  MRUService_client_Impl *c = connect();
+  MessageCapture capture;
+  EXPECT_TRUE(c->send_UpdateWindowSavedGeometry("Never", 1, 2, 3, 4, &net.pump, &st));
+  EXPECT_EQ(capture.lastText(), "[UpdateSavedGeometry]: unexpected window class");
+  EXPECT_EQ(geometry(c, "Never"), (std::vector<int>{0, -1, -1, -1, -1}));
+  createWindow(c, "W", 3);
+  createWindow(c, "W", 4);
+  EXPECT_EQ(createWindow(c, "W", 4), (std::vector<int>{1, 3, 3, 0, 0, 0, 0}));
+  EXPECT_EQ(capture.lastText(), "[CreateWindow]: could not find window (4)");
+}
+
+TEST_F(MRUServiceServerTest, ColumnLayoutsOverTheWire) {
+  startStores();
+  MRUService_client_Impl *c = connect();
+  MRUService_ColumnConfig_Info cols[2] = {{const_cast<char *>("File"), 101, 1, 0},
+                                          {nullptr, 0, -1, 1}};
+  MRUService_ColumnConfig_Array in{2, cols};
+  ASSERT_TRUE(c->send_UpdateColumnInfo("Browser", in, false, nullptr, &st));
+  MRUService_ColumnConfig_Array out;
+  ASSERT_TRUE(c->send_GetColumnInfo("BROWSER", &out, &net.pump, &st)) << st.message;
+  ASSERT_EQ(out.count, 2);
+  EXPECT_STREQ(out.columnInfos[0].name, "File");
+  EXPECT_EQ(out.columnInfos[0].width, 101);
+  EXPECT_EQ(out.columnInfos[0].sort, 1);
+  EXPECT_EQ(out.columnInfos[1].sort, -1);
+  EXPECT_EQ(out.columnInfos[1].hidden, 1);
+  MRUService_ColumnConfig_Array_free(&out);
+  ASSERT_TRUE(c->send_GetColumnInfo("Missing", &out, &net.pump, &st));
+  EXPECT_EQ(out.count, 0);
+  MRUService_ColumnConfig_Array_free(&out);
+  ColumnConfig_Exit();
+  EXPECT_EQ(ReadStateFile("columns.ini"),
+            "[Browser]\nname1=File\nwidth1=100\nsort1=ascending\nsort2=descending\n"
+            "hidden2=true\n\n");
+}
+
+TEST_F(MRUServiceServerTest, FileChoiceDirectories) {
+  WriteStateFile("fcdir.ini", "[File Choice Directories]\nGeneralFileDir=/g\n");
+  startStores();
+  MRUService_client_Impl *c = connect();
+  char *first[] = {const_cast<char *>("/e"), const_cast<char *>("/b")};
+  char *second[] = {const_cast<char *>("/ignored")};
+  ASSERT_TRUE(c->send_InitFCDir(MRUService_STRING_ARRAY{2, first}, false, nullptr, &st));
+  ASSERT_TRUE(c->send_InitFCDir(MRUService_STRING_ARRAY{1, second}, false, nullptr, &st));
+  EXPECT_EQ(getDir(c, 0), "/e");
+  EXPECT_EQ(getDir(c, 1), "/b");
+  EXPECT_EQ(getDir(c, 99), "/g");
+  EXPECT_EQ(getDir(c, 11), "(null)");
+  ASSERT_TRUE(c->send_UpdateFCDir(0, "/e2", false, nullptr, &st));
+  ASSERT_TRUE(c->send_UpdateFCDir(12, "/nowhere", false, nullptr, &st));
+  EXPECT_EQ(getDir(c, 0), "/e2");
+  EXPECT_EQ(getDir(c, -1), "/g");
+  ASSERT_TRUE(c->send_SaveFCDir(true, &net.pump, &st));
+  net.settle();
+  EXPECT_EQ(ReadStateFile("fcdir.ini"),
+            "\n[File Choice Directories]\nEditFileDir=/e2\nBuildFileDir=/b\n"
+            "GeneralFileDir=/g\n\n");
+}
+
+TEST_F(MRUServiceServerTest, SaveFCDirRewritesALoadedFileEvenUnchanged) {
+  WriteStateFile("fcdir.ini", "[FILE CHOICE DIRECTORIES]\ntracefiledir=/t\nOdd=/o\n");
+  startStores();
+  MRUService_client_Impl *c = connect();
+  ASSERT_TRUE(c->send_SaveFCDir(true, &net.pump, &st));
+  net.settle();
+  EXPECT_EQ(ReadStateFile("fcdir.ini"), "\n[File Choice Directories]\nTraceFileDir=/t\n\n");
+}
+
+TEST_F(MRUServiceServerTest, BadPacketsAreSurvived) {
+  startStores();
+  MRUService_client_Impl *bad = connect();
+  MRUService_client_Impl *good = connect();
+  auto raw = [&](int id, const char *name, auto fill) {
+    STPAsciiOMsg *m = net.clientSide->createAsciiMessage(bad->getLocalRN(), bad->getRemoteRN(),
+                                                         14, id, 2);
+    m->putIdent(name);
+    fill(m);
+    EXPECT_NE(net.clientSide->sendMessage(m, &net.pump, &st), 0);
+    delete m;
+  };
+  raw(12, "UpdateList", [](STPAsciiOMsg *) {});
+  raw(10, "UpdateColumnInfo", [](STPAsciiOMsg *m) {
+    m->putString("which", "S");
+    m->putStartArray("info", 1000000);
+  });
+  raw(7, "InitFCDir", [](STPAsciiOMsg *m) { m->putNumber("dirs", 5); });
+  raw(11, "UpdateFCDir", [](STPAsciiOMsg *m) { m->putNumber("which", 0x7fffffff); });
+  raw(-1, "%%%", [](STPAsciiOMsg *m) { m->putRawString("(0xffffffff )[ {{{ \"unclosed"); });
+  net.settle(50);
+  ASSERT_TRUE(good->send_UpdateList("Files", "/ok", false, nullptr, &st));
+  EXPECT_EQ(getList(good, "Files"), (Strings{"/ok"}));
+  EXPECT_EQ(getList(bad, "Files"), (Strings{"/ok"}));
+}
+
+}  // namespace
