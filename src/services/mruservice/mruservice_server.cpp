@@ -48,11 +48,9 @@ void MRUService_Server::msg_GetColumnInfo(const char *which, MRUService_ColumnCo
   ColumnConfig_GetColumnInfo(which, &columns);
   info->count = columns.count;
   info->columnInfos = nullptr;
-  if (columns.count > 0) {
-    // The dispatcher frees the reply with free(), as gen_free does.
-    info->columnInfos = static_cast<MRUService_ColumnConfig_Info *>(
-        gen_calloc(columns.count, sizeof(MRUService_ColumnConfig_Info)));
-  }
+  // The dispatcher releases the reply with MRUService_ColumnConfig_Array_free:
+  // the record array with delete[], each name with free() (as gen_free does).
+  if (columns.count > 0) info->columnInfos = new MRUService_ColumnConfig_Info[columns.count];
   for (int i = 0; i < columns.count; ++i) {
     MRUService_ColumnConfig_Info &to = info->columnInfos[i];
     to.name = columns.columnInfos[i].name;  // handed over
