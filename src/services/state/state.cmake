@@ -20,7 +20,7 @@ target_link_libraries(svc_statemgr PRIVATE korvo_mrustate)
 # (exit conditions and factories): nothing in main refers to them, so they
 # are linked whole. Their construction order comes from their module ranks,
 # not from this list.
-foreach(module korvo_mruservice korvo_windowregister korvo_fileregistry)
+foreach(module korvo_mruservice korvo_windowregister korvo_fileregistry korvo_whiteboard)
   if(TARGET ${module})
     target_link_libraries(svc_statemgr PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${module}>")
   endif()

@@ -1,0 +1,208 @@
+// WhiteBoard_Image: groups, subscriptions, change fan-out and snapshots.
+#include "services/whiteboard/whiteboard_image.h"
+
+#include "services/whiteboard/whiteboard_group_file.h"
+#include "services/whiteboard/whiteboard_records.h"
+#include "shared/indgen.h"
+
+namespace {
+
+bool usable(const char *s) { return s && *s; }
+
+}  // namespace
+
+WhiteBoard_Image::~WhiteBoard_Image() {
+  // The directory is only asked for (and so created) when there is
+  // something to save.
+  bool anyDisk = false;
+  for (const auto &entry : groups_) anyDisk |= entry.second->shouldSaveToFile();
+  const char *dir = anyDisk ? getWhiteBoardDirectory() : nullptr;
+  for (auto &[name, group] : groups_) {
+    if (dir && group->shouldSaveToFile()) {
+      // Always the default file, also for a group with a file of its own.
+      char *path = getGroupPathFromGroupName(name.c_str());
+      if (path && !group->saveToFile(path)) gen_warning("could not save WhiteBoard group file %s", path);
+      gen_free(path);
+    }
+    delete group;
+  }
+  subscriptions_.clear();
+  groups_.clear();
+}
+
+bool WhiteBoard_Image::setupGroup(const char *groupName, bool broadcastChanges, bool useDisk,
+                                  const char *fileName, WhiteBoard_Subscriber *connection) {
+  if (!usable(groupName)) return false;
+  GroupServer *group = getGroup(groupName);
+  if (!group) {
+    group = new GroupServer(groupName, useDisk, fileName);
+    groups_.emplace(ut_string(groupName), group);
+  } else if (useDisk) {
+    group->useDisk(true);
+    if (fileName) group->useFilename(fileName);
+  }
+  if (broadcastChanges) subscriptions_.emplace(group, connection);
+  return true;
+}
+
+GroupServer *WhiteBoard_Image::getGroup(const char *groupName) const {
+  if (!groupName) return nullptr;
+  auto it = groups_.find(ut_string(groupName));
+  return it == groups_.end() ? nullptr : it->second;
+}
+
+bool WhiteBoard_Image::getBoolValue(const char *group, const char *name, bool &value) const {
+  GroupServer *g = getGroup(group);
+  return g && g->getBoolValue(name, value);
+}
+
+bool WhiteBoard_Image::getInt32Value(const char *group, const char *name, int &value) const {
+  GroupServer *g = getGroup(group);
+  return g && g->getInt32Value(name, value);
+}
+
+bool WhiteBoard_Image::getStringValue(const char *group, const char *name, ut_string &value) const {
+  GroupServer *g = getGroup(group);
+  return g && g->getStringValue(name, value);
+}
+
+bool WhiteBoard_Image::getStringListValue(const char *group, const char *name,
+                                          ut_string_list &value) const {
+  GroupServer *g = getGroup(group);
+  return g && g->getStringListValue(name, value);
+}
+
+// Sends through `send` to every subscriber of `group` but `sender`, in
+// subscription order. The targets are taken first: a send may end a
+// connection, which then leaves the subscriptions (and is skipped here).
+template <class Send>
+void WhiteBoard_Image::fanOut(GroupServer *group, WhiteBoard_Subscriber *sender, Send send) {
+  std::vector<WhiteBoard_Subscriber *> targets;
+  auto range = subscriptions_.equal_range(group);
+  for (auto it = range.first; it != range.second; ++it)
+    if (it->second != sender) targets.push_back(it->second);
+  ++fanOutDepth_;
+  for (WhiteBoard_Subscriber *target : targets)
+    if (!removedDuringFanOut_.count(target)) send(target);
+  if (--fanOutDepth_ == 0) removedDuringFanOut_.clear();
+}
+
+bool WhiteBoard_Image::setBoolValue(const char *group, const char *name, bool value,
+                                    WhiteBoard_Subscriber *sender) {
+  GroupServer *g = getGroup(group);
+  if (!g || !usable(name)) return false;
+  g->setBoolValue(name, value, false);
+  BoolValueInfo info;
+  WB_FillRecord(info, group, name, value);
+  fanOut(g, sender, [&](WhiteBoard_Subscriber *s) { s->sendSetValue(info); });
+  WhiteBoard_BoolValueInfo_free(&info);
+  return true;
+}
+
+bool WhiteBoard_Image::setInt32Value(const char *group, const char *name, int value,
+                                     WhiteBoard_Subscriber *sender) {
+  GroupServer *g = getGroup(group);
+  if (!g || !usable(name)) return false;
+  g->setInt32Value(name, value, false);
+  Int32ValueInfo info;
+  WB_FillRecord(info, group, name, value);
+  fanOut(g, sender, [&](WhiteBoard_Subscriber *s) { s->sendSetValue(info); });
+  WhiteBoard_Int32ValueInfo_free(&info);
+  return true;
+}
+
+bool WhiteBoard_Image::setStringValue(const char *group, const char *name, const char *value,
+                                      WhiteBoard_Subscriber *sender) {
+  GroupServer *g = getGroup(group);
+  if (!g || !usable(name)) return false;
+  g->setStringValue(name, value, false);
+  StringValueInfo info;
+  WB_FillRecord(info, group, name, value);
+  fanOut(g, sender, [&](WhiteBoard_Subscriber *s) { s->sendSetValue(info); });
+  WhiteBoard_StringValueInfo_free(&info);
+  return true;
+}
+
+bool WhiteBoard_Image::setStringListValue(const char *group, const char *name,
+                                          const ut_string_list &value,
+                                          WhiteBoard_Subscriber *sender) {
+  GroupServer *g = getGroup(group);
+  if (!g || !usable(name)) return false;
+  g->setStringListValue(name, value, false);
+  StringListValueInfo info;
+  WB_FillRecord(info, group, name, value);
+  fanOut(g, sender, [&](WhiteBoard_Subscriber *s) { s->sendSetValue(info); });
+  WhiteBoard_StringListValueInfo_free(&info);
+  return true;
+}
+
+bool WhiteBoard_Image::deleteName(const char *group, const char *name, WhiteBoard_Type type,
+                                  WhiteBoard_Subscriber *sender) {
+  GroupServer *g = getGroup(group);
+  if (!g || !g->deleteName(name, type, false)) return false;
+  fanOut(g, sender, [&](WhiteBoard_Subscriber *s) { s->sendDeleteEvent(group, name, type); });
+  return true;
+}
+
+bool WhiteBoard_Image::saveGroupToFile(const char *groupName, const char *fileName) {
+  GroupServer *g = getGroup(groupName);
+  return g && g->saveToFile(fileName);
+}
+
+// The records `build` makes from every group (or only `onlyGroup` when it
+// is not null), groups in name order.
+template <class Record, class Build>
+std::vector<Record> WhiteBoard_Image::collect(const char *onlyGroup, Build build) const {
+  std::vector<Record> records;
+  if (onlyGroup) {
+    if (GroupServer *g = getGroup(onlyGroup)) build(g, records);
+    return records;
+  }
+  for (const auto &entry : groups_) build(entry.second, records);
+  return records;
+}
+
+namespace {
+
+// Moves `records` into a newly made array.
+template <class Array, class Record>
+Array buildArray(std::vector<Record> records) {
+  Array out{};
+  WB_MoveIntoArray(records, out);
+  return out;
+}
+
+}  // namespace
+
+#define WB_DEFINE_BUILDERS(Type, Record, Array)                                              \
+  Array WhiteBoard_Image::build##Type##Changes() const {                                    \
+    return buildArray<Array>(collect<Record>(                                               \
+        nullptr, [](GroupServer *g, std::vector<Record> &v) { g->build##Type##Changes(v); })); \
+  }                                                                                          \
+  Array WhiteBoard_Image::build##Type##ChangesInGroup(const char *groupName) const {        \
+    if (!groupName) return Array{};                                                          \
+    return buildArray<Array>(collect<Record>(                                               \
+        groupName, [](GroupServer *g, std::vector<Record> &v) { g->build##Type##Changes(v); })); \
+  }
+
+WB_DEFINE_BUILDERS(Bool, BoolValueInfo, BoolValueInfoArray)
+WB_DEFINE_BUILDERS(Int32, Int32ValueInfo, Int32ValueInfoArray)
+WB_DEFINE_BUILDERS(String, StringValueInfo, StringValueInfoArray)
+WB_DEFINE_BUILDERS(StringList, StringListValueInfo, StringListValueInfoArray)
+
+#undef WB_DEFINE_BUILDERS
+
+void WhiteBoard_Image::removeReferences(WhiteBoard_Subscriber *connection) {
+  for (auto it = subscriptions_.begin(); it != subscriptions_.end();) {
+    if (it->second == connection)
+      it = subscriptions_.erase(it);
+    else
+      ++it;
+  }
+  if (fanOutDepth_ > 0) removedDuringFanOut_.insert(connection);
+}
+
+int WhiteBoard_Image::countSubscriptions(const char *groupName) const {
+  GroupServer *g = getGroup(groupName);
+  return g ? static_cast<int>(subscriptions_.count(g)) : 0;
+}

@@ -1,0 +1,108 @@
+// WhiteBoard_Image: the one store all WhiteBoard connections share. It
+// holds the groups by name and, per group, the connections that asked to
+// hear about its changes, and passes every change on to them.
+//
+// Connections are seen through WhiteBoard_Subscriber, so the store can be
+// used and tested without a transport; the server endpoint implements it.
+// The store does not own subscribers: a subscriber calls removeReferences
+// before it goes away (also while a change is being passed on: the rest of
+// that fan-out then skips it). Groups are owned by the store and live until
+// it is destroyed; its destructor saves every disk group into its default
+// file. One thread.
+#pragma once
+
+#include <map>
+#include <set>
+#include <vector>
+
+#include "services/whiteboard/whiteboard_group_server.h"
+#include "whiteboard_parsing.h"
+
+// What the store sends to a subscribed connection. The records belong to
+// the caller and are valid during the call only.
+class WhiteBoard_Subscriber {
+ public:
+  virtual ~WhiteBoard_Subscriber() = default;
+  virtual void sendSetValue(const BoolValueInfo &info) = 0;
+  virtual void sendSetValue(const Int32ValueInfo &info) = 0;
+  virtual void sendSetValue(const StringValueInfo &info) = 0;
+  virtual void sendSetValue(const StringListValueInfo &info) = 0;
+  virtual void sendDeleteEvent(const char *group, const char *name, int type) = 0;
+};
+
+class WhiteBoard_Image {
+ public:
+  WhiteBoard_Image() = default;
+  // Saves every group with its use-disk flag set into its default file
+  // (when the WhiteBoard directory is known), then destroys the groups.
+  ~WhiteBoard_Image();
+  WhiteBoard_Image(const WhiteBoard_Image &) = delete;
+  WhiteBoard_Image &operator=(const WhiteBoard_Image &) = delete;
+
+  // Creates the group when missing (with the flag and file name, copied).
+  // An existing group gains the use-disk flag, and the file name when one
+  // is given, only when `useDisk` is set. With `broadcastChanges` the
+  // connection is subscribed to the group (once more each call). False
+  // only for a null or empty group name.
+  bool setupGroup(const char *groupName, bool broadcastChanges, bool useDisk,
+                  const char *fileName, WhiteBoard_Subscriber *connection);
+  // The group (owned by the store) or null.
+  GroupServer *getGroup(const char *groupName) const;
+
+  // False when the group or the name is missing (value untouched).
+  bool getBoolValue(const char *group, const char *name, bool &value) const;
+  bool getInt32Value(const char *group, const char *name, int &value) const;
+  bool getStringValue(const char *group, const char *name, ut_string &value) const;
+  bool getStringListValue(const char *group, const char *name, ut_string_list &value) const;
+
+  // Store the value and send it to every subscriber of the group other
+  // than `sender` (also when the value did not change). False, and nothing
+  // stored or sent, when the group is missing or the name null or empty.
+  bool setBoolValue(const char *group, const char *name, bool value, WhiteBoard_Subscriber *sender);
+  bool setInt32Value(const char *group, const char *name, int value, WhiteBoard_Subscriber *sender);
+  bool setStringValue(const char *group, const char *name, const char *value,
+                      WhiteBoard_Subscriber *sender);
+  bool setStringListValue(const char *group, const char *name, const ut_string_list &value,
+                          WhiteBoard_Subscriber *sender);
+  // Removes the name (see Group::deleteName); when something was removed,
+  // sends a delete event to every subscriber other than `sender` and
+  // returns true.
+  bool deleteName(const char *group, const char *name, WhiteBoard_Type type,
+                  WhiteBoard_Subscriber *sender);
+
+  // GroupServer::saveToFile of the group; false when the group is missing.
+  bool saveGroupToFile(const char *groupName, const char *fileName);
+
+  // Newly made arrays of every value of one type, groups in name order and
+  // values in name order within a group. The caller releases each with its
+  // WhiteBoard_..._free.
+  BoolValueInfoArray buildBoolChanges() const;
+  Int32ValueInfoArray buildInt32Changes() const;
+  StringValueInfoArray buildStringChanges() const;
+  StringListValueInfoArray buildStringListChanges() const;
+  // The same for one group; empty arrays when it is missing.
+  BoolValueInfoArray buildBoolChangesInGroup(const char *groupName) const;
+  Int32ValueInfoArray buildInt32ChangesInGroup(const char *groupName) const;
+  StringValueInfoArray buildStringChangesInGroup(const char *groupName) const;
+  StringListValueInfoArray buildStringListChangesInGroup(const char *groupName) const;
+
+  // Removes every subscription of `connection`.
+  void removeReferences(WhiteBoard_Subscriber *connection);
+
+  // Number of subscription entries of `groupName` (0 when missing).
+  int countSubscriptions(const char *groupName) const;
+  int numGroups() const { return static_cast<int>(groups_.size()); }
+
+ private:
+  template <class Send>
+  void fanOut(GroupServer *group, WhiteBoard_Subscriber *sender, Send send);
+  template <class Record, class Build>
+  std::vector<Record> collect(const char *onlyGroup, Build build) const;
+
+  std::map<ut_string, GroupServer *> groups_;  // owned
+  // Entries of one group keep their insertion order.
+  std::multimap<GroupServer *, WhiteBoard_Subscriber *> subscriptions_;
+  // Subscribers removed while a fan-out runs; skipped by the rest of it.
+  int fanOutDepth_ = 0;
+  std::set<WhiteBoard_Subscriber *> removedDuringFanOut_;
+};

@@ -1,0 +1,111 @@
+// WhiteBoard_Server: handlers, fan-out sends, connection close, exit
+// condition, factory and the module's process-wide objects.
+#include "services/whiteboard/whiteboard_server.h"
+
+#include "shared/indgen.h"
+
+int WhiteBoard_Server::_num_connections = 0;
+
+// The module's objects, built before main in this order: the exit
+// condition (installed globally), the empty store, the factory (registered
+// globally; its place in the module order is the place of "WhiteBoard"
+// among the service names sent to the router).
+static WhiteBoard_Server_ExitCondition whiteboard_exit_condition
+    KORVO_MODULE_ORDER(kModuleOrderWhiteBoardServer)(true);
+WhiteBoard_Image WhiteBoard_Server::whiteboard_image KORVO_MODULE_ORDER(kModuleOrderWhiteBoardServer);
+static WhiteBoard_Server_ServiceFactory whiteboard_factory
+    KORVO_MODULE_ORDER(kModuleOrderWhiteBoardServer)("WhiteBoard", -1, true);
+
+WhiteBoard_Server_ServiceFactory *WhiteBoard_GetServiceFactory() { return &whiteboard_factory; }
+
+WhiteBoard_Server::WhiteBoard_Server(WhiteBoard_Image *image) : image_(image) {
+  ++_num_connections;
+}
+
+WhiteBoard_Server::~WhiteBoard_Server() {
+  for (const ut_string &group : diskGroups_) image_->saveGroupToFile(group.c_str(), nullptr);
+  image_->removeReferences(this);
+  --_num_connections;
+}
+
+void WhiteBoard_Server::msg_RegisterGroup(const char *groupname, bool broadcast_changes,
+                                          bool use_disk, const char *use_filename) {
+  if (!image_->setupGroup(groupname, broadcast_changes, use_disk, use_filename, this)) {
+    gen_warning("[RegisterGroup]: no group name given");
+    return;
+  }
+  if (use_disk) diskGroups_.push_back(groupname);
+}
+
+void WhiteBoard_Server::msg_ChangeBoolValue(BoolValueInfo &info) {
+  image_->setBoolValue(info._group, info._name, info._value, this);
+}
+
+void WhiteBoard_Server::msg_ChangeInt32Value(Int32ValueInfo &info) {
+  image_->setInt32Value(info._group, info._name, info._value, this);
+}
+
+void WhiteBoard_Server::msg_ChangeStringValue(StringValueInfo &info) {
+  image_->setStringValue(info._group, info._name, info._value, this);
+}
+
+void WhiteBoard_Server::msg_ChangeStringListValue(StringListValueInfo &info) {
+  image_->setStringListValue(info._group, info._name, info._value, this);
+}
+
+void WhiteBoard_Server::msg_DeleteName(const char *group, const char *name, int type) {
+  if (!WhiteBoard_IsValidType(type)) return;
+  image_->deleteName(group, name, static_cast<WhiteBoard_Type>(type), this);
+}
+
+void WhiteBoard_Server::msg_RequestAllChanges() { sendChanges(nullptr); }
+
+void WhiteBoard_Server::msg_RequestChangesInGroup(const char *groupname) {
+  // A missing name asks for a group that cannot exist: four empty arrays.
+  sendChanges(groupname ? groupname : "");
+}
+
+void WhiteBoard_Server::msg_SaveGroupChangesToFile(const char *groupname, const char *filename) {
+  image_->saveGroupToFile(groupname, filename);  // no message carries a result
+}
+
+void WhiteBoard_Server::sendChanges(const char *group) {
+  BoolValueInfoArray bools = group ? image_->buildBoolChangesInGroup(group) : image_->buildBoolChanges();
+  Int32ValueInfoArray ints = group ? image_->buildInt32ChangesInGroup(group) : image_->buildInt32Changes();
+  StringValueInfoArray strings =
+      group ? image_->buildStringChangesInGroup(group) : image_->buildStringChanges();
+  StringListValueInfoArray lists =
+      group ? image_->buildStringListChangesInGroup(group) : image_->buildStringListChanges();
+  send_Changes(bools, ints, strings, lists);
+  WhiteBoard_BoolValueInfoArray_free(&bools);
+  WhiteBoard_Int32ValueInfoArray_free(&ints);
+  WhiteBoard_StringValueInfoArray_free(&strings);
+  WhiteBoard_StringListValueInfoArray_free(&lists);
+}
+
+void WhiteBoard_Server::sendSetValue(const BoolValueInfo &info) { send_SetBoolValue(info); }
+
+void WhiteBoard_Server::sendSetValue(const Int32ValueInfo &info) { send_SetInt32Value(info); }
+
+void WhiteBoard_Server::sendSetValue(const StringValueInfo &info) { send_SetStringValue(info); }
+
+void WhiteBoard_Server::sendSetValue(const StringListValueInfo &info) {
+  send_SetStringListValue(info);
+}
+
+void WhiteBoard_Server::sendDeleteEvent(const char *group, const char *name, int type) {
+  send_DeleteEvent(group, name, type);
+}
+
+bool WhiteBoard_Server_ExitCondition::allowExit() {
+  return WhiteBoard_Server::_num_connections == 0;
+}
+
+bool WhiteBoard_Server_ExitCondition::mustExit() { return false; }
+
+STPSpecClass *WhiteBoard_Server_ServiceFactory::getService(STPTransport *transport, int localRN,
+                                                           int remoteRN) {
+  auto *server = new WhiteBoard_Server;
+  server->setTransport(transport, localRN, remoteRN);
+  return server;
+}

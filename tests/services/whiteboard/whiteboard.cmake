@@ -1,0 +1,3 @@
+korvo_add_test(test_whiteboard
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_whiteboard_store.cpp
+  LIBS korvo_whiteboard korvo_stp_transport korvo_runtime)
