@@ -225,6 +225,27 @@ class RouterSide {
   bool connected = false;
 };
 
+// A TCP port on 127.0.0.1 that refuses connections while the object lives
+// (bound, never listening).
+class RefusedPort {
+ public:
+  RefusedPort() {
+    fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+    port = ntohs(a.sin_port);
+  }
+  ~RefusedPort() { ::close(fd); }
+  RefusedPort(const RefusedPort &) = delete;
+  RefusedPort &operator=(const RefusedPort &) = delete;
+  int fd;
+  int port;
+};
+
 // A retry handler that pumps a RouterSide, with a time-out: what the proxy
 // is given for its waits when router and proxy share this process.
 class RouterPump : public RetryHandler {

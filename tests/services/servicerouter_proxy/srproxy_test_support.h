@@ -86,17 +86,23 @@ class SRRouterTest : public ::testing::Test {
   // Starts the proxy as if launched by the scripted router, with `extra`
   // options after the connect option; the waits pump the router.
   bool start(std::vector<std::string> extra = {}, int timeoutMs = 5000) {
-    words = {"prog", "-connect_servicerouter", side.portText()};
-    words.insert(words.end(), extra.begin(), extra.end());
-    argv.clear();
-    for (std::string &w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    argc = static_cast<int>(words.size());
+    std::vector<std::string> all = {"prog", "-connect_servicerouter", side.portText()};
+    all.insert(all.end(), extra.begin(), extra.end());
+    setArgs(all);
     RouterPump pump(&side, timeoutMs);
     bool ok = ServiceRouter_Proxy::startup(false, &argc, argv.data(), nullptr, false, &pump, false,
                                            true);
     proxy = servicerouter_proxy;
     return ok;
+  }
+
+  // Makes `w` the argument vector (argc, argv and its null entry).
+  void setArgs(std::vector<std::string> w) {
+    words = std::move(w);
+    argv.clear();
+    for (std::string &word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    argc = static_cast<int>(words.size());
   }
 
   // Has the router request a connection to serviceRN for a client on the

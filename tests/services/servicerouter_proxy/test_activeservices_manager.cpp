@@ -85,17 +85,10 @@ class FakeClockTest : public ::testing::Test {
 }  // namespace
 
 TEST(ActiveServicesDisplay, BasicDisplays) {
-  EXPECT_TRUE(ActiveServices_Manager::isBasicDisplay(":0"));
-  EXPECT_TRUE(ActiveServices_Manager::isBasicDisplay(":0.0"));
-  EXPECT_TRUE(ActiveServices_Manager::isBasicDisplay(":1."));
-  EXPECT_TRUE(ActiveServices_Manager::isBasicDisplay(":"));
-  EXPECT_TRUE(ActiveServices_Manager::isBasicDisplay(":12.34"));
-  EXPECT_FALSE(ActiveServices_Manager::isBasicDisplay("host:0"));
-  EXPECT_FALSE(ActiveServices_Manager::isBasicDisplay(":.0"));
-  EXPECT_FALSE(ActiveServices_Manager::isBasicDisplay(":0.0.0"));
-  EXPECT_FALSE(ActiveServices_Manager::isBasicDisplay(":0a"));
-  EXPECT_FALSE(ActiveServices_Manager::isBasicDisplay(""));
-  EXPECT_FALSE(ActiveServices_Manager::isBasicDisplay(nullptr));
+  for (const char *d : {":0", ":0.0", ":1.", ":", ":12.34"})
+    EXPECT_TRUE(ActiveServices_Manager::isBasicDisplay(d)) << d;
+  for (const char *d : {"host:0", ":.0", ":0.0.0", ":0a", "", static_cast<const char *>(nullptr)})
+    EXPECT_FALSE(ActiveServices_Manager::isBasicDisplay(d)) << (d ? d : "(null)");
 }
 
 TEST(ActiveServicesDisplay, DisplayPartFollowsTheRules) {

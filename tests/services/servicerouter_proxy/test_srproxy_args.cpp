@@ -125,29 +125,20 @@ TEST_F(SRArgsTest, LaterOptionWins) {
   EXPECT_EQ(proxy->getRouterPort(), 2);
 }
 
-TEST_F(SRArgsTest, EveryValueOptionIsConsumed) {
-  char dir[] = "/tmp";
+TEST_F(SRArgsTest, EveryValueOptionIsConsumedAndTheDirectoryMadeReal) {
+  char *real = gen_realpath(".");
+  std::string dir = std::string(real) + "/./";
   Args a{"prog", "-sr_connect_servicerouter_host", "hostA", "-sr_log_router_internal", "int.log",
          "-sr_client_start_cookie", "77", "-sr_debug", "plug", "-sr_debugger", "gdb",
          "-sr_debugger_opts", "-q", "-sr_debug_debugger", "dbx", "-sr_debug_debugger_opts", "-x",
-         "-sr_dir", dir, "tail"};
+         "-sr_dir", dir.c_str(), "tail"};
   parse(a);
   EXPECT_EQ(a.remaining(), (std::vector<std::string>{"prog", "tail"}));
   EXPECT_TRUE(proxy->launchedFromServiceRouter());
   EXPECT_STREQ(proxy->getRouterInternalLogFile(), "int.log");
   EXPECT_EQ(proxy->getClientStartCookie(), 77);
-  char *real = gen_realpath(dir);
   EXPECT_STREQ(proxy->getRouterDirectory(), real);
   gen_free(real);
-}
-
-TEST_F(SRArgsTest, DirectoryIsStoredAsItsRealPath) {
-  char *home = gen_realpath(".");
-  std::string dotted = std::string(home) + "/./";
-  Args a{"prog", "-sr_dir", dotted.c_str()};
-  parse(a);
-  EXPECT_STREQ(proxy->getRouterDirectory(), home);
-  gen_free(home);
 }
 
 TEST_F(SRArgsTest, LogOptionWritesTheProtocolLogToTheFile) {

@@ -18,25 +18,6 @@
 namespace srtest {
 namespace {
 
-// A TCP port on 127.0.0.1 that refuses connections while the object lives
-// (bound, never listening).
-class RefusedPort {
- public:
-  RefusedPort() {
-    fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    port = ntohs(a.sin_port);
-  }
-  ~RefusedPort() { ::close(fd); }
-  int fd;
-  int port;
-};
-
 bool anyMessageContains(const MessageCapture &c, int level, const std::string &text) {
   for (auto &m : c.messages)
     if (m.first == level && m.second.find(text) != std::string::npos) return true;
@@ -135,11 +116,8 @@ TEST_F(SRStartupTest, SecondStartupReturnsAtOnce) {
 
 TEST_F(SRStartupTest, HostOptionNamesTheLocationButNotTheConnection) {
   // The connection goes to 127.0.0.1 whatever the host option says.
-  words = {"prog", "-sr_connect_servicerouter_host", "far.example", "-sr_connect_servicerouter_port",
-           side.portText()};
-  for (std::string &w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  argc = static_cast<int>(words.size());
+  setArgs({"prog", "-sr_connect_servicerouter_host", "far.example", "-sr_connect_servicerouter_port",
+           side.portText()});
   RouterPump pump(&side, 5000);
   ASSERT_TRUE(ServiceRouter_Proxy::startup(false, &argc, argv.data(), nullptr, false, &pump, false, true));
   proxy = servicerouter_proxy;
@@ -189,10 +167,7 @@ TEST_F(SRStartupTest, IncompatibleOptionsWarnAndConnectToTheLaunchingRouter) {
 TEST_F(SRStartupTest, UnreachableLaunchingRouterIsAnError) {
   RefusedPort refused;
   MessageCapture capture;
-  words = {"prog", "-connect_servicerouter", std::to_string(refused.port)};
-  for (std::string &w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  argc = 3;
+  setArgs({"prog", "-connect_servicerouter", std::to_string(refused.port)});
   EXPECT_FALSE(ServiceRouter_Proxy::startup(false, &argc, argv.data(), nullptr, false, nullptr, false, true));
   ASSERT_EQ(capture.messages.size(), 1u);
   EXPECT_EQ(capture.messages[0].first, GEN_LEVEL_ERROR);
@@ -218,10 +193,7 @@ class CloseOnAccept : public RetryHandler {
 TEST_F(SRStartupTest, NegotiationFailureIsReported) {
   RouterSide silent;  // its endpoint is never bound: the socket is used raw
   MessageCapture capture;
-  words = {"prog", "-connect_servicerouter", silent.portText()};
-  for (std::string &w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  argc = 3;
+  setArgs({"prog", "-connect_servicerouter", silent.portText()});
   CloseOnAccept closer(silent.listenFD);
   EXPECT_FALSE(ServiceRouter_Proxy::startup(false, &argc, argv.data(), nullptr, false, &closer, false, true));
   EXPECT_TRUE(anyMessageContains(capture, GEN_LEVEL_WARNING,
@@ -230,10 +202,7 @@ TEST_F(SRStartupTest, NegotiationFailureIsReported) {
 }
 
 TEST_F(SRStartupTest, NothingToConnectForLeavesTheProxyUnconnected) {
-  words = {"prog", "-sr_zone", "z"};
-  for (std::string &w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  argc = 3;
+  setArgs({"prog", "-sr_zone", "z"});
   EXPECT_TRUE(ServiceRouter_Proxy::startup(false, &argc, argv.data(), nullptr, false, nullptr, false, true));
   proxy = servicerouter_proxy;
   EXPECT_FALSE(proxy->isConnected());

@@ -1,7 +1,8 @@
 // svc_statemgr as the router starts it: it connects back to the scripted
 // router, registers, keeps serving through SIGINT, and ends with status 0
-// once the router closes the connection; a router that cannot be reached
-// ends it with status 1 and only the proxy's own message. Every wait is
+// once the router closes the connection; the launch check refuses a start
+// without the router's options, and a router that cannot be reached ends it
+// with status 1 and only the proxy's own message. Every wait is
 // bounded; a child that outlives its test is killed.
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -142,18 +143,28 @@ TEST(StateMgrProcessTest, RegistersServesThroughSigintAndExitsWhenTheRouterClose
   EXPECT_EQ(child.err, "");
 }
 
-TEST(StateMgrProcessTest, UnreachableRouterEndsWithStatusOneAndTheProxysMessage) {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);  // bound, never listening: refused
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-  Child child({"svc_statemgr", "-connect_servicerouter", std::to_string(ntohs(a.sin_port))});
-  EXPECT_EQ(child.exitStatus(), 1);
-  EXPECT_EQ(child.err, "svc_statemgr: error: Unable to connect to ServiceRouter who launched us.\n");
-  ::close(fd);
+// Without the router's connect options (or with one lacking its value) the
+// program refuses to run; with one before the last word it passes the check
+// and, nothing answering, ends with status 1 and only the proxy's message.
+TEST(StateMgrProcessTest, LaunchCheckRefusesAStandaloneStartAndPassesWithTheConnectOption) {
+  const std::string refusal = "svc_statemgr: fatal: svc_statemgr may not be run as a standalone program\n";
+  const std::vector<std::vector<std::string>> refused = {
+      {"svc_statemgr"},
+      {"/some/dir/svc_statemgr", "-sr_debug_startup", "x"},  // the name is the path's base name
+      {"svc_statemgr", "-connect_servicerouter"},
+      {"svc_statemgr", "x", "-sr_connect_servicerouter_port"}};
+  for (const std::vector<std::string> &args : refused) {
+    Child child(args);
+    EXPECT_EQ(child.exitStatus(), 1) << args.back();
+    EXPECT_EQ(child.err, refusal) << args.back();
+  }
+  RefusedPort port;
+  for (const char *option : {"-connect_servicerouter", "-sr_connect_servicerouter_port"}) {
+    Child child({"svc_statemgr", "-x", option, std::to_string(port.port), "-y"});
+    EXPECT_EQ(child.exitStatus(), 1) << option;
+    EXPECT_EQ(child.err, "svc_statemgr: error: Unable to connect to ServiceRouter who launched us.\n")
+        << option;
+  }
 }
 
 }  // namespace
