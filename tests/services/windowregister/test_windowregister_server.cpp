@@ -93,22 +93,6 @@ TEST_F(WindowRegisterServerTest, FactoryNameAndModuleOrder) {
   EXPECT_EQ(files, win + 1);
 }
 
-TEST_F(WindowRegisterServerTest, ConnectionsAreNamedInCreationOrderAndNeverReused) {
-  connect();
-  int first = WindowRegister_Server::winRegServerList.clientSeqNo - 1;
-  EXPECT_EQ(nameOf(0), "__twlWinReg0x" + std::to_string(first));  // single digits here
-  connect();
-  connect();
-  net.drop(servers[0]);
-  net.drop(servers[1]);
-  net.drop(servers[2]);
-  EXPECT_EQ(WindowRegister_Server::winRegServerList.size(), 0);
-  connect();
-  char expected[64];
-  snprintf(expected, sizeof expected, "__twlWinReg0x%x", first + 3);
-  EXPECT_EQ(nameOf(3), expected);
-}
-
 TEST_F(WindowRegisterServerTest, OpenConnectionsDoNotHoldTheProcess) {
   connect();
   Svc_EventLoop loop;
@@ -162,26 +146,6 @@ TEST_F(WindowRegisterServerTest, RelaysAreWrittenBeforeTheCallReturns) {
   TStat st;
   for (int i = 0; i < 200 && owner->got.size() < 2; ++i) net.clientSide->serviceOnce(1, &st);
   EXPECT_EQ(owner->got, (Lines{"iconify Ed one 1", "iconify Ed two 2"}));
-}
-
-TEST_F(WindowRegisterServerTest, ShowWindowWithoutConnectionNameFindsTheFirstHolder) {
-  RecordingClient *a = connect();
-  RecordingClient *b = connect();
-  add(a, "Ed", "a", 5);
-  add(b, "Sh", "b", 5);
-  TStat st;
-  ASSERT_TRUE(b->send_ShowWindow(nullptr, "Sh", nullptr, 5, true, &net.pump, &st));
-  ASSERT_TRUE(net.pump.until([&] { return b->got.size() >= 1; }));
-  net.settle();
-  EXPECT_EQ(b->got, (Lines{"show Sh b 5"}));
-  EXPECT_TRUE(a->got.empty());
-  // An empty connection name asks nobody.
-  ASSERT_TRUE(b->send_ShowWindow("", nullptr, nullptr, 5, true, &net.pump, &st));
-  ASSERT_TRUE(b->send_ShowAllWindows(true, &net.pump, &st));
-  ASSERT_TRUE(net.pump.until([&] { return b->got.size() >= 2; }));
-  net.settle();
-  EXPECT_EQ(a->got, (Lines{"show Ed a 5"}));
-  EXPECT_EQ(b->got, (Lines{"show Sh b 5", "show Sh b 5"}));
 }
 
 TEST_F(WindowRegisterServerTest, EndedConnectionLeavesWithItsWindows) {
