@@ -31,12 +31,6 @@ TEST(FileListenFlags, EveryKindAtFirstAndListenForAllLeavesRemoteFlags) {
   EXPECT_EQ(flagsOf(f), "101101");
 }
 
-TEST(FileListenFlags, MessageNames) {
-  EXPECT_STREQ(FileEvent_MessageName(kFileModified), "FileModified");
-  EXPECT_STREQ(FileEvent_MessageName(kFileRemotelyRemoved), "FileRemotelyRemoved");
-  EXPECT_STREQ(FileEvent_MessageName(kFileEventKindCount), "");
-}
-
 TEST(FileForwarder, FilterRequestsSetTheirFlags) {
   FileBroadcast_Forwarder *f = new FileBroadcast_Forwarder();
   f->msg_ListenForFileModified(false);

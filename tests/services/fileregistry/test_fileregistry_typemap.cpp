@@ -73,14 +73,6 @@ TEST(FileRegistryTypeMap, UnknownTypesAreEmptyAndRemoveMakesAList) {
   EXPECT_EQ(files(map, "gone"), (Names{"a"}));
 }
 
-TEST(FileRegistryTypeMap, EmptiedListStays) {
-  FileRegistry_TypeMap map;
-  map.AddFile("a", "T");
-  map.RemoveFile("a", "T");
-  EXPECT_EQ(files(map, "T"), Names{});
-  EXPECT_NE(map.find("T"), nullptr);
-}
-
 TEST(FileRegistryTypeMap, NullTypeIsTheEmptyTypeAndNullNameRegistersNothing) {
   FileRegistry_TypeMap map;
   EXPECT_TRUE(map.AddFile("a", nullptr));
