@@ -91,8 +91,10 @@ bool Group::getStringListValue(const char *name, ut_string_list &value) const {
 
 bool Group::mergeChangesFromGroup(const Group &other) {
   bool changed = false;
-  for (const auto &[name, value] : other.bools_) changed |= setBoolValue(name.c_str(), value, false);
-  for (const auto &[name, value] : other.int32s_) changed |= setInt32Value(name.c_str(), value, false);
+  for (const auto &[name, value] : other.bools_)
+    changed |= setBoolValue(name.c_str(), value, false);
+  for (const auto &[name, value] : other.int32s_)
+    changed |= setInt32Value(name.c_str(), value, false);
   for (const auto &[name, value] : other.strings_)
     changed |= setStringValue(name.c_str(), value.c_str(), false);
   for (const auto &[name, value] : other.stringLists_)

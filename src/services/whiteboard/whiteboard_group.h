@@ -17,13 +17,7 @@
 
 // The value types of the WhiteBoard, with their type codes. WB_ANY stands
 // for every type at once in a deletion.
-enum WhiteBoard_Type {
-  WB_ANY = 0,
-  WB_BOOL = 1,
-  WB_INT32 = 2,
-  WB_STRING = 3,
-  WB_STRINGLIST = 4
-};
+enum WhiteBoard_Type { WB_ANY = 0, WB_BOOL = 1, WB_INT32 = 2, WB_STRING = 3, WB_STRINGLIST = 4 };
 
 // True for the type codes 0..4.
 inline bool WhiteBoard_IsValidType(int type) { return type >= WB_ANY && type <= WB_STRINGLIST; }

@@ -51,17 +51,20 @@ ut_string_list listValue(const ut_attribute_tree_attribute *attr) {
 void addTrees(const Group &group, ut_options_database &db, bool &any) {
   if (!group.boolValues().empty()) {
     ut_attribute_tree *t = db.add_child_tree(kBoolTree);
-    for (const auto &[name, value] : group.boolValues()) t->add_int32_attribute(name.c_str(), value ? 1 : 0);
+    for (const auto &[name, value] : group.boolValues())
+      t->add_int32_attribute(name.c_str(), value ? 1 : 0);
     any = true;
   }
   if (!group.int32Values().empty()) {
     ut_attribute_tree *t = db.add_child_tree(kInt32Tree);
-    for (const auto &[name, value] : group.int32Values()) t->add_int32_attribute(name.c_str(), value);
+    for (const auto &[name, value] : group.int32Values())
+      t->add_int32_attribute(name.c_str(), value);
     any = true;
   }
   if (!group.stringValues().empty()) {
     ut_attribute_tree *t = db.add_child_tree(kStringTree);
-    for (const auto &[name, value] : group.stringValues()) t->add_str_attribute(name.c_str(), value.c_str());
+    for (const auto &[name, value] : group.stringValues())
+      t->add_str_attribute(name.c_str(), value.c_str());
     any = true;
   }
   if (!group.stringListValues().empty()) {
@@ -123,12 +126,14 @@ bool Group::loadFromFile(const char *path) {
     int value = ut_attribute_tree::get_attribute_int32_value(a);
     if (value == 0 || value == 1) setBoolValue(key, value == 1, false);
   });
-  forEachNamed(db.find_child_tree(kInt32Tree), [&](const char *key, ut_attribute_tree_attribute *a) {
-    setInt32Value(key, ut_attribute_tree::get_attribute_int32_value(a), false);
-  });
-  forEachNamed(db.find_child_tree(kStringTree), [&](const char *key, ut_attribute_tree_attribute *a) {
-    setStringValue(key, ut_attribute_tree::get_attribute_str_value(a), false);
-  });
+  forEachNamed(db.find_child_tree(kInt32Tree),
+               [&](const char *key, ut_attribute_tree_attribute *a) {
+                 setInt32Value(key, ut_attribute_tree::get_attribute_int32_value(a), false);
+               });
+  forEachNamed(db.find_child_tree(kStringTree),
+               [&](const char *key, ut_attribute_tree_attribute *a) {
+                 setStringValue(key, ut_attribute_tree::get_attribute_str_value(a), false);
+               });
   forEachNamed(db.find_child_tree(kStringListTree),
                [&](const char *key, ut_attribute_tree_attribute *a) {
                  setStringListValue(key, listValue(a), false);

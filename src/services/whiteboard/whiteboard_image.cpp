@@ -21,7 +21,8 @@ WhiteBoard_Image::~WhiteBoard_Image() {
     if (dir && group->shouldSaveToFile()) {
       // Always the default file, also for a group with a file of its own.
       char *path = getGroupPathFromGroupName(name.c_str());
-      if (path && !group->saveToFile(path)) gen_warning("could not save WhiteBoard group file %s", path);
+      if (path && !group->saveToFile(path))
+        gen_warning("could not save WhiteBoard group file %s", path);
       gen_free(path);
     }
     delete group;
@@ -174,14 +175,14 @@ Array buildArray(std::vector<Record> records) {
 
 }  // namespace
 
-#define WB_DEFINE_BUILDERS(Type, Record, Array)                                              \
-  Array WhiteBoard_Image::build##Type##Changes() const {                                    \
-    return buildArray<Array>(collect<Record>(                                               \
-        nullptr, [](GroupServer *g, std::vector<Record> &v) { g->build##Type##Changes(v); })); \
-  }                                                                                          \
-  Array WhiteBoard_Image::build##Type##ChangesInGroup(const char *groupName) const {        \
-    if (!groupName) return Array{};                                                          \
-    return buildArray<Array>(collect<Record>(                                               \
+#define WB_DEFINE_BUILDERS(Type, Record, Array)                                                  \
+  Array WhiteBoard_Image::build##Type##Changes() const {                                         \
+    return buildArray<Array>(collect<Record>(                                                    \
+        nullptr, [](GroupServer *g, std::vector<Record> &v) { g->build##Type##Changes(v); }));   \
+  }                                                                                              \
+  Array WhiteBoard_Image::build##Type##ChangesInGroup(const char *groupName) const {             \
+    if (!groupName) return Array{};                                                              \
+    return buildArray<Array>(collect<Record>(                                                    \
         groupName, [](GroupServer *g, std::vector<Record> &v) { g->build##Type##Changes(v); })); \
   }
 

@@ -44,8 +44,8 @@ class WhiteBoard_Image {
   // is given, only when `useDisk` is set. With `broadcastChanges` the
   // connection is subscribed to the group (once more each call). False
   // only for a null or empty group name.
-  bool setupGroup(const char *groupName, bool broadcastChanges, bool useDisk,
-                  const char *fileName, WhiteBoard_Subscriber *connection);
+  bool setupGroup(const char *groupName, bool broadcastChanges, bool useDisk, const char *fileName,
+                  WhiteBoard_Subscriber *connection);
   // The group (owned by the store) or null.
   GroupServer *getGroup(const char *groupName) const;
 

@@ -12,7 +12,22 @@ int WhiteBoard_Server::_num_connections = 0;
 // among the service names sent to the router).
 static WhiteBoard_Server_ExitCondition whiteboard_exit_condition
     KORVO_MODULE_ORDER(kModuleOrderWhiteBoardServer)(true);
-WhiteBoard_Image WhiteBoard_Server::whiteboard_image KORVO_MODULE_ORDER(kModuleOrderWhiteBoardServer);
+WhiteBoard_Image WhiteBoard_Server::whiteboard_image KORVO_MODULE_ORDER(
+    kModuleOrderWhiteBoardServer);
+
+namespace {
+
+// Destroyed just before the process-wide store. A connection released later
+// than that (the router client's statics go after this module's) must not
+// touch the store; its groups were saved by the store itself.
+bool process_store_gone = false;
+struct StoreGuard {
+  ~StoreGuard() { process_store_gone = true; }
+};
+
+}  // namespace
+
+static StoreGuard whiteboard_store_guard KORVO_MODULE_ORDER(kModuleOrderWhiteBoardServer);
 static WhiteBoard_Server_ServiceFactory whiteboard_factory
     KORVO_MODULE_ORDER(kModuleOrderWhiteBoardServer)("WhiteBoard", -1, true);
 
@@ -23,8 +38,10 @@ WhiteBoard_Server::WhiteBoard_Server(WhiteBoard_Image *image) : image_(image) {
 }
 
 WhiteBoard_Server::~WhiteBoard_Server() {
-  for (const ut_string &group : diskGroups_) image_->saveGroupToFile(group.c_str(), nullptr);
-  image_->removeReferences(this);
+  if (!(image_ == &whiteboard_image && process_store_gone)) {
+    for (const ut_string &group : diskGroups_) image_->saveGroupToFile(group.c_str(), nullptr);
+    image_->removeReferences(this);
+  }
   --_num_connections;
 }
 
@@ -70,8 +87,10 @@ void WhiteBoard_Server::msg_SaveGroupChangesToFile(const char *groupname, const 
 }
 
 void WhiteBoard_Server::sendChanges(const char *group) {
-  BoolValueInfoArray bools = group ? image_->buildBoolChangesInGroup(group) : image_->buildBoolChanges();
-  Int32ValueInfoArray ints = group ? image_->buildInt32ChangesInGroup(group) : image_->buildInt32Changes();
+  BoolValueInfoArray bools =
+      group ? image_->buildBoolChangesInGroup(group) : image_->buildBoolChanges();
+  Int32ValueInfoArray ints =
+      group ? image_->buildInt32ChangesInGroup(group) : image_->buildInt32Changes();
   StringValueInfoArray strings =
       group ? image_->buildStringChangesInGroup(group) : image_->buildStringChanges();
   StringListValueInfoArray lists =

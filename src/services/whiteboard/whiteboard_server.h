@@ -69,8 +69,7 @@ class WhiteBoard_Server : public WhiteBoard_server_Impl, public WhiteBoard_Subsc
 // Allows exit only while no WhiteBoard connection is open.
 class WhiteBoard_Server_ExitCondition : public ExitCondition {
  public:
-  explicit WhiteBoard_Server_ExitCondition(bool installGlobally)
-      : ExitCondition(installGlobally) {}
+  explicit WhiteBoard_Server_ExitCondition(bool installGlobally) : ExitCondition(installGlobally) {}
   bool allowExit() override;
   bool mustExit() override;
 };

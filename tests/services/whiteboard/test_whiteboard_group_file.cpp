@@ -2,8 +2,8 @@
 // merging saves that keep what the file held, saves that change nothing
 // writing nothing, malformed files, failed writes leaving the file as it
 // was, and the process-exit save into the default file.
-#include <gtest/gtest.h>
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -34,11 +34,15 @@ class RecordingClient : public WhiteBoard_client_Impl {
   Lines got;
   int changesSeen = 0;
 
-  void msg_SetBoolValue(BoolValueInfo &i) override { note("bool", i._group, i._name, i._value ? "1" : "0"); }
+  void msg_SetBoolValue(BoolValueInfo &i) override {
+    note("bool", i._group, i._name, i._value ? "1" : "0");
+  }
   void msg_SetInt32Value(Int32ValueInfo &i) override {
     note("int", i._group, i._name, std::to_string(i._value));
   }
-  void msg_SetStringValue(StringValueInfo &i) override { note("str", i._group, i._name, str(i._value)); }
+  void msg_SetStringValue(StringValueInfo &i) override {
+    note("str", i._group, i._name, str(i._value));
+  }
   void msg_SetStringListValue(StringListValueInfo &i) override {
     note("list", i._group, i._name, "[" + joined(i._value) + "]");
   }
@@ -172,7 +176,8 @@ TEST_F(WhiteBoardServerTest, DeleteEventsOnlyForRealRemovals) {
   registerGroup(a, "G", true);
   registerGroup(b, "G", true);
   changeInt(a, "G", "n", 3);
-  EXPECT_TRUE(a->send_ChangeBoolValue(BoolValueInfo{const_cast<char *>("G"), const_cast<char *>("n"), false}));
+  EXPECT_TRUE(a->send_ChangeBoolValue(
+      BoolValueInfo{const_cast<char *>("G"), const_cast<char *>("n"), false}));
   settle();
   b->got.clear();
   EXPECT_TRUE(a->send_DeleteName("G", "absent", 0));
@@ -196,7 +201,8 @@ TEST_F(WhiteBoardServerTest, SnapshotsOfAllGroupsAndOfOne) {
   registerGroup(a, "G", false);
   changeInt(a, "H", "z", 1);
   changeInt(a, "G", "y", 2);
-  EXPECT_TRUE(a->send_ChangeBoolValue(BoolValueInfo{const_cast<char *>("G"), const_cast<char *>("b"), true}));
+  EXPECT_TRUE(a->send_ChangeBoolValue(
+      BoolValueInfo{const_cast<char *>("G"), const_cast<char *>("b"), true}));
   EXPECT_TRUE(a->send_RequestAllChanges());
   ASSERT_TRUE(net.pump.until([&] { return a->changesSeen == 1; }));
   EXPECT_EQ(a->got, (Lines{"changes 1 2 0 0", "bool G b 1", "int G y 2", "int H z 1"}));
@@ -247,7 +253,8 @@ TEST_F(WhiteBoardServerTest, ClosingSavesOnlyTheDiskGroupsOfThatConnection) {
 // A hand-made ASCII message from `c` to its server.
 template <class F>
 void sendRaw(ServiceConnections &net, STPSpecClass *c, int id, const char *name, F fill) {
-  STPAsciiOMsg *m = net.clientSide->createAsciiMessage(c->getLocalRN(), c->getRemoteRN(), 14, id, 2);
+  STPAsciiOMsg *m =
+      net.clientSide->createAsciiMessage(c->getLocalRN(), c->getRemoteRN(), 14, id, 2);
   m->putIdent(name);
   fill(m);
   TStat st;
@@ -262,9 +269,14 @@ TEST_F(WhiteBoardServerTest, MalformedRequestsAreSurvivedAndStoreNothingBad) {
   settle();
   // Missing fields everywhere: null group names and value names.
   for (int id = 0; id <= 8; ++id) {
-    static const char *names[] = {"ChangeBoolValue", "ChangeInt32Value", "ChangeStringListValue",
-                                  "ChangeStringValue", "DeleteName", "RegisterGroup",
-                                  "RequestAllChanges", "RequestChangesInGroup",
+    static const char *names[] = {"ChangeBoolValue",
+                                  "ChangeInt32Value",
+                                  "ChangeStringListValue",
+                                  "ChangeStringValue",
+                                  "DeleteName",
+                                  "RegisterGroup",
+                                  "RequestAllChanges",
+                                  "RequestChangesInGroup",
                                   "SaveGroupChangesToFile"};
     sendRaw(net, bad, id, names[id], [](STPAsciiOMsg *) {});
   }

@@ -36,11 +36,15 @@ class FakeSubscriber : public WhiteBoard_Subscriber {
   Lines got;
   std::function<void()> onSend;
 
-  void sendSetValue(const BoolValueInfo &i) override { note("bool", i._group, i._name, i._value ? "1" : "0"); }
+  void sendSetValue(const BoolValueInfo &i) override {
+    note("bool", i._group, i._name, i._value ? "1" : "0");
+  }
   void sendSetValue(const Int32ValueInfo &i) override {
     note("int", i._group, i._name, std::to_string(i._value));
   }
-  void sendSetValue(const StringValueInfo &i) override { note("str", i._group, i._name, str(i._value)); }
+  void sendSetValue(const StringValueInfo &i) override {
+    note("str", i._group, i._name, str(i._value));
+  }
   void sendSetValue(const StringListValueInfo &i) override {
     note("list", i._group, i._name, joined(i._value));
   }
