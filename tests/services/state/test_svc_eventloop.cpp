@@ -252,29 +252,32 @@ struct Script : LoopAction {
   size_t pass = 0;
 };
 
-TEST_F(EventLoopTest, DisconnectRequestRepeatsOnlyAfter30000ms) {
-  Condition c(false, false);
-  Script script(&c, 10000, std::vector<bool>(8, true));
-  Svc_EventLoop loop;
-  loop.installExitCondition(&c);
-  loop.installLoopAction(&script);
-  link.alive_checks = 8;
-  EXPECT_TRUE(loop.enterLoop());
-  EXPECT_EQ(script.pass, 8u);
-  // First at 110000; 30000 ms later (140000) is not yet past the deadline;
-  // the next pass (150000) asks again.
-  EXPECT_EQ(link.requests, (std::vector<long long>{110000, 150000}));
-}
-
-TEST_F(EventLoopTest, WithdrawnAgreementAsksAgainAtOnce) {
-  Condition c(false, false);
-  Script script(&c, 1000, {true, false, true, true});
-  Svc_EventLoop loop;
-  loop.installExitCondition(&c);
-  loop.installLoopAction(&script);
-  link.alive_checks = 4;
-  loop.enterLoop();
-  EXPECT_EQ(link.requests, (std::vector<long long>{101000, 103000}));
+// Once the conditions agree the router is asked to disconnect; while they
+// keep agreeing the request repeats only after 30000 ms, and agreement that
+// was withdrawn and given again asks again at once.
+TEST_F(EventLoopTest, DisconnectRequestRepeatsAfter30000msOrAfterWithdrawnAgreement) {
+  struct Case {
+    long long step;
+    std::vector<bool> agree;
+    std::vector<long long> requests;
+  } cases[] = {
+      // 110000 asks; 140000 is not yet past the deadline; 150000 asks again.
+      {10000, std::vector<bool>(8, true), {110000, 150000}},
+      {1000, {true, false, true, true}, {101000, 103000}},
+  };
+  for (const Case &k : cases) {
+    g_now = 100000;
+    link.requests.clear();
+    Condition c(false, false);
+    Script script(&c, k.step, k.agree);
+    Svc_EventLoop loop;
+    loop.installExitCondition(&c);
+    loop.installLoopAction(&script);
+    link.alive_checks = static_cast<int>(k.agree.size());
+    EXPECT_TRUE(loop.enterLoop());
+    EXPECT_EQ(script.pass, k.agree.size());
+    EXPECT_EQ(link.requests, k.requests) << k.step;
+  }
 }
 
 TEST_F(EventLoopTest, LoopEndsWhenTheRouterConnectionGoesWhateverTheConditions) {
