@@ -83,6 +83,24 @@ class RouterFixture : public ::testing::Test {
     return c->pongs.back().first == seq && c->pongs.back().second == text;
   }
 
+  // A provider `a` of "Alpha" (echo) and a client `b` with an accepted
+  // echo connection `c` (reply `r`), for tests that need others working.
+  void connectPair() {
+    a = plugin();
+    b = plugin();
+    ASSERT_TRUE(a && b);
+    a->serveEcho = true;
+    registerOn(a, {"Alpha"});
+    r = request(b, "Alpha", 1);
+    ASSERT_TRUE(r.accepted);
+    c = openEcho(b, r);
+    ASSERT_NE(c, nullptr);
+  }
+  TestPlugin *a = nullptr;
+  TestPlugin *b = nullptr;
+  RT_Reply r{};
+  EchoClient *c = nullptr;
+
   RouterProcess router;
   std::vector<TestPlugin *> plugins;
   std::vector<EchoClient *> clients;

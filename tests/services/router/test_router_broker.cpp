@@ -126,31 +126,15 @@ TEST_F(RouterBroker, ConnectionToItsOwnServiceWorksTheSameWay) {
   EXPECT_TRUE(pingPong(c, 9, "to myself"));
 }
 
-// Three plugins: a provider and a client with an echo connection, set up
-// for the drop tests.
+// Drops of connectPair's connection.
 class RouterDrops : public RouterFixture {
  protected:
-  void connectPair() {
-    a = plugin();
-    b = plugin();
-    ASSERT_TRUE(a && b);
-    a->serveEcho = true;
-    registerOn(a, {"Alpha"});
-    r = request(b, "Alpha", 1);
-    ASSERT_TRUE(r.accepted);
-    c = openEcho(b, r);
-    ASSERT_NE(c, nullptr);
-  }
   bool providerSawDrop() {
     return pump(5000, [&] {
       return std::count(a->drops.begin(), a->drops.end(),
                         std::make_pair(r.serviceRN, r.localRN)) == 1;
     });
   }
-  TestPlugin *a = nullptr;
-  TestPlugin *b = nullptr;
-  RT_Reply r{};
-  EchoClient *c = nullptr;
 };
 
 TEST_F(RouterDrops, ClientDropIsReportedToTheProvider) {

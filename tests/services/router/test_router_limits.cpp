@@ -45,7 +45,7 @@ bool closedWithin(int s, int ms) {
 
 }  // namespace
 
-// A provider and a client with a working echo connection, to show that the
+// Tight limits; connectPair's working echo connection shows that the
 // others keep working.
 class RouterLimits : public RouterFixture {
  protected:
@@ -54,20 +54,6 @@ class RouterLimits : public RouterFixture {
                   "-max_pending_bytes", "262144"};
     RouterFixture::SetUp();
   }
-  void connectPair() {
-    a = plugin();
-    b = plugin();
-    ASSERT_TRUE(a && b);
-    a->serveEcho = true;
-    registerOn(a, {"Alpha"});
-    r = request(b, "Alpha", 1);
-    c = openEcho(b, r);
-    ASSERT_NE(c, nullptr);
-  }
-  TestPlugin *a = nullptr;
-  TestPlugin *b = nullptr;
-  RT_Reply r{};
-  EchoClient *c = nullptr;
 };
 
 TEST_F(RouterLimits, PluginSendingGarbageIsDroppedWhileOthersKeepWorking) {
