@@ -5,7 +5,7 @@ korvo_add_test(test_configservice
           ${CMAKE_CURRENT_LIST_DIR}/test_config_server.cpp
   LIBS korvo_configservice korvo_generated_testkit)
 
-# End to end through a real svc_router and svc_statemgr. The test process
+# End to end through a real svc_router and the broadcast modules. The test process
 # is a client only: it must not link the service libraries.
 if(TARGET svc_router AND TARGET svc_statemgr AND TARGET korvo_configservice_module)
   # The broadcast services alone in a process that stays until the router
@@ -16,7 +16,7 @@ if(TARGET svc_router AND TARGET svc_statemgr AND TARGET korvo_configservice_modu
   korvo_add_test(test_broadcast_e2e
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_broadcast_e2e.cpp
     LIBS korvo_srproxy korvo_generated korvo_ut_idle)
-  add_dependencies(test_broadcast_e2e svc_router svc_statemgr broadcast_test_host)
+  add_dependencies(test_broadcast_e2e svc_router broadcast_test_host)
 endif()
 
 # The korvoctl subcommands of the broadcast services, end to end.

@@ -1,25 +1,24 @@
-// The broadcast services end to end: a real svc_router starts a real
-// svc_statemgr, and this process reaches "BroadcastService.Config",
-// "BroadcastService.File.Notify" and "BroadcastService.File.Listen" through
-// the router with the generated client roles. The state manager lives for
-// the whole program, so every test uses its own configuration indexes.
+// The broadcast services end to end: a real svc_router starts the broadcast
+// modules in their own process, and this process reaches
+// "BroadcastService.Config", "BroadcastService.File.Notify" and
+// "BroadcastService.File.Listen" through the router with the generated client roles. The provider lives for the
+// whole program, so every test uses its own configuration indexes.
 #include <gtest/gtest.h>
 
-#include <iostream>
 #include <string>
 #include <vector>
 
 #include "configservice_client_impl.h"
 #include "filebroadcast_listener_impl.h"
 #include "filenotify_notifier_impl.h"
+#include "e2e/e2e_process.h"
 #include "services/configservice/e2e_support.h"
 #include "shared/stp_transport/stp_amsg.h"
 #include "shared/stp_transport/stp_transport.h"
 
 namespace {
 
-e2e::RouterProcess g_router;
-pid_t g_host = -1;
+E2ERouter *g_router = nullptr;
 
 // A configuration client that records what it hears, one line per event.
 class ConfigClient : public ConfigService_client_Impl {
@@ -46,39 +45,21 @@ class ConfigClient : public ConfigService_client_Impl {
   }
 };
 
-// Starts the router and connects to it. The router starts svc_statemgr for
-// the first request; when svc_statemgr ends right after serving it (none
-// of its modules holds it while the WhiteBoard connection of its default
-// configuration is missing), the probe's request gets no answer and the
-// services are served by broadcast_test_host instead, which runs the same
-// modules but stays.
+// Starts a router that starts broadcast_test_host (the broadcast modules of
+// svc_statemgr in a process that stays while connections come and go) and
+// connects this process to it.
 class RouterEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    ASSERT_TRUE(g_router.start()) << "svc_router did not start; see " << g_router.logPath;
-    ASSERT_TRUE(e2e::connectClient(g_router.port));
-    ConfigClient *probe = new ConfigClient();
-    bool statemgrStays = e2e::connectService("BroadcastService.Config", probe);
-    if (statemgrStays) {
-      e2e::settle(300);
-      ConfigService_STRING_ARRAY items;
-      e2e::LoopPump briefly(2000);
-      statemgrStays = probe->send_ListenForConfigs(&items, &briefly, nullptr);
-      ConfigService_STRING_ARRAY_free(&items);
-    }
-    e2e::disconnect(probe);
-    if (statemgrStays) return;
-    std::cerr << "note: svc_statemgr did not keep serving the broadcast services (it ends after "
-                 "its first connection until the WhiteBoard keeps it alive); using "
-                 "broadcast_test_host\n";
-    g_host = e2e::startPlugin("broadcast_test_host", g_router.port, g_router.logPath);
-    ASSERT_GT(g_host, 0);
-    ASSERT_TRUE(e2e::awaitProvider("BroadcastService.File.Listen", 10000));
+    g_router = new E2ERouter("broadcast_test_host", {"BroadcastService.Config",
+                                                     "BroadcastService.File.Notify",
+                                                     "BroadcastService.File.Listen"});
+    ASSERT_GT(g_router->port, 0) << "svc_router did not start";
+    ASSERT_TRUE(e2e::connectClient(g_router->port));
   }
   void TearDown() override {
     ServiceRouter_Proxy::shutdown(false);
-    g_router.stop();
-    if (g_host > 0) waitpid(g_host, nullptr, 0);
+    delete g_router;
   }
 };
 
