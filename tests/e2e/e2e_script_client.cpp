@@ -9,8 +9,8 @@
 // the WindowRegister relays to this client are printed as they arrive:
 // "show|iconify|close CLASS TITLE ID". Strings are single words; "-" stands
 // for a null string. Output is flushed line by line. Commands:
-//   windows: add CLASS TITLE ID | title CLASS TITLE ID | delete ID | list
-//            | show SERVICE CLASS ID | showall | iconifyall | closeall
+//   windows: add CLASS TITLE ID | list | show SERVICE CLASS ID | showall
+//            | iconifyall | closeall
 //   files:   add TYPE FILE | remove TYPE FILE | list TYPE
 //   both:    quit
 // The end of the input quits too. Exit status 0, or 1 when the service
@@ -101,9 +101,6 @@ bool windowCommand(WindowClient *c, const std::vector<std::string> &w) {
   const std::string &op = w[0];
   if (op == "add" && w.size() == 4)
     return c->send_AddWindow(orNull(w[1]), orNull(w[2]), std::atoi(w[3].c_str()));
-  if (op == "title" && w.size() == 4)
-    return c->send_ChangeWindowTitle(orNull(w[1]), orNull(w[2]), std::atoi(w[3].c_str()));
-  if (op == "delete" && w.size() == 2) return c->send_DeleteWindow(std::atoi(w[1].c_str()), true);
   if (op == "show" && w.size() == 4)
     return c->send_ShowWindow(orNull(w[1]), orNull(w[2]), nullptr, std::atoi(w[3].c_str()), true);
   if (op == "showall" && w.size() == 1) return c->send_ShowAllWindows(true);

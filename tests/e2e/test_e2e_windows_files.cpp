@@ -185,22 +185,6 @@ TEST_F(WindowsFilesE2E, KorvoctlRegisteredWindowIsShownIconifiedAndClosed) {
   EXPECT_EQ(korvoctl(router, {"windows", "register", "Editor", "t", "x"}).first, 2);
 }
 
-TEST_F(WindowsFilesE2E, KorvoctlRegisterThatEndsTakesItsWindowAlong) {
-  std::vector<std::string> args = router.clientOptions();
-  args.insert(args.end(), {"windows", "register", "Shell", "sh", "3"});
-  E2EChild owner(e2eBinDir() + "/korvoctl", args);
-  ASSERT_EQ(owner.readLine(30000), "registered");
-  EXPECT_EQ(korvoctl(router, {"windows", "list"}).second.size(), 1u);
-  owner.signalChild(SIGKILL);
-  owner.waitExit(5000);
-  Lines left{"?"};
-  for (int i = 0; i < 100 && !left.empty(); ++i) {
-    left = korvoctl(router, {"windows", "list"}).second;
-    if (!left.empty()) usleep(50000);
-  }
-  EXPECT_TRUE(left.empty());
-}
-
 TEST(StateManagerE2E, OffersBothServices) {
   // Started by activation for each request: svc_statemgr accepts the
   // connection, then leaves, since nothing else holds it.
