@@ -6,8 +6,9 @@
 // thread can send a request on a client and have it served.
 //
 // Servers come from a ServiceFactory (createService, as the router client
-// does) and are negotiated the way the router client negotiates incoming
-// connections. The harness owns every endpoint and both transports.
+// does) or from the test, and are negotiated the way the router client
+// negotiates incoming connections. The harness owns every endpoint and both
+// transports. HookLog lets a test act in the middle of a fan-out.
 #pragma once
 
 #include <fcntl.h>
@@ -15,6 +16,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "services/servicerouter_proxy/service_factory.h"
@@ -62,10 +65,30 @@ class ServiceConnections {
     if (!server) return nullptr;
     servers.push_back(server);
     client->setTransport(clientSide, clientRN, serverRN);
-    TStat st;
-    bool ok = server->sendNegotiate(true, nullptr, &st) && client->negotiate(&pump, &st) &&
-              server->awaitNegotiate(&pump, &st);
-    return ok ? server : nullptr;
+    return negotiate(server, client) ? server : nullptr;
+  }
+
+  // The same for a server made by the test: binds `server` and `client`
+  // (the harness takes both references) to a fresh RN pair and negotiates
+  // them. False when negotiation failed.
+  bool connect(STPSpecClass *server, STPSpecClass *client) {
+    servers.push_back(server);
+    clients.push_back(client);
+    int serverRN = nextRN++;
+    int clientRN = nextRN++;
+    server->setTransport(serverSide, serverRN, clientRN);
+    client->setTransport(clientSide, clientRN, serverRN);
+    return negotiate(server, client);
+  }
+
+  // Makes a new S and C, connects them and returns them (owned by the
+  // harness); *ok reports the negotiation.
+  template <class S, class C>
+  std::pair<S *, C *> make(bool *ok) {
+    S *s = new S();
+    C *c = new C();
+    *ok = connect(s, c);
+    return {s, c};
   }
 
   // Ends a connection the way the router client does when the router
@@ -78,13 +101,49 @@ class ServiceConnections {
     server->delRef();
   }
 
-  // Services both transports for a while (lets one-way messages arrive).
-  void settle(int rounds = 20) {
+  // Services both sides until `cond` holds (bounded); true when it does.
+  template <class F>
+  bool until(F cond) {
+    return pump.until(cond);
+  }
+  // Services both transports for a while, so that anything in flight
+  // arrives (used before asserting that something did not arrive).
+  void settle(int rounds = 30) {
     for (int i = 0; i < rounds; ++i) pump.idle();
   }
 
  private:
+  bool negotiate(STPSpecClass *server, STPSpecClass *client) {
+    TStat st;
+    return server->sendNegotiate(true, nullptr, &st) && client->negotiate(&pump, &st) &&
+           server->awaitNegotiate(&pump, &st);
+  }
+
   int nextRN = 100;
   std::vector<STPSpecClass *> servers;  // one reference each
   std::vector<STPSpecClass *> clients;  // one reference each
+};
+
+// An STPLog that runs a callback at the start of its first entry (to act
+// in the middle of a fan-out) and counts entries.
+class HookLog : public STPLog {
+ public:
+  std::vector<std::string> entries;
+  void (*hook)(void *) = nullptr;
+  void *hookArg = nullptr;
+
+  using STPLog::add;
+  void add(const char *data, int length) override {
+    if (entries.empty()) entries.emplace_back();
+    entries.back().append(data, length);
+  }
+  void logStart(STPSpecClass *, bool) override {
+    entries.emplace_back();
+    if (hook) {
+      auto h = hook;
+      hook = nullptr;
+      h(hookArg);
+    }
+  }
+  void logEnd(STPSpecClass *, bool) override {}
 };

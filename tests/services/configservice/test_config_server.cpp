@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "configservice_testkit.h"
-#include "services/configservice/broadcast_harness.h"
+#include "services/service_connections.h"
 #include "services/configservice/config_server.h"
 #include "shared/stp_transport/stp_amsg.h"
 
@@ -79,7 +79,7 @@ class ConfigServerTest : public ::testing::Test {
     return h.until([&] { return seq.size() >= n; });
   }
 
-  BroadcastHarness h;
+  ServiceConnections h;
   std::vector<std::string> seq;
 };
 
@@ -152,13 +152,13 @@ TEST_F(ConfigServerTest, NotificationsAreQueuedAndBracketsWrittenAtOnce) {
   Conn a = connect("a");
   listen(a);
   h.settle();
-  ASSERT_EQ(h.serviceSide->getWriteBufferUsed(), 0);
+  ASSERT_EQ(h.serverSide->getWriteBufferUsed(), 0);
   a.server->msg_BroadcastConfig(4, "queued");
-  EXPECT_GT(h.serviceSide->getWriteBufferUsed(), 0);  // left for the loop to write
+  EXPECT_GT(h.serverSide->getWriteBufferUsed(), 0);  // left for the loop to write
   a.server->msg_BroadcastMessage(1, "queued too");
-  EXPECT_GT(h.serviceSide->getWriteBufferUsed(), 0);
+  EXPECT_GT(h.serverSide->getWriteBufferUsed(), 0);
   a.server->msg_StartBlockBroadcast();  // written now, with what was queued
-  EXPECT_EQ(h.serviceSide->getWriteBufferUsed(), 0);
+  EXPECT_EQ(h.serverSide->getWriteBufferUsed(), 0);
   ASSERT_TRUE(waitFor(3));
   EXPECT_EQ(seq, (std::vector<std::string>{"a note queued", "a msg 1 queued too", "a start"}));
 }
@@ -202,7 +202,7 @@ TEST_F(ConfigServerTest, ListenerThatIsDownMissesTheMessageAndOthersGoOn) {
 }
 
 struct DropArgs {
-  BroadcastHarness *h;
+  ServiceConnections *h;
   STPSpecClass *victim;
 };
 
@@ -256,7 +256,7 @@ TEST_F(ConfigServerTest, ListenerThatDropsItselfDuringItsOwnSend) {
 // Hand-made requests from a client endpoint.
 class RawSender {
  public:
-  RawSender(BroadcastHarness &h, STPSpecClass *client) : h_(h), c_(client) {}
+  RawSender(ServiceConnections &h, STPSpecClass *client) : h_(h), c_(client) {}
   STPAsciiOMsg *begin(int id, const char *ident, int flags = 2) {
     STPAsciiOMsg *m = h_.clientSide->createAsciiMessage(c_->getLocalRN(), c_->getRemoteRN(), 14, id, flags);
     if (ident) m->putIdent(ident);
@@ -269,7 +269,7 @@ class RawSender {
   }
 
  private:
-  BroadcastHarness &h_;
+  ServiceConnections &h_;
   STPSpecClass *c_;
 };
 

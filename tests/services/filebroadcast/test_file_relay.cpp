@@ -9,7 +9,7 @@
 
 #include "filebroadcast_testkit.h"
 #include "filenotify_notifier_impl.h"
-#include "services/configservice/broadcast_harness.h"
+#include "services/service_connections.h"
 #include "services/filebroadcast/filebroadcast_forwarder.h"
 #include "services/filenotify/filenotify_receiver.h"
 #include "shared/stp_transport/stp_amsg.h"
@@ -65,7 +65,7 @@ class FileRelayTest : public ::testing::Test {
     ASSERT_TRUE((c.client->*req)(listen, true, &h.pump, &st)) << st.message;
   }
 
-  BroadcastHarness h;
+  ServiceConnections h;
   std::vector<std::string> seq;
 };
 
@@ -196,7 +196,7 @@ TEST_F(FileRelayTest, IsDirectoryIsNormalisedAndMissingFieldsRelayed) {
 }
 
 struct DropArgs {
-  BroadcastHarness *h;
+  ServiceConnections *h;
   STPSpecClass *victim;
 };
 
