@@ -18,14 +18,18 @@
 
 class E2EChild {
  public:
-  // Starts `path` with `args` (argv[1...]); stderr stays the test's.
-  E2EChild(const std::string &path, const std::vector<std::string> &args) {
+  // Starts `path` with `args` (argv[1...]); stderr stays the test's unless
+  // `errPath` names a file to write it to.
+  E2EChild(const std::string &path, const std::vector<std::string> &args,
+           const std::string &errPath = "") {
     int in[2], out[2];
     if (pipe(in) != 0 || pipe(out) != 0) return;
     pid = fork();
     if (pid == 0) {
       dup2(in[0], 0);
       dup2(out[1], 1);
+      int err = errPath.empty() ? -1 : open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (err >= 0) dup2(err, 2);
       close(in[0]);
       close(in[1]);
       close(out[0]);
@@ -114,10 +118,12 @@ class E2EChild {
     long long deadline = nowMs() + timeoutMs;
     for (;;) {
       int status = 0;
+      if (reaped) return exitCode;
       pid_t r = waitpid(pid, &status, WNOHANG);
       if (r == pid) {
         reaped = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return exitCode;
       }
       if (nowMs() > deadline) return -1;
       usleep(10000);
@@ -140,6 +146,7 @@ class E2EChild {
   int toChild = -1;
   int fromChild = -1;
   bool reaped = false;
+  int exitCode = -1;
   std::string buffer;
 };
 
