@@ -57,24 +57,24 @@ class PreprocessorTest : public ::testing::Test {
   MessageCapture capture;
 };
 
-TEST_F(PreprocessorTest, IfElseKeepsOneBranch) {
-  EXPECT_EQ(run({"%if 0", "a", "%else", "b", "%endif", "c"}), "b c");
-  EXPECT_EQ(run({"%if 1", "a", "%else", "b", "%endif"}), "a");
+// Exactly one branch of each if/elif/else chain is kept; a true "if" inside
+// a false section stays false, and so does its else.
+TEST_F(PreprocessorTest, ConditionalChainsKeepOneBranch) {
+  struct Case {
+    std::vector<const char *> lines;
+    const char *kept;
+  } cases[] = {
+      {{"%if 0", "a", "%else", "b", "%endif", "c"}, "b c"},
+      {{"%if 1", "a", "%else", "b", "%endif"}, "a"},
+      {{"%if 0", "%if 1", "a", "%else", "b", "%endif", "c", "%else", "d", "%endif"}, "d"},
+      {{"%if 1", "%if 0", "a", "%elif 1", "b", "%else", "c", "%endif", "d", "%endif"}, "b d"},
+      {{"%if 1", "%if 1", "%if 0", "x", "%endif", "y", "%endif", "z", "%endif"}, "y z"},
+      {{"%if 1", "a", "%elif 1", "b", "%elsif 1", "c", "%else", "d", "%endif"}, "a"},
+      {{"%if 0", "a", "%elseif 0", "b", "%elif 2", "c", "%elif 1", "d", "%endif"}, "c"},
+      {{"%if 0", "a", "%elif 0", "b", "%else", "c", "%endif"}, "c"},
+  };
+  for (const Case &c : cases) EXPECT_EQ(run(c.lines), c.kept);
   EXPECT_EQ(capture.all(), "");
-}
-
-TEST_F(PreprocessorTest, NestedScopesInTrueAndFalseSections) {
-  // A true "if" inside a false section stays false, and so does its else.
-  EXPECT_EQ(run({"%if 0", "%if 1", "a", "%else", "b", "%endif", "c", "%else", "d", "%endif"}), "d");
-  EXPECT_EQ(run({"%if 1", "%if 0", "a", "%elif 1", "b", "%else", "c", "%endif", "d", "%endif"}), "b d");
-  EXPECT_EQ(run({"%if 1", "%if 1", "%if 0", "x", "%endif", "y", "%endif", "z", "%endif"}), "y z");
-  EXPECT_EQ(capture.all(), "");
-}
-
-TEST_F(PreprocessorTest, ElifAfterATakenBranchIsFalse) {
-  EXPECT_EQ(run({"%if 1", "a", "%elif 1", "b", "%elsif 1", "c", "%else", "d", "%endif"}), "a");
-  EXPECT_EQ(run({"%if 0", "a", "%elseif 0", "b", "%elif 2", "c", "%elif 1", "d", "%endif"}), "c");
-  EXPECT_EQ(run({"%if 0", "a", "%elif 0", "b", "%else", "c", "%endif"}), "c");
 }
 
 TEST_F(PreprocessorTest, ElifIsInFalseTellsWhetherLaterBranchesCanRun) {
@@ -210,29 +210,23 @@ TEST_F(PreprocessorTest, LongDefinitionChainsAreCut) {
   EXPECT_EQ(capture.all(), "error: macro nesting too deep for: \"C64\"\n");
 }
 
-TEST_F(PreprocessorTest, DefinedAndNotempty) {
-  pp->add_define("E", "");
-  pp->add_define("V", "x");
-  g_env["ENVV"] = "1";
-  EXPECT_EQ(cond("defined(V) && defined(E) && defined(ENVV) && !defined(Q)"), 1);
-  EXPECT_EQ(cond("notempty(V) && !notempty(E) && !notempty(Q)"), 1);
-  EXPECT_EQ(capture.all(), "");
-}
-
-TEST_F(PreprocessorTest, FileExistsWithDirectorySubstitution) {
+TEST_F(PreprocessorTest, DefinedNotemptyFileExistsAndEnv) {
   TempDir dir;
   dir.write("there.cfg", "x");
   pp->add_define("__DIR__", dir.path().c_str());
-  EXPECT_EQ(cond("file_exists(\"${__DIR__}/there.cfg\")"), 1);
-  EXPECT_EQ(cond("fileexists(\"${__DIR__}/missing.cfg\")"), 0);
-  EXPECT_EQ(capture.all(), "");
-}
-
-TEST_F(PreprocessorTest, EnvConvertsWithBaseDetection) {
+  pp->add_define("E", "");
+  pp->add_define("V", "x");
+  g_env["ENVV"] = "1";
   g_env["N"] = "0x20";
   g_env["O"] = "010";
   g_env["EMPTY"] = "";
+  EXPECT_EQ(cond("defined(V) && defined(E) && defined(ENVV) && !defined(Q)"), 1);
+  EXPECT_EQ(cond("notempty(V) && !notempty(E) && !notempty(Q)"), 1);
+  EXPECT_EQ(cond("file_exists(\"${__DIR__}/there.cfg\")"), 1);
+  EXPECT_EQ(cond("fileexists(\"${__DIR__}/missing.cfg\")"), 0);
+  // env converts with base detection.
   EXPECT_EQ(cond("env(N) == 32 && env(O) == 8 && env(EMPTY) == 0 && env(MISSING) == 0"), 1);
+  EXPECT_EQ(capture.all(), "");
 }
 
 TEST_F(PreprocessorTest, StreqComparesMacroValues) {
