@@ -31,6 +31,11 @@ TEST(TransportRefusals, SetUpCallsOnABoundTransport) {
   TransportRef t;
   ASSERT_TRUE(t->bindFD(pair.mine, nullptr));
   TStat st;
+  EXPECT_FALSE(t->connect("127.0.0.1", 1, &st));
+  EXPECT_EQ(st.code, kStatBadState);
+  EXPECT_STREQ(st.message, "[connect]: Already connected");
+  EXPECT_FALSE(t->bindFD(0, &st));
+  EXPECT_STREQ(st.message, "[bindFD]: Already bound");
   EXPECT_FALSE(t->listen(0, nullptr, &st));
   EXPECT_EQ(st.code, kStatBadState);
   EXPECT_STREQ(st.message, "[listen]: Already connected");
@@ -42,6 +47,12 @@ TEST(TransportRefusals, SetUpCallsOnABoundTransport) {
   // Refusals leave the connection as it was.
   EXPECT_TRUE(t->isBound());
   EXPECT_EQ(t->getFD(), pair.mine);
+  pair.writeRaw(asciiPacket(1, 2, STP_TYPE_ASCII, 0, 2, 0, 2, 4));
+  RecordingListener l;
+  t->registerMessageListener(1, 2, &l, STP_TYPE_ASCII);
+  t->serviceOnce(200, nullptr);
+  EXPECT_EQ(l.numbers(), (std::vector<int>{4}));
+  t->unregisterMessageListener(&l);
 }
 
 TEST(TransportRefusals, SetUpCallsOnAListeningTransport) {
@@ -64,17 +75,25 @@ TEST(TransportRefusals, SetUpCallsOnAListeningTransport) {
   t->closeConnection(nullptr);  // closes the listening socket
 }
 
-TEST(TransportSockets, ConnectToAPortNobodyListensOnFails) {
+TEST(TransportSockets, FailedConnectsLeaveTheTransportDead) {
   int port = 0;
   int lfd = STPTransport::getListenSocket(&port, nullptr);
   ASSERT_GE(lfd, 0);
   ::close(lfd);  // the port is free again, and nobody listens on it
-  TransportRef t;
-  TStat st;
-  EXPECT_FALSE(t->connect("127.0.0.1", port, &st));
-  EXPECT_EQ(st.code, kStatDown);
-  EXPECT_STREQ(st.message, "[connectToServer]: connect failed");
-  EXPECT_TRUE(t->isDead());
+  struct Case {
+    const char *host;
+    int port;
+    const char *message;
+  } cases[] = {{"127.0.0.1", port, "[connectToServer]: connect failed"},
+               {"no-such-host.invalid", 1, "[connectToServer]: Unable to resolve host"}};
+  for (const Case &c : cases) {
+    TransportRef t;
+    TStat st;
+    EXPECT_FALSE(t->connect(c.host, c.port, &st));
+    EXPECT_EQ(st.code, kStatDown);
+    EXPECT_STREQ(st.message, c.message);
+    EXPECT_TRUE(t->isDead());
+  }
 }
 
 TEST(TransportSockets, ListeningOnAPortInUseFails) {

@@ -146,19 +146,6 @@ TEST_F(TransportLocal, MessageOfTypeZeroIsRefused) {
   EXPECT_EQ(t->getWriteBufferUsed(), 0);
 }
 
-TEST_F(TransportLocal, ConnectOnBoundTransportIsRefusedAndKeepsConnection) {
-  TStat st;
-  EXPECT_FALSE(t->connect("127.0.0.1", 1, &st));
-  EXPECT_EQ(st.code, kStatBadState);
-  EXPECT_STREQ(st.message, "[connect]: Already connected");
-  EXPECT_TRUE(t->isBound());
-  EXPECT_FALSE(t->bindFD(0, &st));
-  EXPECT_STREQ(st.message, "[bindFD]: Already bound");
-  pair.writeRaw(asciiPacket(1, 2, STP_TYPE_ASCII, 0, 2, 0, 2, 4));
-  readOnce();
-  EXPECT_EQ(listener.numbers(), (std::vector<int>{4}));
-}
-
 TEST_F(TransportLocal, SendTokenAndReplyToken) {
   t->setDefaultToken(7);
   STPAsciiOMsg *m = t->createAsciiMessage(2, 1, STP_TYPE_ASCII, 0, 1);
@@ -195,16 +182,6 @@ TEST_F(TransportLocal, ReplyArrivingBeforeAnyoneWaitsIsKept) {
   EXPECT_EQ(STPTransport::getMessageDepth(), 0);
   EXPECT_EQ(t->getTokenStackSize(), 0);
   EXPECT_EQ(t->getResponseCount(), 0);
-}
-
-TEST_F(TransportLocal, AwaitResponseOnClosedConnection) {
-  STPTransport::incrementStackDepth();
-  t->pushToken(0, 1, 1);
-  pair.closeRaw();
-  TStat st;
-  EXPECT_EQ(t->awaitResponse(6, nullptr, &st), nullptr);
-  EXPECT_EQ(st.code, kStatPeerClosed);
-  EXPECT_EQ(STPTransport::getMessageDepth(), 0);
 }
 
 TEST_F(TransportLocal, AwaitResponseTimesOutWithRetryHandler) {
@@ -414,15 +391,6 @@ TEST(TransportStates, ServiceOnceOnIdleTransportFails) {
   STPTransport *set[] = {t.t};
   EXPECT_FALSE(STPTransport::serviceFirst(0, set, 1, &st));
   EXPECT_STREQ(st.message, "[serviceFirst]: not bound and not listening.");
-}
-
-TEST(TransportStates, ConnectToUnresolvableHostFails) {
-  TransportRef t;
-  TStat st;
-  EXPECT_FALSE(t->connect("no-such-host.invalid", 1, &st));
-  EXPECT_EQ(st.code, kStatDown);
-  EXPECT_STREQ(st.message, "[connectToServer]: Unable to resolve host");
-  EXPECT_TRUE(t->isDead());
 }
 
 TEST(TransportStates, ListenTimesOutWithoutClient) {

@@ -193,19 +193,6 @@ TEST_F(TransportTcp, OneWayMessagesArriveInOrderBeforeTheNextRequest) {
   EXPECT_EQ(call(kCountOneWay, 0, &st), 3);
 }
 
-TEST_F(TransportTcp, ReplyArrivingBeforeAnyoneWaitsIsReturnedLater) {
-  STPAsciiOMsg *m = request(kEcho, 40);
-  TStat st;
-  int serial = t->sendMessage(m, nullptr, &st);
-  delete m;
-  ASSERT_NE(serial, 0);
-  EXPECT_TRUE(serviceUntil(t.t, [&] { return t->getResponseCount() == 1; }));
-  STPIMsg *reply = t->awaitResponse(serial, nullptr, &st);
-  ASSERT_NE(reply, nullptr);
-  EXPECT_EQ(numberOf(reply), 1040);
-  delete reply;
-}
-
 // The server answers a request by first sending two requests of its own (a
 // new transaction), then the reply. The client's listener marks them
 // transaction-only, as an endpoint would for such messages, and asks the
