@@ -1,0 +1,203 @@
+// The WhiteBoard client against the real WhiteBoard server over loopback
+// connections: defaults applied quietly, callbacks and observers in order,
+// writes and deletions that reach another connection, snapshots, and a
+// snapshot wait on a dead connection.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "services/service_connections.h"
+#include "services/whiteboard/whiteboard_client.h"
+#include "services/whiteboard/whiteboard_server.h"
+
+namespace {
+
+std::vector<std::string> events;  // what the callbacks and observers saw
+
+void onChange(const char *g, const char *n) { events.push_back(std::string("cb ") + g + " " + n); }
+void onAny(const char *g, const char *n) { events.push_back(std::string("any ") + g + " " + n); }
+void onBool(const char *g, const char *n, bool v) {
+  events.push_back(std::string("bool ") + g + " " + n + (v ? " 1" : " 0"));
+}
+void onDelete(const char *g, const char *n, WhiteBoard_Type t) {
+  events.push_back(std::string("del ") + g + " " + n + " " + std::to_string(t));
+}
+
+class LocalFactory : public ServiceFactory {
+ public:
+  explicit LocalFactory(WhiteBoard_Image *image)
+      : ServiceFactory("WhiteBoardClientUnderTest", -1, false), image(image) {}
+  STPSpecClass *getService(STPTransport *t, int localRN, int remoteRN) override {
+    auto *s = new WhiteBoard_Server(image);
+    s->setTransport(t, localRN, remoteRN);
+    return s;
+  }
+  WhiteBoard_Image *image;
+};
+
+class WhiteBoardClientTest : public ::testing::Test {
+ protected:
+  WhiteBoard_Image image;
+  LocalFactory factory{&image};
+  ServiceConnections net;
+
+  void SetUp() override { events.clear(); }
+
+  // Registers a subscribed group and waits for its snapshot; the harness
+  // services both ends, which a wait without a retry handler would not.
+  bool subscribe(WhiteBoard *wb, const char *group) {
+    return wb->registerGroup(group, true, false, nullptr, false) &&
+           wb->requestChangesInGroup(group, &net.pump);
+  }
+
+  // A connected client; the harness keeps its reference.
+  WhiteBoard *connect() {
+    auto *wb = new WhiteBoard;
+    EXPECT_NE(net.connect(&factory, wb), nullptr);
+    return wb;
+  }
+};
+
+TEST_F(WhiteBoardClientTest, DefaultsAreQuietButLaterServerChangesNotify) {
+  WhiteBoard::installDefaultBool("Defaults", "flag", false);
+  WhiteBoard::installDefaultInt("Defaults", "count", 7);
+  WhiteBoard::installDefaultString("Defaults", "text", "x");
+  WhiteBoard::installChangeCallback("Defaults", "flag", onChange);
+  WhiteBoard::installChangeCallback("Defaults", "count", nullptr);  // ignored
+  WhiteBoard *a = connect();
+  WhiteBoard *b = connect();
+  bool flag = true;
+  int count = 0;
+  ut_string text;
+  EXPECT_TRUE(a->getBool("Defaults", "flag", flag));
+  EXPECT_FALSE(flag);
+  EXPECT_TRUE(a->getInt("Defaults", "count", count));
+  EXPECT_EQ(count, 7);
+  EXPECT_TRUE(a->getString("Defaults", "text", text));
+  EXPECT_STREQ(text.c_str(), "x");
+  EXPECT_TRUE(events.empty());
+
+  ASSERT_TRUE(subscribe(a, "Defaults"));
+  ASSERT_TRUE(subscribe(b, "Defaults"));
+  EXPECT_TRUE(b->setBool("Defaults", "flag", true, true));
+  EXPECT_EQ(events, (std::vector<std::string>{"cb Defaults flag"}));  // b's own change
+  ASSERT_TRUE(net.pump.until([&] { return events.size() == 2; }));
+  EXPECT_TRUE(a->getBool("Defaults", "flag", flag));
+  EXPECT_TRUE(flag);
+  // A default recorded now does not reach an existing client.
+  WhiteBoard::installDefaultInt("Defaults", "late", 1);
+  EXPECT_FALSE(a->getInt("Defaults", "late", count));
+}
+
+TEST_F(WhiteBoardClientTest, NamedCallbacksRunBeforeGroupWideOnesAndObserversFirst) {
+  WhiteBoard::installChangeCallback("Order", "n", onChange);
+  WhiteBoard::installChangeCallback("Order", nullptr, onAny);
+  WhiteBoard *a = connect();
+  a->registerFuncForBoolChanges("Order", onBool);
+  EXPECT_TRUE(a->setBool("Order", "n", true, false));
+  EXPECT_TRUE(a->setBool("Order", "m", true, false));
+  EXPECT_EQ(events, (std::vector<std::string>{"bool Order n 1", "cb Order n", "any Order n",
+                                              "bool Order m 1", "any Order m"}));
+  events.clear();
+  EXPECT_TRUE(a->setBool("Order", "n", true, true));  // equal value: nothing at all
+  EXPECT_TRUE(events.empty());
+  // Callbacks recorded for a group that already exists do not reach it.
+  WhiteBoard::installChangeCallback("Order", "m", onChange);
+  EXPECT_TRUE(a->setBool("Order", "m", false, false));
+  EXPECT_EQ(events, (std::vector<std::string>{"bool Order m 0", "any Order m"}));
+}
+
+TEST_F(WhiteBoardClientTest, WritesAndDeletionsReachOtherSubscribers) {
+  WhiteBoard *a = connect();
+  WhiteBoard *b = connect();
+  ASSERT_TRUE(subscribe(a, "W"));
+  ASSERT_TRUE(subscribe(b, "W"));
+  b->registerFuncForDeleteEvents("W", onDelete);
+  ut_string_list list;
+  list.push_back("one");
+  list.push_back("two");
+  EXPECT_TRUE(a->setInt("W", "i", -1, true));
+  EXPECT_TRUE(a->setString("W", "s", ut_string("text"), true));
+  EXPECT_TRUE(a->setStringList("W", "l", list, true));
+  ut_string_list got;
+  ASSERT_TRUE(net.pump.until([&] { return b->getStringList("W", "l", got); }));
+  EXPECT_TRUE(got == list);
+  int i = 0;
+  EXPECT_TRUE(b->getInt("W", "i", i));
+  EXPECT_EQ(i, -1);
+
+  // Type 0 on a name held only as a string: deleted, one notification.
+  EXPECT_TRUE(a->deleteName("W", "s", WB_ANY, true));
+  ut_string s;
+  EXPECT_FALSE(a->getString("W", "s", s));
+  ASSERT_TRUE(net.pump.until([&] { return !events.empty(); }));
+  EXPECT_EQ(events, (std::vector<std::string>{"del W s 0"}));
+  EXPECT_FALSE(b->getString("W", "s", s));
+  // A name not held: nothing deleted, nothing sent.
+  EXPECT_TRUE(a->deleteName("W", "i", WB_STRING, true));
+  EXPECT_TRUE(a->getInt("W", "i", i));
+}
+
+TEST_F(WhiteBoardClientTest, SnapshotFillsLocalCopyAndBadDeleteTypeIsIgnored) {
+  WhiteBoard *a = connect();
+  ASSERT_TRUE(a->registerGroup("S", true, false, nullptr, false));
+  a->setBool("S", "b1", true, true);
+  a->setBool("S", "b2", false, true);
+  a->setInt("S", "n", 3, true);
+  WhiteBoard *b = connect();
+  b->registerFuncForBoolChanges("S", onBool);
+  ASSERT_TRUE(b->requestAllChanges(&net.pump));
+  EXPECT_EQ(events, (std::vector<std::string>{"bool S b1 1", "bool S b2 0"}));
+  int n = 0;
+  EXPECT_TRUE(b->getInt("S", "n", n));
+  EXPECT_EQ(n, 3);
+  b->msg_DeleteEvent("S", "n", 9);
+  EXPECT_TRUE(b->getInt("S", "n", n));
+  b->msg_DeleteEvent("S", "n", WB_INT32);
+  EXPECT_FALSE(b->getInt("S", "n", n));
+  EXPECT_TRUE(b->saveGroupChangesToFile("unknown", nullptr));
+}
+
+TEST(WhiteBoardClientDeadConnection, SnapshotWaitEndsWhenTransportDies) {
+  int fds[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  TStat st;
+  auto *t = new STPTransport(4096);
+  ASSERT_TRUE(t->bindFD(fds[0], &st));
+  close(fds[1]);
+  auto *wb = new WhiteBoard;
+  wb->setTransport(t, 1, 2);
+  EXPECT_FALSE(wb->requestChangesInGroup("G", nullptr));
+  // The local copy is still usable; a write whose send fails reports it.
+  bool v = false;
+  wb->setBool("G", "x", true, false);
+  EXPECT_TRUE(wb->getBool("G", "x", v));
+  wb->setTransport(nullptr);
+  wb->delRef();
+  t->delRef();
+}
+
+TEST(WhiteBoardClientFiles, GroupFileLoadsReplaceOrMerge) {
+  std::string dir = getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp";
+  std::string path = dir + "/F.wbd";
+  FILE *f = fopen(path.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  fputs("Int32 {\n    a = 5\n}\n", f);
+  fclose(f);
+  auto *wb = new WhiteBoard;
+  wb->setInt("F", "keep", 1, false);
+  EXPECT_TRUE(wb->preLoadGroupFile("F", path.c_str()));
+  int v = 0;
+  EXPECT_TRUE(wb->getInt("F", "keep", v));
+  EXPECT_TRUE(wb->getInt("F", "a", v));
+  EXPECT_EQ(v, 5);
+  EXPECT_TRUE(wb->loadGroupFromFile("F", path.c_str()));
+  EXPECT_FALSE(wb->getInt("F", "keep", v));
+  EXPECT_TRUE(wb->getInt("F", "a", v));
+  wb->delRef();
+}
+
+}  // namespace
