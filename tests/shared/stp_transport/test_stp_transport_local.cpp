@@ -1,7 +1,6 @@
 // STPTransport in one process: a transport bound to one end of a socket pair,
 // the test writing raw bytes on the other end. Framing, header checks,
-// serials, queues, listeners, the delivery rules, buffer growth and
-// forwarding.
+// serials, queues, listeners, the delivery rules and buffer growth.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -325,35 +324,6 @@ TEST_F(TransportLocal, ReadBufferGrowsForBigPacketsAndShrinksWhenDrained) {
   small->unregisterMessageListener(&l);
 }
 
-class ForwardTo : public ForwardingHandler {
- public:
-  int forwardedRN = 0;
-  STPTransport *target = nullptr;
-  STPTransport *getForwardingTransport(int destRN) override {
-    return destRN == forwardedRN ? target : nullptr;
-  }
-};
-
-TEST_F(TransportLocal, ForwardedPacketLandsUnchangedInTheOtherWriteBuffer) {
-  TransportRef other;
-  SocketPair p;
-  ASSERT_TRUE(other->bindFD(p.mine, nullptr));
-  ForwardTo fw;
-  fw.forwardedRN = 9;
-  fw.target = other.t;
-  t->setForwardingHandler(&fw);
-  std::vector<uint8_t> forwarded = asciiPacket(1, 9, STP_TYPE_ASCII, 0, 2, 0, 2, 50);
-  std::vector<uint8_t> local = asciiPacket(1, 2, STP_TYPE_ASCII, 0, 3, 0, 2, 51);
-  pair.writeRaw(forwarded);
-  pair.writeRaw(local);
-  readOnce();
-  EXPECT_EQ(listener.numbers(), (std::vector<int>{51}));
-  EXPECT_EQ(other->getWriteBufferUsed(), static_cast<int>(forwarded.size()));
-  other->handleWrite(nullptr);
-  EXPECT_EQ(p.readRaw(), forwarded);
-  t->setForwardingHandler(nullptr);
-}
-
 TEST(TransportStacker, RaisesDepthForItsLifetime) {
   EXPECT_EQ(STPTransport::getMessageDepth(), 0);
   {
@@ -368,15 +338,6 @@ TEST(TransportStacker, RaisesDepthForItsLifetime) {
     STPTransportStacker none(nullptr);
     EXPECT_EQ(STPTransport::getMessageDepth(), 0);
   }
-}
-
-TEST(TransportCookies, LookupFindsLiveTransportsOnly) {
-  STPTransport *a = new STPTransport(1024);
-  int cookie = a->getCookie();
-  EXPECT_EQ(STPTransport::lookupCookie(cookie), a);
-  EXPECT_EQ(STPTransport::lookupCookie(cookie), a);  // from the cache
-  a->delRef();
-  EXPECT_EQ(STPTransport::lookupCookie(cookie), nullptr);
 }
 
 TEST(TransportStates, ServiceOnceOnIdleTransportFails) {
