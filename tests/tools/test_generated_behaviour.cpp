@@ -200,19 +200,6 @@ TEST(GeneratedSend, RequestThatCannotBeWrittenReturnsZeroedOutValues) {
   EXPECT_EQ(p.bSend.entries.back(), "SEND FAILED: AddFile\n");
 }
 
-TEST(GeneratedSend, SendBeforeNegotiationIsRefused) {
-  FileRegistry_client_Recorder *c = new FileRegistry_client_Recorder;
-  StringLog log;
-  c->setSendLogging(&log);
-  TStat st;
-  EXPECT_FALSE(c->send_AddFile("f", "t", false, nullptr, &st));
-  EXPECT_EQ(st.code, 3);
-  EXPECT_STREQ(st.message, "Attempted send before negotiation is complete.");
-  EXPECT_EQ(c->getDefaultLocalRN(), 1);
-  EXPECT_EQ(c->getDefaultRemoteRN(), 2);
-  c->delRef();
-}
-
 // Strings (null logged as empty), records, and string, integer and record
 // arrays inside records, in the SEND, RECV and REPLY lines of both
 // encodings.
