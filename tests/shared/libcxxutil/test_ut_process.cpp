@@ -33,6 +33,11 @@ std::vector<std::string> split(const char *line, bool dash = false) {
 
 using Words = std::vector<std::string>;
 
+std::string cwd() {
+  char buf[PATH_MAX];
+  return getcwd(buf, sizeof buf) ? buf : "";
+}
+
 TEST(MakeArgv, QuotesGroupWordsAndOuterQuotesGo) {
   EXPECT_EQ(split("a \"b c\" 'd'"), (Words{"a", "b c", "d"}));
   EXPECT_EQ(split("  x\t\ty  "), (Words{"x", "y"}));
@@ -137,45 +142,35 @@ class SystemCall : public ::testing::Test {
   bool hadLib_ = false;
 };
 
-TEST_F(SystemCall, LibraryPathUnsetGetsJustTheProgramDirectory) {
-  unsetenv("LD_LIBRARY_PATH");
-  EXPECT_EQ(run({helper_, outFile_}, false), 0);
-  std::vector<std::string> lines = report();
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0], helper_);
-  EXPECT_EQ(lines[1], binDir_);
-  EXPECT_EQ(getenv("LD_LIBRARY_PATH"), nullptr);  // the parent is untouched
-}
-
-TEST_F(SystemCall, LibraryPathSetGetsDirectoryAppended) {
-  setenv("LD_LIBRARY_PATH", "/lib", 1);
-  EXPECT_EQ(run({helper_, outFile_}, false), 0);
-  std::vector<std::string> lines = report();
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[1], "/lib:" + binDir_);
-  EXPECT_STREQ(getenv("LD_LIBRARY_PATH"), "/lib");
-}
-
-TEST_F(SystemCall, DashFlagRunsProgramUnderDashedName) {
-  unsetenv("LD_LIBRARY_PATH");
-  EXPECT_EQ(run({"-" + helper_, outFile_}, true), 0);
-  std::vector<std::string> lines = report();
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0], "-" + helper_);
-  EXPECT_EQ(lines[1], binDir_);
-}
-
-TEST_F(SystemCall, DashedNameFoundOnSearchPath) {
-  unsetenv("LD_LIBRARY_PATH");
+// The child sees the program directory added to LD_LIBRARY_PATH (the parent's
+// own value untouched) and, with the dash flag, runs under the dashed name,
+// also when that name is found on the search path.
+TEST_F(SystemCall, ChildGetsProgramDirectoryOnLibraryPathAndItsName) {
+  struct Case {
+    const char *libPath;  // null: unset
+    std::string program;
+    bool dash;
+    std::string childLibPath;
+  } cases[] = {
+      {nullptr, helper_, false, binDir_},
+      {"/lib", helper_, false, "/lib:" + binDir_},
+      {nullptr, "-" + helper_, true, binDir_},
+      {nullptr, "-ut_process_child_helper", true, binDir_},
+  };
   std::string savedPath = getenv("PATH") ? getenv("PATH") : "";
   setenv("PATH", (binDir_ + ":" + savedPath).c_str(), 1);
-  int status = run({"-ut_process_child_helper", outFile_}, true);
+  for (const Case &c : cases) {
+    if (c.libPath) setenv("LD_LIBRARY_PATH", c.libPath, 1);
+    else unsetenv("LD_LIBRARY_PATH");
+    EXPECT_EQ(run({c.program, outFile_}, c.dash), 0) << c.program;
+    std::vector<std::string> lines = report();
+    ASSERT_EQ(lines.size(), 3u) << c.program;
+    EXPECT_EQ(lines[0], c.program);
+    EXPECT_EQ(lines[1], c.childLibPath);
+    if (c.libPath) EXPECT_STREQ(getenv("LD_LIBRARY_PATH"), c.libPath);
+    else EXPECT_EQ(getenv("LD_LIBRARY_PATH"), nullptr);
+  }
   setenv("PATH", savedPath.c_str(), 1);
-  EXPECT_EQ(status, 0);
-  std::vector<std::string> lines = report();
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0], "-ut_process_child_helper");
-  EXPECT_EQ(lines[1], binDir_);
 }
 
 TEST_F(SystemCall, MissingProgramEndsChildWithStatusTwo) {
@@ -204,8 +199,7 @@ TEST_F(SystemCall, SpawnProgramChecksTheProgramBeforeForking) {
 }
 
 TEST_F(SystemCall, ChildStartsInChangedDirectoryAndParentReturns) {
-  char before[PATH_MAX];
-  ASSERT_NE(getcwd(before, sizeof before), nullptr);
+  const std::string before = cwd();
   std::string dir = outFile_ + ".dir";
   ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
   {
@@ -213,9 +207,7 @@ TEST_F(SystemCall, ChildStartsInChangedDirectoryAndParentReturns) {
     EXPECT_FALSE(cwd.Failed());
     EXPECT_EQ(run({helper_, outFile_}, false), 0);
   }
-  char after[PATH_MAX];
-  ASSERT_NE(getcwd(after, sizeof after), nullptr);
-  EXPECT_STREQ(after, before);
+  EXPECT_EQ(cwd(), before);
   std::vector<std::string> lines = report();
   ASSERT_EQ(lines.size(), 3u);
   char real[PATH_MAX];
@@ -224,42 +216,28 @@ TEST_F(SystemCall, ChildStartsInChangedDirectoryAndParentReturns) {
   rmdir(dir.c_str());
 }
 
-TEST(CwdChangerTest, MissingDirectoryFailsAndKeepsDirectory) {
-  char before[PATH_MAX];
-  ASSERT_NE(getcwd(before, sizeof before), nullptr);
-  {
-    CwdChanger cwd("/no/such/directory/anywhere");
-    EXPECT_TRUE(cwd.Failed());
-    char during[PATH_MAX];
-    ASSERT_NE(getcwd(during, sizeof during), nullptr);
-    EXPECT_STREQ(during, before);
-  }
-  char after[PATH_MAX];
-  ASSERT_NE(getcwd(after, sizeof after), nullptr);
-  EXPECT_STREQ(after, before);
-}
-
-TEST(CwdChangerTest, TildeExpandsToHomeAndNullChangesNothing) {
+TEST(CwdChangerTest, TildeExpandsMissingDirectoryFailsNullChangesNothing) {
   const char *home = getenv("HOME");
   ASSERT_NE(home, nullptr);
   char realHome[PATH_MAX];
   ASSERT_NE(realpath(home, realHome), nullptr);
-  char before[PATH_MAX];
-  ASSERT_NE(getcwd(before, sizeof before), nullptr);
+  const std::string before = cwd();
   {
-    CwdChanger cwd("~");
-    EXPECT_FALSE(cwd.Failed());
-    char during[PATH_MAX];
-    ASSERT_NE(getcwd(during, sizeof during), nullptr);
-    EXPECT_STREQ(during, realHome);
+    CwdChanger c("~");
+    EXPECT_FALSE(c.Failed());
+    EXPECT_EQ(cwd(), realHome);
+  }
+  EXPECT_EQ(cwd(), before);
+  {
+    CwdChanger c("/no/such/directory/anywhere");
+    EXPECT_TRUE(c.Failed());
+    EXPECT_EQ(cwd(), before);
   }
   {
     CwdChanger none(nullptr);
     EXPECT_FALSE(none.Failed());
   }
-  char after[PATH_MAX];
-  ASSERT_NE(getcwd(after, sizeof after), nullptr);
-  EXPECT_STREQ(after, before);
+  EXPECT_EQ(cwd(), before);
 }
 
 }  // namespace
