@@ -79,7 +79,9 @@ struct LogIdler : Idler {
 };
 
 struct LogListener : SocketListener {
-  LogListener(std::vector<std::string> *l, std::string n) : log(l), name(std::move(n)) {}
+  // With a descriptor, the listener wants to read from it.
+  LogListener(std::vector<std::string> *l, std::string n, int readFd = -1)
+      : log(l), name(std::move(n)), fd(readFd), read(readFd >= 0) {}
   bool hasFD() override { return fd >= 0; }
   int getFD() override { return fd; }
   bool wantsToRead() override { return read; }
@@ -257,25 +259,26 @@ TEST_F(IdleNotifierTest, IdlerRemovedDuringCallIsSkippedAndAddedOneWaits) {
 
 // ---- socket pass ----
 
-TEST_F(IdleNotifierTest, ReadableSocketIsHandledInOnePass) {
+TEST_F(IdleNotifierTest, ReadableSocketIsHandledInOnePassAndListenersAreASet) {
   SocketPair pair;
-  LogListener l(&log, "l");
-  l.fd = pair.fd[0];
-  l.read = true;
+  LogListener l(&log, "l", pair.fd[0]);
   notifier->addSocketListener(&l);
+  notifier->addSocketListener(&l);
+  EXPECT_EQ(notifier->getNumIdlers(), baseline + 1);
   notifier->notifySocketActivity(0, true);
   EXPECT_TRUE(log.empty());
   pair.send(1);
   notifier->notifySocketActivity(0, true);
   EXPECT_EQ(log, (Log{"l:read"}));
   notifier->removeSocketListener(&l);
+  notifier->removeSocketListener(&l);  // unknown now: ignored
+  EXPECT_EQ(notifier->getNumIdlers(), baseline);
 }
 
 TEST_F(IdleNotifierTest, ListenerRemovingItselfInReadGetsNoFurtherCalls) {
   SocketPair pair;
-  LogListener self(&log, "self"), other(&log, "other");
-  self.fd = pair.fd[0];
-  self.read = self.write = true;  // write is ready as well
+  LogListener self(&log, "self", pair.fd[0]), other(&log, "other");
+  self.write = true;  // write is ready as well
   self.onRead = [&] { notifier->removeSocketListener(&self); };
   other.fd = pair.fd[1];
   other.write = true;
@@ -294,9 +297,7 @@ TEST_F(IdleNotifierTest, ListenerRemovingItselfInReadGetsNoFurtherCalls) {
 
 TEST_F(IdleNotifierTest, ListenerAddedInsideAHandlerIsServedNextPass) {
   SocketPair pair;
-  LogListener first(&log, "first"), added(&log, "added");
-  first.fd = pair.fd[0];
-  first.read = true;
+  LogListener first(&log, "first", pair.fd[0]), added(&log, "added");
   first.onRead = [&] { notifier->addSocketListener(&added); };
   added.fd = pair.fd[1];
   added.write = true;
@@ -313,15 +314,11 @@ TEST_F(IdleNotifierTest, ListenerAddedInsideAHandlerIsServedNextPass) {
 
 TEST_F(IdleNotifierTest, NestedPassDoesNotLetOuterPassCallARemovedListener) {
   SocketPair a, b;
-  LogListener outer(&log, "outer"), inner(&log, "inner");
-  outer.fd = a.fd[0];
-  outer.read = true;
+  LogListener outer(&log, "outer", a.fd[0]), inner(&log, "inner", b.fd[0]);
   outer.onRead = [&] {
     outer.read = false;  // a blocking wait inside a handler
     notifier->notifySocketActivity(0, true);
   };
-  inner.fd = b.fd[0];
-  inner.read = true;
   inner.onRead = [&] { notifier->removeSocketListener(&inner); };
   notifier->addSocketListener(&outer);
   notifier->addSocketListener(&inner);
@@ -333,22 +330,6 @@ TEST_F(IdleNotifierTest, NestedPassDoesNotLetOuterPassCallARemovedListener) {
   EXPECT_EQ(std::count(log.begin(), log.end(), "outer:read"), 1);
   EXPECT_EQ(notifier->getNumIdlers(), baseline + 1);
   notifier->removeSocketListener(&outer);
-}
-
-TEST_F(IdleNotifierTest, AddingAListenerTwiceKeepsOneEntry) {
-  SocketPair pair;
-  LogListener l(&log, "l");
-  l.fd = pair.fd[0];
-  l.read = true;
-  notifier->addSocketListener(&l);
-  notifier->addSocketListener(&l);
-  EXPECT_EQ(notifier->getNumIdlers(), baseline + 1);
-  pair.send(1);
-  notifier->notifySocketActivity(0, true);
-  EXPECT_EQ(log, (Log{"l:read"}));
-  notifier->removeSocketListener(&l);
-  notifier->removeSocketListener(&l);  // unknown now: ignored
-  EXPECT_EQ(notifier->getNumIdlers(), baseline);
 }
 
 TEST_F(IdleNotifierTest, ListenerWithoutDescriptorIsHandledWithoutWaiting) {
@@ -392,9 +373,7 @@ TEST_F(IdleNotifierTest, WaitIsTheTimeoutShortenedToTheNextTimer) {
 
 TEST_F(IdleNotifierTest, ReadinessRecordedWithoutProcessingIsHandledFirstNextTime) {
   SocketPair pair;
-  LogListener l(&log, "l");
-  l.fd = pair.fd[0];
-  l.read = true;
+  LogListener l(&log, "l", pair.fd[0]);
   notifier->addSocketListener(&l);
   pair.send(1);
   notifier->notifySocketActivity(5, false);
