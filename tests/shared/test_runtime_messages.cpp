@@ -22,20 +22,14 @@ void use_default_hooks(const char *progname) {
   gen_setprogname(progname);
 }
 
-TEST(Messages, ErrorLineHasProgramNameAndPrefix) {
+TEST(Messages, LinesHaveProgramNameAndPrefixExceptPrintf) {
   ProgNameGuard name("svc");
   StderrCapture err;
   gen_error("x %d", 5);
   gen_warning("careful");
   gen_info("note\n");
-  EXPECT_EQ(err.text(), "svc: error: x 5\nsvc: warning: careful\nsvc: info: note\n");
-}
-
-TEST(Messages, PrintfHasNoNameOrPrefix) {
-  ProgNameGuard name("svc");
-  StderrCapture err;
-  gen_printf("just %s", "this");
-  EXPECT_EQ(err.text(), "just this\n");
+  gen_printf("just %s", "this");  // no name or prefix
+  EXPECT_EQ(err.text(), "svc: error: x 5\nsvc: warning: careful\nsvc: info: note\njust this\n");
 }
 
 TEST(Messages, WithoutProgramNameOnlyThePrefix) {
@@ -184,26 +178,21 @@ void raise_with_traps(int sig) {
   std::exit(99);   // not reached when the trap works
 }
 
-TEST(SignalTraps, InterruptReportsHalted) {
-  EXPECT_EXIT(raise_with_traps(SIGINT), testing::ExitedWithCode(2), "^svc: fatal: Halted\n$");
-}
-
-TEST(SignalTraps, HangUpAndQuitReportTheirNumber) {
-  EXPECT_EXIT(raise_with_traps(SIGHUP), testing::ExitedWithCode(2),
-              "^svc: fatal: Interrupt \\(1\\)\n$");
-  EXPECT_EXIT(raise_with_traps(SIGQUIT), testing::ExitedWithCode(2),
-              "^svc: fatal: Interrupt \\(3\\)\n$");
-}
-
-TEST(SignalTraps, TerminateIsSilent) {
-  EXPECT_EXIT(raise_with_traps(SIGTERM), testing::ExitedWithCode(2), "^$");
-}
-
-TEST(SignalTraps, BrokenPipeAndCpuLimit) {
-  EXPECT_EXIT(raise_with_traps(SIGPIPE), testing::ExitedWithCode(2),
-              "^svc: fatal: Halted by a SIGPIPE.\n$");
-  EXPECT_EXIT(raise_with_traps(SIGXCPU), testing::ExitedWithCode(2),
-              "^svc: fatal: Cpu Limit Exceeded\n$");
+TEST(SignalTraps, EachTrappedSignalEndsWithStatusTwoAndItsLine) {
+  struct Case {
+    int sig;
+    const char *line;
+  } cases[] = {
+      {SIGINT, "^svc: fatal: Halted\n$"},
+      {SIGHUP, "^svc: fatal: Interrupt \\(1\\)\n$"},
+      {SIGQUIT, "^svc: fatal: Interrupt \\(3\\)\n$"},
+      {SIGTERM, "^$"},  // silent
+      {SIGPIPE, "^svc: fatal: Halted by a SIGPIPE.\n$"},
+      {SIGXCPU, "^svc: fatal: Cpu Limit Exceeded\n$"},
+  };
+  for (const Case &c : cases) {
+    EXPECT_EXIT(raise_with_traps(c.sig), testing::ExitedWithCode(2), c.line) << c.sig;
+  }
 }
 
 void hang_up_during_exit() { raise(SIGHUP); }
