@@ -41,7 +41,7 @@ TEST(FormatDeliberate, UnknownConversionsPrintThemselvesAndTakeNoArgument) {
   EXPECT_EQ(fmt("abc %-5"), "abc ");   // a directive cut by the end
 }
 
-TEST(FormatDeliberate, NanAndInfinityPrintWithoutSignAsText) {
+TEST(FormatDeliberate, NanInfinityAndNegativeZeroPrintWithoutSign) {
   const double inf = std::numeric_limits<double>::infinity();
   const double nan = std::numeric_limits<double>::quiet_NaN();
   EXPECT_EQ(fmt("%f", -inf), "inf");
@@ -50,9 +50,7 @@ TEST(FormatDeliberate, NanAndInfinityPrintWithoutSignAsText) {
   EXPECT_EQ(fmt("%g", -nan), "nan");
   EXPECT_EQ(fmt("%06f|", inf), "   inf|");
   EXPECT_EQ(fmt("%-6G|", nan), "nan   |");
-}
-
-TEST(FormatDeliberate, NegativeZeroPrintsWithoutSign) {
+  // Negative zero has no sign either.
   EXPECT_EQ(fmt("%f", -0.0), "0.000000");
   EXPECT_EQ(fmt("%.1e", -0.0), "0.0e+00");
   EXPECT_EQ(fmt("%.2f", -0.001), "-0.00");   // a negative value keeps its sign
@@ -66,20 +64,16 @@ TEST(FormatDeliberate, LongIsThirtyTwoBitsAndLongLongSixtyFour) {
   EXPECT_EQ(fmt("%Lf", 2.5), "2.500000");   // L with floats still reads a double
 }
 
-TEST(FormatDeliberate, ZeroPaddingStaysForUnsignedWithPrecision) {
+TEST(FormatDeliberate, PaddingPrecisionAndNullStrings) {
   EXPECT_EQ(fmt("%08.3x", 255u), "000000ff");
   EXPECT_EQ(fmt("%08.3d", 255), "     255");   // d and i switch it off
   EXPECT_EQ(fmt("%05c", 'x'), "0000x");         // only strings pad with spaces
   EXPECT_EQ(fmt("%05s", "x"), "    x");
-}
-
-TEST(FormatDeliberate, NullStringIsCutByThePrecision) {
+  // A null string is cut by the precision like any other.
   EXPECT_EQ(fmt("%s", static_cast<char *>(nullptr)), "(null)");
   EXPECT_EQ(fmt("%.3s", static_cast<char *>(nullptr)), "(nu");
   EXPECT_EQ(fmt("%8s", static_cast<char *>(nullptr)), "  (null)");
-}
-
-TEST(FormatDeliberate, SpacesAfterThePrecisionAreSkipped) {
+  // Spaces after the precision are skipped.
   EXPECT_EQ(fmt("%.2 f", 1.0), "1.00");
   EXPECT_EQ(fmt("%5.3 d|", 7), "  007|");
 }
