@@ -78,17 +78,8 @@ TEST_F(EvaluatorTest, GeneratedExpressionsMatchTheCompiler) {
   EXPECT_EQ(capture.all(), "");
 }
 
-TEST_F(EvaluatorTest, HandWrittenPrecedenceAndAssociativity) {
-  EXPECT_EQ(eval("10 - 3 - 2"), 5);          // left to right
-  EXPECT_EQ(eval("1 << 2 << 3"), 32);
-  EXPECT_EQ(eval("256 >> 2 >> 1"), 32);
-  EXPECT_EQ(eval("1 + 2 << 3"), 24);          // + binds tighter than <<
-  EXPECT_EQ(eval("1 < 2 == 1"), 1);
-  EXPECT_EQ(eval("6 & 3 ^ 1 | 8"), 11);
-  EXPECT_EQ(eval("1 || 0 && 0"), 1);
-  EXPECT_EQ(eval("!0 + 1"), 2);               // unary binds tightest
-  EXPECT_EQ(eval("!!7"), 1);
-  EXPECT_EQ(eval("1, 2, 3"), 3);
+// What the generated cases leave out because C++ leaves it undefined.
+TEST_F(EvaluatorTest, OverflowAndShiftsOutsideTheCompilerCases) {
   EXPECT_EQ(eval("0 - 2147483647 - 2"), 2147483647);  // wraps
   EXPECT_EQ(eval("1 << 33"), 2);              // shift counts modulo 32
   EXPECT_EQ(eval("(0 - 8) >> 1"), -4);        // arithmetic right shift
