@@ -52,13 +52,10 @@ class RetryTest : public ::testing::Test {
 
 TEST_F(RetryTest, TimeoutOptions) {
   Waiter byDefault(-1);
-  EXPECT_EQ(byDefault.getTimeout(), 15000);
   EXPECT_EQ(giveUpAfter(byDefault), 15000);
   Waiter twice(2);
-  EXPECT_EQ(twice.getTimeout(), 30000);
   EXPECT_EQ(giveUpAfter(twice), 30000);
   Waiter millis(1000000 + 500);
-  EXPECT_EQ(millis.getTimeout(), 500);
   EXPECT_EQ(giveUpAfter(millis), 500);
   // Options that are not valid fall back to the default.
   EXPECT_EQ(RetryHandler::timeoutForOption(0), 15000);
