@@ -116,7 +116,7 @@ TEST(GeneratedWire, WhiteBoardChangesWithAllFourArrays) {
   WhiteBoard_StringListValueInfoArray_free(&lists);
 }
 
-TEST(GeneratedWire, EditBuildErrorWithItsFourArrays) {
+TEST(GeneratedWire, EditBuildErrorArraysAndTheTransactionFlagOfEditFile) {
   EndpointPair<KorvoEditor_editor_Recorder, KorvoEditor_client_Recorder> p;
   ASSERT_TRUE(p.negotiated);
   KorvoEditor_FILENAME_ARRAY files{1, strings({"/src/a.c"})};
@@ -136,14 +136,9 @@ TEST(GeneratedWire, EditBuildErrorWithItsFourArrays) {
             "messages:{ count:0x2 data:(0x2 )[ null \"\" ] } ");
   ASSERT_TRUE(p.pump.until([&] { return p.a->handled == 1; }));
   KorvoEditor_FILENAME_ARRAY_free(&files);
-}
-
-TEST(GeneratedWire, TransactionMessageSetsHeaderFlag8) {
-  EndpointPair<KorvoEditor_editor_Recorder, KorvoEditor_client_Recorder> p;
-  ASSERT_TRUE(p.negotiated);
-  TStat st;
+  // A transaction message sets header flag 8.
   ASSERT_TRUE(p.b->send_EditFile("/a", 7, "v", true, &p.pump, &st));
-  Peeked pk = peek(p.fds[0]);
+  pk = peek(p.fds[0]);
   EXPECT_EQ(pk.word(8), 10);
   EXPECT_EQ(pk.text(), "EditFile fullPath:\"/a\" line:0x7 version:\"v\" ");
 }
