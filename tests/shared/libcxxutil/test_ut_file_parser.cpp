@@ -157,11 +157,6 @@ TEST_F(FileParserTest, MacrosInsideStrings) {
   EXPECT_EQ(capture.all(), "error: macro not defined(NOPE2) ...\n");
 }
 
-TEST_F(FileParserTest, PredefinedDatabaseMacrosAreLookedUp) {
-  macros.insert("__KORVO_HOST__", "solaris2");
-  EXPECT_EQ(lex("${__KORVO_HOST__} \"$__KORVO_HOST__\""), "solaris2 \"solaris2\" | ");
-}
-
 TEST_F(FileParserTest, MacroRecursionIsRefused) {
   macros.insert("SELF", "a ${SELF}");
   EXPECT_EQ(lex("${SELF} b"), "a b | ");
