@@ -15,6 +15,7 @@
 #include "services/state/svc_eventloop.h"
 #include "services/state/svc_signals.h"
 #include "shared/indgen.h"
+#include "windlib/config/defaultconfig.h"
 
 int main(int argc, char **argv) {
   gen_init(argc > 0 && argv[0] ? argv[0] : "svc_statemgr", 0, 0);
@@ -38,8 +39,10 @@ int main(int argc, char **argv) {
     gen_exit(1);
     return 1;
   }
-  // The default configuration's WhiteBoard connection joins here once the
-  // WhiteBoard client exists.
+  // The default configuration connects to this process's own WhiteBoard
+  // service; that open connection is what keeps the process serving until
+  // the router ends. A failure has been warned about; the process goes on.
+  Config_EstablishConnection();
 
   {
     Svc_EventLoop event_loop;
