@@ -323,6 +323,7 @@ class ServiceRouter_Proxy : public ServiceRouter_plugin_Impl {
   // List maintenance. Adding creates a record (which references the
   // endpoint); removing deletes the first record of the endpoint and
   // returns whether there was one.
+  bool takeDropWhileConnecting(STPSpecClass *endpoint);
   void addServiceToConnectedServicesList(STPSpecClass *endpoint, bool isSharedObject, int pluginId,
                                          bool isServer, SharedObjectConnection *sharedObject);
   bool removeServiceFromConnectedServicesList(STPSpecClass *endpoint);
@@ -479,6 +480,11 @@ class ServiceRouter_Proxy : public ServiceRouter_plugin_Impl {
   // ---- outgoing connections (3.6) ----
   std::vector<PendingCon *> pendingCons;                         // owned, arrival order
   std::map<int, PendingPluginIdForService *> pendingPluginIds;   // owned
+  // A drop can arrive while an outgoing connection is still negotiating, before
+  // it has a record; such drops are kept (local RN, remote RN) until the
+  // connection is recorded, then the connection is treated as dropped.
+  int outgoingConnectsInProgress = 0;
+  std::vector<std::pair<int, int>> dropsWhileConnecting;
 };
 
 // The process's proxy, or null before it is created and after shutdown().

@@ -5,6 +5,7 @@
 // reached over a loopback pair). Replies are kept in arrival order until
 // the waiter with the same service name and cookie takes them; plugin-id
 // answers are kept under their cookie.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -126,6 +127,17 @@ std::vector<PendingCon *>::iterator findReply(std::vector<PendingCon *> &pending
 
 }  // namespace
 
+// True when the router dropped the endpoint's connection while it was being
+// negotiated; the drop is then handled now that the connection has a record.
+bool ServiceRouter_Proxy::takeDropWhileConnecting(STPSpecClass *endpoint) {
+  std::pair<int, int> rns(endpoint->getLocalRN(), endpoint->getRemoteRN());
+  auto it = std::find(dropsWhileConnecting.begin(), dropsWhileConnecting.end(), rns);
+  if (it == dropsWhileConnecting.end()) return false;
+  dropsWhileConnecting.erase(it);
+  msg_ConnectionDroppedEvent(rns.first, rns.second);
+  return true;
+}
+
 bool ServiceRouter_Proxy::awaitConnectionReplyEvent(const char *serviceName,
                                                     STPSpecClass *endpoint, int cookie,
                                                     bool *wasFound, bool *wasAccepted,
@@ -133,6 +145,14 @@ bool ServiceRouter_Proxy::awaitConnectionReplyEvent(const char *serviceName,
   if (wasFound) *wasFound = false;
   if (wasAccepted) *wasAccepted = false;
   if (!routerTransport || !serviceName || !endpoint) return false;
+  // Drops that arrive from here on may be for the connection being made.
+  struct ConnectingScope {
+    ServiceRouter_Proxy *proxy;
+    explicit ConnectingScope(ServiceRouter_Proxy *p) : proxy(p) { ++proxy->outgoingConnectsInProgress; }
+    ~ConnectingScope() {
+      if (--proxy->outgoingConnectsInProgress == 0) proxy->dropsWhileConnecting.clear();
+    }
+  } connecting(this);
   awaitCondition(rh, [&] { return findReply(pendingCons, serviceName, cookie) != pendingCons.end(); });
   auto it = findReply(pendingCons, serviceName, cookie);
   if (it == pendingCons.end()) return false;
@@ -164,7 +184,7 @@ bool ServiceRouter_Proxy::awaitConnectionReplyEvent(const char *serviceName,
                           : endpoint->negotiate(rh, &st);
     if (!negotiated) return false;
     addServiceToConnectedServicesList(endpoint, false, reply->pluginId, false, nullptr);
-    return true;
+    return !takeDropWhileConnecting(endpoint);
   };
 
   if (wasFound) *wasFound = reply->wasFound;

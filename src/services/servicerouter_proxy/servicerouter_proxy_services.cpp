@@ -277,6 +277,8 @@ void ServiceRouter_Proxy::msg_ConnectionDroppedEvent(int serviceRN, int remoteRN
     handleConnectionDrop(s, true);
   } else if (ServiceStatus *p = takeByRNs(pendingServices, serviceRN, remoteRN)) {
     handleConnectionDrop(p, false);
+  } else if (outgoingConnectsInProgress > 0) {
+    dropsWhileConnecting.emplace_back(serviceRN, remoteRN);
   }
 }
 

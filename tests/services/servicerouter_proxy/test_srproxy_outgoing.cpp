@@ -133,6 +133,28 @@ TEST_F(SROutgoingTest, ReplyIsMatchedByNameAndCookieAndTheEndpointNegotiated) {
   provider->delRef();
 }
 
+TEST_F(SROutgoingTest, DropArrivingWhileNegotiatingFailsTheConnection) {
+  // The router drops the new connection before the provider's negotiation
+  // arrives: the connection must not end up recorded as alive.
+  srtest::TestService *provider = new srtest::TestService;
+  provider->setTransport(side.transport, 510, 310);
+  AnsweringPump pump(&side, 5000, answerRequest(0, [&](int cookie) {
+    side.router->send_ConnectionReplyEvent("Remote.Service", 310, true, false, true, 510, 7, "",
+                                           cookie);
+    side.router->send_ConnectionDroppedEvent(310, 510);
+    provider->sendNegotiate(true, nullptr, nullptr);
+  }));
+  srtest::TestClient *client = new srtest::TestClient;
+  bool found = false, accepted = false;
+  int before = proxy->getNumServiceConnections();
+  EXPECT_FALSE(proxy->getServiceConnection("Remote.Service", client, &found, &accepted, &pump,
+                                           "/work/dir", true, false, true));
+  EXPECT_EQ(proxy->getNumServiceConnections(), before);
+  EXPECT_FALSE(proxy->isClientServiceConnection(client));
+  client->delRef();
+  provider->delRef();
+}
+
 TEST_F(SROutgoingTest, NotFoundAndNotAcceptedFail) {
   int answered = 0;
   AnsweringPump pump(&side, 3000, [&] {
