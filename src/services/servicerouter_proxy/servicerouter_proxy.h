@@ -422,7 +422,7 @@ class ServiceRouter_Proxy : public ServiceRouter_plugin_Impl {
   void freePluginState();
   void freeOutgoingState();
 
-  // ---- start-up and connection state (3.2) ----
+  // ---- start-up and connection state ----
   int nextCookie = 0;
   int pluginId = -1;
   bool connected = false;
@@ -456,7 +456,7 @@ class ServiceRouter_Proxy : public ServiceRouter_plugin_Impl {
   STPTransport *routerTransport = nullptr;       // one reference held
   int numPersistentTotal = 0;
 
-  // ---- service connections (3.4) ----
+  // ---- service connections ----
   std::vector<ServiceFactory *> localFactories;       // registered before connecting
   std::vector<ServiceFactory *> factoriesAwaitingRN;  // in the order their names were sent
   std::map<int, ServiceFactory *> rnToFactory;
@@ -470,14 +470,14 @@ class ServiceRouter_Proxy : public ServiceRouter_plugin_Impl {
   std::vector<ConnectionDiedListener *> connectionDiedListeners;  // not owned
   std::map<PluginIdAndNamePair, char *> nameValueCache;           // owned values (gen_free)
 
-  // ---- plugins, name/value queries (3.5) ----
+  // ---- plugins, name/value queries ----
   std::map<int, PendingLaunch> pendingLaunches;
   std::vector<NameValueResolver *> nameValueResolvers;      // owned
   std::map<PluginIdAndNamePair, char *> pendingValues;      // owned values, may be null
   std::vector<int> pluginPids;                              // in start order
   std::map<int, std::string> pluginPidNames;                // base name of each program
 
-  // ---- outgoing connections (3.6) ----
+  // ---- outgoing connections ----
   std::vector<PendingCon *> pendingCons;                         // owned, arrival order
   std::map<int, PendingPluginIdForService *> pendingPluginIds;   // owned
   // A drop can arrive while an outgoing connection is still negotiating, before
