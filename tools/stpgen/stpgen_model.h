@@ -32,7 +32,7 @@ struct Field;
 struct Type {
   Kind kind = Kind::Int;
   bool wireU1 = false;              // Bool written as %u1% (binary)
-  std::string wire;                 // scalars: the spec type ("%num%", "%u4%", ...)
+  std::string wire;                 // scalars: its type as written in a spec string ("%num%", "%u4%", ...)
   std::vector<Field> fields;        // Record: the inline layout
   std::shared_ptr<Type> elem;       // Array, List: the element type
   std::string countField;           // Array, DArray: the length field

@@ -1,6 +1,6 @@
 // Interface-file reader. First pass: split the file into statements and
-// collect declarations with their line numbers. Second pass: parse the spec
-// strings and validate, so that a problem is reported at the line of the
+// collect declarations with their line numbers. Second pass: parse each
+// spec string and validate, so that a problem is reported at the line of the
 // statement that caused it.
 #include "stpgen_reader.h"
 

@@ -20,14 +20,14 @@ namespace stpgen {
 struct ParsedSpec {
   std::vector<Field> request;
   std::vector<Field> reply;
-  bool hasBar = false;  // the spec has a "|" (a reply part, maybe empty)
+  bool hasBar = false;  // its spec string has a "|" (a reply part, maybe empty)
 };
 
 // Parses `spec`; on failure returns false and sets `error` to a description
 // that names the offending position (offsets count from 0).
 bool parseSpec(const std::string &spec, ParsedSpec &out, std::string &error);
 
-// Parses the spec of a record declaration: a single "{ fields }".
+// Parses a record declaration's spec string: a single "{ fields }".
 bool parseRecordSpec(const std::string &spec, std::vector<Field> &out, std::string &error);
 
 // True when two field lists have the same layout: names, kinds (a flag and

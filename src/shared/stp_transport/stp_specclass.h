@@ -126,7 +126,7 @@ class STPSpecClass {
   bool negotiate_local(RetryHandler *rh, TStat *stat);
   // A barrier: both sides call it; returns once the peer's call arrived.
   bool synchronize(RetryHandler *rh, TStat *stat);
-  // Asks the peer for the spec strings of its messages.
+  // Asks the peer for its messages' spec strings.
   bool request_interface(RetryHandler *rh, TStat *stat);
 
   // Up/down state. A direction that went down never comes up again.
