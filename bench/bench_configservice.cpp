@@ -19,21 +19,16 @@
 // svc_statemgr itself ends as soon as only such connections are open),
 // connects this process as a router client and stops the router at the end.
 #include <benchmark/benchmark.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "bench_relay.h"
 #include "configservice_client_impl.h"
 #include "e2e/e2e_process.h"
 #include "services/servicerouter_proxy/servicerouter_proxy.h"
@@ -124,140 +119,25 @@ int broadcastSize() {
 
 // ---- the raw path: bench -> relay -> fan-out process -> relay -> bench ----
 
-bool readFull(int fd, char *buf, long n) {
-  for (long got = 0; got < n;) {
-    ssize_t r = ::read(fd, buf + got, static_cast<size_t>(std::min(n - got, 1L << 20)));
-    if (r <= 0) return false;
-    got += r;
-  }
-  return true;
-}
-
-bool writeFull(int fd, const char *buf, long n) {
-  for (long done = 0; done < n;) {
-    ssize_t w = ::send(fd, buf + done, static_cast<size_t>(n - done), MSG_NOSIGNAL);
-    if (w <= 0) return false;
-    done += w;
-  }
-  return true;
-}
-
-void noDelay(int fd) {
-  int on = 1;
-  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-}
-
-int listenLocal(int *port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  int on = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(fd, 4) != 0) return -1;
-  socklen_t len = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-  *port = ntohs(a.sin_port);
-  return fd;
-}
-
-int connectLocal(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  noDelay(fd);
-  return fd;
-}
-
-// Reads a set-up {request size, answer size, fan-out}, then answers every
-// whole request read with `fan-out` answers, written together.
-[[noreturn]] void fanOutProcess(int lfd) {
+// Answers every whole request read with `fan-out` answers, written
+// together; `cfg` is {request size, answer size, fan-out}.
+void serveFanOut(int fd, const int cfg[3]) {
+  std::vector<char> in(65536), out;
+  long pending = 0;
   for (;;) {
-    int fd = ::accept(lfd, nullptr, nullptr);
-    if (fd < 0) ::_exit(0);
-    noDelay(fd);
-    int cfg[3];
-    if (readFull(fd, reinterpret_cast<char *>(cfg), sizeof cfg)) {
-      std::vector<char> in(65536), out;
-      long pending = 0;
-      for (;;) {
-        ssize_t r = ::read(fd, in.data(), in.size());
-        if (r <= 0) break;
-        pending += r;
-        long requests = pending / cfg[0];
-        pending %= cfg[0];
-        out.assign(static_cast<size_t>(requests) * cfg[1] * cfg[2], 'n');
-        if (!out.empty() && !writeFull(fd, out.data(), static_cast<long>(out.size()))) break;
-      }
-    }
-    ::close(fd);
-  }
-}
-
-// Copies bytes both ways between each client and the fan-out process.
-[[noreturn]] void relayProcess(int lfd, int sinkPort) {
-  std::vector<char> buf(65536);
-  for (;;) {
-    int a = ::accept(lfd, nullptr, nullptr);
-    if (a < 0) ::_exit(0);
-    noDelay(a);
-    int b = connectLocal(sinkPort);
-    pollfd p[2] = {{a, POLLIN, 0}, {b, POLLIN, 0}};
-    for (bool open = b >= 0; open;) {
-      if (::poll(p, 2, -1) < 0) break;
-      for (int i = 0; i < 2 && open; ++i) {
-        if (!(p[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-        ssize_t n = ::read(p[i].fd, buf.data(), buf.size());
-        open = n > 0 && writeFull(p[1 - i].fd, buf.data(), n);
-      }
-    }
-    ::close(a);
-    if (b >= 0) ::close(b);
-  }
-}
-
-pid_t fanOutPid = 0, relayPid = 0;
-int relayPort = 0;
-
-void startRelay() {
-  int sinkPort = 0;
-  int sfd = listenLocal(&sinkPort);
-  if ((fanOutPid = ::fork()) == 0) fanOutProcess(sfd);
-  ::close(sfd);
-  int rfd = listenLocal(&relayPort);
-  if ((relayPid = ::fork()) == 0) relayProcess(rfd, sinkPort);
-  ::close(rfd);
-}
-
-void stopRelay() {
-  for (pid_t p : {relayPid, fanOutPid}) {
-    if (p <= 0) continue;
-    ::kill(p, SIGKILL);
-    ::waitpid(p, nullptr, 0);
+    ssize_t r = ::read(fd, in.data(), in.size());
+    if (r <= 0) break;
+    pending += r;
+    long requests = pending / cfg[0];
+    pending %= cfg[0];
+    out.assign(static_cast<size_t>(requests) * cfg[1] * cfg[2], 'n');
+    if (!out.empty() && !benchWriteFull(fd, out.data(), static_cast<long>(out.size()))) break;
   }
 }
 
 int rawConnection(int fanOut) {
-  int fd = connectLocal(relayPort);
   int cfg[3] = {broadcastSize(), notificationSize(), fanOut};
-  if (fd >= 0 && !writeFull(fd, reinterpret_cast<char *>(cfg), sizeof cfg)) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-void reportLatencies(benchmark::State &state, std::vector<double> &us) {
-  if (us.empty()) return;
-  std::sort(us.begin(), us.end());
-  state.counters["median_us"] = us[us.size() / 2];
-  state.counters["p99_us"] = us[std::min(us.size() - 1, us.size() * 99 / 100)];
+  return benchRelayConnection(cfg);
 }
 
 // ---- benchmarks ----
@@ -289,8 +169,8 @@ void BM_FanOutRaw(benchmark::State &state) {
   std::vector<char> batch(static_cast<size_t>(broadcastSize()) * kBatch, 'b');
   std::vector<char> in(static_cast<size_t>(notificationSize()) * kBatch * n);
   for (auto _ : state) {
-    if (!writeFull(fd, batch.data(), static_cast<long>(batch.size())) ||
-        !readFull(fd, in.data(), static_cast<long>(in.size()))) {
+    if (!benchWriteFull(fd, batch.data(), static_cast<long>(batch.size())) ||
+        !benchReadFull(fd, in.data(), static_cast<long>(in.size()))) {
       state.SkipWithError("relay batch failed");
       break;
     }
@@ -315,7 +195,7 @@ void BM_LastListenerConfig(benchmark::State &state) {
     }
     us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
   }
-  reportLatencies(state, us);
+  benchReportLatencies(state, us);
 }
 
 void BM_LastListenerRaw(benchmark::State &state) {
@@ -330,14 +210,14 @@ void BM_LastListenerRaw(benchmark::State &state) {
   std::vector<double> us;
   for (auto _ : state) {
     auto t0 = Clock::now();
-    if (!writeFull(fd, out.data(), static_cast<long>(out.size())) ||
-        !readFull(fd, in.data(), static_cast<long>(in.size()))) {
+    if (!benchWriteFull(fd, out.data(), static_cast<long>(out.size())) ||
+        !benchReadFull(fd, in.data(), static_cast<long>(in.size()))) {
       state.SkipWithError("relay round failed");
       break;
     }
     us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
   }
-  reportLatencies(state, us);
+  benchReportLatencies(state, us);
   ::close(fd);
 }
 
@@ -352,44 +232,28 @@ BENCHMARK(BM_FanOutConfig)->Arg(100)->MinTime(2.0)->UseRealTime();
 BENCHMARK(BM_LastListenerRaw)->Arg(100)->MinTime(2.0)->UseRealTime();
 BENCHMARK(BM_LastListenerConfig)->Arg(100)->MinTime(2.0)->UseRealTime();
 
-std::string binDir(const char *argv0) {
-  if (const char *d = std::getenv("KORVO_BIN_DIR")) return d;
-  std::string self = argv0;
-  size_t slash = self.rfind('/');
-  return slash == std::string::npos ? "." : self.substr(0, slash);
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
   gen_init(argv[0], 0, 0);
-  ::setenv("KORVO_BIN_DIR", binDir(argv[0]).c_str(), 1);
-  E2ERouter router("broadcast_test_host", {"BroadcastService.Config", "BroadcastService.File.Notify",
-                                           "BroadcastService.File.Listen"});
-  if (router.port <= 0) {
-    std::fprintf(stderr, "bench_configservice: svc_router did not start\n");
-    return 1;
-  }
-  std::string portText = std::to_string(router.port);
-  char opt[] = "-sr_connect_servicerouter_port";
-  char *srArgv[] = {argv[0], opt, portText.data(), nullptr};
-  int srArgc = 3;
-  if (!ServiceRouter_Proxy::startup(false, &srArgc, srArgv, nullptr, false, nullptr, true, false))
-    return 1;
+  std::unique_ptr<E2ERouter> router = benchStartRouterClient(
+      "bench_configservice", argv[0], "broadcast_test_host",
+      {"BroadcastService.Config", "BroadcastService.File.Notify", "BroadcastService.File.Listen"});
+  if (!router) return 1;
   // The sender does not listen: it only broadcasts.
   sender = new CountingListener;
   if (!connectConfig(sender)) {
     std::fprintf(stderr, "bench_configservice: no BroadcastService.Config connection\n");
     return 1;
   }
-  startRelay();
+  benchStartRelay(serveFanOut);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  stopRelay();
+  benchStopRelay();
   for (CountingListener *l : listeners) l->delRef();
   sender->delRef();
   ServiceRouter_Proxy::shutdown(false);
-  router.stop();
+  router->stop();
   return 0;
 }

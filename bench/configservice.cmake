@@ -3,7 +3,7 @@
 # beside a raw TCP relay and fan-out process carrying the same bytes.
 if(TARGET svc_router AND TARGET korvo_srproxy AND TARGET broadcast_test_host)
   korvo_add_bench(bench_configservice
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_configservice.cpp
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_configservice.cpp ${CMAKE_CURRENT_LIST_DIR}/bench_relay.cpp
     LIBS korvo_srproxy korvo_generated korvo_stp_transport korvo_runtime)
   target_include_directories(bench_configservice PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   add_dependencies(bench_configservice svc_router broadcast_test_host)
