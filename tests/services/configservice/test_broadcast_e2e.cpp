@@ -45,13 +45,13 @@ class ConfigClient : public ConfigService_client_Impl {
   }
 };
 
-// Starts a router that starts broadcast_test_host (the broadcast modules of
-// svc_statemgr in a process that stays while connections come and go) and
+// Starts a router that starts the real svc_statemgr (its configuration's own
+// WhiteBoard connection keeps it serving while connections come and go) and
 // connects this process to it.
 class RouterEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    g_router = new E2ERouter("broadcast_test_host", {"BroadcastService.Config",
+    g_router = new E2ERouter("svc_statemgr", {"BroadcastService.Config",
                                                      "BroadcastService.File.Notify",
                                                      "BroadcastService.File.Listen"});
     ASSERT_GT(g_router->port, 0) << "svc_router did not start";

@@ -1,8 +1,8 @@
 // The broadcast services driven by korvoctl processes through a real
 // svc_router: listeners started before and after the broadcasts, block
 // brackets, messages, file events with and without a filter, usage errors.
-// The services run in broadcast_test_host (the same modules as
-// svc_statemgr, in a process that stays while connections come and go).
+// The services run in the real svc_statemgr, which its configuration's own
+// WhiteBoard connection keeps serving while connections come and go.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -18,7 +18,7 @@ const std::vector<std::string> kServices = {"BroadcastService.Config", "Broadcas
 
 class KorvoctlBroadcast : public ::testing::Test {
  protected:
-  KorvoctlBroadcast() : router("broadcast_test_host", kServices) {}
+  KorvoctlBroadcast() : router("svc_statemgr", kServices) {}
 
   std::vector<std::string> args(std::initializer_list<std::string> words) {
     std::vector<std::string> a = router.clientOptions();
