@@ -2,7 +2,7 @@
 # svc_router, by korvoctl and by a host process that offers only these two services and keeps
 # serving, a scripted client program, and the test that drives them.
 if(TARGET svc_router AND TARGET korvo_srproxy AND TARGET korvoctl)
-  add_executable(e2e_windows_files_host ${CMAKE_CURRENT_LIST_DIR}/e2e_windows_files_host.cpp)
+  add_executable(e2e_windows_files_host ${CMAKE_CURRENT_LIST_DIR}/e2e_service_host.cpp)
   target_link_libraries(e2e_windows_files_host PRIVATE
     "$<LINK_LIBRARY:WHOLE_ARCHIVE,korvo_windowregister>"
     "$<LINK_LIBRARY:WHOLE_ARCHIVE,korvo_fileregistry>"

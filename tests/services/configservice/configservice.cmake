@@ -9,8 +9,9 @@ korvo_add_test(test_configservice
 # is a client only: it must not link the service libraries.
 if(TARGET svc_router AND TARGET svc_statemgr AND TARGET korvo_configservice_module)
   # The broadcast services alone in a process that stays until the router
-  # closes it (see broadcast_host.cpp); also used by bench_configservice.
-  add_executable(broadcast_test_host ${CMAKE_CURRENT_LIST_DIR}/broadcast_host.cpp)
+  # closes it (see tests/e2e/e2e_service_host.cpp); also used by
+  # bench_configservice.
+  add_executable(broadcast_test_host ${PROJECT_SOURCE_DIR}/tests/e2e/e2e_service_host.cpp)
   target_link_libraries(broadcast_test_host PRIVATE korvo_configservice_module korvo_filenotify_module
                         korvo_filebroadcast_module)
   korvo_add_test(test_broadcast_e2e
