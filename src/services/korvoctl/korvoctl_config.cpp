@@ -2,8 +2,6 @@
 // ("BroadcastService.Config"). Broadcasts configuration lines, messages and
 // block brackets, prints the stored lines, or listens and prints every
 // broadcast as it arrives, one tab-separated line per event.
-#include <signal.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -14,7 +12,6 @@
 #include "services/korvoctl/korvoctl_session.h"
 #include "services/servicerouter_proxy/servicerouter_proxy.h"
 #include "shared/indgen.h"
-#include "shared/libcxxutil/ut_idle_notifier.h"
 
 namespace {
 
@@ -36,10 +33,6 @@ const KorvoCtl_Command kConfig = {
     runConfig};
 
 KorvoCtl_Registrar registerConfig(kConfig);
-
-volatile sig_atomic_t interrupted = 0;
-
-void onInterrupt(int) { interrupted = 1; }
 
 void printLine(const std::string &line) {
   std::printf("%s\n", line.c_str());
@@ -76,20 +69,7 @@ bool printStored(PrintingListener *client, KorvoCtl_Session &session, const char
 // Serves the connection until interrupted or disconnected.
 bool listen(PrintingListener *client, KorvoCtl_Session &session) {
   if (!printStored(client, session, "stored\t")) return false;
-  struct sigaction sa {};
-  sa.sa_handler = onInterrupt;  // no SA_RESTART: the socket wait returns
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-  printLine("listening");
-  IdleNotifier *notifier = getIdleNotifier();
-  while (!interrupted && !client->isDown() && session.proxy()->isTransportAlive()) {
-    notifier->notifyIdle(false);
-    notifier->notifyTimers();
-    notifier->notifySocketActivity(1000, true);
-  }
-  if (interrupted) return true;
-  gen_error("config: the connection to the configuration service ended");
-  return false;
+  return KorvoCtl_ServeUntilInterrupted(session, client, "listening", "config", "the configuration service");
 }
 
 // Checks the words of an operation; returns an empty text or the problem.

@@ -2,8 +2,6 @@
 // "notify" sends one event to "BroadcastService.File.Notify"; "listen"
 // connects to "BroadcastService.File.Listen", narrows the kinds of event it
 // wants, and prints every event as it arrives, one tab-separated line each.
-#include <signal.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -15,7 +13,6 @@
 #include "services/korvoctl/korvoctl_session.h"
 #include "services/servicerouter_proxy/servicerouter_proxy.h"
 #include "shared/indgen.h"
-#include "shared/libcxxutil/ut_idle_notifier.h"
 
 namespace {
 
@@ -58,10 +55,6 @@ int kindIndex(const char *name) {
     if (!std::strcmp(name, kKinds[i])) return i;
   return -1;
 }
-
-volatile sig_atomic_t interrupted = 0;
-
-void onInterrupt(int) { interrupted = 1; }
 
 void printFields(std::initializer_list<std::string> fields) {
   std::string line;
@@ -183,20 +176,7 @@ bool sendFilter(PrintingListener *l, KorvoCtl_Session &session, const bool *want
 }
 
 bool serveListener(PrintingListener *l, KorvoCtl_Session &session) {
-  struct sigaction sa {};
-  sa.sa_handler = onInterrupt;  // no SA_RESTART: the socket wait returns
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-  printFields({"listening"});
-  IdleNotifier *notifier = getIdleNotifier();
-  while (!interrupted && !l->isDown() && session.proxy()->isTransportAlive()) {
-    notifier->notifyIdle(false);
-    notifier->notifyTimers();
-    notifier->notifySocketActivity(1000, true);
-  }
-  if (interrupted) return true;
-  gen_error("listen: the connection to the file-change service ended");
-  return false;
+  return KorvoCtl_ServeUntilInterrupted(session, l, "listening", "listen", "the file-change service");
 }
 
 int runListen(KorvoCtl_Session &session, int argc, char **argv) {

@@ -1,8 +1,6 @@
 // korvoctl subcommand "windows": the WindowRegister, the list of the IDE's
 // open windows, which shows, iconifies and closes them by relaying the
 // request to the process that owns the window.
-#include <signal.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -12,7 +10,6 @@
 #include "services/korvoctl/korvoctl_session.h"
 #include "services/servicerouter_proxy/servicerouter_proxy.h"
 #include "shared/indgen.h"
-#include "shared/libcxxutil/ut_idle_notifier.h"
 #include "windowregister_client_impl.h"
 
 namespace {
@@ -39,10 +36,6 @@ const KorvoCtl_Command kWindows = {
     runWindows};
 
 KorvoCtl_Registrar registerWindows(kWindows);
-
-volatile sig_atomic_t interrupted = 0;
-
-void onInterrupt(int) { interrupted = 1; }
 
 // Prints the requests relayed to it, one line each, at once.
 class PrintingClient : public WindowRegister_client_Impl {
@@ -84,21 +77,7 @@ bool registerAndWait(PrintingClient *client, KorvoCtl_Session &session, const ch
     gen_error("windows: register failed: %s", st.message);
     return false;
   }
-  struct sigaction sa {};
-  sa.sa_handler = onInterrupt;  // no SA_RESTART: the socket wait returns
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-  std::printf("registered\n");
-  std::fflush(stdout);
-  IdleNotifier *notifier = getIdleNotifier();
-  while (!interrupted && !client->isDown() && session.proxy()->isTransportAlive()) {
-    notifier->notifyIdle(false);
-    notifier->notifyTimers();
-    notifier->notifySocketActivity(1000, true);
-  }
-  if (interrupted) return true;
-  gen_error("windows: the connection to the WindowRegister ended");
-  return false;
+  return KorvoCtl_ServeUntilInterrupted(session, client, "registered", "windows", "the WindowRegister");
 }
 
 // Checks the words of an operation; returns an empty text or the problem.
