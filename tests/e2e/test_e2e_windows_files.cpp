@@ -2,9 +2,8 @@
 // (e2e_script_client) share the FileRegistry and the WindowRegister,
 // relay show/iconify/close requests to each other, and a client that goes
 // away leaves the window register without its windows. The services run
-// in e2e_windows_files_host, which keeps serving while the tests run
-// (svc_statemgr lets these two services end it as soon as its other
-// modules allow); a last test reaches both in svc_statemgr itself.
+// in the real svc_statemgr, which its configuration's own WhiteBoard
+// connection keeps serving while the tests run.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -27,7 +26,7 @@ std::unique_ptr<E2EChild> startClient(const E2ERouter &router, const char *servi
 
 class WindowsFilesE2E : public ::testing::Test {
  protected:
-  E2ERouter router{"e2e_windows_files_host", {"TWL_WindowRegisterService", "FileRegistry"}};
+  E2ERouter router{"svc_statemgr", {"TWL_WindowRegisterService", "FileRegistry"}};
 
   void SetUp() override { ASSERT_GT(router.port, 0) << "svc_router did not start"; }
 
@@ -186,8 +185,8 @@ TEST_F(WindowsFilesE2E, KorvoctlRegisteredWindowIsShownIconifiedAndClosed) {
 }
 
 TEST(StateManagerE2E, OffersBothServices) {
-  // Started by activation for each request: svc_statemgr accepts the
-  // connection, then leaves, since nothing else holds it.
+  // Started by activation from the default services file, which names
+  // svc_statemgr for both services.
   E2ERouter router;
   ASSERT_GT(router.port, 0);
   EXPECT_EQ(startClient(router, "files")->readLine(30000), "ready");
