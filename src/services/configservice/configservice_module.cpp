@@ -18,9 +18,7 @@ bool ConfigService_Server_ExitCondition::mustExit() { return false; }
 
 STPSpecClass *ConfigService_Server_ServiceFactory::getService(STPTransport *transport, int localRN,
                                                                int remoteRN) {
-  ConfigService_Server *server = new ConfigService_Server();
-  server->setTransport(transport, localRN, remoteRN);
-  return server;
+  return ServiceFactory_NewEndpoint<ConfigService_Server>(transport, localRN, remoteRN);
 }
 
 ConfigService_Server_ServiceFactory *ConfigService_GetServiceFactory() { return &g_factory; }

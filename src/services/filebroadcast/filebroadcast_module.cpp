@@ -19,9 +19,7 @@ bool FileBroadcast_Forwarder_ExitCondition::mustExit() { return false; }
 
 STPSpecClass *FileBroadcast_Forwarder_ServiceFactory::getService(STPTransport *transport, int localRN,
                                                                   int remoteRN) {
-  FileBroadcast_Forwarder *forwarder = new FileBroadcast_Forwarder();
-  forwarder->setTransport(transport, localRN, remoteRN);
-  return forwarder;
+  return ServiceFactory_NewEndpoint<FileBroadcast_Forwarder>(transport, localRN, remoteRN);
 }
 
 FileBroadcast_Forwarder_ServiceFactory *FileBroadcast_GetServiceFactory() { return &g_factory; }

@@ -18,9 +18,7 @@ bool FileNotifier_Receiver_ExitCondition::mustExit() { return false; }
 
 STPSpecClass *FileNotify_Receiver_ServiceFactory::getService(STPTransport *transport, int localRN,
                                                               int remoteRN) {
-  FileNotify_Receiver *receiver = new FileNotify_Receiver();
-  receiver->setTransport(transport, localRN, remoteRN);
-  return receiver;
+  return ServiceFactory_NewEndpoint<FileNotify_Receiver>(transport, localRN, remoteRN);
 }
 
 FileNotify_Receiver_ServiceFactory *FileNotify_GetServiceFactory() { return &g_factory; }

@@ -39,7 +39,5 @@ bool FileRegistry_Server_ExitCondition::mustExit() { return false; }
 
 STPSpecClass *FileRegistry_ServiceFactory::getService(STPTransport *transport, int localRN,
                                                       int remoteRN) {
-  auto *server = new FileRegistry_Server;
-  server->setTransport(transport, localRN, remoteRN);
-  return server;
+  return ServiceFactory_NewEndpoint<FileRegistry_Server>(transport, localRN, remoteRN);
 }

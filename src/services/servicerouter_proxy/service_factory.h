@@ -103,6 +103,16 @@ class ServiceFactory {
   static bool _created_a_service;
 };
 
+// The usual body of getService(): a new Endpoint (default-constructed, one
+// reference) bound to `transport` with the RN pair. The caller owns the
+// returned reference.
+template <class Endpoint>
+STPSpecClass *ServiceFactory_NewEndpoint(STPTransport *transport, int localRN, int remoteRN) {
+  Endpoint *endpoint = new Endpoint();
+  endpoint->setTransport(transport, localRN, remoteRN);
+  return endpoint;
+}
+
 // The process-wide ordered list of globally registered factories. It is
 // created by the first registration and lives until the last factory in it
 // is destroyed. Nothing is owned.

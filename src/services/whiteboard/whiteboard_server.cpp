@@ -124,7 +124,5 @@ bool WhiteBoard_Server_ExitCondition::mustExit() { return false; }
 
 STPSpecClass *WhiteBoard_Server_ServiceFactory::getService(STPTransport *transport, int localRN,
                                                            int remoteRN) {
-  auto *server = new WhiteBoard_Server;
-  server->setTransport(transport, localRN, remoteRN);
-  return server;
+  return ServiceFactory_NewEndpoint<WhiteBoard_Server>(transport, localRN, remoteRN);
 }

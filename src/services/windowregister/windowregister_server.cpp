@@ -97,7 +97,5 @@ bool WindowRegister_Server_ExitCondition::mustExit() { return false; }
 
 STPSpecClass *WindowRegister_ServiceFactory::getService(STPTransport *transport, int localRN,
                                                         int remoteRN) {
-  auto *server = new WindowRegister_Server;
-  server->setTransport(transport, localRN, remoteRN);
-  return server;
+  return ServiceFactory_NewEndpoint<WindowRegister_Server>(transport, localRN, remoteRN);
 }
