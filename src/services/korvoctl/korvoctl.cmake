@@ -23,6 +23,5 @@ add_custom_command(OUTPUT ${KORVOCTL_COMPLETION}
   DEPENDS korvoctl
   COMMENT "korvoctl bash completion")
 add_custom_target(korvoctl_completion ALL DEPENDS ${KORVOCTL_COMPLETION})
-install(TARGETS korvoctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${KORVOCTL_COMPLETION}
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME korvoctl)

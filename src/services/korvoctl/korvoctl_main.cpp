@@ -101,6 +101,15 @@ bool wantsHelp(const std::vector<char *> &words) {
   return false;
 }
 
+// Help for a command, or for its operation `opName` when it has one.
+void printHelp(const KorvoCtl_Command &command, const char *opName) {
+  const KorvoCtl_Operation *op = KorvoCtl_FindOperation(command, opName);
+  if (op)
+    KorvoCtl_PrintOperationHelp(command, *op);
+  else
+    KorvoCtl_PrintCommandHelp(command);
+}
+
 int run(int argc, char **argv) {
   CommandLine cl;
   std::string error;
@@ -124,18 +133,13 @@ int run(int argc, char **argv) {
     }
     const KorvoCtl_Command *c = KorvoCtl_FindCommand(cl.words[1]);
     if (!c) return usage(std::string("unknown subcommand ") + cl.words[1]);
-    KorvoCtl_PrintCommandHelp(*c);
+    printHelp(*c, cl.words.size() > 2 ? cl.words[2] : nullptr);
     return kKorvoCtlOk;
   }
   const KorvoCtl_Command *command = KorvoCtl_FindCommand(cl.words[0]);
   if (!command) return usage(std::string("unknown subcommand ") + cl.words[0]);
   if (wantsHelp(cl.words)) {
-    const KorvoCtl_Operation *op =
-        cl.words.size() > 1 ? KorvoCtl_FindOperation(*command, cl.words[1]) : nullptr;
-    if (op)
-      KorvoCtl_PrintOperationHelp(*command, *op);
-    else
-      KorvoCtl_PrintCommandHelp(*command);
+    printHelp(*command, cl.words.size() > 1 ? cl.words[1] : nullptr);
     return kKorvoCtlOk;
   }
   KorvoCtl_Session session(cl.routerOptions, cl.timeoutMs);

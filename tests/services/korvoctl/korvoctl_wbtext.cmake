@@ -3,7 +3,5 @@
 if(TARGET korvo_korvoctl_wbtext)
   korvo_add_test(test_korvoctl_wbtext
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_korvoctl_wb_text.cpp
-            ${PROJECT_SOURCE_DIR}/src/services/korvoctl/korvoctl_completion.cpp
-            ${PROJECT_SOURCE_DIR}/src/services/korvoctl/korvoctl_command.cpp
-    LIBS korvo_korvoctl_wbtext korvo_runtime)
+    LIBS korvo_korvoctl_wbtext korvo_korvoctl korvo_runtime)
 endif()
