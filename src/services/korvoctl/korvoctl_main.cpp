@@ -37,7 +37,7 @@ void printOverview() {
   std::printf(
       "\nOptions:\n"
       "  --timeout MS     longest wait for any answer (default %d)\n"
-      "  --completion bash  print the bash completion script and end\n"
+      "  --completion bash print the bash completion script and end\n"
       "  -sr_...          router options, as for every IDE program (-sr_zone NAME,\n"
       "                   -sr_dir DIR, -sr_private, -sr_new, -sr_log FILE, ...)\n"
       "korvoctl SUBCOMMAND --help describes a subcommand.\n"

@@ -103,6 +103,7 @@ bool KorvoCtl_WbClient::registerGroup(const std::string &group, bool watch) {
               "RegisterGroup", st);
 }
 
+// The records only borrow the strings of `v` for the send; no _free.
 bool KorvoCtl_WbClient::send(const KorvoCtl_WbValue &v) {
   char *g = const_cast<char *>(v.group.c_str()), *n = const_cast<char *>(v.name.c_str());
   TStat st;
