@@ -203,9 +203,13 @@ int main(int argc, char **argv) {
         quit = true;
         break;
       }
-      bool ok = mode == "windows"  ? windowCommand(static_cast<WindowClient *>(endpoint), w)
-                : mode == "editor" ? editorCommand(static_cast<EditorClient *>(endpoint), w)
-                                   : fileCommand(static_cast<FileRegistry_client_Impl *>(endpoint), w);
+      bool ok;
+      if (mode == "windows")
+        ok = windowCommand(static_cast<WindowClient *>(endpoint), w);
+      else if (mode == "editor")
+        ok = editorCommand(static_cast<EditorClient *>(endpoint), w);
+      else
+        ok = fileCommand(static_cast<FileRegistry_client_Impl *>(endpoint), w);
       say((ok ? "ok " : "fail ") + line);
     }
     if (input.eof) quit = true;

@@ -41,7 +41,8 @@ class EditorE2E : public ::testing::Test {
     std::filesystem::create_directories(std::string(std::getenv("HOME")) + "/.twl");
   }
   void SetUp() override {
-    writeFile(recorder, "#!/bin/sh\nline=\"$(pwd -P)\"\nfor a in \"$@\"; do line=\"$line|$a\"; done\n"
+    writeFile(recorder, "#!/bin/sh\nline=\"$(pwd -P)\"\n"
+                        "for a in \"$@\"; do line=\"$line|$a\"; done\n"
                         "echo \"$line\" >> " + record + "\n");
     ::chmod(recorder.c_str(), 0755);
     std::filesystem::remove(record);

@@ -19,17 +19,24 @@ namespace {
 // Constant-initialised, so it is valid before any static constructor runs.
 const EditorService_Options *bound_options = nullptr;
 
-// The settings of one kind, or null while nothing is bound.
-const EditorService_KindOptions *kindOptions(EditorService_KindOptions EditorService_Options::*kind) {
-  return bound_options ? &(bound_options->*kind) : nullptr;
-}
+using Kind = EditorService_KindOptions EditorService_Options::*;
+constexpr Kind kVi = &EditorService_Options::vi;
+constexpr Kind kEmacs = &EditorService_Options::emacs;
+constexpr Kind kOther = &EditorService_Options::other;
 
-const char *pathOf(const EditorService_KindOptions *o) {
-  return o && o->path && *o->path ? *o->path : "";
+// The current settings of a kind; unset ones (nothing bound, a null
+// pointer or variable) read as "", false and null.
+const char *pathOf(Kind kind) {
+  char *const *path = bound_options ? (bound_options->*kind).path : nullptr;
+  return path && *path ? *path : "";
 }
-bool xtermOf(const EditorService_KindOptions *o) { return o && o->useXTerm && *o->useXTerm; }
-const char *formatOf(const EditorService_KindOptions *o) {
-  return o && o->argumentFormat ? *o->argumentFormat : nullptr;
+bool xtermOf(Kind kind) {
+  const bool *xterm = bound_options ? (bound_options->*kind).useXTerm : nullptr;
+  return xterm && *xterm;
+}
+const char *formatOf(Kind kind) {
+  char *const *format = bound_options ? (bound_options->*kind).argumentFormat : nullptr;
+  return format ? *format : nullptr;
 }
 
 }  // namespace
@@ -38,33 +45,17 @@ void EditorService_SetOptions(const EditorService_Options *options) { bound_opti
 
 const EditorService_Options *EditorService_GetOptions() { return bound_options; }
 
-const char *Vi_EditorService_Server::getEditorCommand() const {
-  return pathOf(kindOptions(&EditorService_Options::vi));
-}
-bool Vi_EditorService_Server::useXTerm() const { return xtermOf(kindOptions(&EditorService_Options::vi)); }
-const char *Vi_EditorService_Server::getArgumentFormat() const {
-  return formatOf(kindOptions(&EditorService_Options::vi));
-}
+const char *Vi_EditorService_Server::getEditorCommand() const { return pathOf(kVi); }
+bool Vi_EditorService_Server::useXTerm() const { return xtermOf(kVi); }
+const char *Vi_EditorService_Server::getArgumentFormat() const { return formatOf(kVi); }
 
-const char *Emacs_EditorService_Server::getEditorCommand() const {
-  return pathOf(kindOptions(&EditorService_Options::emacs));
-}
-bool Emacs_EditorService_Server::useXTerm() const {
-  return xtermOf(kindOptions(&EditorService_Options::emacs));
-}
-const char *Emacs_EditorService_Server::getArgumentFormat() const {
-  return formatOf(kindOptions(&EditorService_Options::emacs));
-}
+const char *Emacs_EditorService_Server::getEditorCommand() const { return pathOf(kEmacs); }
+bool Emacs_EditorService_Server::useXTerm() const { return xtermOf(kEmacs); }
+const char *Emacs_EditorService_Server::getArgumentFormat() const { return formatOf(kEmacs); }
 
-const char *Other_EditorService_Server::getEditorCommand() const {
-  return pathOf(kindOptions(&EditorService_Options::other));
-}
-bool Other_EditorService_Server::useXTerm() const {
-  return xtermOf(kindOptions(&EditorService_Options::other));
-}
-const char *Other_EditorService_Server::getArgumentFormat() const {
-  return formatOf(kindOptions(&EditorService_Options::other));
-}
+const char *Other_EditorService_Server::getEditorCommand() const { return pathOf(kOther); }
+bool Other_EditorService_Server::useXTerm() const { return xtermOf(kOther); }
+const char *Other_EditorService_Server::getArgumentFormat() const { return formatOf(kOther); }
 
 bool EditorService_Server_ExitCondition::allowExit() {
   return Basic_EditorService_Server::_num_connections == 0;

@@ -71,7 +71,8 @@ class EditorService_ServiceFactory : public ServiceFactory {
   }
 };
 
-class Vi_EditorService_ServiceFactory : public EditorService_ServiceFactory<Vi_EditorService_Server> {
+class Vi_EditorService_ServiceFactory
+    : public EditorService_ServiceFactory<Vi_EditorService_Server> {
   using EditorService_ServiceFactory::EditorService_ServiceFactory;
 };
 class Emacs_EditorService_ServiceFactory

@@ -62,8 +62,9 @@ void appendPlain(ut_char_buffer &command, const char *path, const char *file, in
 // other end of `connection` when the router client knows it (else in this
 // process's own). The directory is changed back before returning.
 void launchFor(STPSpecClass *connection, char *const *argv) {
-  int pluginId = servicerouter_proxy ? servicerouter_proxy->getPluginIdForConnection(connection) : -1;
-  const char *cwd = pluginId >= 0 ? servicerouter_proxy->getCwdOfPlugin(pluginId, nullptr) : nullptr;
+  ServiceRouter_Proxy *proxy = servicerouter_proxy;
+  int pluginId = proxy ? proxy->getPluginIdForConnection(connection) : -1;
+  const char *cwd = pluginId >= 0 ? proxy->getCwdOfPlugin(pluginId, nullptr) : nullptr;
   CwdChanger inClientDirectory(cwd);
   // Not waited for and not recorded: the SIGCHLD handler reaps it.
   systemcall(argv, nullptr, false);
@@ -109,9 +110,11 @@ void Basic_EditorService_Server::msg_EditBuildErrorInFile(const char *fullPath, 
 
 // Outside editors have no build-error display: these are accepted and
 // dropped.
-void Basic_EditorService_Server::msg_SetFileEditorAttributes(const char *, int, const char *, int) {}
+void Basic_EditorService_Server::msg_SetFileEditorAttributes(const char *, int, const char *,
+                                                             int) {}
 void Basic_EditorService_Server::msg_EditBuildError(int, KorvoEditor_FILENAME_ARRAY &,
-                                                    KorvoEditor_INT_ARRAY &, KorvoEditor_INT_ARRAY &,
+                                                    KorvoEditor_INT_ARRAY &,
+                                                    KorvoEditor_INT_ARRAY &,
                                                     KorvoEditor_STRING_ARRAY &) {}
 void Basic_EditorService_Server::msg_EditAllowRebuild(bool) {}
 void Basic_EditorService_Server::msg_EditShowBuildMessage(const char *) {}
