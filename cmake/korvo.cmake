@@ -66,10 +66,11 @@ function(korvo_add_fuzz_target name)
 endfunction()
 
 # korvo_include_parts(<fragment...>)
-# Includes the CMake fragments of a folder (one per component, each owned by
-# the component it builds) when they exist.
+# Includes the named CMake fragments of the current folder (one per
+# component, each owned by the component it builds), in the order given.
+# Every fragment named must exist: a missing one fails the configuration.
 macro(korvo_include_parts)
   foreach(part ${ARGN})
-    include(${CMAKE_CURRENT_LIST_DIR}/${part}.cmake OPTIONAL)
+    include(${CMAKE_CURRENT_LIST_DIR}/${part}.cmake)
   endforeach()
 endmacro()

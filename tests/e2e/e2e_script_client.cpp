@@ -1,7 +1,7 @@
-// e2e_script_client: a test client of the WindowRegister or FileRegistry
-// service, driven line by line from standard input.
+// e2e_script_client: a test client of the WindowRegister, the FileRegistry
+// or the "Editor.Other" service, driven line by line from standard input.
 //
-//   e2e_script_client windows|files -sr_connect_servicerouter_port PORT
+//   e2e_script_client windows|files|editor -sr_connect_servicerouter_port PORT
 //
 // It connects to the router named by the options, asks for the service,
 // prints "ready" and then runs one command per input line, answering each
@@ -12,6 +12,8 @@
 //   windows: add CLASS TITLE ID | list | show SERVICE CLASS ID | showall
 //            | iconifyall | closeall
 //   files:   add TYPE FILE | remove TYPE FILE | list TYPE
+//   editor:  builderror FILE LINE WINDOW (EditBuildErrorInFile, asking for
+//            a window when WINDOW is not 0)
 //   both:    quit
 // The end of the input quits too. Exit status 0, or 1 when the service
 // could not be reached.
@@ -19,11 +21,11 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "fileregistry_client_impl.h"
+#include "korvoeditor_client_impl.h"
 #include "services/servicerouter_proxy/servicerouter_proxy.h"
 #include "shared/indgen.h"
 #include "shared/libcxxutil/ut_idle_notifier.h"
@@ -50,6 +52,15 @@ class WindowClient : public WindowRegister_client_Impl {
   void note(const char *what, const char *c, const char *t, int w) {
     say(std::string(what) + " " + orDash(c) + " " + orDash(t) + " " + std::to_string(w));
   }
+};
+
+// The outside-editor services never send.
+class EditorClient : public KorvoEditor_client_Impl {
+ public:
+  void msg_GoToNextError() override {}
+  void msg_GoToPreviousError() override {}
+  void msg_RequestNextPrevErrorStatus() override {}
+  void msg_RetryBuild() override {}
 };
 
 // Standard input as a socket listener of the idle notifier: complete lines
@@ -138,19 +149,35 @@ bool fileCommand(FileRegistry_client_Impl *c, const std::vector<std::string> &w)
   return false;
 }
 
+bool editorCommand(EditorClient *c, const std::vector<std::string> &w) {
+  if (w[0] == "builderror" && w.size() == 4)
+    return c->send_EditBuildErrorInFile(orNull(w[1]), std::atoi(w[2].c_str()), w[3] != "0",
+                                        "error", true);
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
   gen_init(argv[0], 0, 0);
-  bool windows = argc > 1 && std::strcmp(argv[1], "windows") == 0;
+  std::string mode = argc > 1 ? argv[1] : "";
   if (!ServiceRouter_Proxy::startup(false, &argc, argv, nullptr, false, nullptr, true, false)) {
     say("error router");
     return 1;
   }
-  STPSpecClass *endpoint = windows ? static_cast<STPSpecClass *>(new WindowClient)
-                                   : static_cast<STPSpecClass *>(new FileRegistry_client_Impl);
+  STPSpecClass *endpoint = nullptr;
+  const char *service = nullptr;
+  if (mode == "windows") {
+    endpoint = new WindowClient;
+    service = "TWL_WindowRegisterService";
+  } else if (mode == "editor") {
+    endpoint = new EditorClient;
+    service = "Editor.Other";
+  } else {
+    endpoint = new FileRegistry_client_Impl;
+    service = "FileRegistry";
+  }
   bool found = false, accepted = false;
-  const char *service = windows ? "TWL_WindowRegisterService" : "FileRegistry";
   if (!servicerouter_proxy->getServiceConnection(service, endpoint, &found, &accepted, nullptr,
                                                  nullptr, false, false, false)) {
     say("error connect");
@@ -176,8 +203,13 @@ int main(int argc, char **argv) {
         quit = true;
         break;
       }
-      bool ok = windows ? windowCommand(static_cast<WindowClient *>(endpoint), w)
-                        : fileCommand(static_cast<FileRegistry_client_Impl *>(endpoint), w);
+      bool ok;
+      if (mode == "windows")
+        ok = windowCommand(static_cast<WindowClient *>(endpoint), w);
+      else if (mode == "editor")
+        ok = editorCommand(static_cast<EditorClient *>(endpoint), w);
+      else
+        ok = fileCommand(static_cast<FileRegistry_client_Impl *>(endpoint), w);
       say((ok ? "ok " : "fail ") + line);
     }
     if (input.eof) quit = true;

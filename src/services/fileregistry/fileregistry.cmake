@@ -8,3 +8,8 @@ add_library(korvo_fileregistry STATIC
 target_link_libraries(korvo_fileregistry
   PUBLIC korvo_generated korvo_srproxy korvo_state korvo_ut_strings
   PRIVATE korvo_runtime)
+
+# The module's process-wide objects for svc_statemgr: korvo_fileregistry linked whole,
+# since nothing in main refers to them.
+add_library(korvo_fileregistry_module INTERFACE)
+target_link_libraries(korvo_fileregistry_module INTERFACE "$<LINK_LIBRARY:WHOLE_ARCHIVE,korvo_fileregistry>")

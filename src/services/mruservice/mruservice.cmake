@@ -17,3 +17,8 @@ add_library(korvo_mruservice STATIC ${CMAKE_CURRENT_LIST_DIR}/mruservice_server.
 target_link_libraries(korvo_mruservice
   PUBLIC korvo_mrustate korvo_generated korvo_srproxy korvo_state
   PRIVATE korvo_runtime)
+
+# The module's process-wide objects for svc_statemgr: korvo_mruservice linked whole,
+# since nothing in main refers to them.
+add_library(korvo_mruservice_module INTERFACE)
+target_link_libraries(korvo_mruservice_module INTERFACE "$<LINK_LIBRARY:WHOLE_ARCHIVE,korvo_mruservice>")

@@ -20,11 +20,8 @@ add_library(korvo_router STATIC
   ${CMAKE_CURRENT_LIST_DIR}/router_record.cpp)
 target_link_libraries(korvo_router
   PUBLIC korvo_generated korvo_stp_specclass korvo_stp_transport korvo_stp_log korvo_ut_idle
-         korvo_runtime
+         korvo_srproxy korvo_runtime
   PRIVATE korvo_ut_attrtree korvo_ut_process korvo_ut_retry)
-if(TARGET korvo_srproxy)
-  target_link_libraries(korvo_router PUBLIC korvo_srproxy)
-endif()
 
 add_executable(svc_router ${CMAKE_CURRENT_LIST_DIR}/svc_router.cpp)
 target_link_libraries(svc_router PRIVATE korvo_router)

@@ -9,6 +9,7 @@
 // services, then serves in the event loop until the router has dropped the
 // connection. Shut-down releases the router client, saves the state files
 // and destroys the loop. Assumes one thread.
+#include "services/editorservice/editor_kinds.h"
 #include "services/servicerouter_proxy/service_factory.h"
 #include "services/servicerouter_proxy/servicerouter_proxy.h"
 #include "services/state/statefiles.h"
@@ -16,6 +17,7 @@
 #include "services/state/svc_signals.h"
 #include "shared/indgen.h"
 #include "windlib/config/defaultconfig.h"
+#include "windlib/config/editor_defaultconfig.h"
 
 int main(int argc, char **argv) {
   gen_init(argc > 0 && argv[0] ? argv[0] : "svc_statemgr", 0, 0);
@@ -24,6 +26,10 @@ int main(int argc, char **argv) {
     gen_errorexit(1, "%s may not be run as a standalone program", gen_progname);
     return 1;
   }
+
+  // The editor services read the editor options of the default
+  // configuration, which keeps them current from the WhiteBoard.
+  EditorService_SetOptions(&editor_service_kind_options);
 
   // Loaded before any router connection exists.
   MRU_Init();
