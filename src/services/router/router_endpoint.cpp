@@ -79,10 +79,19 @@ void Router_Endpoint::msg_RequestPluginLaunch(ServiceRouter_STRING_ARRAY &argv, 
 
 void Router_Endpoint::msg_RequestServiceConnection(const char *serviceName, int providingPluginID,
                                                    ServiceRouter_STRING_ARRAY &name_value_pairs,
-                                                   const char *, bool, int client_cookie, bool,
-                                                   bool) {
-  core->connectionRequested(pluginId, serviceName, providingPluginID, name_value_pairs,
-                            client_cookie);
+                                                   const char *working_dir, bool,
+                                                   int client_cookie, bool no_reuse,
+                                                   bool client_start) {
+  // local_only needs nothing: every provider of this router is local.
+  Router_ServiceRequest r;
+  r.serviceName = serviceName ? serviceName : "";
+  r.providingPluginId = providingPluginID;
+  r.pairs = Router_CopyPairs(name_value_pairs);
+  r.workingDir = working_dir ? working_dir : "";
+  r.clientCookie = client_cookie;
+  r.noReuse = no_reuse;
+  r.clientStart = client_start;
+  core->connectionRequested(pluginId, r);
 }
 
 void Router_Endpoint::msg_RequestServiceRouterDisconnect() { core->disconnectRequested(pluginId); }

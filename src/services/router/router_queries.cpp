@@ -76,7 +76,7 @@ void Router_Core::locationRequested(int pluginId) {
 }
 
 void Router_Core::pluginIdForServiceRequested(int pluginId, int cookie, const char *serviceName,
-                                              const char *, bool startIfNotRunning) {
+                                              const char *workingDir, bool startIfNotRunning) {
   Router_Endpoint *ep = endpointFor(pluginId);
   if (!ep) return;
   std::string name = serviceName ? serviceName : "";
@@ -91,7 +91,10 @@ void Router_Core::pluginIdForServiceRequested(int pluginId, int cookie, const ch
     h.requesterId = pluginId;
     h.serviceName = name;
     h.cookie = cookie;
-    if (holdForActivation(std::move(h))) return;
+    Router_StartHow how;
+    how.requesterId = pluginId;
+    how.workingDir = startDirectory(pluginId, workingDir);
+    if (holdForActivation(std::move(h), how)) return;
   }
   ep->send_PluginIdForServiceReplyEvent(cookie, name.c_str(), -1, false);
 }
@@ -142,26 +145,34 @@ void Router_Core::debugPluginRequested(int pluginId, const char *pluginName) {
 // cookie, a connected one finishes negotiating.
 
 void Router_Core::pluginLaunchRequested(int pluginId, const ServiceRouter_STRING_ARRAY &argv,
-                                        int cookie, bool, const char *workingDir) {
+                                        int cookie, bool clientStart, const char *workingDir) {
   Router_Endpoint *ep = endpointFor(pluginId);
   if (!ep) return;
   std::vector<std::string> words;
   for (int i = 0; i < argv.count && argv.data; ++i)
     if (argv.data[i]) words.emplace_back(argv.data[i]);
+  Router_StartHow how;
+  how.requesterId = pluginId;
+  how.workingDir = startDirectory(pluginId, workingDir);
+  how.clientStart = clientStart;
   std::string error;
   Router_Launch *l = nullptr;
-  if (!words.empty())
-    l = launches.start(gen_basename(words[0].c_str()), words, workingDir ? workingDir : "",
-                       listenPort, ut_getTimeMillis64(), &error);
+  if (words.empty() || words[0].empty()) {
+    error = "no program";
+  } else if (Router_Launcher::usableDirectory(how.workingDir, &error)) {
+    std::string name = gen_basename(words[0].c_str());
+    l = clientStart ? askClientToStart(name, words, how, &error)
+                    : launches.start(name, words, how.workingDir, listenPort,
+                                     ut_getTimeMillis64(), &error);
+  }
   if (!l) {
-    log->note("plugin %d asks to launch a plugin: %s", pluginId,
-              error.empty() ? "no program" : error.c_str());
-    ep->send_PluginConnectedEvent(cookie, -1, "Unable to launch plugin.");
+    log->warn("plugin %d asks to launch a plugin: %s", pluginId, error.c_str());
+    ep->send_PluginConnectedEvent(cookie, -1, ("Unable to launch plugin: " + error + ".").c_str());
     return;
   }
   l->requesterId = pluginId;
   l->requestCookie = cookie;
-  log->note("plugin %d launched %s (pid %d)", pluginId, l->name.c_str(), l->pid);
+  if (!clientStart) log->note("plugin %d launched %s (pid %d)", pluginId, l->name.c_str(), l->pid);
 }
 
 void Router_Core::pluginConnectRequested(int pluginId, const char *host, int port, int cookie) {
@@ -189,8 +200,7 @@ void Router_Core::answerPluginConnect(Router_Plugin *p, int newId, const char *e
 void Router_Core::startPluginEvent(int pluginId, int cookie, bool success,
                                    const char *errorMessage) {
   if (!success) {
-    log->note("plugin %d reports a failed start (cookie %d): %s", pluginId, cookie,
-              errorMessage ? errorMessage : "");
+    clientStartFailed(pluginId, cookie, errorMessage);
     return;
   }
   Router_Launch *l = launches.findStartCookie(cookie);
