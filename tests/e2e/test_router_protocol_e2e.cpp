@@ -2,8 +2,9 @@
 // real svc_router with a services file of test providers and a service
 // library, and a real router client (e2e_router_client) driven by lines.
 // Covered: where a provider started on demand runs, fresh instances
-// (no_reuse), and providers and launches the client starts (client_start)
-// with their failures.
+// (no_reuse), providers and launches the client starts (client_start) and
+// their failures, a service library loaded into the client, and services
+// files with bad blocks.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -51,6 +52,10 @@ std::string servicesText(const std::string &bin) {
          "unstartable {\n"
          "  Program = \"/no/such/program\"\n"
          "  Services = \"Unstartable\"\n"
+         "}\n"
+         "file_library {\n"
+         "  SharedObject = \"libkorvo_fileregistry_service\"\n"
+         "  Services = \"FileRegistry\"\n"
          "}\n";
 }
 
@@ -194,4 +199,43 @@ TEST_F(RouterProtocolE2E, ClientStartedProvidersRunInTheRequesterAndAreReapedAtI
   }
   EXPECT_EQ(client->waitExit(15000), 0);
   client.reset();
+}
+
+TEST_F(RouterProtocolE2E, ServiceLibraryIsLoadedIntoTheRequestingProcess) {
+  startRouterAndClient();
+  const std::string library = "libkorvo_fileregistry_service";
+  EXPECT_EQ(after(client->run("mapped " + library), "mapped "), "no");
+  std::vector<std::string> out = client->run("files FileRegistry /src/main.c");
+  ASSERT_TRUE(succeeded(out)) << router.stderrText();
+  EXPECT_EQ(after(out, "file "), "/src/main.c");
+  EXPECT_EQ(after(out, "provider "), "-1");  // no process provides it
+  EXPECT_EQ(after(client->run("mapped " + library), "mapped "), "yes");
+}
+
+TEST_F(RouterProtocolE2E, BadServicesFileBlockIsReportedWithFileAndLine) {
+  const std::string good = "fine {\n  Services = \"Fine\"\n}\n";  // lines 1-3
+  struct Row {
+    std::string block;  // starts on line 4
+    std::string problem;
+  } rows[] = {
+      {"noservices {\n  Program = \"x\"\n}\n", "no Services listed"},
+      {"typo {\n  Service = \"A\"\n  Services = \"A\"\n}\n", "unknown attribute"},
+      {"both {\n  SharedObject = \"liba\"\n  Program = \"a\"\n  Services = \"A\"\n}\n",
+       "a SharedObject block cannot have Program or Args"},
+      {"nested {\n  Services = \"A\"\n  inner {\n    Services = \"B\"\n  }\n}\n",
+       "nested blocks are not allowed"},
+  };
+  for (const Row &row : rows) {
+    std::string file = tempDir() + "/" + RouterTest_Unique("bad") + ".cfg";
+    ASSERT_TRUE(RouterTest_WriteFile(file, good + row.block));
+    RouterProcess bad;
+    ASSERT_TRUE(bad.spawn({"-not_shared", "-services", file}));
+    int status = 0;
+    ASSERT_TRUE(bad.waitExit(10000, &status));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+    std::string name = row.block.substr(0, row.block.find(' '));
+    EXPECT_NE(bad.stderrText().find(file + ":4: block \"" + name + "\": " + row.problem),
+              std::string::npos)
+        << bad.stderrText();
+  }
 }

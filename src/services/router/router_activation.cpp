@@ -50,8 +50,8 @@ std::vector<Router_HeldRequest> takeHeld(std::vector<Router_HeldRequest> &held, 
 bool Router_Core::startListed(const std::string &name, std::string *error) {
   const Router_Program *program = services.program(name);
   if (!program) program = services.providerOf(name);
-  if (!program) {
-    *error = "\"" + name + "\" is neither a program nor a service of the services file";
+  if (!program || !program->sharedObject.empty()) {
+    *error = "\"" + name + "\" is neither a program nor a service of a program of the services file";
     return false;
   }
   return startProgram(*program, Router_StartHow(), error) != nullptr;
@@ -82,7 +82,7 @@ Router_Launch *Router_Core::startProgram(const Router_Program &program, const Ro
 // program, or for a new one; a fresh request always gets its own.
 bool Router_Core::holdForActivation(Router_HeldRequest request, const Router_StartHow &how) {
   const Router_Program *program = services.providerOf(request.serviceName);
-  if (!program || shuttingDown) return false;
+  if (!program || !program->sharedObject.empty() || shuttingDown) return false;
   // One shared instance per program: a running one that has registered
   // without this name will not provide it, and a second one would not either.
   Router_Launch *l = how.fresh ? nullptr : launches.activationOf(program);

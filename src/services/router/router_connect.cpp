@@ -100,9 +100,9 @@ void Router_Core::releaseRN(int pluginId, int rn) {
 // ---------------------------------------------------------------------------
 // Connections
 
-// A registered provider answers unless a fresh instance is asked for;
-// else a program of the services file is started for the request (by the
-// router or the requester).
+// A registered provider answers unless a fresh instance is asked for; then
+// a service library of the services file, and last a program of the
+// services file started for the request (by the router or the requester).
 void Router_Core::connectionRequested(int pluginId, const Router_ServiceRequest &r) {
   if (!endpointFor(pluginId)) return;
   const std::string &name = r.serviceName;
@@ -112,6 +112,11 @@ void Router_Core::connectionRequested(int pluginId, const Router_ServiceRequest 
                                 : registered.find(name, r.providingPluginId);
   if (s) {
     connectToProvider(pluginId, *s, r.pairs, r.clientCookie);
+    return;
+  }
+  const Router_Program *block = anyProvider ? services.providerOf(name) : nullptr;
+  if (block && !block->sharedObject.empty()) {
+    replySharedObject(pluginId, *block, name, r.clientCookie);
     return;
   }
   if (!name.empty() && anyProvider) {
@@ -130,6 +135,18 @@ void Router_Core::connectionRequested(int pluginId, const Router_ServiceRequest 
   }
   log->note("plugin %d asks for %s: not provided", pluginId, name.c_str());
   replyNotFound(pluginId, name, r.clientCookie);
+}
+
+// The requester loads the library itself: found, a shared object, with no
+// provider and no RNs.
+void Router_Core::replySharedObject(int requesterId, const Router_Program &block,
+                                    const std::string &serviceName, int clientCookie) {
+  std::string library = Router_ServicesFile::resolveSharedObject(block.sharedObject);
+  if (Router_Endpoint *ep = endpointFor(requesterId))
+    ep->send_ConnectionReplyEvent(serviceName.c_str(), 0, true, true, false, 0, -1,
+                                  library.c_str(), clientCookie);
+  log->note("plugin %d asks for %s: the library %s", requesterId, serviceName.c_str(),
+            library.c_str());
 }
 
 // A fresh RN for the requester's end; the provider is asked to accept, and

@@ -187,6 +187,8 @@ class Router_Core : public ForwardingHandler {
                          const std::vector<std::optional<std::string>> &pairs,
                          int clientCookie);
   void replyNotFound(int requesterId, const std::string &serviceName, int clientCookie);
+  void replySharedObject(int requesterId, const Router_Program &block,
+                         const std::string &serviceName, int clientCookie);
   void endConnection(Router_Connection c, bool clientLeaves);
   // router_queries.cpp
   void answerPendingValues(int leavingId);

