@@ -168,7 +168,8 @@ class Router_Core : public ForwardingHandler {
   void setWorkingDir(int pluginId, const char *dir);
   void setEnvironmentVariable(int pluginId, const char *variable, const char *value);
   void logMessage(int pluginId, const char *message);
-  void debugPluginRequested(int pluginId, const char *pluginName);
+  void debugPluginRequested(int pluginId, const char *pluginName, bool doDebug,
+                            const char *debugger, const char *debuggerOpts);
 
   // ---- inspection (tests, logs)
   const Router_RNTable &rnTable() const { return rns; }

@@ -33,8 +33,9 @@ void Router_Endpoint::msg_ConnectionAcceptedEvent(int serviceRN, int remoteRN, b
   core->connectionAccepted(pluginId, serviceRN, remoteRN, accept);
 }
 
-void Router_Endpoint::msg_DebugPlugin(const char *plugin_name, bool, const char *, const char *) {
-  core->debugPluginRequested(pluginId, plugin_name);
+void Router_Endpoint::msg_DebugPlugin(const char *plugin_name, bool do_debug,
+                                      const char *debugger, const char *debugger_opts) {
+  core->debugPluginRequested(pluginId, plugin_name, do_debug, debugger, debugger_opts);
 }
 
 void Router_Endpoint::msg_DropServiceConnection(int localRN, int serviceRN) {

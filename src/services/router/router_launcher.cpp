@@ -1,5 +1,5 @@
 // Starting programs that connect back to the router, directly or through
-// a plugin (client start).
+// a plugin (client start), optionally under a debugger.
 #include "services/router/router_launcher.h"
 
 #include <sys/stat.h>
@@ -22,6 +22,18 @@ char **buildArgv(const std::vector<std::string> &words) {
   std::vector<char *> ptrs;
   for (const std::string &w : words) ptrs.push_back(const_cast<char *>(w.c_str()));
   return copyArgv(ptrs.data(), static_cast<int>(ptrs.size()));
+}
+
+std::vector<std::string> splitBlanks(const std::string &text) {
+  std::vector<std::string> out;
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t j = text.find_first_of(" \t", i);
+    if (j == std::string::npos) j = text.size();
+    if (j > i) out.push_back(text.substr(i, j - i));
+    i = j + 1;
+  }
+  return out;
 }
 
 }  // namespace
@@ -52,8 +64,9 @@ Router_Launch *Router_Launcher::start(const std::string &name,
     return nullptr;
   }
   int cookie = nextCookie++;
-  std::vector<std::string> words =
-      commandWords(Router_ServicesFile::resolveProgram(argv[0]), argv, routerPort, cookie);
+  std::vector<std::string> words = underDebugger(
+      name, commandWords(Router_ServicesFile::resolveProgram(argv[0]), argv, routerPort, cookie));
+  words[0] = Router_ServicesFile::resolveProgram(words[0]);  // the debugger, if any
   char **vec = buildArgv(words);
   int pid = 0;
   {
@@ -82,7 +95,7 @@ Router_Launch *Router_Launcher::prepareClientStart(const std::string &name,
                                                    int routerPort, long long now,
                                                    std::vector<std::string> *words) {
   int cookie = nextCookie++;
-  *words = commandWords(argv[0], argv, routerPort, cookie);
+  *words = underDebugger(name, commandWords(argv[0], argv, routerPort, cookie));
   Router_Launch &l = clientStarted[cookie];
   l = Router_Launch();
   l.startCookie = cookie;
@@ -125,6 +138,26 @@ void Router_Launcher::forgetPlugin(int pluginId) {
     else
       ++it;
   }
+}
+
+void Router_Launcher::setDebugger(const std::string &name, const std::string &debugger,
+                                  const std::string &options) {
+  if (debugger.empty())
+    debuggers.erase(name);
+  else
+    debuggers[name] = Debugger{debugger, options};
+}
+
+std::vector<std::string> Router_Launcher::underDebugger(const std::string &name,
+                                                        const std::vector<std::string> &words) {
+  auto it = debuggers.find(name);
+  if (it == debuggers.end() && !words.empty()) it = debuggers.find(gen_basename(words[0].c_str()));
+  if (it == debuggers.end()) return words;
+  std::vector<std::string> out{it->second.command};
+  for (const std::string &w : splitBlanks(it->second.options)) out.push_back(w);
+  out.insert(out.end(), words.begin(), words.end());
+  debuggers.erase(it);
+  return out;
 }
 
 bool Router_Launcher::usableDirectory(const std::string &dir, std::string *why) {

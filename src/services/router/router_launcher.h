@@ -13,6 +13,9 @@
 // record lives until the program reports its cookie and goes, or the start
 // fails or times out.
 //
+// A program named by a DebugPlugin request is started once under the named
+// debugger: "DEBUGGER [OPTIONS...] PROGRAM ARGS...".
+//
 // The launcher only keeps the records; Router_Core decides what a start, a
 // registration or an exit means. One thread.
 #pragma once
@@ -71,6 +74,17 @@ class Router_Launcher {
   // Whether processes of ours are still running.
   bool empty() const { return launches.empty(); }
 
+  // The next start of the program `name` (a block name or a program's
+  // base name) runs under `debugger` with `options` (split at blanks).
+  // An empty debugger forgets the request.
+  void setDebugger(const std::string &name, const std::string &debugger,
+                   const std::string &options);
+  // `words` as they are to be run: under the debugger recorded for
+  // `name` or for the base name of words[0] (which the call uses up), or
+  // unchanged.
+  std::vector<std::string> underDebugger(const std::string &name,
+                                         const std::vector<std::string> &words);
+
   // Whether `dir` can be a started program's working directory (empty:
   // the router's own, always usable); false with *why set otherwise.
   static bool usableDirectory(const std::string &dir, std::string *why);
@@ -80,7 +94,12 @@ class Router_Launcher {
                                         const std::vector<std::string> &argv, int routerPort,
                                         int cookie) const;
 
+  struct Debugger {
+    std::string command;
+    std::string options;
+  };
   std::map<int, Router_Launch> launches;       // by pid
   std::map<int, Router_Launch> clientStarted;  // by start cookie
+  std::map<std::string, Debugger> debuggers;   // by program name
   int nextCookie = 1;
 };

@@ -134,9 +134,23 @@ void Router_Core::logMessage(int pluginId, const char *message) {
   log->pluginText(pluginId, message);
 }
 
-void Router_Core::debugPluginRequested(int pluginId, const char *pluginName) {
-  log->note("plugin %d asks to debug %s: not supported here", pluginId,
-            pluginName ? pluginName : "");
+// Recorded for the next start of that program (by this router or by a
+// client start); do_debug false forgets an earlier request.
+void Router_Core::debugPluginRequested(int pluginId, const char *pluginName, bool doDebug,
+                                       const char *debugger, const char *debuggerOpts) {
+  std::string name = pluginName ? pluginName : "";
+  std::string command = doDebug && debugger ? debugger : "";
+  if (name.empty() || (doDebug && command.empty())) {
+    log->warn("plugin %d asks to debug \"%s\" without %s: ignored", pluginId, name.c_str(),
+              name.empty() ? "a program name" : "a debugger");
+    return;
+  }
+  launches.setDebugger(name, command, debuggerOpts ? debuggerOpts : "");
+  if (doDebug)
+    log->note("plugin %d: the next start of %s runs under %s %s", pluginId, name.c_str(),
+              command.c_str(), debuggerOpts ? debuggerOpts : "");
+  else
+    log->note("plugin %d: %s is no longer debugged", pluginId, name.c_str());
 }
 
 // ---------------------------------------------------------------------------
