@@ -101,7 +101,6 @@ Router_Launch *Router_Launcher::prepareClientStart(const std::string &name,
   l.startCookie = cookie;
   l.name = name;
   l.startedAt = now;
-  l.clientStart = true;
   return &l;
 }
 

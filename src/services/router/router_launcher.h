@@ -37,8 +37,7 @@ struct Router_Launch {
   int requesterId = -1;                    // launch request: who asked
   int requestCookie = 0;                   // ... and the cookie to answer with
   bool answered = false;                   // launch request answered
-  bool clientStart = false;                // started by the plugin `startedBy`
-  int startedBy = -1;
+  int startedBy = -1;                      // client start: the plugin asked to start it
   bool fresh = false;                      // no_reuse: serves only its own requests
 };
 
