@@ -80,7 +80,8 @@ class RouterProtocolE2E : public ::testing::Test {
   void startRouterAndClient(const std::string &mode = "router") {
     std::string file = tempDir() + "/" + RouterTest_Unique("services") + ".cfg";
     ASSERT_TRUE(RouterTest_WriteFile(file, servicesText(RouterTest_BinDir())));
-    ASSERT_TRUE(router.start({"-not_shared", "-idle_exit", "0", "-services", file}))
+    ASSERT_TRUE(router.start(
+        {"-not_shared", "-idle_exit", "0", "-activation_timeout", "3000", "-services", file}))
         << router.stderrText();
     client = std::make_unique<E2EChild>(
         RouterTest_BinDir() + "/e2e_script_client",
@@ -173,12 +174,22 @@ TEST_F(RouterProtocolE2E, ClientStartedProvidersRunInTheRequesterAndAreReapedAtI
   EXPECT_NE(router.stderrText().find("could not start unstartable: Unable to launch plugin."),
             std::string::npos)
       << router.stderrText();
+  // A program that starts but never registers fails it at the time limit.
+  out = client->run("launch /bin/true");
+  EXPECT_EQ(after(out, "plugin "),
+            "-1 errors The started plugin did not register within 3000 ms.");
+  std::istringstream allPids(after(client->run("pids"), "pids "));
+  for (int pid; allPids >> pid;) {
+    if (std::find(pids.begin(), pids.end(), pid) == pids.end()) pids.push_back(pid);
+  }
+  ASSERT_EQ(pids.size(), 3u);
 
   // The router's end closes every link: the providers end, and so does
   // the client, whose shut-down reaps them.
   int status = 0;
   ASSERT_TRUE(router.stop(SIGTERM, 15000, &status));
-  std::vector<std::string> reaped{client->readLine(10000), client->readLine(10000)};
+  std::vector<std::string> reaped;
+  for (size_t i = 0; i < pids.size(); ++i) reaped.push_back(client->readLine(10000));
   for (int pid : pids) {
     EXPECT_NE(std::find(reaped.begin(), reaped.end(), "reaped " + std::to_string(pid)),
               reaped.end());
