@@ -12,9 +12,10 @@
 // The source files split the work: router_core.cpp (plugins, forwarding,
 // limits, idleness, the end), router_connect.cpp (registration, connection
 // requests, drops), router_queries.cpp (value queries, location,
-// persistence, environment, logs, launch and connect requests) and
+// persistence, environment, logs, launch and connect requests),
 // router_activation.cpp (held requests, starting listed programs, child
-// exits).
+// exits) and router_client_start.cpp (where started programs run, and
+// programs the requesting plugin starts).
 //
 // Messages sent from here are queued, never waited for; the loop writes
 // them. A plugin that must go is only marked while handlers may still be
