@@ -7,7 +7,8 @@ target_link_libraries(e2e_windows_files_host PRIVATE
   "$<LINK_LIBRARY:WHOLE_ARCHIVE,korvo_fileregistry>"
   korvo_srproxy korvo_state korvo_runtime)
 add_executable(e2e_script_client ${CMAKE_CURRENT_LIST_DIR}/e2e_script_client.cpp)
-target_link_libraries(e2e_script_client PRIVATE korvo_srproxy korvo_generated korvo_runtime)
+target_link_libraries(e2e_script_client PRIVATE korvo_srproxy korvo_router_echo korvo_generated
+                      korvo_runtime)
 korvo_add_test(test_e2e_windows_files
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_e2e_windows_files.cpp
   LIBS korvo_runtime

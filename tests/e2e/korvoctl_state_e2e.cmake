@@ -1,9 +1,7 @@
 # korvoctl's wb and mru subcommands end to end: korvoctl processes reach the
 # real svc_statemgr through svc_router.
-if(TARGET svc_router AND TARGET svc_statemgr AND TARGET korvoctl)
-  korvo_add_test(test_korvoctl_state_e2e
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_korvoctl_state_e2e.cpp
-    LIBS korvo_runtime
-    TIMEOUT 300)
-  add_dependencies(test_korvoctl_state_e2e svc_router svc_statemgr korvoctl)
-endif()
+korvo_add_test(test_korvoctl_state_e2e
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_korvoctl_state_e2e.cpp
+  LIBS korvo_runtime
+  TIMEOUT 300)
+add_dependencies(test_korvoctl_state_e2e svc_router svc_statemgr korvoctl)

@@ -16,6 +16,7 @@ add_library(korvo_router STATIC
   ${CMAKE_CURRENT_LIST_DIR}/router_connect.cpp
   ${CMAKE_CURRENT_LIST_DIR}/router_queries.cpp
   ${CMAKE_CURRENT_LIST_DIR}/router_activation.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/router_client_start.cpp
   ${CMAKE_CURRENT_LIST_DIR}/router_loop.cpp
   ${CMAKE_CURRENT_LIST_DIR}/router_record.cpp)
 target_link_libraries(korvo_router

@@ -265,6 +265,7 @@ int Router_Core::msUntilNextDeadline(long long now) const {
       next = std::min(next, p->connectedAt + options.negotiateTimeoutMs);
   }
   for (const Router_HeldRequest &h : held) next = std::min(next, h.deadline);
+  next = std::min(next, nextClientStartDeadline());
   if (next == LLONG_MAX) return -1;
   return static_cast<int>(std::max(0LL, std::min(next - now, 60000LL)));
 }

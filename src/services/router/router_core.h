@@ -12,9 +12,10 @@
 // The source files split the work: router_core.cpp (plugins, forwarding,
 // limits, idleness, the end), router_connect.cpp (registration, connection
 // requests, drops), router_queries.cpp (value queries, location,
-// persistence, environment, logs, launch and connect requests) and
+// persistence, environment, logs, launch and connect requests),
 // router_activation.cpp (held requests, starting listed programs, child
-// exits).
+// exits) and router_client_start.cpp (where started programs run, and
+// programs the requesting plugin starts).
 //
 // Messages sent from here are queued, never waited for; the loop writes
 // them. A plugin that must go is only marked while handlers may still be
@@ -40,6 +41,19 @@ class Router_Log;
 class Router_Plugin;
 class Router_Transport;
 
+// What a plugin asks for when it wants a service connection: the fields
+// of RequestServiceConnection (local_only needs no field: every provider of
+// this router is on this host).
+struct Router_ServiceRequest {
+  std::string serviceName;
+  int providingPluginId = -1;  // -1: any provider
+  std::vector<std::optional<std::string>> pairs;
+  std::string workingDir;      // empty: none given
+  int clientCookie = 0;
+  bool noReuse = false;        // a fresh provider instance for this request
+  bool clientStart = false;    // the requester starts the provider
+};
+
 // A request held until a started program registers the name it asks for.
 struct Router_HeldRequest {
   enum Kind { kConnection, kPluginId } kind = kConnection;
@@ -48,6 +62,17 @@ struct Router_HeldRequest {
   int cookie = 0;
   std::vector<std::optional<std::string>> pairs;  // name/value pairs (connection)
   long long deadline = 0;                          // ut_getTimeMillis64
+  int startCookie = 0;  // the start cookie of the instance it waits for
+  bool fresh = false;   // only that instance may answer it (no_reuse)
+};
+
+// How a program is to be started for a request: in which directory, and
+// whether the requester starts it (client start) or the router does.
+struct Router_StartHow {
+  int requesterId = -1;
+  std::string workingDir;    // empty: the router's own directory
+  bool clientStart = false;
+  bool fresh = false;        // a new instance even when one runs
 };
 
 // A value query forwarded to a plugin and not yet answered.
@@ -123,8 +148,7 @@ class Router_Core : public ForwardingHandler {
   void unregisterService(int pluginId, int serviceRN);
   void reserveRNBlock(int pluginId, int count);
   void releaseRN(int pluginId, int rn);
-  void connectionRequested(int pluginId, const char *serviceName, int providingPluginId,
-                           const ServiceRouter_STRING_ARRAY &pairs, int clientCookie);
+  void connectionRequested(int pluginId, const Router_ServiceRequest &request);
   void connectionAccepted(int pluginId, int serviceRN, int remoteRN, bool accept);
   void dropRequested(int pluginId, int localRN, int otherRN);
   void disconnectRequested(int pluginId);
@@ -145,7 +169,8 @@ class Router_Core : public ForwardingHandler {
   void setWorkingDir(int pluginId, const char *dir);
   void setEnvironmentVariable(int pluginId, const char *variable, const char *value);
   void logMessage(int pluginId, const char *message);
-  void debugPluginRequested(int pluginId, const char *pluginName);
+  void debugPluginRequested(int pluginId, const char *pluginName, bool doDebug,
+                            const char *debugger, const char *debuggerOpts);
 
   // ---- inspection (tests, logs)
   const Router_RNTable &rnTable() const { return rns; }
@@ -164,18 +189,29 @@ class Router_Core : public ForwardingHandler {
                          const std::vector<std::optional<std::string>> &pairs,
                          int clientCookie);
   void replyNotFound(int requesterId, const std::string &serviceName, int clientCookie);
+  void replySharedObject(int requesterId, const Router_Program &block,
+                         const std::string &serviceName, int clientCookie);
   void endConnection(Router_Connection c, bool clientLeaves);
   // router_queries.cpp
   void answerPendingValues(int leavingId);
   void answerPluginConnect(Router_Plugin *p, int newId, const char *errors);
   // router_activation.cpp
-  bool holdForActivation(Router_HeldRequest request);
-  void resolveHeld(const std::string &serviceName);
-  void failHeld(const Router_Program *program, const char *why);
+  bool holdForActivation(Router_HeldRequest request, const Router_StartHow &how);
+  void resolveHeld(const std::string &serviceName, int providerId);
+  void failHeld(const Router_Launch &launch, const char *why);
   void answerHeldNotFound(const Router_HeldRequest &h);
   void expireHeld(long long now);
   void activationRegistered(Router_Plugin *p);
-  Router_Launch *startProgram(const Router_Program &program, std::string *error);
+  Router_Launch *startProgram(const Router_Program &program, const Router_StartHow &how,
+                              std::string *error);
+  // router_client_start.cpp
+  std::string startDirectory(int requesterId, const char *requested) const;
+  Router_Launch *askClientToStart(const std::string &name, const std::vector<std::string> &argv,
+                                  const Router_StartHow &how, std::string *error);
+  void clientStartFailed(int pluginId, int cookie, const char *errorMessage);
+  void failClientStart(Router_Launch &launch, const std::string &why);
+  void expireClientStarts(long long now);
+  long long nextClientStartDeadline() const;
 
   const Router_Options &options;
   Router_Log *log;  // not owned

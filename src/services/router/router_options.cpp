@@ -153,5 +153,10 @@ const char *Router_UsageText() {
          "                               register its services (default 30000)\n"
          "  -child_wait MS               at the end, wait up to MS for started\n"
          "                               programs to exit (default 10000)\n"
-         "Ends on SIGTERM, SIGINT or SIGHUP and after the idle time.\n";
+         "Ends on SIGTERM, SIGINT or SIGHUP and after the idle time.\n"
+         "\n"
+         "A plugin's DebugPlugin request (name, debugger, options) makes the next\n"
+         "start of that program run as: DEBUGGER OPTIONS... PROGRAM ARGS...\n"
+         "Started programs run in the request's working directory, else the\n"
+         "requester's (SetWorkingDir), else this router's.\n";
 }
