@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "parser_testutil.h"
+#include "shared/runtime_test_support.h"
 #include "shared/libcxxutil/ut_options_database.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "parser_testutil.h"
+#include "shared/runtime_test_support.h"
 
 namespace {
 
@@ -266,8 +266,8 @@ TEST_F(OptionsDatabaseTest, MacroRecursionFailsTheRead) {
   configure = [](ut_options_database &d) { d.add_macro("R", "${R}"); };
   EXPECT_FALSE(read("a = 1\nb = ${R}\n"));
   EXPECT_TRUE(db->got_file_open_or_parse_error());
-  EXPECT_EQ(capture.messages.front(),
-            "error: \"" + file + "\", line 2: error: macro recursion detected for: \"R\"");
+  EXPECT_EQ(capture.messages.front().second,
+            "\"" + file + "\", line 2: error: macro recursion detected for: \"R\"");
 }
 
 TEST_F(OptionsDatabaseTest, DirectivesAndIncludes) {

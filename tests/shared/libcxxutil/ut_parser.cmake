@@ -11,7 +11,6 @@ korvo_add_test(test_ut_parser
           ${CMAKE_CURRENT_LIST_DIR}/test_simple_integer_evaluator.cpp
           ${CMAKE_CURRENT_LIST_DIR}/test_simple_preprocessor.cpp
           ${CMAKE_CURRENT_LIST_DIR}/test_ut_file_parser.cpp
-          ${CMAKE_CURRENT_LIST_DIR}/test_ut_macro_map.cpp
           ${eval_cases_dir}/eval_cases.inc
   LIBS korvo_ut_parser)
 target_include_directories(test_ut_parser PRIVATE ${eval_cases_dir})
