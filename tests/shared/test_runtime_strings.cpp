@@ -107,6 +107,8 @@ TEST(MStringTest, AppendsGrowTheStringAndPeelHandsItOver) {
   EXPECT_EQ(take(MString_peel(s)), "hello, worldab 42-z" + big + "!");
   MString *t = MString_new(4);
   MString_append(t, "ab \t\n ");
+  EXPECT_EQ(MString_ensureCapacity(t, 100), 100);  // grows, keeping the text
+  EXPECT_GT(t->capacity, 100);
   MString_removeTrailingWhiteSpace(t);
   EXPECT_EQ(std::string(t->data, t->length), "ab");
   MString_delete(t);

@@ -77,6 +77,11 @@ TEST(NetBuf, ReadsRoundTripAndShortInputReadsAsZeroOrAbsent) {
   EXPECT_STREQ(s, "hi");
   std::free(s);
   EXPECT_EQ(r.get_string(), nullptr);
+  Reader words({1, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 9, 0, 0, 0});  // 8-byte elements: high word first
+  uint64_t v[2];
+  words.get_array(v, 2, 8);
+  EXPECT_EQ(v[0], 0x0000000100000002ULL);
+  EXPECT_EQ(v[1], 9u);
 
   struct Case {
     Bytes input;
@@ -161,7 +166,8 @@ TEST(NetBuf, CursorOperationsClamp) {
   EXPECT_EQ(b.get_pos(), 7);
   b.set_next_to_end_minus(30);
   EXPECT_EQ(b.remaining(), 10);
-  ut_network_buffer neg(-5);
+  ut_network_buffer heap(300), neg(-5);  // beyond the inline storage, zeroed
+  EXPECT_EQ(heap.get_begin()[299], 0);
   EXPECT_EQ(neg.get_capacity() + neg.get_end_pos(), 0);
 }
 

@@ -80,12 +80,12 @@ TEST_F(OptionsDatabaseTest, WrittenTextIsExactAndReadsBackTheSame) {
   d.add_str_attribute("null", nullptr);
   d.set_str_list_attribute("empty", nullptr, 0);
   ut_attribute_tree *a = d.add_child_tree("group 1");
-  a->add_str_attribute("odd key", "it's $x \"q\" \\ tab\there\nnl ${HOME} # no comment");
+  a->add_str_attribute("odd key", "it's $x \"q\" \\ tab\there\r\nnl ${HOME} # no comment");
   a->add_child_tree("b_2")->add_int32_attribute("v", INT32_MIN);
   a->add_child_tree("c");
   EXPECT_EQ(written(d),
             "port = 5\nl = { \"x\", \"\\\"}\\\"\" }\nn = ...\nnull = \"\"\nempty = {  }\n\"group 1\" {\n"
-            "    \"odd key\" = \"it\\'s \\$x \\\"q\\\" \\\\ tab\there\\nnl \\${HOME} # no comment\"\n"
+            "    \"odd key\" = \"it\\'s \\$x \\\"q\\\" \\\\ tab\there\\r\\nnl \\${HOME} # no comment\"\n"
             "    \"b_2\" {\n        v = -2147483648\n    }\n    c {\n    }\n}\n");
   d.remove_attribute("n");  // integer lists are written as "...", a tab as itself
   d.remove_attribute("null");

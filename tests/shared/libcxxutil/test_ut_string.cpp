@@ -132,7 +132,12 @@ TEST(UtCharBuffer, AddsDropsAndEditsCountFromTheCurrentStart) {
   char out[8] = {};
   EXPECT_EQ(buf.copy(out, -1, 4), 3);
   EXPECT_STREQ(out, "ef");
-  ut_char_buffer copy(buf);  // a copy of a buffer with a dropped front
+  ut_char_buffer copy(buf), assigned(ut_string("str"));  // a copy of a buffer with a dropped front
+  assigned = buf;
+  EXPECT_STREQ(assigned.c_str(), "abcdef");
+  char *peeled = assigned.peel();  // moves the text to the front of its block
+  EXPECT_STREQ(peeled, "abcdef");
+  std::free(peeled);
   buf.erase(1, 2);
   buf.erase(2, -1);
   buf.erase(2, 1);  // outside
@@ -148,6 +153,7 @@ TEST(UtCharBuffer, AddsDropsAndEditsCountFromTheCurrentStart) {
   EXPECT_STREQ(block, "cdefx!cdefx!");
   std::free(block);
   EXPECT_TRUE(copy.is_empty());  // usable after peel
+  copy.ensure_capacity(64);
   for (int i = 0; i < 500; ++i) {  // a queue: add at the back, consume at the front
     copy.add_str("0123456789");
     copy.remove_first_chars(i % 2 ? 15 : 5);
@@ -217,6 +223,7 @@ TEST(UtStringList, EditsKeepTheLinksConsistent) {
   list.insert(list.find("x"), "c");
   list.insert(list.end(), "x");
   EXPECT_EQ(contents(list), "<0,a,b,c,x,e,x");
+  EXPECT_TRUE(list.find("zz").is_end());
   EXPECT_STREQ(list.erase(list.begin())->c_str(), "a");
   EXPECT_FALSE(list.erase(list.find("x")).is_end());
   EXPECT_TRUE(list.erase(list.end()).is_end());
