@@ -6,9 +6,8 @@
 # compiler's own parse gives the value to compare with. The leaves are small
 # (octal 011, hex 0x5, 2; in two orders, for the comparisons) so that no
 # shift count leaves 0..31.
-# The tests folder includes every *.cmake fragment; included, this does nothing.
 if(NOT DEFINED OUT)
-  return()
+  message(FATAL_ERROR "gen_eval_cases.cmake: run it with -DOUT=<file>")
 endif()
 set(ops "," "||" "&&" "|" "^" "&" "==" "!=" "<" ">" "<=" ">=" "<<" ">>" "+" "-")
 set(lines)
