@@ -1,65 +1,56 @@
-// STPTransport between two real processes over TCP on 127.0.0.1. The test
-// forks a small server whose behaviour is chosen by the request id; the
-// parent connects and exercises requests with replies, one-way messages,
+// STPTransport between two processes: a forked server whose behaviour is
+// chosen by the request id. Requests with replies, one-way messages,
 // deferral while a synchronous request waits, a peer that dies mid-packet
 // and partial writes. Every wait is bounded.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
 
 #include "shared/stp_transport/stp_amsg.h"
 #include "shared/stp_transport/stp_transport.h"
-#include "stp_transport_testutil.h"
+#include "support/stp_packets.h"
+#include "support/stp_sockets.h"
 
-using namespace stptest;
+using namespace testsupport;
 
 namespace {
 
 // Request ids the server understands.
 enum ServerOp {
-  kEcho = 0,          // reply n + 1000
-  kCountOneWay = 1,   // reply with the number of one-way messages seen
-  kUnrelatedFirst = 2,  // send two one-way requests of a new transaction, then reply
-  kBackMessage = 3,   // send a one-way request inside the caller's transaction, then reply
-  kDieMidPacket = 4,  // write half a packet and exit
-  kBig = 6,           // reply with the body length received
+  kEcho,            // reply n + 1000
+  kCountOneWay,     // reply with the number of one-way messages seen
+  kUnrelatedFirst,  // send two one-way requests of a new transaction, then reply
+  kBackMessage,     // send a one-way request inside the caller's transaction, then reply
+  kDieMidPacket,    // write half a packet and exit
+  kBig,             // reply with the body length received
 };
 
 // Client routing numbers: local 1, remote 2 (the server uses the reverse).
-constexpr int kClientRN = 1;
-constexpr int kServerRN = 2;
-
 class Server : public ResponseListener {
  public:
   explicit Server(STPTransport *t) : t_(t) {}
-
   bool handleResponse(STPIMsg *msg, bool) override {
-    if (msg->flags & STP_FLAG_ASYNC) {
-      ++oneWay_;
-      return true;
+    if (msg->flags & STP_FLAG_ASYNC) return ++oneWay_;
+    int n = numberOf(msg) + 1000;
+    if (msg->id == kCountOneWay) n = oneWay_;
+    if (msg->id == kBig) n = msg->bodyLength;
+    if (msg->id == kUnrelatedFirst || msg->id == kBackMessage) n -= 1000;
+    if (msg->id == kUnrelatedFirst) {
+      sendOneWay(555);
+      sendOneWay(556);
+    } else if (msg->id == kBackMessage) {
+      t_->pushToken(msg->token, msg->depth, msg->flags);
+      sendOneWay(666);
+      t_->popToken();
+    } else if (msg->id == kDieMidPacket) {
+      Bytes p = asciiPacket(2, 1, STP_TYPE_REPLY, -1, 9, 0, 0, 1);
+      ssize_t ignored = ::write(t_->getFD(), p.data(), p.size() / 2);
+      (void)ignored;
+      ::_exit(0);
     }
-    int n = numberOf(msg);
-    switch (msg->id) {
-      case kCountOneWay: n = oneWay_; break;
-      case kUnrelatedFirst:
-        sendOneWay(555);
-        sendOneWay(556);
-        break;
-      case kBackMessage:
-        t_->pushToken(msg->token, msg->depth, msg->flags);
-        sendOneWay(666);
-        t_->popToken();
-        break;
-      case kDieMidPacket: dieMidPacket(); break;
-      case kBig: n = msg->bodyLength; break;
-      default: n += 1000; break;
-    }
-    STPAsciiOMsg *reply = t_->createAsciiReply(kServerRN, kClientRN, msg->serial, 0);
-    reply->putIdent("Reply");
+    STPAsciiOMsg *reply = t_->createAsciiReply(2, 1, msg->serial, 0);
     reply->putNumber("n", n);
     t_->enqueueAndTryMessage(reply, 2, nullptr);
     delete reply;
@@ -69,157 +60,102 @@ class Server : public ResponseListener {
  private:
   STPTransport *t_;
   int oneWay_ = 0;
-
   void sendOneWay(int n) {
-    STPAsciiOMsg *m = t_->createAsciiMessage(kServerRN, kClientRN, STP_TYPE_ASCII, 7, STP_FLAG_ASYNC);
-    m->putIdent("Note");
+    STPAsciiOMsg *m = t_->createAsciiMessage(2, 1, STP_TYPE_ASCII, 7, STP_FLAG_ASYNC);
     m->putNumber("n", n);
     t_->sendMessage(m, nullptr, nullptr);
     delete m;
   }
-  void dieMidPacket() {
-    std::vector<uint8_t> p = asciiPacket(kServerRN, kClientRN, STP_TYPE_REPLY, -1, 9, 0, 0, 1);
-    ssize_t ignored = ::write(t_->getFD(), p.data(), p.size() / 2);
-    (void)ignored;
-    ::_exit(0);
-  }
 };
 
-// The forked server: accepts one client and serves it until it goes away
-// (or 20 s pass), then exits without returning into the test framework.
-[[noreturn]] void runServer(int lfd) {
-  STPTransport *t = new STPTransport(32768);
+// Serves until the client goes away (or 20 s pass).
+bool serve(STPTransport *t) {
   t->setDefaultToken(2);
-  TimeoutSTPRetryHandler accept(t, 5000);
-  if (!t->listenOnFD(lfd, true, &accept, nullptr)) ::_exit(2);
   Server server(t);
-  t->registerMessageListener(kClientRN, kServerRN, &server, STP_TYPE_ASCII);
+  t->registerMessageListener(1, 2, &server, STP_TYPE_ASCII);
   long long end = ut_getTimeMillis64() + 20000;
   while (ut_getTimeMillis64() < end && t->serviceOnce(100, nullptr)) {
   }
-  ::_exit(0);
+  return true;
 }
 
-class TransportTcp : public ::testing::Test {
+class TransportProcesses : public ::testing::Test {
  protected:
-  pid_t child = -1;
-  TransportRef t;
+  ForkedPeer peer{serve};
+  STPTransport *t = peer.transport();
   RecordingListener notes;  // one-way requests from the server
 
   void SetUp() override {
-    int port = 0;
-    int lfd = STPTransport::getListenSocket(&port, nullptr);
-    ASSERT_GE(lfd, 0);
-    // A small receive window on the server side makes big writes partial.
-    int small = 8192;
-    ::setsockopt(lfd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) runServer(lfd);
-    ::close(lfd);
+    ASSERT_NE(t, nullptr);
     t->setDefaultToken(1);
-    TStat st;
-    ASSERT_TRUE(t->connect("127.0.0.1", port, &st)) << st.message;
-    t->registerMessageListener(kServerRN, kClientRN, &notes, STP_TYPE_ASCII);
+    t->registerMessageListener(2, 1, &notes, STP_TYPE_ASCII);
   }
-
   void TearDown() override {
     t->unregisterMessageListener(&notes);
     t->closeConnection(nullptr);
-    int status = 0;
-    long long end = ut_getTimeMillis64() + 5000;
-    while (::waitpid(child, &status, WNOHANG) == 0) {
-      if (ut_getTimeMillis64() > end) {
-        ::kill(child, SIGKILL);
-        ::waitpid(child, &status, 0);
-        ADD_FAILURE() << "server did not end";
-        break;
-      }
-      ::usleep(5000);
-    }
+    EXPECT_TRUE(peer.exitedOk());
     EXPECT_EQ(STPTransport::getMessageDepth(), 0);
   }
-
   STPAsciiOMsg *request(int op, int n, int flags = STP_FLAG_REPLY) {
-    STPAsciiOMsg *m = t->createAsciiMessage(kClientRN, kServerRN, STP_TYPE_ASCII, op, flags);
-    m->putIdent("Req");
+    STPAsciiOMsg *m = t->createAsciiMessage(1, 2, STP_TYPE_ASCII, op, flags);
     m->putNumber("n", n);
     return m;
   }
-
-  // Sends a request and waits (at most 5 s) for its reply; returns the
-  // reply's n, or -1.
-  int call(int op, int n, TStat *st, int flags = STP_FLAG_REPLY) {
+  // Sends a request and waits (at most 5 s, or without limit when !bounded)
+  // for its reply; returns the reply's n, or -1.
+  int call(int op, int n, TStat *st, int flags = STP_FLAG_REPLY, bool bounded = true) {
     STPAsciiOMsg *m = request(op, n, flags);
-    TimeoutSTPRetryHandler rh(t.t, 5000);
-    int serial = t->sendMessage(m, &rh, st);
+    TimeoutSTPRetryHandler rh(t, 5000);
+    int serial = t->sendMessage(m, bounded ? &rh : nullptr, st);
     delete m;
-    if (!serial) return -1;
-    STPIMsg *reply = t->awaitResponse(serial, &rh, st);
+    STPIMsg *reply = serial ? t->awaitResponse(serial, bounded ? &rh : nullptr, st) : nullptr;
     if (!reply) return -1;
     int v = numberOf(reply);
     EXPECT_EQ(reply->replyTo, serial);
     delete reply;
     return v;
   }
+  // Marks the server's one-way requests transaction-only, as an endpoint
+  // would, and lets the delivery rules decide.
+  void transactionOnlyNotes() {
+    notes.accept = [&](STPIMsg *m) {
+      m->flags |= STP_FLAG_TRANSACTION;
+      return t->shouldDeliverMessage(m);
+    };
+  }
 };
 
-TEST_F(TransportTcp, RequestsWithReplies) {
+TEST_F(TransportProcesses, RequestsWithRepliesAndOneWayMessagesInOrder) {
   TStat st;
   EXPECT_EQ(call(kEcho, 1, &st), 1001);
-  EXPECT_EQ(call(kEcho, 2, &st), 1002);
-  EXPECT_TRUE(st.ok()) << st.message;
-  // Without a retry handler the waits have no limit but end on the reply.
-  STPAsciiOMsg *m = request(kEcho, 3);
-  int serial = t->sendMessage(m, nullptr, &st);
-  delete m;
-  ASSERT_NE(serial, 0);
-  STPIMsg *reply = t->awaitResponse(serial, nullptr, &st);
-  ASSERT_NE(reply, nullptr);
-  EXPECT_EQ(numberOf(reply), 1003);
-  delete reply;
-}
-
-TEST_F(TransportTcp, OneWayMessagesArriveInOrderBeforeTheNextRequest) {
-  TStat st;
+  EXPECT_EQ(call(kEcho, 3, &st, STP_FLAG_REPLY, false), 1003);  // no retry handler
   for (int i = 0; i < 3; ++i) {
     STPAsciiOMsg *m = request(kEcho, i, STP_FLAG_ASYNC);
     EXPECT_NE(t->sendMessage(m, nullptr, &st), 0);
     delete m;
     // A one-way send leaves neither depth nor token behind.
-    EXPECT_EQ(STPTransport::getMessageDepth(), 0);
-    EXPECT_EQ(t->getTokenStackSize(), 0);
+    EXPECT_EQ(STPTransport::getMessageDepth() + t->getTokenStackSize(), 0);
   }
   EXPECT_EQ(call(kCountOneWay, 0, &st), 3);
+  EXPECT_TRUE(st.ok()) << st.message;
 }
 
-// The server answers a request by first sending two requests of its own (a
-// new transaction), then the reply. The client's listener marks them
-// transaction-only, as an endpoint would for such messages, and asks the
-// delivery rules: they wait in the deferred queue until the reply was taken,
-// then arrive in order.
-TEST_F(TransportTcp, UnrelatedRequestWhileWaitingIsDeferredThenDeliveredInOrder) {
-  int repliesTaken = 0;
-  std::vector<int> takenAfterReplies;
-  notes.accept = [&](STPIMsg *m) {
-    m->flags |= STP_FLAG_TRANSACTION;
-    return t->shouldDeliverMessage(m);
-  };
-  notes.onTaken = [&](STPIMsg *) { takenAfterReplies.push_back(repliesTaken); };
+// Requests of a new transaction that arrive before the reply wait in the
+// deferred queue until the reply was taken, then arrive in order.
+TEST_F(TransportProcesses, UnrelatedRequestWhileWaitingIsDeferredThenDeliveredInOrder) {
+  transactionOnlyNotes();
   TStat st;
   EXPECT_EQ(call(kUnrelatedFirst, 5, &st), 5);
-  repliesTaken = 1;
   EXPECT_TRUE(notes.seen.empty()) << "delivered while the request was waiting";
   EXPECT_EQ(t->getDeferredCount(), 2);
-  EXPECT_TRUE(serviceUntil(t.t, [&] { return notes.seen.size() == 2; }));
+  EXPECT_TRUE(serviceUntil(t, [&] { return notes.seen.size() == 2; }));
   EXPECT_EQ(notes.numbers(), (std::vector<int>{555, 556}));
-  EXPECT_EQ(takenAfterReplies, (std::vector<int>{1, 1}));
 }
 
 // With header flag 64 on the request, the wait only lets through safe
 // messages and messages of its own transaction, whatever the receiver's
 // table says.
-TEST_F(TransportTcp, StrictWaitDefersUnflaggedRequests) {
+TEST_F(TransportProcesses, StrictWaitDefersUnflaggedRequests) {
   int depthSeen = -1;
   notes.accept = [&](STPIMsg *m) { return t->shouldDeliverMessage(m); };
   notes.onTaken = [&](STPIMsg *) {
@@ -228,18 +164,15 @@ TEST_F(TransportTcp, StrictWaitDefersUnflaggedRequests) {
   TStat st;
   EXPECT_EQ(call(kUnrelatedFirst, 5, &st, STP_FLAG_REPLY | STP_FLAG_ONLY_SAFE), 5);
   EXPECT_EQ(STPTransport::getTransactionOnlyCount(), 0);
-  EXPECT_TRUE(serviceUntil(t.t, [&] { return notes.seen.size() == 2; }));
+  EXPECT_TRUE(serviceUntil(t, [&] { return notes.seen.size() == 2; }));
   EXPECT_EQ(depthSeen, 0);
 }
 
-// A request the server sends inside the caller's transaction, one level
-// deeper, is delivered while the caller still waits.
-TEST_F(TransportTcp, BackMessageOfTheSameTransactionIsDeliveredWhileWaiting) {
+// A request sent inside the caller's transaction, one level deeper, is
+// delivered while the caller still waits.
+TEST_F(TransportProcesses, BackMessageOfTheSameTransactionIsDeliveredWhileWaiting) {
   int depthSeen = -1;
-  notes.accept = [&](STPIMsg *m) {
-    m->flags |= STP_FLAG_TRANSACTION;
-    return t->shouldDeliverMessage(m);
-  };
+  transactionOnlyNotes();
   notes.onTaken = [&](STPIMsg *) { depthSeen = STPTransport::getMessageDepth(); };
   TStat st;
   EXPECT_EQ(call(kBackMessage, 1, &st), 1);
@@ -247,19 +180,18 @@ TEST_F(TransportTcp, BackMessageOfTheSameTransactionIsDeliveredWhileWaiting) {
   EXPECT_EQ(depthSeen, 1);  // handled inside the wait
 }
 
-TEST_F(TransportTcp, PeerClosingMidPacketEndsTheWaitWithCodeFive) {
+TEST_F(TransportProcesses, PeerClosingMidPacketEndsTheWait) {
   TStat st;
   EXPECT_EQ(call(kDieMidPacket, 0, &st), -1);
   EXPECT_EQ(st.code, kStatPeerClosed);
   EXPECT_TRUE(t->isDead());
-  // Sending on the dead transport fails at once.
-  STPAsciiOMsg *m = request(kEcho, 0);
+  STPAsciiOMsg *m = request(kEcho, 0);  // sending on the dead transport fails at once
   EXPECT_EQ(t->sendMessage(m, nullptr, &st), 0);
   EXPECT_EQ(st.code, kStatDown);
   delete m;
 }
 
-TEST_F(TransportTcp, PartialWritesAreCompletedByLaterHandleWrite) {
+TEST_F(TransportProcesses, PartialWritesAreCompletedByLaterRounds) {
   int small = 8192;
   ::setsockopt(t->getFD(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
   STPAsciiOMsg *m = request(kBig, 0);
@@ -273,15 +205,11 @@ TEST_F(TransportTcp, PartialWritesAreCompletedByLaterHandleWrite) {
   ASSERT_TRUE(t->handleWrite(nullptr));
   EXPECT_GT(t->getWriteBufferUsed(), 0) << "the first write should be partial";
   int rounds = 0;
-  long long end = ut_getTimeMillis64() + 10000;
-  while (t->dataInWriteBuffer() && ut_getTimeMillis64() < end) {
+  for (long long end = ut_getTimeMillis64() + 10000; t->dataInWriteBuffer() && ut_getTimeMillis64() < end; ++rounds)
     ASSERT_TRUE(t->serviceOnce(50, nullptr)) << t->getStat().message;
-    ++rounds;
-  }
-  EXPECT_FALSE(t->dataInWriteBuffer());
   EXPECT_GT(rounds, 1);
   EXPECT_EQ(t->getWriteBufferCapacity(), t->getInitialBufferSize());
-  TimeoutSTPRetryHandler rh(t.t, 5000);
+  TimeoutSTPRetryHandler rh(t, 5000);
   TStat st;
   STPIMsg *reply = t->awaitResponse(serial, &rh, &st);
   ASSERT_NE(reply, nullptr) << st.message;
