@@ -1,15 +1,187 @@
-// STPSpecClass: negotiation between endpoints whose tables differ, the send
-// guards, the interface request, up/down marking and the synchronize
-// barrier between two processes.
+// STPSpecClass, the base of every endpoint: negotiation between endpoints
+// whose tables differ, the send guards, the interface request, up/down
+// marking, the receive path (request and reply, deferral while a
+// synchronous request waits, command messages) and the synchronize barrier
+// between two processes. The endpoints below are written the way the
+// generated classes use the base class: an ASCII "Calc" interface (server
+// and client with deliberately different views of each other's tables) and
+// a binary "Bin" interface whose two sides know different field tags.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
 
-#include "specclass_testkit.h"
+#include "shared/stp_transport/stp_amsg.h"
+#include "shared/stp_transport/stp_bmsg.h"
+#include "shared/stp_transport/stp_specclass.h"
+#include "shared/stp_transport/stp_transport.h"
+#include "support/stp_endpoint_pair.h"
 
-using namespace spectest;
+using namespace testsupport;
 
 namespace {
+
+
+// --- the ASCII "Calc" interface ---
+// What the server receives (its own table).
+const STPMessageDesc kCalcServerMsgs[] = {
+    {"Add", "a:%num% b:%num% | sum:%num% ", 0, 1},
+    {"Extra", "x:%num% ", 1, 2},
+    {"Ping", "text:%str% ", 2, 2},
+    {"Txn", "n:%num% ", 3, 2 | 4},
+};
+// The client's older copy of the server table: no Extra/Txn, a Zzz the
+// server does not know, so the row ids differ from the server's.
+const STPMessageDesc kCalcServerMsgsOld[] = {
+    {"Add", "a:%num% b:%num% | sum:%num% ", 0, 1},
+    {"Ping", "text:%str% ", 1, 2},
+    {"Zzz", "", 2, 2},
+};
+// What the client receives: Notify may only be delivered in its transaction.
+const STPMessageDesc kCalcClientMsgs[] = {
+    {"Notify", "n:%num% ", 0, 2 | 4},
+};
+
+// Counts instances destroyed, so tests can see when delRef freed one.
+int gDestroyed = 0;
+
+class CalcServer : public STPSpecClass {
+ public:
+  CalcServer() {
+    setInterface("Calc", "server", "1", 0, kCalcServerMsgs, 4, kCalcClientMsgs, 1, nullptr, 0);
+  }
+  ~CalcServer() override { ++gDestroyed; }
+  int getDefaultLocalRN() override { return 2; }
+  int getDefaultRemoteRN() override { return 1; }
+
+  std::vector<std::string> pings;
+  int adds = 0, extras = 0, downHooks = 0;
+
+  void hasBeenMarkedDown() override { ++downHooks; }
+
+  void handleAsciiMessage(STPAsciiIMsg *msg, STPAsciiOMsg *reply, int id) override {
+    int len = 0;
+    msg->getIdent(&len);  // the message name
+    if (id == 0) {
+      ++adds;
+      int a = msg->getNumber("a"), b = msg->getNumber("b");
+      if (reply) reply->putNumber("sum", a + b);
+    } else if (id == 1) {
+      ++extras;
+    } else if (id == 2) {
+      char *text = msg->getString("text");
+      pings.push_back(text ? text : "(null)");
+      free(text);
+    }
+  }
+  int handleCommandMessage(STPAsciiIMsg *, STPAsciiOMsg *, int, int action) override {
+    return action * 2;
+  }
+
+  // Sends Notify (client row 0) one way.
+  bool send_Notify(int n, TStat *stat) {
+    SendScope scope(this, nullptr, stat);
+    if (!canSendRow(0, false, false, scope.stat())) return false;
+    STPAsciiOMsg *m = newAsciiSend(0, false);
+    m->putNumber("n", n);
+    return completeOneWay(scope, m, false);
+  }
+};
+
+int gNotified = 0;  // Notify messages handled, by any client
+
+class CalcClient : public STPSpecClass {
+ public:
+  CalcClient() {
+    setInterface("Calc", "client", "1", 0, kCalcClientMsgs, 1, kCalcServerMsgsOld, 3, nullptr, 0);
+  }
+  ~CalcClient() override { ++gDestroyed; }
+  int getDefaultLocalRN() override { return 1; }
+  int getDefaultRemoteRN() override { return 2; }
+
+  void handleAsciiMessage(STPAsciiIMsg *, STPAsciiOMsg *, int id) override {
+    if (id == 0) ++gNotified;
+  }
+
+  // Peer rows of the old server table: 0 Add, 1 Ping, 2 Zzz.
+  bool send_Ping(const char *text, bool wait, RetryHandler *rh, TStat *stat) {
+    SendScope scope(this, rh, stat);
+    if (!canSendRow(1, false, false, scope.stat())) return false;
+    STPAsciiOMsg *m = newAsciiSend(1, false);
+    m->putString("text", text);
+    return completeOneWay(scope, m, wait);
+  }
+  bool send_Add(int a, int b, int *sum, RetryHandler *rh, TStat *stat) {
+    *sum = 0;
+    SendScope scope(this, rh, stat);
+    if (!canSendRow(0, true, false, scope.stat())) return false;
+    STPAsciiOMsg *m = newAsciiSend(0, true);
+    m->putNumber("a", a);
+    m->putNumber("b", b);
+    STPIMsg *rep = completeRequest(scope, m);
+    if (!rep) return false;
+    STPAsciiIMsg r(rep);
+    *sum = r.getNumber("sum");
+    delete rep;
+    return true;
+  }
+};
+
+// --- the binary "Bin" interface: the sides' tag lists differ ---
+const char *const kBinServerTags[] = {"a", "b", "name"};
+const char *const kBinClientTags[] = {"a", "name", "z"};
+const STPMessageDesc kBinServerMsgs[] = {{"Set", "a:%u4% b:%u4% name:%str% ", 0, 2}};
+
+class BinServer : public STPSpecClass {
+ public:
+  explicit BinServer(int ifaceFlags = 0) {
+    setInterface("Bin", "server", "1", ifaceFlags, kBinServerMsgs, 1, nullptr, 0, kBinServerTags,
+                 3);
+  }
+  int getDefaultLocalRN() override { return 2; }
+  int getDefaultRemoteRN() override { return 1; }
+  int a = -1, b = -1;
+  std::string name = "(unset)";
+  void handleBinaryMessage(STPBinaryIMsg *msg, STPBinaryOMsg *, int id) override {
+    if (id != 0) return;
+    a = msg->get4(getMappedTag(0));
+    b = msg->get4(getMappedTag(1));
+    char *s = msg->getS(getMappedTag(2));
+    name = s ? s : "(null)";
+    free(s);
+  }
+};
+
+class BinClient : public STPSpecClass {
+ public:
+  BinClient() {
+    setInterface("Bin", "client", "1", 0, nullptr, 0, kBinServerMsgs, 1, kBinClientTags, 3);
+  }
+  int getDefaultLocalRN() override { return 1; }
+  int getDefaultRemoteRN() override { return 2; }
+  // Fields with the client's own tag numbers: a 0, name 1, z 2.
+  bool send_Set(int a, const char *name, int z, TStat *stat) {
+    SendScope scope(this, nullptr, stat);
+    if (!canSendRow(0, false, true, scope.stat())) return false;
+    STPBinaryOMsg *m = newBinarySend(0, false);
+    m->put4(0, a);
+    m->putS(1, name);
+    m->put4(2, z);
+    return completeOneWay(scope, m, false);
+  }
+};
+
+
+// A Calc client (on tp.a) and server (on tp.b), not yet negotiated.
+struct CalcPairTest : ::testing::Test {
+  EndpointPair<CalcClient, CalcServer> p;
+  CalcClient *&client = p.a;
+  CalcServer *&server = p.b;
+  TransportPair &tp = p.tp;
+};
+
 
 using CalcFixture = CalcPairTest;
 
@@ -24,7 +196,7 @@ TEST_F(CalcFixture, SendBeforeNegotiationIsRefusedAndQueuesNothing) {
 }
 
 TEST_F(CalcFixture, NegotiationUpdatesPeerRowsAndKeepsExtraPeerMessages) {
-  ASSERT_TRUE(negotiatePair(client, server, tp.a, tp.b));
+  ASSERT_TRUE(p.negotiate());
   EXPECT_STREQ(client->getPeerRole(), "server");
   EXPECT_STREQ(client->getPeerVstamp(), "1");
   EXPECT_STREQ(server->getPeerRole(), "client");
@@ -45,7 +217,7 @@ TEST_F(CalcFixture, NegotiationUpdatesPeerRowsAndKeepsExtraPeerMessages) {
   EXPECT_EQ(client->getSendableMessageDesc(""), nullptr);
 
   // The translated id reaches the right handler.
-  PumpHandler rh({tp.a, tp.b});
+  Pump rh({tp.a, tp.b});
   TStat st;
   ASSERT_TRUE(client->send_Ping("hello", true, &rh, &st)) << st.message;
   for (int i = 0; i < 50 && server->pings.empty(); ++i) tp.b->serviceOnce(10, nullptr);
@@ -114,7 +286,7 @@ TEST_F(CalcFixture, NegotiationThatArrivedBeforeTheListenerIsStillHandled) {
   for (int i = 0; i < 50 && tp.b->getUnclaimedCount() == 0; ++i) tp.b->serviceOnce(10, nullptr);
   ASSERT_EQ(tp.b->getUnclaimedCount(), 1);
   server->setTransport(tp.b);
-  PumpHandler rh({tp.a, tp.b});
+  Pump rh({tp.a, tp.b});
   ASSERT_TRUE(server->awaitNegotiate(&rh, &st)) << st.message;
   EXPECT_TRUE(server->isNegotiated());
   EXPECT_EQ(tp.b->getUnclaimedCount(), 0);
@@ -122,7 +294,7 @@ TEST_F(CalcFixture, NegotiationThatArrivedBeforeTheListenerIsStillHandled) {
 }
 
 TEST_F(CalcFixture, AwaitNegotiateTimesOutAndRefusesWithoutTransportOrWhenDown) {
-  PumpHandler rh({tp.a, tp.b}, 100);
+  Pump rh({tp.a, tp.b}, 100);
   TStat st;
   EXPECT_FALSE(client->awaitNegotiate(&rh, &st));
   EXPECT_EQ(st.code, 7);
@@ -177,8 +349,8 @@ TEST_F(CalcFixture, SynchronizeWithoutThePeerTimesOut) {
   TStat st;
   EXPECT_FALSE(client->synchronize(nullptr, &st));
   EXPECT_EQ(st.code, 3);  // not negotiated yet
-  ASSERT_TRUE(negotiatePair(client, server, tp.a, tp.b));
-  PumpHandler rh({tp.a, tp.b}, 100);
+  ASSERT_TRUE(p.negotiate());
+  Pump rh({tp.a, tp.b}, 100);
   EXPECT_FALSE(client->synchronize(&rh, &st));
   EXPECT_EQ(st.code, 7);
   EXPECT_STREQ(st.message, "awaitNegotiate: timed out waiting for reply.");
@@ -186,8 +358,8 @@ TEST_F(CalcFixture, SynchronizeWithoutThePeerTimesOut) {
 }
 
 TEST_F(CalcFixture, RequestInterfaceFillsPeerAndExtraSpecs) {
-  ASSERT_TRUE(negotiatePair(client, server, tp.a, tp.b));
-  PumpHandler rh({tp.a, tp.b});
+  ASSERT_TRUE(p.negotiate());
+  Pump rh({tp.a, tp.b});
   TStat st;
   ASSERT_TRUE(client->request_interface(&rh, &st)) << st.message;
   EXPECT_TRUE(client->isInterfaceReceived());
@@ -210,50 +382,35 @@ TEST(SpecClassLocal, NegotiateLocalMakesIdentityMaps) {
   c->delRef();
 }
 
-// A Bin client (on tp.a) and server (on tp.b) with the given interface
-// flags, negotiated; the pair owns one reference to each endpoint.
-struct BinPair {
-  TransportPair tp;
-  BinClient *c = new BinClient;
-  BinServer *s;
-  explicit BinPair(int serverFlags) : s(new BinServer(serverFlags)) {
-    c->setTransport(tp.a);
-    s->setTransport(tp.b);
-    negotiated = negotiatePair(c, s, tp.a, tp.b);
-  }
-  ~BinPair() {
-    c->delRef();
-    s->delRef();
-  }
-  bool negotiated = false;
+// A Bin server that allows messages its peer did not announce.
+struct OpenBinServer : BinServer {
+  OpenBinServer() : BinServer(1) {}
 };
 
 TEST(SpecClassBinary, TagsThePeerLacksReadAsZeroOthersAreTranslated) {
-  BinPair pair(0);
-  ASSERT_TRUE(pair.negotiated);
-  BinClient *c = pair.c;
-  BinServer *s = pair.s;
+  EndpointPair<BinClient, BinServer> pair;
+  ASSERT_TRUE(pair.negotiate());
+  BinClient *c = pair.a;
+  BinServer *s = pair.b;
   EXPECT_EQ(s->getMappedTag(0), 0);   // a
   EXPECT_EQ(s->getMappedTag(1), -1);  // b: unknown to the client
   EXPECT_EQ(s->getMappedTag(2), 1);   // name
   EXPECT_EQ(c->getMappedTag(2), -1);  // z: unknown to the server
   TStat st;
   ASSERT_TRUE(c->send_Set(7, "hi", 5, &st)) << st.message;
-  for (int i = 0; i < 100 && s->a == -1; ++i) {
-    pair.tp.a->serviceOnce(1, nullptr);
-    pair.tp.b->serviceOnce(10, nullptr);
-  }
+  EXPECT_TRUE(pair.pump.until([&] { return s->a != -1; }));
   EXPECT_EQ(s->a, 7);
   EXPECT_EQ(s->b, 0);
   EXPECT_EQ(s->name, "hi");
+  EXPECT_FALSE(c->canSendMessage(false, false, &st));  // unannounced: refused
 }
 
 TEST(SpecClassBinary, PeerFlagBitOneAllowsUnannouncedMessages) {
-  BinPair pair(1);
-  ASSERT_TRUE(pair.negotiated);
-  EXPECT_EQ(pair.c->getPeerFlags(), 1);
+  EndpointPair<BinClient, OpenBinServer> pair;
+  ASSERT_TRUE(pair.negotiate());
+  EXPECT_EQ(pair.a->getPeerFlags(), 1);
   TStat st;
-  EXPECT_TRUE(pair.c->canSendMessage(false, false, &st));
+  EXPECT_TRUE(pair.a->canSendMessage(false, false, &st));
 }
 
 // Both sides of a real connection call synchronize; the child is the server.
@@ -277,6 +434,104 @@ TEST(SpecClassProcesses, SynchronizeIsABarrierBetweenTwoProcesses) {
   EXPECT_TRUE(c->synchronize(&rh, &st)) << st.message;
   EXPECT_TRUE(peer.exitedOk());
   c->delRef();
+}
+
+
+struct Negotiated : CalcPairTest {
+  void SetUp() override {
+    // Distinct transaction origins, so the two sides' requests never look
+    // like one transaction.
+    tp.a->setDefaultToken(1);
+    tp.b->setDefaultToken(2);
+    ASSERT_TRUE(p.negotiate());
+  }
+};
+
+TEST_F(Negotiated, RequestWithReplyThroughEndpoints) {
+  Pump rh({tp.a, tp.b});
+  TStat st;
+  int sum = 0;
+  ASSERT_TRUE(client->send_Add(20, 22, &sum, &rh, &st)) << st.message;
+  EXPECT_EQ(sum, 42);
+  EXPECT_EQ(server->adds, 1);
+  EXPECT_EQ(client->getCallerCount(), 0);
+  EXPECT_EQ(server->getCallerCount(), 0);
+  EXPECT_EQ(STPTransport::getMessageDepth(), 0);
+  EXPECT_EQ(tp.a->getTokenStackSize(), 0);
+  EXPECT_EQ(tp.b->getTokenStackSize(), 0);
+}
+
+TEST_F(Negotiated, MessageArrivingDuringASyncRequestIsDeferredAndKeepsTheEndpoint) {
+  gNotified = 0;
+  int destroyedBefore = gDestroyed;
+  Pump rh({tp.b, tp.a});
+  // While the client waits for its reply, the server sends an unrelated
+  // message that may only be delivered inside its own transaction.
+  rh.onIdle = [&]() { EXPECT_TRUE(server->send_Notify(9, nullptr)); };
+  TStat st;
+  int sum = 0;
+  ASSERT_TRUE(client->send_Add(1, 2, &sum, &rh, &st)) << st.message;
+  EXPECT_EQ(sum, 3);
+  EXPECT_EQ(gNotified, 0);
+  EXPECT_EQ(client->getDeferredCount(), 1);
+  EXPECT_EQ(tp.a->getDeferredCount(), 1);
+  EXPECT_EQ(client->getRefCount(), 2);  // the outside one and the deferred one
+
+  client->delRef();  // the last outside reference goes
+  EXPECT_EQ(gDestroyed, destroyedBefore);
+  TStat round;
+  tp.a->serviceOnce(10, &round);  // now depth is 0: the message is delivered
+  EXPECT_EQ(gNotified, 1);
+  EXPECT_EQ(gDestroyed, destroyedBefore + 1);
+  EXPECT_EQ(tp.a->getDeferredCount(), 0);
+  client = nullptr;
+}
+
+TEST_F(Negotiated, CommandMessageRepliesWithRet) {
+  STPAsciiOMsg *m = tp.a->createAsciiMessage(1, 2, STP_TYPE_COMMAND, 0, STP_FLAG_REPLY);
+  m->putIdent("Add");
+  m->putNumber("__action", 21);
+  Pump rh({tp.a, tp.b});
+  TStat st;
+  int serial = tp.a->sendMessage(m, &rh, &st);
+  delete m;
+  ASSERT_NE(serial, 0) << st.message;
+  STPIMsg *reply = tp.a->awaitResponse(serial, &rh, &st);
+  ASSERT_NE(reply, nullptr) << st.message;
+  STPAsciiIMsg r(reply);
+  EXPECT_EQ(r.getNumber("__ret"), 42);
+  delete reply;
+}
+
+TEST_F(Negotiated, NoReplyIsSentWhileSendingIsDown) {
+  server->markSendingAsDown();
+  Pump rh({tp.a, tp.b}, 200);
+  TStat st;
+  int sum = -1;
+  EXPECT_FALSE(client->send_Add(1, 1, &sum, &rh, &st));
+  EXPECT_EQ(server->adds, 1);
+  EXPECT_EQ(sum, 0);
+  EXPECT_EQ(st.code, 7);
+  EXPECT_STREQ(st.message, "[awaitResponse]: reached timeout while waiting to receive response");
+  EXPECT_EQ(STPTransport::getMessageDepth(), 0);
+}
+
+TEST_F(Negotiated, EndpointMarkedDownEndsTheSendersWaitThroughItsCondition) {
+  // The server never answers (sending down); the client is marked down
+  // while it waits, so its retry condition ends the wait long before the
+  // handler's own time-out.
+  server->markSendingAsDown();
+  Pump rh({tp.a, tp.b}, 60000);
+  rh.onIdle = [&]() { client->markAsDown(); };
+  TStat st;
+  int sum = 0;
+  EXPECT_FALSE(client->send_Add(1, 1, &sum, &rh, &st));
+  EXPECT_LT(rh.rounds, 5);
+  EXPECT_EQ(st.code, 7);
+  // The condition was removed again: the down endpoint no longer vetoes
+  // waits of this handler.
+  rh.beginOp();
+  EXPECT_TRUE(rh.retryOp());
 }
 
 }  // namespace
