@@ -132,6 +132,9 @@ TEST_F(TransportLocal, SerialsTokensAndTypeZero) {
   EXPECT_EQ(t->enqueueMessage(m), 2);
   EXPECT_EQ(t->enqueueMessage(m), 3);
   delete m;
+  int type = 0, id = -1;
+  EXPECT_TRUE(t->getLastMessageID(&type, &id));
+  EXPECT_EQ(type + id, STP_TYPE_ASCII);
   ASSERT_TRUE(t->handleWrite(nullptr));
   Bytes bytes = pair.readRaw();
   ASSERT_GE(bytes.size(), 44u);
@@ -229,6 +232,8 @@ TEST_F(TransportLocal, DeferredMessagesAreDeliveredInOrderWhenAllowed) {
   EXPECT_TRUE(listener.seen.empty());
   EXPECT_EQ(t->getDeferredCount(), 2);
   EXPECT_FALSE(t->wantsToDequeueAndDispatch());
+  t->handleDequeueAndDispatch(nullptr);  // still not allowed: nothing moves
+  EXPECT_TRUE(listener.seen.empty());
   STPTransport::decrementStackDepth();
   EXPECT_TRUE(t->wantsToDequeueAndDispatch());
   t->handleDequeueAndDispatch(nullptr);
