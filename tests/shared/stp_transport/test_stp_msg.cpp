@@ -46,7 +46,7 @@ TEST(StpHeader, ReceiverChecksLengthsAndFramesToFourBytes) {
   for (const auto &c : cases) {
     SCOPED_TRACE(testing::Message() << c.hl << "/" << c.bl);
     EXPECT_EQ(STPMsg::checkHeader(c.hl, c.bl), c.ok);
-    if (c.ok) EXPECT_EQ(STPMsg::packetSize(c.hl, c.bl), c.size);
+    EXPECT_EQ(c.ok ? STPMsg::packetSize(c.hl, c.bl) : 0, c.size);
   }
   int hl = 0, bl = 0;
   Bytes neg = cat({le(44), le(0xfffffffc)});
