@@ -115,14 +115,6 @@ class TransportProcesses : public ::testing::Test {
     delete reply;
     return v;
   }
-  // Marks the server's one-way requests transaction-only, as an endpoint
-  // would, and lets the delivery rules decide.
-  void transactionOnlyNotes() {
-    notes.accept = [&](STPIMsg *m) {
-      m->flags |= STP_FLAG_TRANSACTION;
-      return t->shouldDeliverMessage(m);
-    };
-  }
 };
 
 TEST_F(TransportProcesses, RequestsWithRepliesAndOneWayMessagesInOrder) {
@@ -140,44 +132,41 @@ TEST_F(TransportProcesses, RequestsWithRepliesAndOneWayMessagesInOrder) {
   EXPECT_TRUE(st.ok()) << st.message;
 }
 
-// Requests of a new transaction that arrive before the reply wait in the
-// deferred queue until the reply was taken, then arrive in order.
-TEST_F(TransportProcesses, UnrelatedRequestWhileWaitingIsDeferredThenDeliveredInOrder) {
-  transactionOnlyNotes();
-  TStat st;
-  EXPECT_EQ(call(kUnrelatedFirst, 5, &st), 5);
-  EXPECT_TRUE(notes.seen.empty()) << "delivered while the request was waiting";
-  EXPECT_EQ(t->getDeferredCount(), 2);
-  EXPECT_TRUE(serviceUntil(t, [&] { return notes.seen.size() == 2; }));
-  EXPECT_EQ(notes.numbers(), (std::vector<int>{555, 556}));
-}
-
-// With header flag 64 on the request, the wait only lets through safe
-// messages and messages of its own transaction, whatever the receiver's
-// table says.
-TEST_F(TransportProcesses, StrictWaitDefersUnflaggedRequests) {
-  int depthSeen = -1;
-  notes.accept = [&](STPIMsg *m) { return t->shouldDeliverMessage(m); };
-  notes.onTaken = [&](STPIMsg *) {
-    if (depthSeen < 0) depthSeen = STPTransport::getMessageDepth();
+// Requests the server sends before its reply, as the delivery rules see
+// them while the caller waits: a new transaction waits in the deferred queue
+// until the reply was taken, then arrives in order; a strict wait (header
+// flag 64) defers even requests the receiver's table does not mark; a
+// request inside the caller's transaction, one level deeper, is delivered
+// inside the wait.
+TEST_F(TransportProcesses, RequestsArrivingWhileACallerWaits) {
+  const struct {
+    const char *what;
+    int op, flags;
+    bool transactionOnly;
+    std::vector<int> notes;
+    int depthSeen;
+  } cases[] = {
+      {"new transaction", kUnrelatedFirst, STP_FLAG_REPLY, true, {555, 556}, 0},
+      {"strict wait", kUnrelatedFirst, STP_FLAG_REPLY | STP_FLAG_ONLY_SAFE, false, {555, 556}, 0},
+      {"same transaction", kBackMessage, STP_FLAG_REPLY, true, {666}, 1},
   };
-  TStat st;
-  EXPECT_EQ(call(kUnrelatedFirst, 5, &st, STP_FLAG_REPLY | STP_FLAG_ONLY_SAFE), 5);
-  EXPECT_EQ(STPTransport::getTransactionOnlyCount(), 0);
-  EXPECT_TRUE(serviceUntil(t, [&] { return notes.seen.size() == 2; }));
-  EXPECT_EQ(depthSeen, 0);
-}
-
-// A request sent inside the caller's transaction, one level deeper, is
-// delivered while the caller still waits.
-TEST_F(TransportProcesses, BackMessageOfTheSameTransactionIsDeliveredWhileWaiting) {
-  int depthSeen = -1;
-  transactionOnlyNotes();
-  notes.onTaken = [&](STPIMsg *) { depthSeen = STPTransport::getMessageDepth(); };
-  TStat st;
-  EXPECT_EQ(call(kBackMessage, 1, &st), 1);
-  EXPECT_EQ(notes.numbers(), (std::vector<int>{666}));
-  EXPECT_EQ(depthSeen, 1);  // handled inside the wait
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    notes.seen.clear();
+    int depthSeen = -1;
+    notes.accept = [&](STPIMsg *m) {
+      if (c.transactionOnly) m->flags |= STP_FLAG_TRANSACTION;  // as an endpoint's table would
+      return t->shouldDeliverMessage(m);
+    };
+    notes.onTaken = [&](STPIMsg *) { depthSeen = depthSeen < 0 ? STPTransport::getMessageDepth() : depthSeen; };
+    TStat st;
+    EXPECT_EQ(call(c.op, 5, &st, c.flags), 5);
+    EXPECT_EQ(t->getDeferredCount(), c.depthSeen ? 0 : 2) << "delivered while the request was waiting";
+    EXPECT_TRUE(serviceUntil(t, [&] { return notes.seen.size() == c.notes.size(); }));
+    EXPECT_EQ(notes.numbers(), c.notes);
+    EXPECT_EQ(depthSeen, c.depthSeen);
+    EXPECT_EQ(STPTransport::getTransactionOnlyCount(), 0);
+  }
 }
 
 TEST_F(TransportProcesses, PeerClosingMidPacketEndsTheWait) {
