@@ -15,6 +15,7 @@
 #include "shared/stp_transport/stp_amsg.h"
 #include "shared/stp_transport/stp_transport.h"
 #include "support/stp_packets.h"
+#include "support/stp_pump.h"
 #include "support/stp_sockets.h"
 #include "support/stp_stat.h"
 
@@ -452,6 +453,34 @@ TEST(TransportWaits, SendThatIsNeverWrittenTimesOut) {
   // No depth, token or suspended delivery is left behind; the bytes stay.
   EXPECT_EQ(STPTransport::getMessageDepth() + t->getTokenStackSize() + STPTransport::getDontDeliver(), 0);
   EXPECT_TRUE(t->dataInWriteBuffer() && t->isBound());
+}
+
+// A message read while a send is still being written is deferred, and
+// delivered only once the send is done.
+TEST(TransportWaits, NothingIsDeliveredWhileASendIsBeingWritten) {
+  SocketPair pair;
+  TransportRef t;
+  ASSERT_TRUE(t->bindFD(pair.mine, nullptr));
+  int small = 4096;
+  ::setsockopt(pair.mine, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+  RecordingListener l;
+  std::vector<int> suspendedAtDelivery;
+  l.accept = [&](STPIMsg *m) { return t->shouldDeliverMessage(m); };
+  l.onTaken = [&](STPIMsg *) { suspendedAtDelivery.push_back(STPTransport::getDontDeliver()); };
+  t->registerMessageListener(1, 2, &l, STP_TYPE_ASCII);
+  pair.writeRaw(packet(5));
+  STPAsciiOMsg *m = oneNumber(t.t, STP_FLAG_ASYNC, 1);
+  m->putString("pad", std::string(1 << 17, 'p').c_str());
+  Pump rh({t.t}, 5000);
+  rh.eachRound = [&] { pair.readRaw(0); };  // the peer takes what was written
+  TStat st;
+  EXPECT_NE(t->sendMessage(m, &rh, &st), 0) << st.message;
+  delete m;
+  EXPECT_GT(rh.rounds, 0);
+  EXPECT_EQ(t->getDeferredCount(), 1);
+  EXPECT_TRUE(serviceUntil(t.t, [&] { return !l.seen.empty(); }));
+  EXPECT_EQ(suspendedAtDelivery, std::vector<int>{0});
+  t->unregisterMessageListener(&l);
 }
 
 TEST(TransportWaits, HandlerClosingTheConnectionEndsTheReplyWait) {
