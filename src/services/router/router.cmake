@@ -21,7 +21,7 @@ add_library(korvo_router STATIC
 target_link_libraries(korvo_router
   PUBLIC korvo_generated korvo_stp_specclass korvo_stp_transport korvo_stp_log korvo_ut_idle
          korvo_runtime
-  PRIVATE korvo_ut_attrtree korvo_ut_process korvo_ut_retry)
+  PRIVATE korvo_ut_attrtree korvo_ut_process korvo_ut_retry korvo_ut_peer_uid)
 if(TARGET korvo_srproxy)
   target_link_libraries(korvo_router PUBLIC korvo_srproxy)
 endif()
