@@ -13,6 +13,7 @@ add_library(korvo_router STATIC
   ${CMAKE_CURRENT_LIST_DIR}/router_services_file.cpp
   ${CMAKE_CURRENT_LIST_DIR}/router_launcher.cpp
   ${CMAKE_CURRENT_LIST_DIR}/router_core.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/router_flow.cpp
   ${CMAKE_CURRENT_LIST_DIR}/router_connect.cpp
   ${CMAKE_CURRENT_LIST_DIR}/router_queries.cpp
   ${CMAKE_CURRENT_LIST_DIR}/router_activation.cpp
