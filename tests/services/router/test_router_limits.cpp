@@ -63,8 +63,10 @@ class RouterLimits : public RouterFixture {
                       {"-negotiate_timeout", "400", "-max_pending_bytes", "262144",
                        "-stall_timeout", "1500", "-partial_timeout", "800",
                        "-max_packet_bytes", "65536"});
+    routerArgs.insert(routerArgs.end(), extraArgs.begin(), extraArgs.end());
     RouterFixture::SetUp();
   }
+  std::vector<std::string> extraArgs;  // a derived fixture's, last
 };
 
 TEST_F(RouterLimits, PluginSendingGarbageIsDroppedWhileOthersKeepWorking) {
@@ -227,10 +229,25 @@ class RouterFlow : public RouterLimits {
   EchoServer *toOther = nullptr;
 };
 
-// Listeners that read slowly make the router's queues to them pass the
-// limit many times over: the provider is slowed down, never cut, and both
-// listeners get everything in order.
-TEST_F(RouterFlow, FloodWithSlowListenersKeepsTheProviderAndReachesEveryone) {
+// Listeners that read slowly make the router's queues pass a limit many
+// times over: the one to each listener, or all of them together. The
+// provider is slowed down, never cut, and both listeners get everything in
+// order.
+struct FloodCase {
+  const char *name;
+  std::vector<std::string> args;  // after the fixture's own
+  const char *logged;             // in the router's log: the limit was reached
+};
+
+class RouterFlood : public RouterFlow, public ::testing::WithParamInterface<FloodCase> {
+ protected:
+  void SetUp() override {
+    extraArgs = GetParam().args;
+    RouterFlow::SetUp();
+  }
+};
+
+TEST_P(RouterFlood, SlowListenersKeepTheProviderAndGetEverything) {
   const int count = 300;
   ASSERT_NO_FATAL_FAILURE(broadcast(0, count, 32768));
   long long end = ut_getTimeMillis64() + 30000;
@@ -248,9 +265,17 @@ TEST_F(RouterFlow, FloodWithSlowListenersKeepsTheProviderAndReachesEveryone) {
   EXPECT_TRUE(a->linkAlive() && b->linkAlive() && other->linkAlive());
   EXPECT_TRUE(a->drops.empty());
   EXPECT_TRUE(pingPong(c, 1, "after the flood"));
-  // The queues did pass the limit: the flood was held back, not absorbed.
-  EXPECT_TRUE(logged("its senders wait"));
+  // The limit was reached: the flood was held back, not absorbed.
+  EXPECT_TRUE(logged(GetParam().logged));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Limits, RouterFlood,
+    ::testing::Values(FloodCase{"PerListener", {}, "its senders wait"},
+                      FloodCase{"AllQueues",
+                                {"-max_pending_bytes", "64M", "-max_total_bytes", "393216"},
+                                "reading paused"}),
+    [](const ::testing::TestParamInfo<FloodCase> &info) { return std::string(info.param.name); });
 
 // A subscriber that stops reading holds the provider back only for the
 // stall time; then it alone is cut and the other one gets everything.
