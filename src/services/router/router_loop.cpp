@@ -123,14 +123,14 @@ class Router_Acceptor : public SocketListener {
     return now < resumeAt ? static_cast<int>(resumeAt - now) : -1;
   }
   void handleRead() override {
-    for (;;) {
+    while (ut_getTimeMillis64() >= resumeAt) {
       int s = ::accept(fd, nullptr, nullptr);
       if (s < 0) {
         if (errno == EMFILE || errno == ENFILE) outOfDescriptors();
         return;  // EAGAIN, or a client that gave up
       }
-      descriptorsLogged = false;
       if (!fromThisUser(s)) continue;
+      descriptorsLogged = false;
       Router_Transport *t = new Router_Transport();
       TStat st;
       if (t->bindFD(s, &st)) {
@@ -157,15 +157,21 @@ class Router_Acceptor : public SocketListener {
   }
 
   // Closes `s` (and logs it) unless its other end belongs to this user.
+  // The question itself needs a descriptor; without one the connection is
+  // closed as at the descriptor limit.
   bool fromThisUser(int s) {
-    long long uid = -1;
-    if (ut_peerIsSameUser(s, &uid)) return true;
+    const char *why = "";
+    long long uid = ut_peerSocketUid(s, &why);
+    int err = errno;
+    if (uid >= 0 && uid == static_cast<long long>(::getuid())) return true;
+    ::close(s);
     if (uid >= 0)
       log->warn("refused a connection from uid %lld: only uid %d is served", uid,
                 static_cast<int>(::getuid()));
+    else if (err == EMFILE || err == ENFILE)
+      outOfDescriptors();
     else
-      log->warn("refused a connection whose owner could not be found");
-    ::close(s);
+      log->warn("refused a connection whose owner could not be found (%s)", why);
     return false;
   }
 
