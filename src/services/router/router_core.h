@@ -97,8 +97,9 @@ class Router_Core : public ForwardingHandler {
   void protocolViolation(int pluginId, const char *what);
 
   // ---- loop hooks
-  // Limits and deadlines: output cap, negotiation time, held requests,
-  // closing links. Call once per loop pass.
+  // Limits and deadlines: stalled consumers, partial packets, negotiation
+  // time, the cap on all queues, held requests, closing links. Call once per
+  // loop pass.
   void checkLimits(long long now);
   // Deletes the plugins whose links may be closed now.
   void collect(long long now);

@@ -60,9 +60,9 @@ bool buildRequest(int fd, DiagRequest *req, const char **why) {
   return true;
 }
 
-// Whether a socket in this state carries its owner. Once the other end has
-// closed, what is left of its socket (time-wait) reports uid 0, which must
-// not pass for root's.
+// Whether a socket in this state carries its owner. What is left of an end
+// its process closed once the close is under way (time-wait, and FIN-wait-2
+// kept as time-wait) reports uid 0, which must not pass for root's.
 bool isFullSocket(int state) {
   return state == TCP_ESTABLISHED || state == TCP_FIN_WAIT1 || state == TCP_CLOSE_WAIT;
 }
