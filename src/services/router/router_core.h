@@ -10,7 +10,8 @@
 // itself is passed on unchanged without being decoded.
 //
 // The source files split the work: router_core.cpp (plugins, forwarding,
-// limits, idleness, the end), router_connect.cpp (registration, connection
+// limits, idleness, the end), router_flow.cpp (flow control, stalled
+// consumers, senders' routing numbers), router_connect.cpp (registration, connection
 // requests, drops), router_queries.cpp (value queries, location,
 // persistence, environment, logs, launch and connect requests),
 // router_activation.cpp (held requests, starting listed programs, child
@@ -30,6 +31,7 @@
 #include "services/router/router_connections.h"
 #include "services/router/router_launcher.h"
 #include "services/router/router_options.h"
+#include "services/router/router_plugin.h"
 #include "services/router/router_rn_table.h"
 #include "services/router/router_services.h"
 #include "services/router/router_services_file.h"
@@ -38,7 +40,6 @@
 struct ServiceRouter_STRING_ARRAY;
 class Router_Endpoint;
 class Router_Log;
-class Router_Plugin;
 class Router_Transport;
 
 // What a plugin asks for when it wants a service connection: the fields
@@ -121,8 +122,9 @@ class Router_Core : public ForwardingHandler {
   void protocolViolation(int pluginId, const char *what);
 
   // ---- loop hooks
-  // Limits and deadlines: output cap, negotiation time, held requests,
-  // closing links. Call once per loop pass.
+  // Limits and deadlines: stalled consumers, partial packets, negotiation
+  // time, the cap on all queues, held requests, closing links. Call once per
+  // loop pass.
   void checkLimits(long long now);
   // Deletes the plugins whose links may be closed now.
   void collect(long long now);
@@ -140,8 +142,16 @@ class Router_Core : public ForwardingHandler {
   Router_Launcher &launcher() { return launches; }
 
   // ---- ForwardingHandler: the link that owns destRN; the router's own RN
-  // is delivered here, unknown RNs go to a sink that discards them.
+  // is delivered here, unknown RNs go to a sink that discards them, and so
+  // does a packet whose source RN the plugin being read does not own.
   STPTransport *getForwardingTransport(int destRN) override;
+  STPTransport *getForwardingTransportFrom(int sourceRN, int destRN) override;
+
+  // ---- flow control (router_flow.cpp)
+  // Whether the plugin's link is not read now: it fed a congested plugin,
+  // or all queues together are over their cap.
+  bool readingPaused(const Router_Plugin *p) const { return p->blockedOn > 0 || totalCongested; }
+  bool totalQueuesCongested() const { return totalCongested; }
 
   // ---- messages (router_connect.cpp)
   void registerServices(int pluginId, const ServiceRouter_STRING_ARRAY &names);
@@ -184,6 +194,18 @@ class Router_Core : public ForwardingHandler {
   void checkPluginIO(Router_Plugin *p);
   void afterRead(Router_Plugin *p);
   void flushOutput();
+  void readFrom(Router_Plugin *p, bool dispatchOnly);
+  void logSkippedPackets(Router_Plugin *p);
+  // router_flow.cpp
+  Router_Plugin *destinationOf(int destRN) const;
+  void noteFeeding(Router_Plugin *dest);
+  void updateFlow(Router_Plugin *p, int queuedBefore);
+  void releaseFeeders(Router_Plugin *p);
+  void updateTotal(long long now);
+  void checkStalls(Router_Plugin *p, long long now);
+  long long stallClock(const Router_Plugin *p) const;
+  long long nextFlowDeadline(const Router_Plugin *p, long long now) const;
+  STPTransport *dropForged(int sourceRN, int destRN);
   // router_connect.cpp
   void connectToProvider(int requesterId, const Router_Service &service,
                          const std::vector<std::optional<std::string>> &pairs,
@@ -228,6 +250,9 @@ class Router_Core : public ForwardingHandler {
   Router_Transport *sink;  // one reference; discards what it is given
   ForwardingHandler *sinkForwarder = nullptr;  // owned; sends everything to sink
   bool shuttingDown = false;
+  Router_Plugin *reading = nullptr;  // the plugin whose packets are being cut
+  bool totalCongested = false;       // all queues together over the cap
+  long long totalCongestedSince = 0;
 };
 
 // Copies of the entries of a string array (null entries stay absent).

@@ -56,7 +56,9 @@ TEST(RouterOptions, DefaultsWhenStartedByHand) {
   EXPECT_EQ(o.connectPort, -1);
   EXPECT_EQ(o.port, 0);
   EXPECT_EQ(o.idleExitMs, 10000);
-  EXPECT_EQ(o.maxPendingBytes, 64LL * 1024 * 1024);
+  EXPECT_EQ(o.maxPendingBytes, 8LL * 1024 * 1024);
+  EXPECT_EQ(o.stallTimeoutMs, 10000);
+  EXPECT_EQ(o.partialTimeoutMs, 30000);
   EXPECT_FALSE(o.notShared);
 }
 
