@@ -60,12 +60,6 @@ void STPField_printArray(STPLog *log, const char *label, char *const *a, int cou
 
 // ---- ASCII -------------------------------------------------------------------
 
-void STPField_put(STPAsciiOMsg *m, const char *name, int v) { m->putNumber(name, v); }
-
-void STPField_put(STPAsciiOMsg *m, const char *name, bool v) { m->putNumber(name, v ? 1 : 0); }
-
-void STPField_put(STPAsciiOMsg *m, const char *name, const char *v) { m->putString(name, v); }
-
 void STPField_putFileName(STPAsciiOMsg *m, const char *name, const char *v) {
   char *fn = expanded(v);
   m->putString(name, fn);
@@ -77,12 +71,6 @@ void STPField_put(STPAsciiOMsg *m, const char *name, const ut_string_list &v) {
   for (ut_string_list_iterator it = v.begin(); !it.is_end(); ++it) m->putString(it->c_str());
   m->putEndArray();
 }
-
-void STPField_get(STPAsciiIMsg *m, const char *name, int &v) { v = static_cast<int>(m->getNumber(name)); }
-
-void STPField_get(STPAsciiIMsg *m, const char *name, bool &v) { v = m->getNumber(name) != 0; }
-
-void STPField_get(STPAsciiIMsg *m, const char *name, char *&v) { v = m->getString(name); }
 
 void STPField_get(STPAsciiIMsg *m, const char *name, ut_string_list &v) {
   STPAsciiIMsgParamState st;
@@ -139,23 +127,11 @@ void STPField_getArray(STPAsciiIMsg *m, const char *name, char **&a, int &count)
 
 // ---- binary ------------------------------------------------------------------
 
-void STPField_put(STPBinaryOMsg *m, int tag, int v) { m->put4(tag, v); }
-
-void STPField_put(STPBinaryOMsg *m, int tag, bool v) { m->put1(tag, v ? 1 : 0); }
-
-void STPField_put(STPBinaryOMsg *m, int tag, const char *v) { m->putS(tag, v); }
-
 void STPField_putFileName(STPBinaryOMsg *m, int tag, const char *v) {
   char *fn = expanded(v);
   m->putS(tag, fn);
   std::free(fn);
 }
-
-void STPField_get(STPBinaryIMsg *m, int tag, int &v) { v = m->get4(tag); }
-
-void STPField_get(STPBinaryIMsg *m, int tag, bool &v) { v = m->get1(tag) != 0; }
-
-void STPField_get(STPBinaryIMsg *m, int tag, char *&v) { v = m->getS(tag); }
 
 void STPField_putArray(STPBinaryOMsg *m, int tag, const int *a, int count) {
   m->putDArray(tag, a, STPArray_sentCount(a, count), 4);

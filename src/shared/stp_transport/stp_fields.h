@@ -79,14 +79,14 @@ void STPField_printRecord(STPLog *log, const char *label, const T &v, void (*pri
 // ---- ASCII -------------------------------------------------------------------
 
 // Named fields. A file name goes out expanded ("~" and "~user").
-void STPField_put(STPAsciiOMsg *m, const char *name, int v);
-void STPField_put(STPAsciiOMsg *m, const char *name, bool v);
-void STPField_put(STPAsciiOMsg *m, const char *name, const char *v);
+inline void STPField_put(STPAsciiOMsg *m, const char *name, int v) { m->putNumber(name, v); }
+inline void STPField_put(STPAsciiOMsg *m, const char *name, bool v) { m->putNumber(name, v ? 1 : 0); }
+inline void STPField_put(STPAsciiOMsg *m, const char *name, const char *v) { m->putString(name, v); }
 void STPField_putFileName(STPAsciiOMsg *m, const char *name, const char *v);
 void STPField_put(STPAsciiOMsg *m, const char *name, const ut_string_list &v);
-void STPField_get(STPAsciiIMsg *m, const char *name, int &v);
-void STPField_get(STPAsciiIMsg *m, const char *name, bool &v);
-void STPField_get(STPAsciiIMsg *m, const char *name, char *&v);
+inline void STPField_get(STPAsciiIMsg *m, const char *name, int &v) { v = m->getNumber(name); }
+inline void STPField_get(STPAsciiIMsg *m, const char *name, bool &v) { v = m->getNumber(name) != 0; }
+inline void STPField_get(STPAsciiIMsg *m, const char *name, char *&v) { v = m->getString(name); }
 void STPField_get(STPAsciiIMsg *m, const char *name, ut_string_list &v);
 
 // A record field: opened under `name` (unnamed when null), its fields written
@@ -124,13 +124,13 @@ void STPField_getArray(STPAsciiIMsg *m, const char *name, T *&a, int &count, voi
 
 // The writer uses the own tag; the reader the peer's (-1: unknown, the field
 // reads as 0, false or null).
-void STPField_put(STPBinaryOMsg *m, int tag, int v);
-void STPField_put(STPBinaryOMsg *m, int tag, bool v);
-void STPField_put(STPBinaryOMsg *m, int tag, const char *v);
+inline void STPField_put(STPBinaryOMsg *m, int tag, int v) { m->put4(tag, v); }
+inline void STPField_put(STPBinaryOMsg *m, int tag, bool v) { m->put1(tag, v ? 1 : 0); }
+inline void STPField_put(STPBinaryOMsg *m, int tag, const char *v) { m->putS(tag, v); }
 void STPField_putFileName(STPBinaryOMsg *m, int tag, const char *v);
-void STPField_get(STPBinaryIMsg *m, int tag, int &v);
-void STPField_get(STPBinaryIMsg *m, int tag, bool &v);
-void STPField_get(STPBinaryIMsg *m, int tag, char *&v);
+inline void STPField_get(STPBinaryIMsg *m, int tag, int &v) { v = m->get4(tag); }
+inline void STPField_get(STPBinaryIMsg *m, int tag, bool &v) { v = m->get1(tag) != 0; }
+inline void STPField_get(STPBinaryIMsg *m, int tag, char *&v) { v = m->getS(tag); }
 template <class T>
 void STPField_putRecord(STPBinaryOMsg *m, int tag, const T &v, void (*put)(const T *, STPBinaryOMsg *)) {
   STPBinaryOMsgParamState st;

@@ -77,20 +77,29 @@ STPBinaryOMsg *STPSpecClass::newBinarySend(int peerRow, bool wantsReply) {
                                         sendFlagsForRow(peerRow, wantsReply));
 }
 
+namespace {
+
+// The name of a row of a static table of `count` rows; "" when out of range.
+const char *rowName(const STPMessageDesc *table, int count, int row) {
+  return table && row >= 0 && row < count && table[row].name ? table[row].name : "";
+}
+
+}  // namespace
+
 STPAsciiOMsg *STPSpecClass::beginAsciiSend(SendScope &scope, int peerRow, bool wantsReply) {
   if (canSendRow(peerRow, wantsReply, false, scope.stat())) return newAsciiSend(peerRow, wantsReply);
-  STPSpecLog_writeFailed(sendLog, this, peerSpecs[peerRow].name);
+  STPSpecLog_writeFailed(sendLog, this, rowName(peerSpecs, peerMessageCount, peerRow));
   return nullptr;
 }
 
 STPBinaryOMsg *STPSpecClass::beginBinarySend(SendScope &scope, int peerRow, bool wantsReply) {
   if (canSendRow(peerRow, wantsReply, true, scope.stat())) return newBinarySend(peerRow, wantsReply);
-  STPSpecLog_writeFailed(sendLog, this, peerSpecs[peerRow].name);
+  STPSpecLog_writeFailed(sendLog, this, rowName(peerSpecs, peerMessageCount, peerRow));
   return nullptr;
 }
 
 void STPSpecClass::logSend(int peerRow, const STPOMsg *msg) {
-  if (!sendLog || peerRow < 0 || peerRow >= peerMessageCount || !msg) return;
+  if (!sendLog || !peerSpecs || peerRow < 0 || peerRow >= peerMessageCount || !msg) return;
   const STPMessageDesc &row = peerSpecs[peerRow];
   if (transportHasFailed())
     STPSpecLog_writeFailed(sendLog, this, row.name);
@@ -99,7 +108,7 @@ void STPSpecClass::logSend(int peerRow, const STPOMsg *msg) {
 }
 
 bool STPSpecClass::completeOneWay(SendScope &scope, STPOMsg *msg, bool wait, int peerRow) {
-  logSend(peerRow, msg);
+  if (sendLog) logSend(peerRow, msg);
   STPTransport *t = transport;
   if (!t || !msg) {
     delete msg;
@@ -124,7 +133,7 @@ bool STPSpecClass::completeOneWay(SendScope &scope, STPOMsg *msg, bool wait, int
 }
 
 STPIMsg *STPSpecClass::completeRequest(SendScope &scope, STPOMsg *msg, int peerRow) {
-  logSend(peerRow, msg);
+  if (sendLog) logSend(peerRow, msg);
   STPTransport *t = transport;
   if (!t || !msg) {
     delete msg;
@@ -140,7 +149,7 @@ STPIMsg *STPSpecClass::completeRequest(SendScope &scope, STPOMsg *msg, int peerR
   --callerCount;
   scope.removeCondition();
   t->delRef();
-  if (reply && recvLog && peerRow >= 0 && peerRow < peerMessageCount)
+  if (reply && recvLog && peerSpecs && peerRow >= 0 && peerRow < peerMessageCount)
     STPSpecLog_write(recvLog, this, false, "RECV: ", peerSpecs[peerRow], true, reply, STPSpecLogSide::Received);
   return reply;
 }

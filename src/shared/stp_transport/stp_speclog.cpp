@@ -146,11 +146,10 @@ std::string quoted(char *s) {
   return out;
 }
 
-// One field as printed, and for arrays the number of elements read.
+// One field as printed.
 struct Printed {
   std::string name;
   std::string text;
-  int elements = -1;
 };
 
 // Reads one message along parsed fields. Received binary messages go
@@ -168,13 +167,17 @@ class Reader {
   // "name:value" of each field joined by `sep`.
   std::string fields(const std::vector<SpecField> &fs, const char *sep) {
     std::vector<Printed> out;
-    for (const SpecField &f : fs) out.push_back(Printed{f.name, field(f, out.size())});
+    std::vector<int> elements(fs.size(), 0);  // per field: array elements read
+    for (size_t i = 0; i < fs.size(); ++i) {
+      std::string text = binary_ ? binaryField(fs[i], elements[i]) : asciiField(fs[i], elements[i]);
+      out.push_back(Printed{fs[i].name, text});
+    }
     // A decoded array sets its length field to the elements that arrived.
     if (side_ == STPSpecLogSide::Received) {
       for (size_t i = 0; i < fs.size(); ++i) {
         if (fs[i].type->count.empty()) continue;
         for (Printed &c : out)
-          if (c.name == fs[i].type->count) c.text = hex(lastCount_[i]);
+          if (c.name == fs[i].type->count) c.text = hex(elements[i]);
       }
     }
     std::string text;
@@ -188,30 +191,13 @@ class Reader {
   bool binary_;
   STPAsciiIMsg ascii_;
   STPBinaryIMsg bin_;
-  std::vector<int> lastCount_;  // per field of the scope being printed
 
   int tag(const std::string &name) const {
     int own = ep_->getTagNumber(name.c_str());
     return side_ == STPSpecLogSide::Received ? ep_->getMappedTag(own) : own;
   }
 
-  std::string field(const SpecField &f, size_t index) {
-    int elements = 0;
-    std::vector<int> saved = lastCount_;
-    std::string text = binary_ ? binaryField(f, elements) : asciiField(f, elements);
-    lastCount_ = saved;
-    if (lastCount_.size() <= index) lastCount_.resize(index + 1);
-    lastCount_[index] = elements;
-    return text;
-  }
-
-  std::string record(const std::vector<SpecField> &fs) {
-    std::vector<int> saved;
-    saved.swap(lastCount_);
-    std::string text = "{" + fields(fs, " ") + "}";
-    lastCount_.swap(saved);
-    return text;
-  }
+  std::string record(const std::vector<SpecField> &fs) { return "{" + fields(fs, " ") + "}"; }
 
   std::string asciiElem(const SpecType &t) {
     if (t.kind == SpecKind::Record) {
