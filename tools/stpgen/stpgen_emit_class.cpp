@@ -172,11 +172,12 @@ std::string emitClassHeader(const Interface &itf, int r) {
   h.blank();
   h.line("// Speaks role \"" + role.name + "\" of " + itf.name + ". Derive from it, implement every");
   h.line("// msg_ handler and call the send_ functions. Handlers never own their");
-  h.line("// arguments (copy what you keep); reply strings must be heap strings the");
-  h.line("// dispatcher can free(), reply records filled so that their _free releases");
-  h.line("// them. Senders return false with `stp_stat` telling why when nothing (or");
-  h.line("// no reply) could be had; a with-reply sender then leaves its out-values");
-  h.line("// zeroed. Strings and arrays a sender returns belong to the caller.");
+  h.line("// arguments (copy what you keep); the dispatcher frees them and the reply");
+  h.line("// values after the handler returns: reply strings must be heap strings,");
+  h.line("// reply arrays made by STPArray_new. Senders return false with `stp_stat`");
+  h.line("// telling why when nothing (or no reply) could be had; a with-reply sender");
+  h.line("// then leaves its out-values zeroed. Strings and arrays a sender returns");
+  h.line("// belong to the caller (free, the record's _free or STPArray_free).");
   h.line("class " + cls + " : public STPSpecClass {");
   h.line(" public:");
   h.line("  " + cls + "();");
