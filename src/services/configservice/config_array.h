@@ -29,7 +29,8 @@ class ConfigService_ConfigArray {
   // Copies of every stored line in ascending index order: *count gets the
   // number and *lines a new array of that many new strings, or null when
   // nothing is stored. The caller frees each string and the array with
-  // free() (the generated record's _free does both).
+  // STPArray_free(lines, count, STPField_freeString) (what the generated
+  // record's _free does).
   void getConfigs(int *count, char ***lines) const;
 
   // The position of `index` in the array, or -1 when it is not stored.

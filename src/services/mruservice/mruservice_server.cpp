@@ -2,6 +2,8 @@
 // process-wide objects.
 #include "services/mruservice/mruservice_server.h"
 
+#include <vector>
+
 #include "services/mruservice/column_config.h"
 #include "services/mruservice/fcdir_mem.h"
 #include "services/mruservice/mru_lists.h"
@@ -47,11 +49,10 @@ void MRUService_Server::msg_GetColumnInfo(const char *which, MRUService_ColumnCo
   ColumnConfig_Array columns;
   ColumnConfig_GetColumnInfo(which, &columns);
   info->count = columns.count;
-  info->columnInfos = nullptr;
-  // The dispatcher releases the reply with MRUService_ColumnConfig_Array_free:
-  // the record array with delete[], each name with free() (as gen_free does).
-  if (columns.count > 0) info->columnInfos = new MRUService_ColumnConfig_Info[columns.count];
-  for (int i = 0; i < columns.count; ++i) {
+  // The dispatcher releases the reply with MRUService_ColumnConfig_Array_free.
+  info->columnInfos = STPArray_new<MRUService_ColumnConfig_Info>(columns.count);
+  if (!info->columnInfos) info->count = 0;
+  for (int i = 0; i < info->count; ++i) {
     MRUService_ColumnConfig_Info &to = info->columnInfos[i];
     to.name = columns.columnInfos[i].name;  // handed over
     columns.columnInfos[i].name = nullptr;
@@ -91,16 +92,16 @@ void MRUService_Server::msg_SaveFCDir() { FCDirMem_Save(); }
 void MRUService_Server::msg_UpdateColumnInfo(const char *which,
                                              MRUService_ColumnConfig_Array &info) {
   int count = info.columnInfos && info.count > 0 ? info.count : 0;
-  ColumnConfig_Array columns;
-  columns.count = count;
-  columns.columnInfos = count ? new ColumnConfig_Info[count] : nullptr;
+  std::vector<ColumnConfig_Info> infos;
   for (int i = 0; i < count; ++i) {
     const MRUService_ColumnConfig_Info &from = info.columnInfos[i];
     // Borrowed name: the store copies what it keeps.
-    columns.columnInfos[i] = ColumnConfig_Info{from.name, from.width, from.sort, from.hidden != 0};
+    infos.push_back(ColumnConfig_Info{from.name, from.width, from.sort, from.hidden != 0});
   }
+  ColumnConfig_Array columns;
+  columns.count = count;
+  columns.columnInfos = infos.data();
   ColumnConfig_UpdateColumnInfo(which, &columns);
-  delete[] columns.columnInfos;
 }
 
 void MRUService_Server::msg_UpdateFCDir(int which, const char *dir) { FCDirMem_Update(which, dir); }

@@ -11,6 +11,7 @@
 #include "shared/stp_transport/stp_bmsg.h"
 #include "shared/stp_transport/stp_specclass.h"
 #include "shared/stp_transport/stp_specclass_listener.h"
+#include "shared/stp_transport/stp_speclog.h"
 #include "shared/stp_transport/stp_transport.h"
 
 STPSpecClass_HandleMessages::~STPSpecClass_HandleMessages() {
@@ -129,6 +130,23 @@ void STPSpecClass::dispatchByType(STPIMsg *msg, int type, int id, STPAsciiOMsg *
       gen_warning("oops");
       break;
   }
+}
+
+bool STPSpecClass::beginDispatch(STPIMsg *msg, int id) {
+  if (id < 0 || id >= ownMessageCount) return false;
+  if (recvLog) STPSpecLog_write(recvLog, this, true, "RECV: ", ownMessages[id], false, msg, STPSpecLogSide::Received);
+  if (!isBinaryInterface()) {
+    // The body starts with the message name; the fields follow it.
+    STPAsciiIMsg view(msg);
+    int len = 0;
+    view.getIdent(&len);
+  }
+  return true;
+}
+
+void STPSpecClass::endDispatch(STPOMsg *reply, int id) {
+  if (reply && sendLog && id >= 0 && id < ownMessageCount)
+    STPSpecLog_writeSent(sendLog, this, true, "REPLY: ", ownMessages[id], true, reply);
 }
 
 void STPSpecClass::handleAsciiMessage(STPAsciiIMsg *, STPAsciiOMsg *, int) {
