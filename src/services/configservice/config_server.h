@@ -18,8 +18,8 @@
 #pragma once
 
 #include "configservice_server_impl.h"
-#include "services/configservice/broadcast_list.h"
 #include "services/configservice/config_array.h"
+#include "services/support/broadcast_list.h"
 
 class ConfigService_Server : public ConfigService_server_Impl {
  public:

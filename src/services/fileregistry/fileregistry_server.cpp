@@ -30,14 +30,3 @@ void FileRegistry_Server::msg_GetFiles(const char *type, int *num, char ***files
 void FileRegistry_Server::msg_RemoveFile(const char *fileName, const char *type) {
   typemap.RemoveFile(fileName, type);
 }
-
-bool FileRegistry_Server_ExitCondition::allowExit() {
-  return FileRegistry_Server::_num_connections == 0;
-}
-
-bool FileRegistry_Server_ExitCondition::mustExit() { return false; }
-
-STPSpecClass *FileRegistry_ServiceFactory::getService(STPTransport *transport, int localRN,
-                                                      int remoteRN) {
-  return ServiceFactory_NewEndpoint<FileRegistry_Server>(transport, localRN, remoteRN);
-}

@@ -115,14 +115,3 @@ void WhiteBoard_Server::sendSetValue(const StringListValueInfo &info) {
 void WhiteBoard_Server::sendDeleteEvent(const char *group, const char *name, int type) {
   send_DeleteEvent(group, name, type);
 }
-
-bool WhiteBoard_Server_ExitCondition::allowExit() {
-  return WhiteBoard_Server::_num_connections == 0;
-}
-
-bool WhiteBoard_Server_ExitCondition::mustExit() { return false; }
-
-STPSpecClass *WhiteBoard_Server_ServiceFactory::getService(STPTransport *transport, int localRN,
-                                                           int remoteRN) {
-  return ServiceFactory_NewEndpoint<WhiteBoard_Server>(transport, localRN, remoteRN);
-}

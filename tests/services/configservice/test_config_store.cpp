@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "services/configservice/broadcast_list.h"
+#include "services/support/broadcast_list.h"
 #include "services/configservice/config_array.h"
 
 namespace {
