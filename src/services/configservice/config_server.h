@@ -44,10 +44,8 @@ class ConfigService_Server : public ConfigService_server_Impl {
   bool isListener() const { return listening; }
 
   // The process-wide store (configArray): AddConfig stores a copy of the
-  // line under `index`; GetConfigs hands out copies (see
-  // ConfigService_ConfigArray::getConfigs for who frees them).
+  // line under `index`.
   static void AddConfig(int index, const char *line);
-  static void GetConfigs(int *count, char ***lines);
   static ConfigService_ConfigArray &configArray();
 
   // The process-wide listener list, in order of registration.

@@ -2,6 +2,7 @@
 // process-wide objects.
 #include "services/fileregistry/fileregistry_server.h"
 
+#include "shared/gen_holder.h"
 #include "shared/indgen.h"
 
 // The module's objects, built before main in this order: the exit
@@ -24,7 +25,9 @@ void FileRegistry_Server::msg_AddFile(const char *fileName, const char *type) {
 }
 
 void FileRegistry_Server::msg_GetFiles(const char *type, int *num, char ***files) {
-  typemap.GetFiles(type, num, files);
+  std::vector<std::string> names = typemap.GetFiles(type);
+  *num = static_cast<int>(names.size());
+  *files = gen_copy_string_array(names);
 }
 
 void FileRegistry_Server::msg_RemoveFile(const char *fileName, const char *type) {
