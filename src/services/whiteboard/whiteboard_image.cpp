@@ -3,6 +3,7 @@
 
 #include "services/whiteboard/whiteboard_group_file.h"
 #include "services/whiteboard/whiteboard_records.h"
+#include "shared/gen_holder.h"
 #include "shared/indgen.h"
 
 namespace {
@@ -20,10 +21,9 @@ WhiteBoard_Image::~WhiteBoard_Image() {
   for (auto &[name, group] : groups_) {
     if (dir && group->shouldSaveToFile()) {
       // Always the default file, also for a group with a file of its own.
-      char *path = getGroupPathFromGroupName(name.c_str());
-      if (path && !group->saveToFile(path))
-        gen_warning("could not save WhiteBoard group file %s", path);
-      gen_free(path);
+      GenString path(getGroupPathFromGroupName(name.c_str()));
+      if (path && !group->saveToFile(path.get()))
+        gen_warning("could not save WhiteBoard group file %s", path.get());
     }
     delete group;
   }
