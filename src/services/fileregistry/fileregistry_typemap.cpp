@@ -2,22 +2,11 @@
 #include "services/fileregistry/fileregistry_typemap.h"
 
 
-FileRegistry_TypeMap::~FileRegistry_TypeMap() {
-  for (auto &entry : lists) delete entry.second;
-}
-
-ut_string_list *FileRegistry_TypeMap::listFor(const char *type) {
-  ut_string key(type);
-  auto it = lists.find(key);
-  if (it != lists.end()) return it->second;
-  auto *list = new ut_string_list;
-  lists.emplace(key, list);
-  return list;
-}
+ut_string_list *FileRegistry_TypeMap::listFor(const char *type) { return &lists[ut_string(type)]; }
 
 const ut_string_list *FileRegistry_TypeMap::find(const char *type) const {
   auto it = lists.find(ut_string(type));
-  return it == lists.end() ? nullptr : it->second;
+  return it == lists.end() ? nullptr : &it->second;
 }
 
 bool FileRegistry_TypeMap::AddFile(const char *fileName, const char *type) {

@@ -18,8 +18,6 @@
 class FileRegistry_TypeMap {
  public:
   FileRegistry_TypeMap() = default;
-  // Frees every list.
-  ~FileRegistry_TypeMap();
   FileRegistry_TypeMap(const FileRegistry_TypeMap &) = delete;
   FileRegistry_TypeMap &operator=(const FileRegistry_TypeMap &) = delete;
 
@@ -44,5 +42,5 @@ class FileRegistry_TypeMap {
   // The type's list, made when missing.
   ut_string_list *listFor(const char *type);
 
-  std::map<ut_string, ut_string_list *> lists;  // owned lists
+  std::map<ut_string, ut_string_list> lists;
 };

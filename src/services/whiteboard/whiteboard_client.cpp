@@ -457,12 +457,9 @@ bool WhiteBoard::loadGroupFromFile(const char *group, const char *path) {
     delete it->second;
     groups_.erase(it);
   }
-  auto *g = new GroupClient(orEmpty(group), this);
-  if (!g->loadFromFile(path)) {
-    delete g;
-    return false;
-  }
-  groups_[ut_string(orEmpty(group))] = g;
+  auto g = std::make_unique<GroupClient>(orEmpty(group), this);
+  if (!g->loadFromFile(path)) return false;
+  groups_[ut_string(orEmpty(group))] = g.release();
   return true;
 }
 

@@ -2,6 +2,7 @@
 #include "services/windowregister/window_class_list.h"
 
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -134,12 +135,10 @@ bool WindowClassList::AddWindow(const char *className, const char *title, unsign
     if (step == 0) return false;
     capacity += step;
   }
-  cls = new WindowClass(className);
-  if (!cls->AddWindow(title, id)) {
-    delete cls;  // a class is only kept with the window that made it
-    return false;
-  }
-  classes[count++] = cls;
+  // A class is only kept with the window that made it.
+  auto made = std::make_unique<WindowClass>(className);
+  if (!made->AddWindow(title, id)) return false;
+  classes[count++] = made.release();
   return true;
 }
 
