@@ -31,7 +31,6 @@ WindowClass::WindowClass(const char *name) : name(gen_copy(name)) {}
 WindowClass::~WindowClass() {
   DeleteAllWindows();
   gen_free(windows);
-  gen_free(name);
 }
 
 int WindowClass::FindWindow(unsigned long id) const {
@@ -89,7 +88,7 @@ void WindowClass::DeleteAllWindows() {
 int WindowClass::GetWindowInfo(WindowRegister__WindowInfo *info, const char *serviceName) const {
   for (int i = 0; i < count; ++i) {
     info[i].serviceName = gen_copy(serviceName);
-    info[i].className = gen_copy(name);
+    info[i].className = gen_copy(name.get());
     info[i].windowName = gen_copy(windows[i]->title);
     info[i].win = static_cast<int>(windows[i]->id);
   }
@@ -101,12 +100,12 @@ int WindowClass::Relay(WindowRelayKind kind, unsigned long id, WindowRelayFunc r
   if (id != 0) {
     int i = FindWindow(id);
     if (i < 0) return 0;
-    relay(context, kind, name, windows[i]->title, id);
+    relay(context, kind, name.get(), windows[i]->title, id);
     if (kind == kWindowRelayClose) removeAt(i);
     return 1;
   }
   int hits = count;
-  for (int i = 0; i < count; ++i) relay(context, kind, name, windows[i]->title, windows[i]->id);
+  for (int i = 0; i < count; ++i) relay(context, kind, name.get(), windows[i]->title, windows[i]->id);
   if (kind == kWindowRelayClose) DeleteAllWindows();
   return hits;
 }
