@@ -25,7 +25,6 @@ WhiteBoard_Image::~WhiteBoard_Image() {
       if (path && !group->saveToFile(path.get()))
         gen_warning("could not save WhiteBoard group file %s", path.get());
     }
-    delete group;
   }
   subscriptions_.clear();
   groups_.clear();
@@ -36,8 +35,9 @@ bool WhiteBoard_Image::setupGroup(const char *groupName, bool broadcastChanges, 
   if (!usable(groupName)) return false;
   GroupServer *group = getGroup(groupName);
   if (!group) {
-    group = new GroupServer(groupName, useDisk, fileName);
-    groups_.emplace(ut_string(groupName), group);
+    auto made = std::make_unique<GroupServer>(groupName, useDisk, fileName);
+    group = made.get();
+    groups_.emplace(ut_string(groupName), std::move(made));
   } else if (useDisk) {
     group->useDisk(true);
     if (fileName) group->useFilename(fileName);
@@ -49,7 +49,7 @@ bool WhiteBoard_Image::setupGroup(const char *groupName, bool broadcastChanges, 
 GroupServer *WhiteBoard_Image::getGroup(const char *groupName) const {
   if (!groupName) return nullptr;
   auto it = groups_.find(ut_string(groupName));
-  return it == groups_.end() ? nullptr : it->second;
+  return it == groups_.end() ? nullptr : it->second.get();
 }
 
 bool WhiteBoard_Image::getBoolValue(const char *group, const char *name, bool &value) const {
@@ -157,7 +157,7 @@ std::vector<const GroupServer *> WhiteBoard_Image::groups(const char *onlyGroup)
     return out;
   }
   out.reserve(groups_.size());
-  for (const auto &entry : groups_) out.push_back(entry.second);
+  for (const auto &entry : groups_) out.push_back(entry.second.get());
   return out;
 }
 

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -89,7 +90,7 @@ class WhiteBoard_Image {
   template <class Send>
   void fanOut(GroupServer *group, WhiteBoard_Subscriber *sender, Send send);
 
-  std::map<ut_string, GroupServer *> groups_;  // owned
+  std::map<ut_string, std::unique_ptr<GroupServer>> groups_;
   // Entries of one group keep their insertion order.
   std::multimap<GroupServer *, WhiteBoard_Subscriber *> subscriptions_;
   // Subscribers removed while a fan-out runs; skipped by the rest of it.
