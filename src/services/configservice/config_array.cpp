@@ -47,13 +47,11 @@ void ConfigService_ConfigArray::addConfig(int index, const char *line) {
   ++configArraySize;
 }
 
-void ConfigService_ConfigArray::getConfigs(int *count, char ***lines) const {
-  *count = configArraySize;
-  *lines = nullptr;
-  if (configArraySize == 0) return;
-  char **copies = static_cast<char **>(gen_calloc(static_cast<size_t>(configArraySize), sizeof(char *)));
-  for (int i = 0; i < configArraySize; ++i) copies[i] = gen_copy(configArray[i].configLine);
-  *lines = copies;
+std::vector<const char *> ConfigService_ConfigArray::lines() const {
+  std::vector<const char *> out;
+  out.reserve(static_cast<size_t>(configArraySize));
+  for (int i = 0; i < configArraySize; ++i) out.push_back(configArray[i].configLine);
+  return out;
 }
 
 void ConfigService_ConfigArray::clear() {

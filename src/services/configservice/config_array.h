@@ -5,6 +5,8 @@
 // kept as null). Nothing is written to disk. Plain data, one thread.
 #pragma once
 
+#include <vector>
+
 class ConfigService_ConfigArray {
  public:
   // Entries added when the array is full.
@@ -26,12 +28,9 @@ class ConfigService_ConfigArray {
   // by kGrowBy first when it is full). Any index is accepted.
   void addConfig(int index, const char *line);
 
-  // Copies of every stored line in ascending index order: *count gets the
-  // number and *lines a new array of that many new strings, or null when
-  // nothing is stored. The caller frees each string and the array with
-  // STPArray_free(lines, count, STPField_freeString) (what the generated
-  // record's _free does).
-  void getConfigs(int *count, char ***lines) const;
+  // Every stored line in ascending index order (null lines included),
+  // still owned by the store: valid until the next change.
+  std::vector<const char *> lines() const;
 
   // The position of `index` in the array, or -1 when it is not stored.
   int find(int index) const;

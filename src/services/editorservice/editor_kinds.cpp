@@ -56,9 +56,3 @@ const char *Emacs_EditorService_Server::getArgumentFormat() const { return forma
 const char *Other_EditorService_Server::getEditorCommand() const { return pathOf(kOther); }
 bool Other_EditorService_Server::useXTerm() const { return xtermOf(kOther); }
 const char *Other_EditorService_Server::getArgumentFormat() const { return formatOf(kOther); }
-
-bool EditorService_Server_ExitCondition::allowExit() {
-  return Basic_EditorService_Server::_num_connections == 0;
-}
-
-bool EditorService_Server_ExitCondition::mustExit() { return false; }

@@ -11,8 +11,7 @@
 
 #include "services/editorservice/editor_server.h"
 #include "services/editorservice/editorservice_options.h"
-#include "services/servicerouter_proxy/service_factory.h"
-#include "services/state/svc_eventloop.h"
+#include "services/support/service_module.h"
 
 // Points every kind at the live settings (not owned; they must outlive the
 // servers). Until bound, or after binding null, a kind has the path "", no
@@ -50,36 +49,9 @@ class Other_EditorService_Server : public Basic_EditorService_Server {
   ~Other_EditorService_Server() override = default;
 };
 
-// Allows exit only while no editor connection is open.
-class EditorService_Server_ExitCondition : public ExitCondition {
- public:
-  explicit EditorService_Server_ExitCondition(bool installGlobally)
-      : ExitCondition(installGlobally) {}
-  bool allowExit() override;
-  bool mustExit() override;
-};
-
-// Makes a `Server` per connection; getService returns it bound to the
-// transport with the RN pair, carrying the creation reference (never null).
-template <class Server>
-class EditorService_ServiceFactory : public ServiceFactory {
- public:
-  EditorService_ServiceFactory(const char *name, int maxConnections, bool registerGlobally)
-      : ServiceFactory(name, maxConnections, registerGlobally) {}
-  STPSpecClass *getService(STPTransport *transport, int localRN, int remoteRN) override {
-    return ServiceFactory_NewEndpoint<Server>(transport, localRN, remoteRN);
-  }
-};
-
-class Vi_EditorService_ServiceFactory
-    : public EditorService_ServiceFactory<Vi_EditorService_Server> {
-  using EditorService_ServiceFactory::EditorService_ServiceFactory;
-};
-class Emacs_EditorService_ServiceFactory
-    : public EditorService_ServiceFactory<Emacs_EditorService_Server> {
-  using EditorService_ServiceFactory::EditorService_ServiceFactory;
-};
-class Other_EditorService_ServiceFactory
-    : public EditorService_ServiceFactory<Other_EditorService_Server> {
-  using EditorService_ServiceFactory::EditorService_ServiceFactory;
-};
+// The module's exit condition (allows exit only while no editor connection
+// is open) and a factory per kind (a server of that kind per connection).
+using EditorService_Server_ExitCondition = ServiceExitCondition<Basic_EditorService_Server>;
+using Vi_EditorService_ServiceFactory = ServiceEndpointFactory<Vi_EditorService_Server>;
+using Emacs_EditorService_ServiceFactory = ServiceEndpointFactory<Emacs_EditorService_Server>;
+using Other_EditorService_ServiceFactory = ServiceEndpointFactory<Other_EditorService_Server>;

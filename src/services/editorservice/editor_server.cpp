@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "services/servicerouter_proxy/servicerouter_proxy.h"
+#include "shared/gen_holder.h"
 #include "shared/indgen.h"
 #include "shared/libcxxutil/ut_char_buffer.h"
 #include "shared/libcxxutil/ut_process.h"
@@ -93,11 +94,10 @@ char *Basic_EditorService_Server::createCommand(const char *const *files, int co
 
 void Basic_EditorService_Server::msg_EditFile(const char *fullPath, int line, const char *version) {
   const char *files[] = {fullPath};
-  char *command = createCommand(files, 1, line);
+  GenString command(createCommand(files, 1, line));
   if (!command) return;
   int argc = 0;
-  char **argv = makeArgv(command, &argc, false);
-  gen_free(command);
+  char **argv = makeArgv(command.get(), &argc, false);
   if (argc > 0) launchFor(this, argv);
   freeArgv(argv);
 }

@@ -5,7 +5,7 @@ add_library(korvo_editorservice STATIC
   ${CMAKE_CURRENT_LIST_DIR}/editor_server.cpp
   ${CMAKE_CURRENT_LIST_DIR}/editor_kinds.cpp)
 target_link_libraries(korvo_editorservice
-  PUBLIC korvo_generated korvo_srproxy korvo_state
+  PUBLIC korvo_generated korvo_service_support
   PRIVATE korvo_ut_strings korvo_ut_process korvo_runtime)
 
 # The module's process-wide objects for svc_statemgr: korvo_editorservice

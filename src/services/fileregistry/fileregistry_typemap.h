@@ -9,6 +9,8 @@
 #pragma once
 
 #include <map>
+#include <string>
+#include <vector>
 
 #include "shared/libcxxutil/ut_string.h"
 #include "shared/libcxxutil/ut_string_list.h"
@@ -16,8 +18,6 @@
 class FileRegistry_TypeMap {
  public:
   FileRegistry_TypeMap() = default;
-  // Frees every list.
-  ~FileRegistry_TypeMap();
   FileRegistry_TypeMap(const FileRegistry_TypeMap &) = delete;
   FileRegistry_TypeMap &operator=(const FileRegistry_TypeMap &) = delete;
 
@@ -29,11 +29,9 @@ class FileRegistry_TypeMap {
   // Removes every occurrence of fileName from the type's list; a type
   // without a list gets an empty one. A null fileName removes nothing.
   void RemoveFile(const char *fileName, const char *type);
-  // The type's names, front to back: *num gets the count, *files a new
-  // array of new strings, both allocated with the C allocator (the caller
-  // frees each string and the array with free, as the generated dispatcher
-  // does). A type without a list or with an empty one gives 0 and null.
-  void GetFiles(const char *type, int *num, char ***files) const;
+  // The type's names, front to back; empty for a type without a list or
+  // with an empty one. A null type is the type "".
+  std::vector<std::string> GetFiles(const char *type) const;
 
   // The type's list (owned by the map) or null when there is none.
   const ut_string_list *find(const char *type) const;
@@ -44,5 +42,5 @@ class FileRegistry_TypeMap {
   // The type's list, made when missing.
   ut_string_list *listFor(const char *type);
 
-  std::map<ut_string, ut_string_list *> lists;  // owned lists
+  std::map<ut_string, ut_string_list> lists;
 };

@@ -15,7 +15,7 @@ target_link_libraries(korvo_mrustate PUBLIC korvo_ut_strings PRIVATE korvo_runti
 # MRUService_GetServiceFactory().
 add_library(korvo_mruservice STATIC ${CMAKE_CURRENT_LIST_DIR}/mruservice_server.cpp)
 target_link_libraries(korvo_mruservice
-  PUBLIC korvo_mrustate korvo_generated korvo_srproxy korvo_state
+  PUBLIC korvo_mrustate korvo_generated korvo_service_support
   PRIVATE korvo_runtime)
 
 # The module's process-wide objects for svc_statemgr: korvo_mruservice linked whole,

@@ -22,26 +22,18 @@ int MRUService_Server::_num_connections = 0;
 
 MRUService_ServiceFactory *MRUService_GetServiceFactory() { return &mruservice_factory; }
 
-MRUService_Server::MRUService_Server(STPTransport *transport, int localRN, int remoteRN) {
-  setTransport(transport, localRN, remoteRN);
-  windows_ = WindowConfig_AllocList();
-}
-
-MRUService_Server::~MRUService_Server() {
-  MRU_Save();
-  WindowConfig_FreeList(windows_);
-}
+MRUService_Server::~MRUService_Server() { MRU_Save(); }
 
 void MRUService_Server::msg_CreateWindow(const char *which, int window, int *sequenceNumber,
                                          int *firstWindow, int *prevWindow, int *x, int *y,
                                          int *width, int *height) {
-  WindowConfig_CreateWindow(windows_, which, window, sequenceNumber, firstWindow, prevWindow, x,
+  WindowConfig_CreateWindow(&windows_, which, window, sequenceNumber, firstWindow, prevWindow, x,
                             y, width, height);
 }
 
 void MRUService_Server::msg_DestroyWindow(const char *which, int window, int *needToSave) {
   bool save = false;
-  WindowConfig_DestroyWindow(windows_, which, window, &save);
+  WindowConfig_DestroyWindow(&windows_, which, window, &save);
   *needToSave = save ? 1 : 0;
 }
 
@@ -75,7 +67,7 @@ void MRUService_Server::msg_GetListNames(MRUService_STRING_ARRAY *names) {
 
 void MRUService_Server::msg_GetWindowSavedGeometry(const char *which, int *firstWindow, int *x,
                                                    int *y, int *width, int *height) {
-  WindowConfig_GetSavedGeometry(windows_, which, firstWindow, x, y, width, height);
+  WindowConfig_GetSavedGeometry(&windows_, which, firstWindow, x, y, width, height);
 }
 
 void MRUService_Server::msg_InitFCDir(MRUService_STRING_ARRAY &dirs) {
@@ -112,16 +104,5 @@ void MRUService_Server::msg_UpdateList(const char *which, const char *fullname) 
 
 void MRUService_Server::msg_UpdateWindowSavedGeometry(const char *which, int x, int y, int width,
                                                       int height) {
-  WindowConfig_UpdateSavedGeometry(windows_, which, x, y, width, height);
-}
-
-bool MRUService_Server_ExitCondition::allowExit() {
-  return MRUService_Server::_num_connections == 0;
-}
-
-bool MRUService_Server_ExitCondition::mustExit() { return false; }
-
-STPSpecClass *MRUService_ServiceFactory::getService(STPTransport *transport, int localRN,
-                                                    int remoteRN) {
-  return new MRUService_Server(transport, localRN, remoteRN);
+  WindowConfig_UpdateSavedGeometry(&windows_, which, x, y, width, height);
 }

@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "services/whiteboard/whiteboard_group_server.h"
+#include "shared/gen_holder.h"
 #include "shared/indgen.h"
 #include "shared/libcxxutil/ut_options_database.h"
 
@@ -42,9 +43,9 @@ void forEachNamed(const ut_attribute_tree *tree, F visit) {
 ut_string_list listValue(const ut_attribute_tree_attribute *attr) {
   ut_string_list list;
   int count = 0;
-  char **items = ut_attribute_tree::get_attribute_strlist_value(attr, false, &count);
-  for (int i = 0; i < count && items; ++i) list.push_back(items[i]);
-  gen_free(items);
+  // The array is ours; its strings stay the attribute's.
+  GenPtr<char *> items(ut_attribute_tree::get_attribute_strlist_value(attr, false, &count));
+  for (int i = 0; i < count && items; ++i) list.push_back(items.get()[i]);
   return list;
 }
 
@@ -79,18 +80,13 @@ void addTrees(const Group &group, ut_options_database &db, bool &any) {
 // Writes `db` to a temporary file beside `path` and renames it over `path`.
 // Without a temporary file the database is written to `path` directly.
 bool writeReplacing(ut_options_database &db, const char *path) {
-  char *temp = gen_concat(path, "_XXXXXX");
-  int fd = gen_mkstemp(temp);
-  bool ok;
-  if (fd < 0) {
-    ok = db.write_to_file_name(path);
-  } else {
-    close(fd);
-    // A plain rename: on failure the target must stay untouched.
-    ok = db.write_to_file_name(temp) && rename(temp, path) == 0;
-    if (!ok) gen_unlink(temp);
-  }
-  gen_free(temp);
+  GenString temp(gen_concat(path, "_XXXXXX"));
+  int fd = gen_mkstemp(temp.get());
+  if (fd < 0) return db.write_to_file_name(path);
+  close(fd);
+  // A plain rename: on failure the target must stay untouched.
+  bool ok = db.write_to_file_name(temp.get()) && rename(temp.get(), path) == 0;
+  if (!ok) gen_unlink(temp.get());
   return ok;
 }
 
@@ -112,10 +108,8 @@ char *getGroupFilenameFromGroupName(const char *groupName) {
 
 char *getGroupPathFromGroupName(const char *groupName) {
   const char *dir = getWhiteBoardDirectory();
-  char *file = getGroupFilenameFromGroupName(groupName);
-  char *path = dir && file ? gen_sconcat(dir, file) : nullptr;
-  gen_free(file);
-  return path;
+  GenString file(getGroupFilenameFromGroupName(groupName));
+  return dir && file ? gen_sconcat(dir, file.get()) : nullptr;
 }
 
 bool Group::loadFromFile(const char *path) {
@@ -142,17 +136,16 @@ bool Group::loadFromFile(const char *path) {
 }
 
 bool GroupServer::saveToFile(const char *path) {
-  char *defaultPath = nullptr;
-  const char *target = path ? path : fileName_;
-  if (!target) target = defaultPath = getGroupPathFromGroupName(groupName_);
-  bool ok = false;
-  if (target) {
-    GroupServer onDisk(groupName_, true, nullptr);
-    onDisk.loadFromFile(target);
-    ok = !onDisk.mergeChangesFromGroup(*this) || onDisk.internalSaveToFile(target);
+  GenString defaultPath;
+  const char *target = path ? path : fileName_.get();
+  if (!target) {
+    defaultPath.reset(getGroupPathFromGroupName(groupName_));
+    target = defaultPath.get();
   }
-  gen_free(defaultPath);
-  return ok;
+  if (!target) return false;
+  GroupServer onDisk(groupName_, true, nullptr);
+  onDisk.loadFromFile(target);
+  return !onDisk.mergeChangesFromGroup(*this) || onDisk.internalSaveToFile(target);
 }
 
 bool GroupServer::internalSaveToFile(const char *path) {

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -73,18 +74,10 @@ class WhiteBoard_Image {
   // GroupServer::saveToFile of the group; false when the group is missing.
   bool saveGroupToFile(const char *groupName, const char *fileName);
 
-  // Newly made arrays of every value of one type, groups in name order and
-  // values in name order within a group. The caller releases each with its
-  // WhiteBoard_..._free.
-  BoolValueInfoArray buildBoolChanges() const;
-  Int32ValueInfoArray buildInt32Changes() const;
-  StringValueInfoArray buildStringChanges() const;
-  StringListValueInfoArray buildStringListChanges() const;
-  // The same for one group; empty arrays when it is missing.
-  BoolValueInfoArray buildBoolChangesInGroup(const char *groupName) const;
-  Int32ValueInfoArray buildInt32ChangesInGroup(const char *groupName) const;
-  StringValueInfoArray buildStringChangesInGroup(const char *groupName) const;
-  StringListValueInfoArray buildStringListChangesInGroup(const char *groupName) const;
+  // The groups a snapshot covers, owned by the store: every group in name
+  // order, or only the one `onlyGroup` names when it is not null (none when
+  // it is missing).
+  std::vector<const GroupServer *> groups(const char *onlyGroup) const;
 
   // Removes every subscription of `connection`.
   void removeReferences(WhiteBoard_Subscriber *connection);
@@ -96,10 +89,8 @@ class WhiteBoard_Image {
  private:
   template <class Send>
   void fanOut(GroupServer *group, WhiteBoard_Subscriber *sender, Send send);
-  template <class Record, class Build>
-  std::vector<Record> collect(const char *onlyGroup, Build build) const;
 
-  std::map<ut_string, GroupServer *> groups_;  // owned
+  std::map<ut_string, std::unique_ptr<GroupServer>> groups_;
   // Entries of one group keep their insertion order.
   std::multimap<GroupServer *, WhiteBoard_Subscriber *> subscriptions_;
   // Subscribers removed while a fan-out runs; skipped by the rest of it.

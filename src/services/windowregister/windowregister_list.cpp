@@ -22,7 +22,7 @@ void relayToEntry(void *context, WindowRelayKind kind, const char *className, co
 
 WindowRegister_Entry::WindowRegister_Entry(char *name) : name(name) {}
 
-WindowRegister_Entry::~WindowRegister_Entry() { gen_free(name); }
+WindowRegister_Entry::~WindowRegister_Entry() = default;
 
 bool WindowRegister_Entry::ShowWindow(const char *className, unsigned long id) {
   return classList.Relay(kWindowRelayShow, className, id, relayToEntry, this);

@@ -88,14 +88,3 @@ void WindowRegister_Server::GetLocalWindowList(WindowRegister__WindowInfoArray *
   if (!info->winInfo) return;
   info->count = getClassList().GetWindowInfo(info->winInfo, getName());
 }
-
-bool WindowRegister_Server_ExitCondition::allowExit() {
-  return WindowRegister_Server::_num_connections == 0;
-}
-
-bool WindowRegister_Server_ExitCondition::mustExit() { return false; }
-
-STPSpecClass *WindowRegister_ServiceFactory::getService(STPTransport *transport, int localRN,
-                                                        int remoteRN) {
-  return ServiceFactory_NewEndpoint<WindowRegister_Server>(transport, localRN, remoteRN);
-}
