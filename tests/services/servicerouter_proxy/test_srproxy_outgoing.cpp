@@ -186,50 +186,6 @@ TEST_F(SROutgoingTest, NotFoundAndNotAcceptedFail) {
   client->delRef();
 }
 
-TEST_F(SROutgoingTest, ServiceOfThisProcessIsNegotiatedWithoutMessages) {
-  srtest::PacketCounter negotiation;
-  side.transport->registerMessageListener(310, 100, &negotiation, STP_TYPE_ENDPOINT);
-  AnsweringPump pump(&side, 3000, answerRequest(0, [&](int cookie) {
-    side.router->send_ConnectionReplyEvent("Test.Local", 310, true, false, true, 100, 42, "",
-                                           cookie);
-  }));
-  srtest::TestClient *client = new srtest::TestClient;
-  bool found = false, accepted = false;
-  ASSERT_TRUE(proxy->getServiceConnection("Test.Local", client, &found, &accepted, &pump, nullptr,
-                                          false, false, false));
-  EXPECT_TRUE(client->isNegotiated());
-  side.pumpFor(100);
-  EXPECT_EQ(negotiation.count, 0);
-  side.transport->unregisterMessageListener(&negotiation);
-  client->delRef();
-}
-
-TEST_F(SROutgoingTest, FromPluginNeedsFoundAndAccepted) {
-  srtest::TestService *provider = new srtest::TestService;
-  provider->setTransport(side.transport, 520, 320);
-  AnsweringPump pump(&side, 3000, answerRequest(0, [&](int cookie) {
-    side.router->send_ConnectionReplyEvent("Remote.Service", 320, true, false, true, 520, 12, "",
-                                           cookie);
-    provider->sendNegotiate(true, nullptr, nullptr);
-  }));
-  srtest::TestClient *client = new srtest::TestClient;
-  EXPECT_TRUE(proxy->getServiceConnectionFromPlugin("Remote.Service", client, 12, &pump));
-  std::string req = loggedLine(side.router, "RequestServiceConnection ");
-  EXPECT_EQ(srtest::word(req, 2), "12");
-  EXPECT_EQ(req.substr(req.size() - 6), " 0 0 0") << req;
-  EXPECT_NE(req.find(" (null) 0 "), std::string::npos) << req;  // no working directory
-
-  AnsweringPump refusing(&side, 3000, answerRequest(1, [&](int cookie) {
-    side.router->send_ConnectionReplyEvent("Remote.Service", 0, true, false, false, 0, 12, "",
-                                           cookie);
-  }));
-  srtest::TestClient *second = new srtest::TestClient;
-  EXPECT_FALSE(proxy->getServiceConnectionFromPlugin("Remote.Service", second, 12, &refusing));
-  second->delRef();
-  client->delRef();
-  provider->delRef();
-}
-
 TEST_F(SROutgoingTest, PluginIdForServiceIsMatchedByCookie) {
   bool answered = false;
   AnsweringPump pump(&side, 3000, [&] {

@@ -192,66 +192,6 @@ TEST_F(SRPluginsTest, ValueAskedByMessageIsCachedAfterwards) {
   EXPECT_EQ(proxy->getValueOfNameForPlugin(56, nullptr, &silent), nullptr);
 }
 
-TEST_F(SRPluginsTest, CwdOfAConnectedPluginComesFromItsConnectionRequest) {
-  int rn = 100;  // the first RN the scripted router hands out
-  std::vector<std::string> storage = {"cwd", "/work/proj", "odd"};
-  std::vector<char *> pairs;
-  for (std::string &s : storage) pairs.push_back(s.data());
-  side.router->send_ConnectionRequestedEvent(99, rn, 700, arrayOf(pairs));
-  ASSERT_TRUE(side.pumpUntil([&] { return side.router->count("ConnectionAcceptedEvent") == 1; }));
-  ASSERT_NE(local->last, nullptr);
-
-  AnsweringPump pump(&side, 300);
-  EXPECT_STREQ(proxy->getCwdOfPlugin(99, &pump), "/work/proj");
-  EXPECT_EQ(take(proxy->resolvePluginRelFilename(99, "src/../a.txt", &pump)), "/work/proj/a.txt");
-  EXPECT_EQ(take(proxy->resolveConRelFilename(local->last, "b/c.txt", &pump)), "/work/proj/b/c.txt");
-  EXPECT_EQ(take(proxy->resolvePluginRelFilename(99, "/abs/x", &pump)), "/abs/x");
-  EXPECT_EQ(take(proxy->resolvePluginRelFilename(-1, "rel/x", &pump)), "rel/x");
-  EXPECT_EQ(proxy->resolvePluginRelFilename(99, nullptr, &pump), nullptr);
-  // A connection the proxy does not know: the name as it is.
-  auto *stranger = new srtest::TestService;
-  EXPECT_EQ(take(proxy->resolveConRelFilename(stranger, "rel/y", &pump)), "rel/y");
-  stranger->delRef();
-  EXPECT_EQ(side.router->count("RequestValueOfNameOnPlugin"), 0);
-  // A plugin that never said where it is: asked, no answer, name unchanged.
-  EXPECT_EQ(take(proxy->resolvePluginRelFilename(12, "rel/z", &pump)), "rel/z");
-  EXPECT_TRUE(side.router->saw("RequestValueOfNameOnPlugin 12 cwd"));
-}
-
-TEST_F(SRPluginsTest, ForwardedQuestionsAreAnsweredByTheLastMatchingResolver) {
-  side.router->send_ForwardedRequestValueOfNameOnPlugin(5, 42, "cwd");
-  side.router->send_ForwardedRequestValueOfNameOnPlugin(5, 42, "nothing");
-  ASSERT_TRUE(side.pumpUntil(
-      [&] { return side.router->count("ValueOfNameOnPluginResponseEvent") == 2; }));
-  EXPECT_TRUE(side.router->saw("ValueOfNameOnPluginResponseEvent 5 42 cwd " + cwdAtStart));
-  std::string none = loggedLine(side.router, "ValueOfNameOnPluginResponseEvent 5 42 nothing");
-  EXPECT_EQ(none, "ValueOfNameOnPluginResponseEvent 5 42 nothing (null)");
-
-  proxy->addNameValueResolver(new NameValueResolver(false, "color", "red"));
-  proxy->addNameValueResolver(new NameValueResolver(false, "color", "green"));
-  EXPECT_EQ(proxy->getNumPrecachedResolvers(), 1);
-  side.router->send_ForwardedRequestValueOfNameOnPlugin(6, 42, "color");
-  ASSERT_TRUE(side.pumpUntil([&] {
-    return side.router->saw("ValueOfNameOnPluginResponseEvent 6 42 color green");
-  }));
-}
-
-TEST(NameValueResolverTest, AnswersOnlyItsOwnName) {
-  NameValueResolver r(true, "cwd", "/x");
-  EXPECT_TRUE(r.hasValueForName("cwd"));
-  EXPECT_FALSE(r.hasValueForName("CWD"));
-  EXPECT_FALSE(r.hasValueForName(nullptr));
-  EXPECT_STREQ(r.valueForName("cwd"), "/x");
-  EXPECT_EQ(r.valueForName("other"), nullptr);
-  NameValueResolver unnamed(false, nullptr, "v");
-  EXPECT_FALSE(unnamed.hasValueForName("v"));
-}
-
-TEST_F(SRPluginsTest, EnvironmentVariableIsSentToTheRouter) {
-  EXPECT_TRUE(proxy->setEnvironmentVariable("KORVO_X", "1"));
-  ASSERT_TRUE(side.pumpUntil([&] { return side.router->saw("SetEnvironmentVariable KORVO_X 1"); }));
-}
-
 // ---- log forwarding
 
 TEST_F(SRPluginsTest, StartLoggingForwardsEntriesOfServiceConnections) {
