@@ -15,13 +15,8 @@
 #include "shared/indgen.h"
 #include "shared/runtime_test_support.h"
 #include "shared/stp_transport/stp_msg.h"
-#include "srproxy_answering_pump.h"
 #include "srproxy_test_support.h"
 
-using srtest::AnsweringPump;
-using srtest::loggedLine;
-using srtest::lastNumber;
-using srtest::wordFromEnd;
 
 namespace {
 
@@ -31,7 +26,10 @@ std::string currentDir() {
 }
 
 // The cookie of a logged RequestServiceConnection (third word from the end).
-int requestCookie(const std::string &line) { return std::atoi(wordFromEnd(line, 2).c_str()); }
+int requestCookie(const std::string &line) {
+  std::vector<std::string> w = srtest::words(line);
+  return std::atoi(w[w.size() - 3].c_str());
+}
 
 // Frees the strings a FileRegistry GetFiles reply hands out.
 std::vector<std::string> takeFiles(int num, char **files) {
@@ -57,7 +55,7 @@ class SROutgoingTest : public srtest::SRRouterTest {
   std::function<void()> answerRequest(int n, std::function<void(int cookie)> send) {
     auto done = std::make_shared<bool>(false);
     return [this, n, send, done] {
-      std::string req = loggedLine(side.router, "RequestServiceConnection ", n);
+      std::string req = side.router->line("RequestServiceConnection ", n);
       if (req.empty() || *done) return;
       *done = true;
       send(requestCookie(req));
@@ -74,7 +72,7 @@ TEST_F(SROutgoingTest, ReplyIsMatchedByNameAndCookieAndTheEndpointNegotiated) {
   srtest::TestService *provider = new srtest::TestService;
   provider->setTransport(side.transport, 500, 300);
   int cookieSeen = -1;
-  AnsweringPump pump(&side, 5000, answerRequest(0, [&](int cookie) {
+  srtest::RouterPump pump(&side, 5000, answerRequest(0, [&](int cookie) {
     cookieSeen = cookie;
     side.router->send_ConnectionReplyEvent("Remote.Service", 301, true, false, true, 501, 8, "",
                                            cookie + 1);
@@ -99,7 +97,7 @@ TEST_F(SROutgoingTest, ReplyIsMatchedByNameAndCookieAndTheEndpointNegotiated) {
   EXPECT_EQ(proxy->getNumServiceConnections(), before + 1);
   EXPECT_TRUE(proxy->isClientServiceConnection(client));
   EXPECT_EQ(proxy->getPluginIdForConnection(client), 7);
-  EXPECT_EQ(loggedLine(side.router, "RequestServiceConnection "),
+  EXPECT_EQ(side.router->line("RequestServiceConnection "),
             "RequestServiceConnection Remote.Service -1 cwd," + cwdAtStart + " /work/dir 1 " +
                 std::to_string(cookieSeen) + " 0 1");
 
@@ -111,7 +109,7 @@ TEST_F(SROutgoingTest, ReplyIsMatchedByNameAndCookieAndTheEndpointNegotiated) {
   // (its provider never negotiates, so connecting fails after the reply was
   // taken)...
   srtest::TestClient *other = new srtest::TestClient;
-  AnsweringPump shortPump(&side, 300);
+  srtest::RouterPump shortPump(&side, 300);
   found = accepted = false;
   EXPECT_FALSE(proxy->awaitConnectionReplyEvent("Remote.Service", other, cookieSeen + 1, &found,
                                                 &accepted, &shortPump));
@@ -138,7 +136,7 @@ TEST_F(SROutgoingTest, DropArrivingWhileNegotiatingFailsTheConnection) {
   // arrives: the connection must not end up recorded as alive.
   srtest::TestService *provider = new srtest::TestService;
   provider->setTransport(side.transport, 510, 310);
-  AnsweringPump pump(&side, 5000, answerRequest(0, [&](int cookie) {
+  srtest::RouterPump pump(&side, 5000, answerRequest(0, [&](int cookie) {
     side.router->send_ConnectionReplyEvent("Remote.Service", 310, true, false, true, 510, 7, "",
                                            cookie);
     side.router->send_ConnectionDroppedEvent(310, 510);
@@ -157,12 +155,12 @@ TEST_F(SROutgoingTest, DropArrivingWhileNegotiatingFailsTheConnection) {
 
 TEST_F(SROutgoingTest, NotFoundAndNotAcceptedFail) {
   int answered = 0;
-  AnsweringPump pump(&side, 3000, [&] {
-    std::string req = loggedLine(side.router, "RequestServiceConnection ", answered);
+  srtest::RouterPump pump(&side, 3000, [&] {
+    std::string req = side.router->line("RequestServiceConnection ", answered);
     if (req.empty()) return;
     ++answered;
     bool found = answered == 2;  // first not found, then found but refused
-    side.router->send_ConnectionReplyEvent(srtest::word(req, 1).c_str(), 0, found, false, false,
+    side.router->send_ConnectionReplyEvent(srtest::words(req)[1].c_str(), 0, found, false, false,
                                            0, -1, "", requestCookie(req));
   });
   srtest::TestClient *client = new srtest::TestClient;
@@ -179,7 +177,7 @@ TEST_F(SROutgoingTest, NotFoundAndNotAcceptedFail) {
   EXPECT_FALSE(proxy->isClientServiceConnection(client));
 
   // Nobody answers: the wait ends with the retry handler.
-  AnsweringPump silent(&side, 300);
+  srtest::RouterPump silent(&side, 300);
   EXPECT_FALSE(proxy->getServiceConnection("Silent", client, &found, &accepted, &silent, nullptr,
                                            false, false, false));
   EXPECT_FALSE(found);
@@ -188,21 +186,21 @@ TEST_F(SROutgoingTest, NotFoundAndNotAcceptedFail) {
 
 TEST_F(SROutgoingTest, PluginIdForServiceIsMatchedByCookie) {
   bool answered = false;
-  AnsweringPump pump(&side, 3000, [&] {
-    std::string req = loggedLine(side.router, "RequestPluginIdForService ");
+  srtest::RouterPump pump(&side, 3000, [&] {
+    std::string req = side.router->line("RequestPluginIdForService ");
     if (req.empty() || answered) return;
     answered = true;
-    int cookie = std::atoi(srtest::word(req, 1).c_str());
+    int cookie = std::atoi(srtest::words(req)[1].c_str());
     side.router->send_PluginIdForServiceReplyEvent(cookie + 50, "Name.Service", 1, true);
     side.router->send_PluginIdForServiceReplyEvent(cookie, "Name.Service", 33, true);
   });
   bool found = false;
   EXPECT_EQ(proxy->getPluginIdForService("Name.Service", "/wd", &pump, true, &found), 33);
   EXPECT_TRUE(found);
-  std::string req = loggedLine(side.router, "RequestPluginIdForService ");
+  std::string req = side.router->line("RequestPluginIdForService ");
   EXPECT_EQ(req.substr(req.find(" Name")), " Name.Service /wd 1");
 
-  AnsweringPump silent(&side, 300);
+  srtest::RouterPump silent(&side, 300);
   found = true;
   EXPECT_EQ(proxy->getPluginIdForService("Name.Service", nullptr, &silent, false, &found), -1);
   EXPECT_FALSE(found);
@@ -270,7 +268,7 @@ TEST_F(SROutgoingTest, SharedObjectServiceIsReachedOverTheLoopbackPair) {
   const std::string lib = KORVO_TEST_SO_PATH;
   const std::string withoutSuffix = lib.substr(0, lib.size() - 3);
   ASSERT_EQ(lib.substr(lib.size() - 3), ".so");
-  AnsweringPump pump(&side, 5000, answerRequest(0, [&](int cookie) {
+  srtest::RouterPump pump(&side, 5000, answerRequest(0, [&](int cookie) {
     side.router->send_ConnectionReplyEvent("Test.SharedObject", 0, true, true, false, 0, -1,
                                            withoutSuffix.c_str(), cookie);
   }));

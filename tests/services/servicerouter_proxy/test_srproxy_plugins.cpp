@@ -19,12 +19,8 @@
 #include "services/servicerouter_proxy/forwarding_stp_log.h"
 #include "shared/indgen.h"
 #include "shared/runtime_test_support.h"
-#include "srproxy_answering_pump.h"
 #include "srproxy_test_support.h"
 
-using srtest::AnsweringPump;
-using srtest::loggedLine;
-using srtest::lastNumber;
 
 namespace {
 
@@ -112,12 +108,12 @@ TEST_F(SRPluginsTest, StartPluginStartsTheProgramInTheWorkingDirectory) {
 
 TEST_F(SRPluginsTest, LaunchWaitsForTheAnswerWithItsCookie) {
   int answered = 0;
-  AnsweringPump pump(&side, 3000, [&] {
-    std::string req = loggedLine(side.router, "RequestPluginLaunch ");
+  srtest::RouterPump pump(&side, 3000, [&] {
+    std::string req = side.router->line("RequestPluginLaunch ");
     if (req.empty() || answered) return;
     answered = 1;
     // "RequestPluginLaunch words cookie clientStart dir"; the words hold a blank.
-    int cookie = std::atoi(srtest::wordFromEnd(req, 2).c_str());
+    int cookie = std::atoi(srtest::words(req).rbegin()[2].c_str());
     side.router->send_PluginConnectedEvent(cookie + 1000, 5, "other");
     side.router->send_PluginConnectedEvent(cookie, 77, "it complained");
   });
@@ -125,15 +121,15 @@ TEST_F(SRPluginsTest, LaunchWaitsForTheAnswerWithItsCookie) {
   int id = proxy->launchPlugin("prog 'a b' c", &pump, true, &errors);
   EXPECT_EQ(id, 77);
   EXPECT_EQ(take(errors), "it complained");
-  std::string req = loggedLine(side.router, "RequestPluginLaunch ");
+  std::string req = side.router->line("RequestPluginLaunch ");
   // The words joined with ",", the cookie, client start, no directory.
   EXPECT_EQ(req.substr(0, 31), "RequestPluginLaunch prog,a b,c ") << req;
-  EXPECT_EQ(srtest::wordFromEnd(req, 1), "1");
-  EXPECT_EQ(srtest::wordFromEnd(req, 0), "(null)");
+  EXPECT_EQ(srtest::words(req).rbegin()[1], "1");
+  EXPECT_EQ(srtest::words(req).back(), "(null)");
 }
 
 TEST_F(SRPluginsTest, LaunchAndConnectRefuseBadInputWithoutSending) {
-  AnsweringPump pump(&side, 200);
+  srtest::RouterPump pump(&side, 200);
   char stale[] = "stale";  // out-values are replaced, never freed
   char *errors = stale;
   EXPECT_EQ(proxy->launchPlugin("", &pump, false, &errors), -1);
@@ -149,20 +145,20 @@ TEST_F(SRPluginsTest, LaunchAndConnectRefuseBadInputWithoutSending) {
 
 TEST_F(SRPluginsTest, ConnectToPluginAndAnUnansweredLaunch) {
   bool answered = false;
-  AnsweringPump pump(&side, 3000, [&] {
-    std::string req = loggedLine(side.router, "RequestPluginConnect ");
+  srtest::RouterPump pump(&side, 3000, [&] {
+    std::string req = side.router->line("RequestPluginConnect ");
     if (req.empty() || answered) return;
     answered = true;
-    side.router->send_PluginConnectedEvent(lastNumber(req), 9, nullptr);
+    side.router->send_PluginConnectedEvent(std::atoi(srtest::words(req).back().c_str()), 9, nullptr);
   });
   char stale[] = "stale";
   char *errors = stale;
   EXPECT_EQ(proxy->connectToPlugin("otherhost", 6000, &pump, &errors), 9);
   EXPECT_EQ(errors, nullptr);
-  EXPECT_EQ(srtest::word(loggedLine(side.router, "RequestPluginConnect "), 1), "otherhost");
-  EXPECT_EQ(srtest::word(loggedLine(side.router, "RequestPluginConnect "), 2), "6000");
+  EXPECT_EQ(srtest::words(side.router->line("RequestPluginConnect "))[1], "otherhost");
+  EXPECT_EQ(srtest::words(side.router->line("RequestPluginConnect "))[2], "6000");
 
-  AnsweringPump silent(&side, 300);
+  srtest::RouterPump silent(&side, 300);
   EXPECT_EQ(proxy->launchPlugin("nobody answers", &silent, false, &errors), -1);
   EXPECT_EQ(errors, nullptr);
 }
@@ -171,7 +167,7 @@ TEST_F(SRPluginsTest, ConnectToPluginAndAnUnansweredLaunch) {
 
 TEST_F(SRPluginsTest, ValueAskedByMessageIsCachedAfterwards) {
   bool answered = false;
-  AnsweringPump pump(&side, 3000, [&] {
+  srtest::RouterPump pump(&side, 3000, [&] {
     if (side.router->count("RequestValueOfNameOnPlugin 55 color") == 1 && !answered) {
       answered = true;
       // Another name first: it must not end the wait for "color".
@@ -187,7 +183,7 @@ TEST_F(SRPluginsTest, ValueAskedByMessageIsCachedAfterwards) {
   EXPECT_STREQ(proxy->getValueOfNameForPlugin(55, "size", &pump), "XL");
   EXPECT_EQ(side.router->count("RequestValueOfNameOnPlugin"), 1);
 
-  AnsweringPump silent(&side, 300);
+  srtest::RouterPump silent(&side, 300);
   EXPECT_EQ(proxy->getValueOfNameForPlugin(56, "color", &silent), nullptr);
   EXPECT_EQ(proxy->getValueOfNameForPlugin(56, nullptr, &silent), nullptr);
 }
