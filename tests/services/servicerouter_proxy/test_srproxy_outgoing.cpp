@@ -1,6 +1,6 @@
-// Outgoing service connections of the router client against the scripted
-// router of this process: replies matched by name and cookie, refusals,
-// a service of this very process negotiated without messages, the
+// Outgoing connections and questions of the router client against the
+// scripted router of this process: replies matched by name and cookie, a
+// drop in the middle of a negotiation, questions nobody answers, the
 // plugin-id query, ServiceConnRetryHandler, and a service loaded from a
 // shared library built by the project and reached over a loopback pair.
 #include <unistd.h>
@@ -16,7 +16,6 @@
 #include "shared/runtime_test_support.h"
 #include "shared/stp_transport/stp_msg.h"
 #include "srproxy_test_support.h"
-
 
 namespace {
 
@@ -153,37 +152,6 @@ TEST_F(SROutgoingTest, DropArrivingWhileNegotiatingFailsTheConnection) {
   provider->delRef();
 }
 
-TEST_F(SROutgoingTest, NotFoundAndNotAcceptedFail) {
-  int answered = 0;
-  srtest::RouterPump pump(&side, 3000, [&] {
-    std::string req = side.router->line("RequestServiceConnection ", answered);
-    if (req.empty()) return;
-    ++answered;
-    bool found = answered == 2;  // first not found, then found but refused
-    side.router->send_ConnectionReplyEvent(srtest::words(req)[1].c_str(), 0, found, false, false,
-                                           0, -1, "", requestCookie(req));
-  });
-  srtest::TestClient *client = new srtest::TestClient;
-  bool found = true, accepted = true;
-  EXPECT_FALSE(proxy->getServiceConnection("Missing", client, &found, &accepted, &pump, nullptr,
-                                           false, false, false));
-  EXPECT_FALSE(found);
-  EXPECT_FALSE(accepted);
-  EXPECT_FALSE(proxy->getServiceConnection("Refusing", client, &found, &accepted, &pump, nullptr,
-                                           false, false, false));
-  EXPECT_TRUE(found);
-  EXPECT_FALSE(accepted);
-  EXPECT_EQ(client->getTransport(), nullptr);
-  EXPECT_FALSE(proxy->isClientServiceConnection(client));
-
-  // Nobody answers: the wait ends with the retry handler.
-  srtest::RouterPump silent(&side, 300);
-  EXPECT_FALSE(proxy->getServiceConnection("Silent", client, &found, &accepted, &silent, nullptr,
-                                           false, false, false));
-  EXPECT_FALSE(found);
-  client->delRef();
-}
-
 TEST_F(SROutgoingTest, PluginIdForServiceIsMatchedByCookie) {
   bool answered = false;
   srtest::RouterPump pump(&side, 3000, [&] {
@@ -199,11 +167,26 @@ TEST_F(SROutgoingTest, PluginIdForServiceIsMatchedByCookie) {
   EXPECT_TRUE(found);
   std::string req = side.router->line("RequestPluginIdForService ");
   EXPECT_EQ(req.substr(req.find(" Name")), " Name.Service /wd 1");
+}
 
+TEST_F(SROutgoingTest, UnansweredQuestionsEndWithTheRetryHandler) {
   srtest::RouterPump silent(&side, 300);
-  found = true;
-  EXPECT_EQ(proxy->getPluginIdForService("Name.Service", nullptr, &silent, false, &found), -1);
+  srtest::TestClient *client = new srtest::TestClient;
+  bool found = true, accepted = true;
+  char stale[] = "stale";  // out-values are replaced, never freed
+  char *errors = stale;
+  EXPECT_FALSE(proxy->getServiceConnection("Silent", client, &found, &accepted, &silent, nullptr,
+                                           false, false, false));
   EXPECT_FALSE(found);
+  EXPECT_EQ(client->getTransport(), nullptr);
+  found = true;
+  EXPECT_EQ(proxy->getPluginIdForService("Silent", nullptr, &silent, false, &found), -1);
+  EXPECT_FALSE(found);
+  EXPECT_EQ(proxy->getValueOfNameForPlugin(56, "color", &silent), nullptr);
+  EXPECT_EQ(proxy->launchPlugin("nobody answers", &silent, false, &errors), -1);
+  EXPECT_EQ(errors, nullptr);
+  EXPECT_EQ(proxy->connectToPlugin("h", 1, &silent, &errors), -1);
+  client->delRef();
 }
 
 TEST_F(SROutgoingTest, ServiceConnRetryHandlerStopsWhenTheEndpointIsDown) {
