@@ -352,9 +352,11 @@ TEST_F(SRRealRouterTest, ServiceOfThisProcessConnectsDirectly) {
 
 TEST_F(SRRealRouterTest, ValuesAreAskedOfOtherPluginsAndAnswered) {
   TestPlugin *p = plugin();
-  p->values = {{"color", "blue"}};
+  p->values = {{"color", "blue"}, {"cwd", "/p/cwd"}};
   Pump pp = pump(3000);
   EXPECT_STREQ(proxy->getValueOfNameForPlugin(p->pluginId, "color", &pp), "blue");
+  // A plugin that never connected here is asked where it works.
+  EXPECT_EQ(take(proxy->resolvePluginRelFilename(p->pluginId, "x", &pp)), "/p/cwd/x");
   Pump shortPump = pump(300);
   EXPECT_EQ(proxy->getValueOfNameForPlugin(p->pluginId, "size", &shortPump), nullptr);
   // The other way: the last resolver for a name answers; cwd by default.
@@ -368,9 +370,10 @@ TEST_F(SRRealRouterTest, ValuesAreAskedOfOtherPluginsAndAnswered) {
   EXPECT_EQ(p->valueEvents[2].value, std::nullopt);
 }
 
-TEST_F(SRRealRouterTest, PersistenceAndLocationComeFromTheRouter) {
+TEST_F(SRRealRouterTest, PersistenceEnvironmentAndLocationGoThroughTheRouter) {
   Pump p = pump(3000);
   EXPECT_TRUE(proxy->setPluginPersistence(true));
+  EXPECT_TRUE(proxy->setEnvironmentVariable("KORVO_TEST_VAR", "1"));
   int total = -1;
   int persistent = proxy->getNumPersistentServices(&p, &total);
   EXPECT_GE(persistent, 1);
