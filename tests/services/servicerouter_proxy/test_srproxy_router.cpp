@@ -187,6 +187,12 @@ TEST_F(SRRealRouterTest, RegisteredServiceIsAcceptedNegotiatedAndServed) {
   EXPECT_EQ(take(proxy->resolveConRelFilename(s, "b.txt", &pp)), "/tmp/client-cwd/b.txt");
   EXPECT_EQ(take(proxy->resolvePluginRelFilename(p->pluginId, "/abs/x", &pp)), "/abs/x");
   EXPECT_EQ(take(proxy->resolvePluginRelFilename(-1, "rel/x", &pp)), "rel/x");
+  EXPECT_EQ(proxy->resolvePluginRelFilename(p->pluginId, nullptr, &pp), nullptr);
+  // A connection the proxy does not know: no plugin, the name as it is.
+  EchoService *stranger = new EchoService();
+  EXPECT_EQ(proxy->getPluginIdForConnection(stranger), -1);
+  EXPECT_EQ(take(proxy->resolveConRelFilename(stranger, "rel/y", &pp)), "rel/y");
+  stranger->delRef();
   // Shut-down marks the open connection down.
   s->addRef();
   ServiceRouter_Proxy::shutdown(false);
@@ -357,6 +363,8 @@ TEST_F(SRRealRouterTest, ValuesAreAskedOfOtherPluginsAndAnswered) {
   EXPECT_STREQ(proxy->getValueOfNameForPlugin(p->pluginId, "color", &pp), "blue");
   // A plugin that never connected here is asked where it works.
   EXPECT_EQ(take(proxy->resolvePluginRelFilename(p->pluginId, "x", &pp)), "/p/cwd/x");
+  TestPlugin *mute = plugin();  // has no answer: the name stays as it is
+  EXPECT_EQ(take(proxy->resolvePluginRelFilename(mute->pluginId, "rel/z", &pp)), "rel/z");
   Pump shortPump = pump(300);
   EXPECT_EQ(proxy->getValueOfNameForPlugin(p->pluginId, "size", &shortPump), nullptr);
   // The other way: the last resolver for a name answers; cwd by default.

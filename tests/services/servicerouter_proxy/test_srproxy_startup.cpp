@@ -173,9 +173,11 @@ TEST_F(SRStartupTest, ClientConnectionsReleaseTheirRN) {
   second->setTransport(proxy->getTransport(), 301, 51);
   proxy->addServiceToConnectedServicesList(first, false, 77, false, nullptr);
   proxy->addServiceToConnectedServicesList(second, false, 78, false, nullptr);
+  side.router->send_ConnectionDroppedEvent(300, 51);  // no such pair: ignored
   side.router->send_ConnectionDroppedEvent(300, 50);
   ASSERT_TRUE(side.pumpUntil([&] { return side.router->saw("ReleaseRN 300"); }));
   EXPECT_TRUE(first->isDown());
+  EXPECT_FALSE(second->isDown());
   EXPECT_TRUE(proxy->dropServiceConnection(second, nullptr, false));
   ASSERT_TRUE(side.pumpUntil([&] { return side.router->saw("ReleaseRN 301"); }));
   EXPECT_TRUE(side.router->saw("DropServiceConnection 301 51"));
@@ -213,6 +215,14 @@ TEST(SRCacheTest, MalformedPairsAreSkippedAndLaterValuesReplace) {
   EXPECT_EQ(proxy->getCachedValue(6, "cwd"), nullptr);
   EXPECT_EQ(proxy->getCachedValue(5, nullptr), nullptr);
   ServiceRouter_Proxy::shutdown(false);
+}
+
+TEST(NameValueResolverTest, AnswersOnlyItsOwnName) {
+  NameValueResolver named(true, "cwd", "/x"), unnamed(false, nullptr, "v");
+  EXPECT_STREQ(named.valueForName("cwd"), "/x");
+  for (const char *asked : {"CWD", "other", static_cast<const char *>(nullptr)})
+    EXPECT_EQ(named.valueForName(asked), nullptr) << (asked ? asked : "(null)");
+  EXPECT_FALSE(unnamed.hasValueForName("v"));
 }
 
 }  // namespace
