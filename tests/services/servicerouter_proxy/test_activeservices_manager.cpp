@@ -95,26 +95,18 @@ TEST(ActiveServicesDisplay, DisplayPartFollowsTheRules) {
   const std::string h = hostName();
   const std::string local = "DISP" + h + ":0.0";
   EXPECT_EQ(take(ActiveServices_Manager::getDisplay("given:7")), "given:7");
-  {
-    EnvGuard env("DISPLAY", nullptr);
-    EXPECT_EQ(take(ActiveServices_Manager::getDisplay(nullptr)), local);
-    EXPECT_EQ(take(ActiveServices_Manager::getDisplay("")), local);
-  }
-  for (std::string d : {std::string(":0.0"), std::string(":0"), h + ":0", h + ":0.0"}) {
-    EnvGuard env("DISPLAY", d.c_str());
-    EXPECT_EQ(take(ActiveServices_Manager::getDisplay(nullptr)), local) << d;
-  }
-  {
-    EnvGuard env("DISPLAY", ":1");
-    EXPECT_EQ(take(ActiveServices_Manager::getDisplay(nullptr)), "DISP" + h + ":1");
-  }
-  {
-    EnvGuard env("DISPLAY", "otherhost:3.0");
-    EXPECT_EQ(take(ActiveServices_Manager::getDisplay(nullptr)), "DISPotherhost:3.0");
-  }
-  {
-    EnvGuard env("DISPLAY", ":.5");
-    EXPECT_EQ(take(ActiveServices_Manager::getDisplay(nullptr)), "DISP:.5");
+  // DISPLAY ("-": unset) -> the display part; "" as given counts as none.
+  const std::pair<std::string, std::string> cases[] = {
+      {"-", local},         {":0.0", local},       {":0", local},
+      {h + ":0", local},    {h + ":0.0", local},   {":1", "DISP" + h + ":1"},
+      {"otherhost:3.0", "DISPotherhost:3.0"},      {":.5", "DISP:.5"},
+  };
+  for (const auto &c : cases) {
+    EnvGuard env("DISPLAY", c.first == "-" ? nullptr : c.first.c_str());
+    EXPECT_EQ(take(ActiveServices_Manager::getDisplay(nullptr)), c.second) << c.first;
+    if (c.first == "-") {
+      EXPECT_EQ(take(ActiveServices_Manager::getDisplay("")), local);
+    }
   }
 }
 
