@@ -255,6 +255,13 @@ TEST_F(FileParserTest, SelfIncludeStopsAtTheDepthLimit) {
   EXPECT_EQ(parser->get_opened_files_list().size(), 64);
 }
 
+TEST_F(FileParserTest, BranchingSelfIncludeStopsAtTheFileLimit) {
+  std::string tokens = lex("%include \"main.cfg\"\n%include \"main.cfg\"\nx\n");
+  EXPECT_EQ(parser->get_opened_files_list().size(), 1024);
+  EXPECT_EQ(tokens.size(), 1024 * std::string("x | ").size());
+  EXPECT_NE(capture.all().find("error: too many included files: not opening"), std::string::npos);
+}
+
 std::string g_vetoed;
 bool veto_second(void *, const char *file, int depth) {
   g_vetoed += std::string(file) + "@" + std::to_string(depth) + ";";
