@@ -2,6 +2,8 @@
 // replace-by-rename writer shared by the four state files.
 #include "services/mruservice/statefile_io.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -98,5 +100,6 @@ char *StateFile_SplitAssignment(char *line) {
 }
 
 int StateFile_ParseNumber(const char *text) {
-  return static_cast<int>(std::strtol(text, nullptr, 0));
+  long value = std::strtol(text, nullptr, 0);
+  return static_cast<int>(std::clamp<long>(value, INT_MIN, INT_MAX - 1));
 }
