@@ -121,6 +121,7 @@ void write_sets(FILE *out) {
 void ColumnConfig_Init() {
   if (column_loaded) return;
   column_loaded = true;
+  StateFile_RemoveStaleTemp(kFileName);
   char *path = StateFile_Path(kFileName, false);
   load(path);
   gen_free(path);
@@ -175,6 +176,7 @@ void ColumnConfig_UpdateColumnInfo(const char *name, const ColumnConfig_Array *i
     to.hidden = from.hidden;
   }
   column_modified = true;
+  StateFile_NoteChange();
 }
 
 void ColumnConfig_GetColumnInfo(const char *name, ColumnConfig_Array *out) {

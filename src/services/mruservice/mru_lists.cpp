@@ -18,6 +18,12 @@ MRU_List *mru_head = nullptr;
 bool mru_modified = false;
 bool mru_loaded = false;
 
+// A change the exit would save; also reported for the deferred save.
+void mark_modified() {
+  mru_modified = true;
+  StateFile_NoteChange();
+}
+
 MRU_List *new_list(const char *name) {
   auto *list = new MRU_List;
   list->name = gen_copy(name ? name : "");
@@ -100,6 +106,7 @@ char **copy_strings(char *const *strings, int count) {
 void MRU_Init() {
   if (mru_loaded) return;
   mru_loaded = true;
+  StateFile_RemoveStaleTemp(kFileName);
   char *path = StateFile_Path(kFileName, false);
   load(path);
   gen_free(path);
@@ -142,10 +149,10 @@ void MRU_UpdateList(const char *name, const char *item, bool expand) {
   int k = index_of(list, item);
   if (k < 0) {
     insert_at(list, 0, gen_copy(item));
-    mru_modified = true;
+    mark_modified();
   } else if (k > 0) {
     insert_at(list, 0, take_at(list, k));
-    mru_modified = true;
+    mark_modified();
   }
   gen_free(expanded);
 }
@@ -197,7 +204,7 @@ bool MRU_ModifyMRUList(const char *name, int op, int slot, const char *data) {
     default:
       return false;
   }
-  mru_modified = true;
+  mark_modified();
   return true;
 }
 

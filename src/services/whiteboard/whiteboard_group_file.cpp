@@ -7,9 +7,13 @@
 // file in place.
 #include "services/whiteboard/whiteboard_group_file.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "services/whiteboard/whiteboard_group_server.h"
 #include "shared/indgen.h"
@@ -76,22 +80,51 @@ void addTrees(const Group &group, ut_options_database &db, bool &any) {
   }
 }
 
-// Writes `db` to a temporary file beside `path` and renames it over `path`.
-// Without a temporary file the database is written to `path` directly.
+// The suffix of the temporary files: "_" and six characters from mkstemp.
+constexpr char kTempSuffix[] = "_XXXXXX";
+constexpr size_t kTempSuffixLength = sizeof kTempSuffix - 1;
+
+// Syncs the directory holding `path`, so that a finished rename survives a
+// crash. Best effort.
+void syncDirectoryOf(const char *path) {
+  char *dir = gen_dirname(path);
+  int fd = dir ? open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+  if (fd >= 0) {
+    fsync(fd);
+    close(fd);
+  }
+  gen_free(dir);
+}
+
+// Writes `db` to a temporary file beside `path`, syncs it to disk and
+// renames it over `path`: a crash leaves the old file or the new one, never
+// a part. Without a temporary file the database is written to `path`
+// directly.
 bool writeReplacing(ut_options_database &db, const char *path) {
-  char *temp = gen_concat(path, "_XXXXXX");
+  char *temp = gen_concat(path, kTempSuffix);
   int fd = gen_mkstemp(temp);
   bool ok;
   if (fd < 0) {
     ok = db.write_to_file_name(path);
   } else {
+    // The database writes by name; the descriptor still syncs what it
+    // wrote, since it names the same file.
+    ok = db.write_to_file_name(temp) && fsync(fd) == 0;
     close(fd);
     // A plain rename: on failure the target must stay untouched.
-    ok = db.write_to_file_name(temp) && rename(temp, path) == 0;
-    if (!ok) gen_unlink(temp);
+    ok = ok && rename(temp, path) == 0;
+    if (ok) syncDirectoryOf(path);
+    else gen_unlink(temp);
   }
   gen_free(temp);
   return ok;
+}
+
+// Whether `name` is "<something>.wbd" followed by a temporary suffix.
+bool isStaleTempName(const char *name) {
+  size_t length = std::strlen(name);
+  size_t base = length > kTempSuffixLength ? length - kTempSuffixLength : 0;
+  return base > 4 && std::strncmp(name + base - 4, ".wbd_", 5) == 0;
 }
 
 }  // namespace
@@ -103,6 +136,29 @@ const char *getWhiteBoardDirectory() {
   whiteboard_directory = gen_sconcat(config, "WhiteBoard");
   gen_createdir(whiteboard_directory, 0755);  // a failure shows when a file is written
   return whiteboard_directory;
+}
+
+int WhiteBoard_RemoveStaleTempFiles() {
+  // Looked up without creating anything: no directory, no temporaries.
+  const char *config = gen_getuserconfigdir(false, nullptr);
+  char *dir = config ? gen_sconcat(config, "WhiteBoard") : nullptr;
+  DIR *d = dir ? opendir(dir) : nullptr;
+  if (!d) {
+    gen_free(dir);
+    return 0;
+  }
+  int removed = 0;
+  while (struct dirent *entry = readdir(d)) {
+    if (!isStaleTempName(entry->d_name)) continue;
+    char *path = gen_sconcat(dir, entry->d_name);
+    struct stat st;
+    if (path && gen_lstat(path, &st) == 0 && S_ISREG(st.st_mode) && gen_unlink(path) == 0)
+      ++removed;
+    gen_free(path);
+  }
+  closedir(d);
+  gen_free(dir);
+  return removed;
 }
 
 char *getGroupFilenameFromGroupName(const char *groupName) {

@@ -231,11 +231,14 @@ TEST(TransportUnbind, ClosingForgetsRepliesAndRestartsTheSerials) {
   ASSERT_TRUE(t->bindFD(first.mine, nullptr));
   STPAsciiOMsg *m = oneNumber(t.t, STP_FLAG_ASYNC, 1);
   EXPECT_EQ(t->enqueueMessage(m), 2);
-  EXPECT_EQ(t->enqueueMessage(m), 3);
+  STPAsciiOMsg *request = oneNumber(t.t, STP_FLAG_REPLY, 1);
+  EXPECT_EQ(t->sendMessage(request, nullptr, nullptr), 3);
+  delete request;
   first.writeRaw(asciiPacket(1, 2, STP_TYPE_REPLY, -1, 5, 3, 0, 9));
   ASSERT_TRUE(serviceUntil(t.t, [&] { return t->getResponseCount() == 1; }));
   t->closeConnection(nullptr);
   EXPECT_EQ(t->getResponseCount(), 0);
+  EXPECT_EQ(t->awaitResponse(3, nullptr, nullptr), nullptr);  // ends the request's depth
   EXPECT_FALSE(t->dataInWriteBuffer());
   SocketPair second;
   ASSERT_TRUE(t->bindFD(second.mine, nullptr));

@@ -166,21 +166,30 @@ TEST_F(TransportLocal, SendTokenAndReplyToken) {
   delete n;
 }
 
-TEST_F(TransportLocal, ReplyArrivingBeforeAnyoneWaitsIsKept) {
-  pair.writeRaw(asciiPacket(1, 2, STP_TYPE_REPLY, -1, 2, 6, 0, 77));
-  readOnce();
-  EXPECT_EQ(t->getResponseCount(), 1);
-  STPTransport::incrementStackDepth();  // what sendMessage leaves for a request
-  t->pushToken(0, 1, 1);
+// A reply is kept from the moment its request is sent (it may come before
+// anyone waits) until the wait for it ends; a reply to a serial nobody
+// asked about, and a late one, are dropped, so they cannot pile up.
+TEST_F(TransportLocal, ReplyIsKeptOnlyWhileItsRequestIsAwaited) {
   TStat st;
-  STPIMsg *reply = t->awaitResponse(6, nullptr, &st);
+  STPAsciiOMsg *request = t->createAsciiMessage(2, 1, STP_TYPE_ASCII, 0, STP_FLAG_REPLY);
+  int serial = t->sendMessage(request, nullptr, &st);
+  delete request;
+  ASSERT_NE(serial, 0) << st.message;
+  pair.writeRaw(asciiPacket(1, 2, STP_TYPE_REPLY, -1, 2, serial, 0, 77));
+  pair.writeRaw(asciiPacket(1, 2, STP_TYPE_REPLY, -1, 3, serial + 100, 0, 78));
+  readOnce();
+  EXPECT_EQ(t->getResponseCount(), 1);  // the unasked one is gone
+  STPIMsg *reply = t->awaitResponse(serial, nullptr, &st);
   ASSERT_NE(reply, nullptr);
   EXPECT_TRUE(st.ok());
   EXPECT_EQ(numberOf(reply), 77);
   delete reply;
   EXPECT_EQ(STPTransport::getMessageDepth(), 0);
   EXPECT_EQ(t->getTokenStackSize(), 0);
+  pair.writeRaw(asciiPacket(1, 2, STP_TYPE_REPLY, -1, 4, serial, 0, 79));  // a duplicate, late
+  readOnce();
   EXPECT_EQ(t->getResponseCount(), 0);
+  EXPECT_EQ(t->getUnclaimedCount(), 0);
 }
 
 TEST_F(TransportLocal, AwaitResponseTimesOutWithRetryHandler) {
@@ -264,6 +273,12 @@ TEST_F(TransportLocal, DeliveryRules) {
   };
   auto plain = msg(1, 0, 0, 0, 1);
   EXPECT_TRUE(t->shouldDeliverMessage(plain.get()));  // depth 0
+  // A request whose reply is let in below (a reply nobody asked for would
+  // be dropped); it leaves its depth and token until awaitResponse.
+  STPAsciiOMsg *request = t->createAsciiMessage(2, 1, STP_TYPE_ASCII, 0, STP_FLAG_REPLY);
+  int serial = t->sendMessage(request, nullptr, nullptr);
+  delete request;
+  ASSERT_NE(serial, 0);
   STPTransport::incrementStackDepth();
   t->pushToken((5 << 16) | 6, 2, 0);
   EXPECT_TRUE(t->shouldDeliverMessage(plain.get()));  // no bit 4, counter 0
@@ -274,7 +289,7 @@ TEST_F(TransportLocal, DeliveryRules) {
   EXPECT_FALSE(t->shouldDeliverMessage(msg(1, 0, 4, (5 << 16) | 7, 3).get()));  // other txn
   EXPECT_TRUE(t->shouldDeliverMessage(msg(1, 0, 4 | 16, 0, 1).get()));  // safe
   // A queued response from the same peer at the same depth goes first.
-  pair.writeRaw(asciiPacket(1, 2, STP_TYPE_REPLY, -1, 2, 40, 0, 0, 0, 3));
+  pair.writeRaw(asciiPacket(1, 2, STP_TYPE_REPLY, -1, 2, serial, 0, 0, 0, 3));
   readOnce();
   ASSERT_EQ(t->getResponseCount(), 1);
   EXPECT_FALSE(t->shouldDeliverMessage(txn.get()));
@@ -282,6 +297,7 @@ TEST_F(TransportLocal, DeliveryRules) {
   EXPECT_TRUE(t->shouldDeliverMessage(msg(4, 0, 16, 0, 3).get()));  // other peer
   t->popToken();
   STPTransport::decrementStackDepth();
+  delete t->awaitResponse(serial, nullptr, nullptr);
   EXPECT_EQ(STPTransport::getMessageDepth(), 0);
 }
 
