@@ -1,7 +1,7 @@
-// e2e_script_client: a test client of the WindowRegister or FileRegistry
-// service, driven line by line from standard input.
+// e2e_script_client: a test client of the WindowRegister, FileRegistry or
+// MRUService service, driven line by line from standard input.
 //
-//   e2e_script_client windows|files -sr_connect_servicerouter_port PORT
+//   e2e_script_client windows|files|mru -sr_connect_servicerouter_port PORT
 //
 // It connects to the router named by the options, asks for the service,
 // prints "ready" and then runs one command per input line, answering each
@@ -11,8 +11,11 @@
 // for a null string. Output is flushed line by line. Commands:
 //   windows: add CLASS TITLE ID | list | show SERVICE CLASS ID | showall
 //            | iconifyall | closeall
-//   files:   add TYPE FILE | remove TYPE FILE | list TYPE
-//   both:    quit
+//   files:   add TYPE FILE | addbig TYPE BYTES (a name of that many "x")
+//            | remove TYPE FILE | list TYPE
+//   mru:     geometry CLASS WINDOW X Y WIDTH HEIGHT (opens the window and
+//            stores its geometry)
+//   all:     quit
 // The end of the input quits too. Exit status 0, or 1 when the service
 // could not be reached.
 #include <unistd.h>
@@ -24,6 +27,7 @@
 #include <vector>
 
 #include "fileregistry_client_impl.h"
+#include "mruservice_client_impl.h"
 #include "services/servicerouter_proxy/servicerouter_proxy.h"
 #include "shared/indgen.h"
 #include "shared/libcxxutil/ut_idle_notifier.h"
@@ -124,6 +128,10 @@ bool windowCommand(WindowClient *c, const std::vector<std::string> &w) {
 bool fileCommand(FileRegistry_client_Impl *c, const std::vector<std::string> &w) {
   const std::string &op = w[0];
   if (op == "add" && w.size() == 3) return c->send_AddFile(orNull(w[2]), orNull(w[1]), true);
+  if (op == "addbig" && w.size() == 3) {
+    std::string big(std::strtoul(w[2].c_str(), nullptr, 10), 'x');
+    return c->send_AddFile(big.c_str(), orNull(w[1]), true);
+  }
   if (op == "remove" && w.size() == 3) return c->send_RemoveFile(orNull(w[2]), orNull(w[1]), true);
   if (op == "list" && w.size() == 2) {
     int num = 0;
@@ -138,19 +146,42 @@ bool fileCommand(FileRegistry_client_Impl *c, const std::vector<std::string> &w)
   return false;
 }
 
+bool mruCommand(MRUService_client_Impl *c, const std::vector<std::string> &w) {
+  if (w[0] != "geometry" || w.size() != 7) return false;
+  int n[5];
+  for (int i = 0; i < 5; ++i) n[i] = std::atoi(w[2 + i].c_str());
+  int sequence, first, prev, x, y, width, height;
+  return c->send_CreateWindow(w[1].c_str(), n[0], &sequence, &first, &prev, &x, &y, &width,
+                              &height) &&
+         c->send_UpdateWindowSavedGeometry(w[1].c_str(), n[1], n[2], n[3], n[4]);
+}
+
+// The client endpoint and the router's name of the service for `kind`.
+STPSpecClass *newClient(const std::string &kind, const char **service) {
+  if (kind == "windows") {
+    *service = "TWL_WindowRegisterService";
+    return new WindowClient;
+  }
+  if (kind == "mru") {
+    *service = "MRUService";
+    return new MRUService_client_Impl;
+  }
+  *service = "FileRegistry";
+  return new FileRegistry_client_Impl;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
   gen_init(argv[0], 0, 0);
-  bool windows = argc > 1 && std::strcmp(argv[1], "windows") == 0;
+  std::string kind = argc > 1 ? argv[1] : "";
   if (!ServiceRouter_Proxy::startup(false, &argc, argv, nullptr, false, nullptr, true, false)) {
     say("error router");
     return 1;
   }
-  STPSpecClass *endpoint = windows ? static_cast<STPSpecClass *>(new WindowClient)
-                                   : static_cast<STPSpecClass *>(new FileRegistry_client_Impl);
+  const char *service = nullptr;
+  STPSpecClass *endpoint = newClient(kind, &service);
   bool found = false, accepted = false;
-  const char *service = windows ? "TWL_WindowRegisterService" : "FileRegistry";
   if (!servicerouter_proxy->getServiceConnection(service, endpoint, &found, &accepted, nullptr,
                                                  nullptr, false, false, false)) {
     say("error connect");
@@ -176,8 +207,9 @@ int main(int argc, char **argv) {
         quit = true;
         break;
       }
-      bool ok = windows ? windowCommand(static_cast<WindowClient *>(endpoint), w)
-                        : fileCommand(static_cast<FileRegistry_client_Impl *>(endpoint), w);
+      bool ok = kind == "windows" ? windowCommand(static_cast<WindowClient *>(endpoint), w)
+                : kind == "mru"   ? mruCommand(static_cast<MRUService_client_Impl *>(endpoint), w)
+                                  : fileCommand(static_cast<FileRegistry_client_Impl *>(endpoint), w);
       say((ok ? "ok " : "fail ") + line);
     }
     if (input.eof) quit = true;

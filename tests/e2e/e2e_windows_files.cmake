@@ -16,3 +16,12 @@ if(TARGET svc_router AND TARGET korvo_srproxy AND TARGET korvoctl)
   add_dependencies(test_e2e_windows_files e2e_script_client e2e_windows_files_host svc_router
                    svc_statemgr korvoctl)
 endif()
+
+# The state manager's durability and limits against the real programs.
+if(TARGET svc_router AND TARGET korvo_srproxy)
+  korvo_add_test(test_e2e_state_safety
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_e2e_state_safety.cpp
+    LIBS korvo_runtime
+    TIMEOUT 240)
+  add_dependencies(test_e2e_state_safety e2e_script_client svc_router svc_statemgr)
+endif()

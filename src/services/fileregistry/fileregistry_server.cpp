@@ -2,6 +2,7 @@
 // process-wide objects.
 #include "services/fileregistry/fileregistry_server.h"
 
+#include "services/servicerouter_proxy/service_limits.h"
 #include "shared/indgen.h"
 
 // The module's objects, built before main in this order: the exit
@@ -19,8 +20,12 @@ int FileRegistry_Server::_num_connections = 0;
 FileRegistry_ServiceFactory *FileRegistry_GetServiceFactory() { return &fileregistry_factory; }
 
 void FileRegistry_Server::msg_AddFile(const char *fileName, const char *type) {
+  if (!typemap.fitsAdd(fileName, type)) {
+    ServiceLimits_Refuse(this, "[AddFile]", "a name or the registry would be too large");
+    return;
+  }
   if (!typemap.AddFile(fileName, type))
-    gen_warning("[AddFile]: no file name given (type \"%s\")", type ? type : "");
+    gen_warning("[AddFile] from %s: no file name given", ServiceLimits_SenderName(this).c_str());
 }
 
 void FileRegistry_Server::msg_GetFiles(const char *type, int *num, char ***files) {
@@ -28,6 +33,10 @@ void FileRegistry_Server::msg_GetFiles(const char *type, int *num, char ***files
 }
 
 void FileRegistry_Server::msg_RemoveFile(const char *fileName, const char *type) {
+  if (!typemap.fitsRemove(type)) {
+    ServiceLimits_Refuse(this, "[RemoveFile]", "the type name or the registry would be too large");
+    return;
+  }
   typemap.RemoveFile(fileName, type);
 }
 

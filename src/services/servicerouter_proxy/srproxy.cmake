@@ -4,6 +4,7 @@
 # folder add their sources to it.
 add_library(korvo_srproxy STATIC
   ${CMAKE_CURRENT_LIST_DIR}/service_factory.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/service_limits.cpp
   ${CMAKE_CURRENT_LIST_DIR}/servicerouter_proxy.cpp
   ${CMAKE_CURRENT_LIST_DIR}/servicerouter_proxy_args.cpp
   ${CMAKE_CURRENT_LIST_DIR}/servicerouter_proxy_connect.cpp
