@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "services/mruservice/statefile_io.h"
+#include "services/servicerouter_proxy/service_limits.h"
 #include "shared/indgen.h"
 
 namespace {
@@ -144,6 +145,15 @@ bool ColumnConfig_Save() {
 }
 
 bool ColumnConfig_IsModified() { return column_modified; }
+
+size_t ColumnConfig_Bytes() {
+  size_t bytes = 0;
+  for (ColumnConfig_Set *set = column_head; set; set = set->next) {
+    bytes += ServiceLimits_Cost(set->name);
+    for (int i = 0; i < set->count; ++i) bytes += ServiceLimits_Cost(set->entries[i].name);
+  }
+  return bytes;
+}
 
 ColumnConfig_Set *ColumnConfig_Find(const char *name) {
   for (ColumnConfig_Set *set = column_head; set; set = set->next)

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "services/mruservice/statefile_io.h"
+#include "services/servicerouter_proxy/service_limits.h"
 #include "shared/indgen.h"
 
 namespace {
@@ -129,6 +130,15 @@ bool MRU_Save() {
 }
 
 bool MRU_IsModified() { return mru_modified; }
+
+size_t MRU_Bytes() {
+  size_t bytes = 0;
+  for (MRU_List *list = mru_head; list; list = list->next) {
+    bytes += ServiceLimits_Cost(list->name);
+    for (int i = 0; i < list->count; ++i) bytes += ServiceLimits_Cost(list->items[i]);
+  }
+  return bytes;
+}
 
 MRU_List *MRU_Find(const char *name) {
   for (MRU_List *list = mru_head; list; list = list->next)

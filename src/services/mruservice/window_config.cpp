@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "services/mruservice/statefile_io.h"
+#include "services/servicerouter_proxy/service_limits.h"
 #include "services/servicerouter_proxy/service_factory.h"
 #include "shared/indgen.h"
 
@@ -167,6 +168,13 @@ bool WindowConfig_Save() {
 }
 
 bool WindowConfig_IsReadOnly() { return window_readonly; }
+
+size_t WindowConfig_Bytes(const WindowConfigList *list) {
+  size_t bytes = 0;
+  for (const WindowConfigEntry *e = list->first; e; e = e->next)
+    bytes += ServiceLimits_Cost(e->name.c_str()) + e->windows.size() * ServiceLimits_Cost(size_t{0});
+  return bytes;
+}
 
 WindowConfigList *WindowConfig_AllocList() { return new WindowConfigList; }
 

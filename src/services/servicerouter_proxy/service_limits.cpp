@@ -1,18 +1,8 @@
 // service_limits: string and item costs, sender names and refusals.
 #include "services/servicerouter_proxy/service_limits.h"
 
-#include <cstring>
-
 #include "services/servicerouter_proxy/servicerouter_proxy.h"
 #include "shared/indgen.h"
-
-bool ServiceLimits_StringFits(const char *s) {
-  return !s || std::strlen(s) <= kServiceMaxStringBytes;
-}
-
-size_t ServiceLimits_Cost(size_t length) { return length + kServiceItemOverhead; }
-
-size_t ServiceLimits_Cost(const char *s) { return ServiceLimits_Cost(s ? std::strlen(s) : 0); }
 
 std::string ServiceLimits_SenderName(const STPSpecClass *endpoint) {
   auto *ep = const_cast<STPSpecClass *>(endpoint);

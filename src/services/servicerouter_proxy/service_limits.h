@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string>
 
 class STPSpecClass;
@@ -25,11 +26,14 @@ constexpr size_t kServiceMaxStoreBytes = 16u << 20;
 // Counted for every stored item on top of its bytes.
 constexpr size_t kServiceItemOverhead = 32;
 
-// Whether `s` (null counts as empty) is short enough to be kept.
-bool ServiceLimits_StringFits(const char *s);
+// Whether `s` (null counts as empty) is short enough to be kept. Inline,
+// like the costs, so that plain stores use them without this library.
+inline bool ServiceLimits_StringFits(const char *s) {
+  return !s || std::strlen(s) <= kServiceMaxStringBytes;
+}
 // What keeping `s` costs a store: its length plus the item overhead.
-size_t ServiceLimits_Cost(const char *s);
-size_t ServiceLimits_Cost(size_t length);
+inline size_t ServiceLimits_Cost(size_t length) { return length + kServiceItemOverhead; }
+inline size_t ServiceLimits_Cost(const char *s) { return ServiceLimits_Cost(s ? std::strlen(s) : 0); }
 
 // "plugin N" for a connection the router client knows, else
 // "connection RN" with the endpoint's remote routing number.

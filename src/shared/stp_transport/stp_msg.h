@@ -91,6 +91,9 @@ public:
   // and the two lengths; meaningful after finishMessage.
   const unsigned char *getContent(int *headerLength, int *bodyLength) const;
   bool isFinished() const { return finished; }
+  // Bytes the packet will occupy once finished, with the cursor at `pos`:
+  // the body padded to 4 plus the closing word.
+  static long long finishedSize(int pos) { return ((static_cast<long long>(pos) + 3) & ~3LL) + 4; }
 
 private:
   bool finished = false;

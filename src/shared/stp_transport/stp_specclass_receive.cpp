@@ -82,7 +82,7 @@ void STPSpecClass::dispatchMessage(STPIMsg *msg, int type, int id) {
   dispatchByType(msg, type, id, areply, breply);
   --callerCount;
   STPOMsg *reply = areply ? static_cast<STPOMsg *>(areply) : breply;
-  if (reply && reply->get_pos() > kSTPMaxPacketBytes - 8) {
+  if (reply && STPOMsg::finishedSize(reply->get_pos()) > kSTPMaxPacketBytes) {
     // Too big for the router, which would cut this whole process off for
     // it. The asker gets an empty reply (every field reads as 0 or null)
     // at once instead of waiting for a reply that never comes.

@@ -205,9 +205,8 @@ int STPTransport::enqueueMessage(STPOMsg *msg) {
     fail(kStatBadState, "[enqueueMessage]: invalid message header", nullptr);
     return 0;
   }
-  // Before a serial is spent: the packet as it will be on the stream (body,
-  // closing word, padding).
-  if (msg->get_pos() > kSTPMaxPacketBytes - 8) {
+  // Before a serial is spent: the packet as it will be on the stream.
+  if (STPOMsg::finishedSize(msg->get_pos()) > kSTPMaxPacketBytes) {
     fail(kStatBadState, "[enqueueMessage]: packet larger than the router accepts", nullptr);
     return 0;
   }

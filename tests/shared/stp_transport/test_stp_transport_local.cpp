@@ -137,12 +137,35 @@ TEST_F(TransportLocal, FirstSerialIsTwoAndSerialsCount) {
   EXPECT_EQ(ut_network_buffer::decode_uint32(bytes.data() + 16), 2u);
 }
 
-TEST_F(TransportLocal, MessageOfTypeZeroIsRefused) {
-  STPAsciiOMsg m(2, 1, 0, 0, 0, 2, 0, 1);
-  EXPECT_EQ(t->enqueueMessage(&m), 0);
-  EXPECT_EQ(t->getStat().code, kStatBadState);
-  EXPECT_STREQ(t->getStat().message, "[enqueueMessage]: invalid message header");
-  EXPECT_EQ(t->getWriteBufferUsed(), 0);
+// Refused packets: nothing queued, no serial spent. The size limit is the
+// router's: a packet exactly at it still goes.
+TEST_F(TransportLocal, MessagesOfTypeZeroOrOverTheRouterLimitAreRefused) {
+  const struct {
+    int type;
+    int bodyBytes;  // raw bytes written after the header
+    const char *refusal;
+  } cases[] = {
+      {0, 0, "[enqueueMessage]: invalid message header"},
+      {STP_TYPE_ASCII, kSTPMaxPacketBytes - kSTPHeaderLength - 3,
+       "[enqueueMessage]: packet larger than the router accepts"},
+      {STP_TYPE_ASCII, kSTPMaxPacketBytes - kSTPHeaderLength - 7, nullptr},
+  };
+  int next = 2;
+  for (const auto &c : cases) {
+    STPAsciiOMsg m(2, 1, c.type, 0, 0, 2, 0, 1);
+    std::string body(static_cast<size_t>(c.bodyBytes), 'b');
+    m.putRawString(body.c_str(), c.bodyBytes);
+    int serial = t->enqueueMessage(&m);
+    if (c.refusal) {
+      EXPECT_EQ(serial, 0);
+      EXPECT_EQ(t->getStat().code, kStatBadState);
+      EXPECT_STREQ(t->getStat().message, c.refusal);
+      EXPECT_EQ(t->getWriteBufferUsed(), 0);
+    } else {
+      EXPECT_EQ(serial, next++);
+      EXPECT_EQ(t->getWriteBufferUsed(), kSTPMaxPacketBytes);
+    }
+  }
 }
 
 TEST_F(TransportLocal, SendTokenAndReplyToken) {
