@@ -55,8 +55,9 @@ WhiteBoard_Image::~WhiteBoard_Image() {
     if (dir && group->shouldSaveToFile()) {
       // Always the default file, also for a group with a file of its own.
       char *path = getGroupPathFromGroupName(name.c_str());
+      // The directory only: the file name holds a client's group name.
       if (path && !group->saveToFile(path))
-        gen_warning("could not save WhiteBoard group file %s", path);
+        gen_warning("could not save a WhiteBoard group file in %s", dir);
       gen_free(path);
     }
     delete group;

@@ -53,6 +53,7 @@ class CalcServer : public STPSpecClass {
 
   std::vector<std::string> pings;
   int adds = 0, extras = 0, downHooks = 0;
+  int padAddReply = 0;  // raw bytes appended to each Add reply
 
   void hasBeenMarkedDown() override { ++downHooks; }
 
@@ -63,6 +64,7 @@ class CalcServer : public STPSpecClass {
       ++adds;
       int a = msg->getNumber("a"), b = msg->getNumber("b");
       if (reply) reply->putNumber("sum", a + b);
+      if (reply && padAddReply > 0) reply->putRawString(std::string(padAddReply, 'p').c_str(), padAddReply);
     } else if (id == 1) {
       ++extras;
     } else if (id == 2) {

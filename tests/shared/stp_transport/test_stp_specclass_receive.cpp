@@ -77,6 +77,20 @@ TEST_F(Negotiated, CommandMessageRepliesWithRet) {
   delete reply;
 }
 
+// A reply the router would refuse is not sent; the asker gets an empty one
+// at once (its fields read as 0) and the connection goes on.
+TEST_F(Negotiated, ReplyTooBigForTheRouterBecomesAnEmptyReply) {
+  PumpHandler rh({tp.a, tp.b});
+  TStat st;
+  int sum = -1;
+  server->padAddReply = kSTPMaxPacketBytes;
+  ASSERT_TRUE(client->send_Add(20, 22, &sum, &rh, &st)) << st.message;
+  EXPECT_EQ(sum, 0);
+  server->padAddReply = 0;
+  ASSERT_TRUE(client->send_Add(20, 22, &sum, &rh, &st)) << st.message;
+  EXPECT_EQ(sum, 42);
+}
+
 TEST_F(Negotiated, NoReplyIsSentWhileSendingIsDown) {
   server->markSendingAsDown();
   PumpHandler rh({tp.a, tp.b}, 200);
