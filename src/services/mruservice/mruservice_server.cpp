@@ -125,7 +125,10 @@ void MRUService_Server::msg_InitFCDir(MRUService_STRING_ARRAY &dirs) {
 
 void MRUService_Server::msg_ModifyList(const char *which, int operation, int slot,
                                        const char *data, int *ret) {
-  if (!storeTakes(MRU_Bytes(), {which, data})) {
+  // Never creates a list; only what it stores is counted, so a deletion
+  // always goes through.
+  bool stores = operation != MRU_Modify_Delete;
+  if (!ServiceLimits_StringFits(which) || (stores && !storeTakes(MRU_Bytes(), {data}))) {
     *ret = 0;
     return ServiceLimits_Refuse(this, "[ModifyList]", kTooLarge);
   }
