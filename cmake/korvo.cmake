@@ -66,10 +66,43 @@ function(korvo_add_fuzz_target name)
 endfunction()
 
 # korvo_include_parts(<fragment...>)
-# Includes the CMake fragments of a folder (one per component, each owned by
-# the component it builds) when they exist.
+# Includes the named CMake fragments of the current folder (one per
+# component, each owned by the component it builds), in the order given.
+# Every fragment named must exist: a missing one fails the configuration.
 macro(korvo_include_parts)
   foreach(part ${ARGN})
-    include(${CMAKE_CURRENT_LIST_DIR}/${part}.cmake OPTIONAL)
+    include(${CMAKE_CURRENT_LIST_DIR}/${part}.cmake)
   endforeach()
 endmacro()
+
+# korvo_position_independent(<target>)
+# Builds every static library that <target> links, directly or through
+# other libraries, as position-independent code, so that a shared library
+# (a service library) can carry its own copy of them. Call it once all
+# targets exist.
+function(korvo_position_independent target)
+  set(todo ${target})
+  set(seen "")
+  while(todo)
+    list(POP_FRONT todo t)
+    if(t IN_LIST seen OR NOT TARGET ${t})
+      continue()
+    endif()
+    list(APPEND seen ${t})
+    get_target_property(type ${t} TYPE)
+    if(type STREQUAL "STATIC_LIBRARY" OR type STREQUAL "OBJECT_LIBRARY")
+      set_target_properties(${t} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+    endif()
+    foreach(prop LINK_LIBRARIES INTERFACE_LINK_LIBRARIES)
+      get_target_property(libs ${t} ${prop})
+      if(NOT libs)
+        continue()
+      endif()
+      foreach(lib ${libs})
+        string(REGEX REPLACE "^\\$<LINK_LIBRARY:[A-Z_]+,(.*)>$" "\\1" lib "${lib}")
+        string(REGEX REPLACE "^\\$<LINK_ONLY:(.*)>$" "\\1" lib "${lib}")
+        list(APPEND todo ${lib})
+      endforeach()
+    endforeach()
+  endwhile()
+endfunction()

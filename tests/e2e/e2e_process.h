@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 class E2EChild {
@@ -217,3 +218,18 @@ class E2ERouter {
   bool stopped = false;
   int stopStatus = -1;
 };
+
+// korvoctl with `args` after the options that point it at `router`; its
+// exit status and the lines it printed. Its standard error goes to
+// `errPath` when one is given.
+inline std::pair<int, std::vector<std::string>> e2eKorvoctl(const E2ERouter &router,
+                                                            const std::vector<std::string> &args,
+                                                            const std::string &errPath = "") {
+  std::vector<std::string> all = router.clientOptions();
+  all.insert(all.end(), args.begin(), args.end());
+  E2EChild c(e2eBinDir() + "/korvoctl", all, errPath);
+  std::vector<std::string> lines;
+  for (std::string l = c.readLine(); l != "<eof>" && l != "<timeout>"; l = c.readLine())
+    lines.push_back(l);
+  return {c.waitExit(10000), lines};
+}

@@ -1,33 +1,51 @@
-// e2e_script_client: a test client of the WindowRegister, FileRegistry or
-// MRUService service, driven line by line from standard input.
+// e2e_script_client: a test client of the WindowRegister, the FileRegistry,
+// the MRUService or the "Editor.Other" service, or of the router itself,
+// driven line by line from standard input.
 //
-//   e2e_script_client windows|files|mru -sr_connect_servicerouter_port PORT
+//   e2e_script_client windows|files|mru|editor|router -sr_connect_servicerouter_port PORT
 //
-// It connects to the router named by the options, asks for the service,
-// prints "ready" and then runs one command per input line, answering each
-// with its results and "ok <command>" (or "fail <command>"). Requests that
-// the WindowRegister relays to this client are printed as they arrive:
-// "show|iconify|close CLASS TITLE ID". Strings are single words; "-" stands
-// for a null string. Output is flushed line by line. Commands:
+// It connects to the router named by the options, asks for the service
+// (not in router mode), prints "ready" and then runs one command per input
+// line, answering each with its results and "ok <command>" (or "fail
+// <command>"). Requests that the WindowRegister relays to this client are
+// printed as they arrive: "show|iconify|close CLASS TITLE ID". Strings are
+// single words; "-" stands for a null string. Output is flushed line by
+// line. Commands:
 //   windows: add CLASS TITLE ID | list | show SERVICE CLASS ID | showall
 //            | iconifyall | closeall
 //   files:   add TYPE FILE | addbig TYPE BYTES (a name of that many "x")
 //            | remove TYPE FILE | list TYPE
 //   mru:     geometry CLASS WINDOW X Y WIDTH HEIGHT (opens the window and
 //            stores its geometry)
-//   all:     quit
-// The end of the input quits too. Exit status 0, or 1 when the service
-// could not be reached.
+//   editor:  builderror FILE LINE WINDOW (EditBuildErrorInFile, asking for
+//            a window when WINDOW is not 0)
+//   router:  setwd DIR (SetWorkingDir)
+//            | connect SERVICE [wd=DIR] [noreuse] [clientstart]
+//              (a RouterEcho connection: "provider ID")
+//            | cwd ID ("cwd VALUE") | pids (started plugins: "pids PID...")
+//            | launch PROGRAM ARGS... (client start: "plugin ID errors TEXT")
+//   all:     mapped TEXT (a mapping of this process names it: "mapped yes|no")
+//            | quit
+// The end of the input, or of the router, quits too. In router mode the
+// shut-down is verbose and then prints "reaped PID" for each started plugin
+// it reaped ("running PID" otherwise). Exit status 0, or 1 when the
+// service could not be reached.
 #include <unistd.h>
 
 #include <cstdio>
+#include <sys/wait.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "fileregistry_client_impl.h"
+#include "korvoeditor_client_impl.h"
 #include "mruservice_client_impl.h"
+#include "routerecho_client_impl.h"
 #include "services/servicerouter_proxy/servicerouter_proxy.h"
 #include "shared/indgen.h"
 #include "shared/libcxxutil/ut_idle_notifier.h"
@@ -54,6 +72,15 @@ class WindowClient : public WindowRegister_client_Impl {
   void note(const char *what, const char *c, const char *t, int w) {
     say(std::string(what) + " " + orDash(c) + " " + orDash(t) + " " + std::to_string(w));
   }
+};
+
+// The outside-editor services never send.
+class EditorClient : public KorvoEditor_client_Impl {
+ public:
+  void msg_GoToNextError() override {}
+  void msg_GoToPreviousError() override {}
+  void msg_RequestNextPrevErrorStatus() override {}
+  void msg_RetryBuild() override {}
 };
 
 // Standard input as a socket listener of the idle notifier: complete lines
@@ -156,34 +183,121 @@ bool mruCommand(MRUService_client_Impl *c, const std::vector<std::string> &w) {
          c->send_UpdateWindowSavedGeometry(w[1].c_str(), n[1], n[2], n[3], n[4]);
 }
 
-// The client endpoint and the router's name of the service for `kind`.
-STPSpecClass *newClient(const std::string &kind, const char **service) {
-  if (kind == "windows") {
-    *service = "TWL_WindowRegisterService";
-    return new WindowClient;
+bool editorCommand(EditorClient *c, const std::vector<std::string> &w) {
+  if (w[0] == "builderror" && w.size() == 4)
+    return c->send_EditBuildErrorInFile(orNull(w[1]), std::atoi(w[2].c_str()), w[3] != "0",
+                                        "error", true);
+  return false;
+}
+
+bool mapped(const std::string &text) {
+  std::ifstream maps("/proc/self/maps");
+  std::string line;
+  while (std::getline(maps, line))
+    if (line.find(text) != std::string::npos) return true;
+  return false;
+}
+
+// A RouterEcho client that takes no notice of what it is sent.
+class QuietEcho : public RouterEcho_client_Impl {
+ public:
+  void msg_Notify(int, const char *) override {}
+  void msg_Pong(int, const char *) override {}
+};
+
+// Router mode: connections made by "connect", one reference each.
+std::vector<STPSpecClass *> g_connections;
+
+bool connectCommand(const std::vector<std::string> &w) {
+  std::string dir;
+  bool noReuse = false, clientStart = false, found = false, accepted = false;
+  for (size_t i = 2; i < w.size(); ++i) {
+    if (w[i].rfind("wd=", 0) == 0) dir = w[i].substr(3);
+    else if (w[i] == "noreuse") noReuse = true;
+    else if (w[i] == "clientstart") clientStart = true;
+    else return false;
   }
-  if (kind == "mru") {
-    *service = "MRUService";
-    return new MRUService_client_Impl;
+  STPSpecClass *c = new QuietEcho;
+  if (!servicerouter_proxy->getServiceConnection(w[1].c_str(), c, &found, &accepted, nullptr,
+                                                 dir.empty() ? nullptr : dir.c_str(), false,
+                                                 noReuse, clientStart)) {
+    c->delRef();
+    return false;
   }
-  *service = "FileRegistry";
-  return new FileRegistry_client_Impl;
+  g_connections.push_back(c);
+  say("provider " + std::to_string(servicerouter_proxy->getPluginIdForConnection(c)));
+  return true;
+}
+
+bool launchCommand(const std::vector<std::string> &w) {
+  std::vector<char *> argv;
+  for (size_t i = 1; i < w.size(); ++i) argv.push_back(const_cast<char *>(w[i].c_str()));
+  argv.push_back(nullptr);
+  char *errors = nullptr;
+  int id = servicerouter_proxy->launchPlugin(argv.data(), static_cast<int>(w.size() - 1),
+                                             nullptr, true, &errors);
+  say("plugin " + std::to_string(id) + " errors " + (errors ? errors : ""));
+  gen_free(errors);
+  return id != -1;
+}
+
+bool routerCommand(const std::vector<std::string> &w) {
+  const std::string &op = w[0];
+  if (op == "setwd" && w.size() == 2) return servicerouter_proxy->send_SetWorkingDir(w[1].c_str());
+  if (op == "connect" && w.size() >= 2) return connectCommand(w);
+  if (op == "launch" && w.size() >= 2) return launchCommand(w);
+  if (op == "cwd" && w.size() == 2) {
+    const char *v = servicerouter_proxy->getCwdOfPlugin(std::atoi(w[1].c_str()), nullptr);
+    say(std::string("cwd ") + orDash(v));
+    return v != nullptr;
+  }
+  if (op == "pids" && w.size() == 1) {
+    std::string line = "pids";
+    for (int pid : servicerouter_proxy->getPluginPids()) line += " " + std::to_string(pid);
+    say(line);
+    return true;
+  }
+  return false;
+}
+
+// Router mode's end: which started plugins the shut-down reaped.
+void sayReaped(const std::vector<int> &pids) {
+  for (int pid : pids) {
+    int status = 0;
+    bool gone = ::waitpid(pid, &status, WNOHANG) == -1 && errno == ECHILD;
+    say((gone ? "reaped " : "running ") + std::to_string(pid));
+  }
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
   gen_init(argv[0], 0, 0);
-  std::string kind = argc > 1 ? argv[1] : "";
+  std::string mode = argc > 1 ? argv[1] : "";
+  bool router = mode == "router";
   if (!ServiceRouter_Proxy::startup(false, &argc, argv, nullptr, false, nullptr, true, false)) {
     say("error router");
     return 1;
   }
+  STPSpecClass *endpoint = nullptr;
   const char *service = nullptr;
-  STPSpecClass *endpoint = newClient(kind, &service);
+  if (mode == "windows") {
+    endpoint = new WindowClient;
+    service = "TWL_WindowRegisterService";
+  } else if (mode == "mru") {
+    endpoint = new MRUService_client_Impl;
+    service = "MRUService";
+  } else if (mode == "editor") {
+    endpoint = new EditorClient;
+    service = "Editor.Other";
+  } else if (!router) {
+    endpoint = new FileRegistry_client_Impl;
+    service = "FileRegistry";
+  }
   bool found = false, accepted = false;
-  if (!servicerouter_proxy->getServiceConnection(service, endpoint, &found, &accepted, nullptr,
-                                                 nullptr, false, false, false)) {
+  if (endpoint && !servicerouter_proxy->getServiceConnection(service, endpoint, &found, &accepted,
+                                                             nullptr, nullptr, false, false,
+                                                             false)) {
     say("error connect");
     endpoint->delRef();
     ServiceRouter_Proxy::shutdown(false);
@@ -194,7 +308,7 @@ int main(int argc, char **argv) {
   IdleNotifier *notifier = getIdleNotifier();
   notifier->addSocketListener(&input);
   bool quit = false;
-  while (!quit && servicerouter_proxy->isTransportAlive() && !endpoint->isDown()) {
+  while (!quit && servicerouter_proxy->isTransportAlive() && !(endpoint && endpoint->isDown())) {
     notifier->notifyIdle(false);
     notifier->notifyTimers();
     notifier->notifySocketActivity(1000, true);
@@ -207,15 +321,30 @@ int main(int argc, char **argv) {
         quit = true;
         break;
       }
-      bool ok = kind == "windows" ? windowCommand(static_cast<WindowClient *>(endpoint), w)
-                : kind == "mru"   ? mruCommand(static_cast<MRUService_client_Impl *>(endpoint), w)
-                                  : fileCommand(static_cast<FileRegistry_client_Impl *>(endpoint), w);
+      bool ok = false;
+      if (w[0] == "mapped" && w.size() == 2) {
+        say(mapped(w[1]) ? "mapped yes" : "mapped no");
+        ok = true;
+      } else if (router) {
+        ok = routerCommand(w);
+      } else if (mode == "windows") {
+        ok = windowCommand(static_cast<WindowClient *>(endpoint), w);
+      } else if (mode == "mru") {
+        ok = mruCommand(static_cast<MRUService_client_Impl *>(endpoint), w);
+      } else if (mode == "editor") {
+        ok = editorCommand(static_cast<EditorClient *>(endpoint), w);
+      } else {
+        ok = fileCommand(static_cast<FileRegistry_client_Impl *>(endpoint), w);
+      }
       say((ok ? "ok " : "fail ") + line);
     }
     if (input.eof) quit = true;
   }
   notifier->removeSocketListener(&input);
-  endpoint->delRef();
-  ServiceRouter_Proxy::shutdown(false);
+  if (endpoint) endpoint->delRef();
+  for (STPSpecClass *c : g_connections) c->delRef();
+  std::vector<int> pids = servicerouter_proxy->getPluginPids();
+  ServiceRouter_Proxy::shutdown(router);
+  if (router) sayReaped(pids);
   return 0;
 }

@@ -136,16 +136,8 @@ TEST_F(WindowsFilesE2E, StoppingTheRouterEndsTheClients) {
   EXPECT_EQ(c->waitExit(5000), 0);
 }
 
-// korvoctl with `args` after the router options; its exit status and the
-// lines it printed.
 std::pair<int, Lines> korvoctl(const E2ERouter &router, const std::vector<std::string> &args) {
-  std::vector<std::string> all = router.clientOptions();
-  all.insert(all.end(), args.begin(), args.end());
-  E2EChild c(e2eBinDir() + "/korvoctl", all);
-  Lines lines;
-  for (std::string l = c.readLine(); l != "<eof>" && l != "<timeout>"; l = c.readLine())
-    lines.push_back(l);
-  return {c.waitExit(10000), lines};
+  return e2eKorvoctl(router, args);
 }
 
 TEST_F(WindowsFilesE2E, KorvoctlFilesFromTwoProcesses) {

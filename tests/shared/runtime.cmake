@@ -5,5 +5,4 @@ korvo_add_test(test_runtime
           ${CMAKE_CURRENT_LIST_DIR}/test_runtime_strings.cpp
           ${CMAKE_CURRENT_LIST_DIR}/test_runtime_files.cpp
           ${CMAKE_CURRENT_LIST_DIR}/test_runtime_sort.cpp
-          ${CMAKE_CURRENT_LIST_DIR}/test_mstring.cpp
   LIBS korvo_runtime)

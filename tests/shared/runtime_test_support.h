@@ -1,12 +1,17 @@
-// runtime_test_support.h: helpers for the runtime library's tests: capture
-// of messages and exits through the library's hooks, capture of the
-// standard error stream, and scoped environment changes.
+// runtime_test_support.h: helpers for the runtime and ut_ library tests:
+// capture of messages and exits through the library's hooks, capture of
+// the standard error stream, scoped environment changes and a temporary
+// folder with files written from strings.
 #pragma once
+
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -20,8 +25,12 @@ class MessageCapture {
  public:
   MessageCapture() : oldMessage_(gen_domessage), oldExit_(gen_exit) {
     current_ = this;
-    gen_domessage = &MessageCapture::onMessage;
-    gen_exit = &MessageCapture::onExit;
+    gen_domessage = [](int level, const char *format, va_list args) {
+      char *text = gen_avsprintf(format, args);
+      current_->messages.emplace_back(level, text ? text : "");
+      gen_free(text);
+    };
+    gen_exit = [](int status) { current_->exits.push_back(status); };
   }
   ~MessageCapture() {
     gen_domessage = oldMessage_;
@@ -34,16 +43,23 @@ class MessageCapture {
   std::vector<std::pair<int, std::string>> messages;
   std::vector<int> exits;
 
+  void clear() { messages.clear(); }
   std::string lastText() const { return messages.empty() ? "" : messages.back().second; }
+  // Every message on its own line as "error: text", "warning: text", ...
+  std::string all() const {
+    std::string out;
+    for (const auto &[level, text] : messages) {
+      out += level == GEN_LEVEL_ERROR     ? "error: "
+             : level == GEN_LEVEL_WARNING ? "warning: "
+             : level == GEN_LEVEL_INFO    ? "info: "
+             : level == GEN_LEVEL_FATAL   ? "fatal: "
+                                          : "other: ";
+      out += text + "\n";
+    }
+    return out;
+  }
 
  private:
-  static void onMessage(int level, const char *format, va_list args) {
-    char *text = gen_avsprintf(format, args);
-    current_->messages.emplace_back(level, text ? text : "");
-    gen_free(text);
-  }
-  static void onExit(int status) { current_->exits.push_back(status); }
-
   static inline MessageCapture *current_ = nullptr;
   gen_domessage_func oldMessage_;
   gen_exit_func oldExit_;
@@ -53,14 +69,11 @@ class MessageCapture {
 // what was written so far.
 class StderrCapture {
  public:
-  StderrCapture() {
-    std::fflush(stderr);
-    file_ = std::tmpfile();
-    saved_ = dup(2);
-    dup2(fileno(file_), 2);
-  }
+  StderrCapture() : file_(std::tmpfile()), saved_((std::fflush(stderr), dup(2))) { dup2(fileno(file_), 2); }
   ~StderrCapture() {
-    restore();
+    std::fflush(stderr);
+    dup2(saved_, 2);
+    close(saved_);
     std::fclose(file_);
   }
   StderrCapture(const StderrCapture &) = delete;
@@ -68,22 +81,13 @@ class StderrCapture {
 
   std::string text() {
     std::fflush(stderr);
-    std::string out;
     std::rewind(file_);
-    char buf[512];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0) out.append(buf, n);
+    std::string out;
+    for (int c; (c = std::fgetc(file_)) != EOF;) out += static_cast<char>(c);
     return out;
   }
 
  private:
-  void restore() {
-    if (saved_ < 0) return;
-    std::fflush(stderr);
-    dup2(saved_, 2);
-    close(saved_);
-    saved_ = -1;
-  }
   std::FILE *file_;
   int saved_;
 };
@@ -107,18 +111,45 @@ class EnvGuard {
   EnvGuard &operator=(const EnvGuard &) = delete;
 
  private:
-  std::string name_;
-  std::string old_;
+  std::string name_, old_;
   bool hadOld_ = false;
 };
 
-// Sets the program name for a test and clears it afterwards.
-class ProgNameGuard {
+// A fresh folder under TMPDIR (or /tmp), removed with its contents.
+class TempDir {
  public:
-  explicit ProgNameGuard(const char *name) { gen_setprogname(name); }
-  ~ProgNameGuard() { gen_setprogname(nullptr); }
-  ProgNameGuard(const ProgNameGuard &) = delete;
-  ProgNameGuard &operator=(const ProgNameGuard &) = delete;
+  TempDir() {
+    const char *base = std::getenv("TMPDIR");
+    std::string templ = std::string(base && *base ? base : "/tmp") + "/korvo_test_XXXXXX";
+    path_ = mkdtemp(templ.data()) ? templ : "";
+  }
+  ~TempDir() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  }
+  TempDir(const TempDir &) = delete;
+  TempDir &operator=(const TempDir &) = delete;
+  const std::string &path() const { return path_; }
+  std::string path(const std::string &name) const { return path_ + "/" + name; }
+  // Writes `text` to the relative name (creating folders) with the given
+  // permissions; returns the full name.
+  std::string write(const std::string &name, const std::string &text,
+                    std::filesystem::perms mode = std::filesystem::perms(0644)) const {
+    std::filesystem::path p = std::filesystem::path(path_) / name;
+    std::filesystem::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary) << text;
+    std::filesystem::permissions(p, mode);
+    return p.string();
+  }
+  static std::string read(const std::string &file) {
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+
+ private:
+  std::string path_;
 };
 
 // The heap string s as a std::string (empty for null); frees s.

@@ -3,14 +3,13 @@
 // under the test's own TMPDIR and HOME.
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <dlfcn.h>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "runtime_test_support.h"
@@ -18,32 +17,16 @@
 
 namespace {
 
-// A fresh directory under TMPDIR for one test, removed afterwards.
+using std::filesystem::perms;
+
 class FilesTest : public testing::Test {
  protected:
-  void SetUp() override {
-    const char *tmp = std::getenv("TMPDIR");
-    std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/rtXXXXXX";
-    ASSERT_NE(mkdtemp(templ.data()), nullptr);
-    dir_ = templ;
-  }
-  void TearDown() override {
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-  }
-  std::string path(const std::string &name) const { return dir_ + "/" + name; }
-  void write(const std::string &name, const std::string &text, mode_t mode = 0644) const {
-    FILE *f = std::fopen(path(name).c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-    chmod(path(name).c_str(), mode);
-  }
-  std::string dir_;
+  std::string path(const std::string &name) const { return dir.path(name); }
+  TempDir dir;
 };
 
-TEST_F(FilesTest, GetlineEndsLinesAtLineFeedOrCarriageReturn) {
-  write("lines", "one\r\ntwo\rXthree\n\nlast");
+TEST_F(FilesTest, GetlineEndsLinesAtLineFeedOrCarriageReturnAndGrows) {
+  dir.write("lines", "one\r\ntwo\rXthree\n\n" + std::string(600, 'x') + "\nlast");
   FILE *f = gen_fopen(path("lines").c_str(), "r");
   ASSERT_NE(f, nullptr);
   char *buffer = nullptr;
@@ -53,43 +36,29 @@ TEST_F(FilesTest, GetlineEndsLinesAtLineFeedOrCarriageReturn) {
   std::fclose(f);
   gen_free(buffer);
   // A carriage return also consumes the character after it.
-  EXPECT_EQ(lines, (std::vector<std::string>{"one", "two", "three", "", "last"}));
-}
-
-TEST_F(FilesTest, GetlineGrowsInStepsOf250) {
-  write("long", std::string(600, 'x') + "\nshort\n");
-  FILE *f = gen_fopen(path("long").c_str(), "r");
-  char *buffer = nullptr;
-  int size = 0;
-  ASSERT_NE(gen_getline(f, &buffer, &size), nullptr);
-  EXPECT_EQ(std::string(buffer), std::string(600, 'x'));
-  EXPECT_EQ(size, 750);
-  ASSERT_NE(gen_getline(f, &buffer, &size), nullptr);
-  EXPECT_STREQ(buffer, "short");
-  EXPECT_EQ(gen_getline(f, &buffer, &size), nullptr);
-  std::fclose(f);
-  gen_free(buffer);
+  EXPECT_EQ(lines, (std::vector<std::string>{"one", "two", "three", "", std::string(600, 'x'), "last"}));
 }
 
 TEST_F(FilesTest, DirectoriesAndRenames) {
-  EXPECT_EQ(gen_createdir(path("d").c_str(), 0755), 0);
-  EXPECT_TRUE(gen_isdir(path("d").c_str()));
-  EXPECT_EQ(gen_createdir(path("d").c_str(), 0755), 0);   // already a directory
-  write("f", "x");
-  EXPECT_EQ(gen_createdir(path("f").c_str(), 0755), -1);
-  EXPECT_EQ(gen_createdir_recursive(path("p/q/r").c_str(), 0755), 0);
-  EXPECT_TRUE(gen_isdir(path("p/q/r").c_str()));
-  EXPECT_EQ(gen_createdir_recursive(path("f/sub").c_str(), 0755), -1);
-  // Existing parents, doubled and trailing slashes.
-  EXPECT_EQ(gen_createdir_recursive(path("p/q//s/t/").c_str(), 0755), 0);
+  struct Case {
+    const char *name;
+    int (*create)(const char *, mode_t);
+    int result;
+  } cases[] = {
+      {"d", gen_createdir, 0}, {"d", gen_createdir, 0},  // already a directory
+      {"f", gen_createdir, -1}, {"p/q/r", gen_createdir_recursive, 0}, {"f/sub", gen_createdir_recursive, -1},
+      {"p/q//s/t/", gen_createdir_recursive, 0}, {"p/q/s/t", gen_createdir_recursive, 0},
+  };
+  dir.write("f", "x");
+  for (const Case &c : cases) EXPECT_EQ(c.create(path(c.name).c_str(), 0755), c.result) << c.name;
   EXPECT_TRUE(gen_isdir(path("p/q/s/t").c_str()));
-  EXPECT_EQ(gen_createdir_recursive(path("p/q/s/t").c_str(), 0755), 0);
   EXPECT_EQ(gen_createdir_recursive("", 0755), -1);
   EXPECT_EQ(gen_createdir_recursive(nullptr, 0755), -1);
 
-  write("g", "new");
+  dir.write("g", "new");
   EXPECT_EQ(gen_renamefile(path("g").c_str(), path("f").c_str()), 0);
   EXPECT_NE(gen_access(path("g").c_str(), F_OK), 0);
+  EXPECT_EQ(TempDir::read(path("f")), "new");
   EXPECT_EQ(gen_renamefile(path("f").c_str(), path("d").c_str()), -1);
   EXPECT_EQ(gen_renamefile(path("d").c_str(), path("h").c_str()), -1);
   EXPECT_EQ(gen_removefile(path("f").c_str()), 0);
@@ -103,7 +72,7 @@ TEST_F(FilesTest, SystemCallWrappersRefuseNullNames) {
   EXPECT_EQ(gen_open(nullptr, 0), -1);
   EXPECT_EQ(gen_stat(nullptr, &st), -1);
   EXPECT_EQ(gen_access(nullptr, F_OK), -1);
-  write("s", "12345");
+  dir.write("s", "12345");
   EXPECT_EQ(gen_sys_stat(path("s").c_str(), &st), 0);
   EXPECT_EQ(st.st_size, 5);
   std::string templ = path("tmpXXXXXX");
@@ -117,12 +86,11 @@ TEST_F(FilesTest, TemporaryDirectoryOrder) {
   std::string preferred = path("pref");
   ASSERT_EQ(mkdir(preferred.c_str(), 0755), 0);
   {
-    EnvGuard env("TMPDIR", dir_.c_str());
+    EnvGuard env("TMPDIR", dir.path().c_str());
     gen_forget_temp_dir();
-    EXPECT_EQ(std::string(gen_default_temp_dir(preferred.c_str())), dir_);
-    // Cached: a later change is not seen.
-    EnvGuard env2("TMPDIR", "/no/such/dir");
-    EXPECT_EQ(std::string(gen_default_temp_dir(nullptr)), dir_);
+    EXPECT_EQ(std::string(gen_default_temp_dir(preferred.c_str())), dir.path());
+    EnvGuard env2("TMPDIR", "/no/such/dir");  // cached: a later change is not seen
+    EXPECT_EQ(std::string(gen_default_temp_dir(nullptr)), dir.path());
   }
   {
     EnvGuard env("TMPDIR", path("missing").c_str());
@@ -132,102 +100,94 @@ TEST_F(FilesTest, TemporaryDirectoryOrder) {
   {
     EnvGuard env("TMPDIR", "");
     gen_forget_temp_dir();
-    std::string fallback = gen_default_temp_dir(path("missing").c_str());
     bool varTmpUsable = access("/var/tmp/", R_OK | W_OK) == 0;
-    EXPECT_EQ(fallback, varTmpUsable ? "/var/tmp/" : "/tmp");
+    EXPECT_EQ(std::string(gen_default_temp_dir(path("missing").c_str())), varTmpUsable ? "/var/tmp/" : "/tmp");
   }
   gen_forget_temp_dir();
 }
 
 TEST_F(FilesTest, UserConfigDirectoryIsCreatedOnRequest) {
   gen_cleanupconfigdirs();
-  EnvGuard home("HOME", dir_.c_str());
-  gen_setuserconfigdir((dir_ + "/.twl").c_str());   // the cached home may differ
+  EnvGuard home("HOME", dir.path().c_str());
+  gen_setuserconfigdir(path(".twl").c_str());  // the cached home may differ
   const char *message = "unset";
-  EXPECT_EQ(std::string(gen_getuserconfigdir(false, &message)), dir_ + "/.twl");
+  EXPECT_EQ(std::string(gen_getuserconfigdir(false, &message)), path(".twl"));
   EXPECT_EQ(message, nullptr);
   EXPECT_FALSE(gen_isdir(path(".twl").c_str()));
   gen_getuserconfigdir(true, &message);
   EXPECT_EQ(message, nullptr);
-  EXPECT_TRUE(gen_isdir(path(".twl").c_str()));
   struct stat st;
   ASSERT_EQ(stat(path(".twl").c_str(), &st), 0);
   mode_t mask = umask(0);
   umask(mask);
   EXPECT_EQ(st.st_mode & 0777, 0755u & ~mask);
 
-  write("blocker", "file");
+  dir.write("blocker", "file");
   gen_setuserconfigdir(path("blocker/.twl").c_str());
   gen_getuserconfigdir(true, &message);
   ASSERT_NE(message, nullptr);
   EXPECT_EQ(std::string(message), "Couldn't create user config directory: " + path("blocker/.twl"));
-  gen_setuserconfigdir("");   // ignored
+  gen_setuserconfigdir("");  // ignored
   EXPECT_EQ(std::string(gen_getuserconfigdir(false, nullptr)), path("blocker/.twl"));
   gen_cleanupconfigdirs();
 }
 
 TEST_F(FilesTest, ConfigFileNameChoosesOverrideThenTwlThenBase) {
-  const std::string d = dir_;
-  // Nothing exists: twl.cfg unless the base name is wanted.
-  EXPECT_EQ(take(gen_createconfigfilename(d.c_str(), "editor.ini", false, true)), d + "/twl.cfg");
-  EXPECT_EQ(take(gen_createconfigfilename(d.c_str(), "editor.ini", true, true)), d + "/editor.cfg");
-  write("twl.cfg", "x");
-  EXPECT_EQ(take(gen_createconfigfilename(d.c_str(), "editor.ini", true, true)), d + "/twl.cfg");
-  ASSERT_EQ(mkdir(path("override").c_str(), 0755), 0);
-  write("override/editor.cfg", "y");
-  EXPECT_EQ(take(gen_createconfigfilename(d.c_str(), "editor", true, true)),
-            d + "/override/editor.cfg");
-  EXPECT_EQ(take(gen_createconfigfilename(d.c_str(), "editor", true, false)), d + "/twl.cfg");
+  const char *d = dir.path().c_str();
+  EXPECT_EQ(take(gen_createconfigfilename(d, "editor.ini", false, true)), path("twl.cfg"));
+  EXPECT_EQ(take(gen_createconfigfilename(d, "editor.ini", true, true)), path("editor.cfg"));
+  dir.write("twl.cfg", "x");
+  EXPECT_EQ(take(gen_createconfigfilename(d, "editor.ini", true, true)), path("twl.cfg"));
+  dir.write("override/editor.cfg", "y");
+  EXPECT_EQ(take(gen_createconfigfilename(d, "editor", true, true)), path("override/editor.cfg"));
+  EXPECT_EQ(take(gen_createconfigfilename(d, "editor", true, false)), path("twl.cfg"));
 }
 
 TEST_F(FilesTest, SearchThroughConfigDirectories) {
   // A fake program whose site directories are beside it.
-  ASSERT_EQ(gen_createdir_recursive(path("inst/bin").c_str(), 0755), 0);
-  write("inst/bin/prog", "#!/bin/sh\n", 0755);
-  ASSERT_EQ(gen_createdir_recursive(path("inst/bin/config").c_str(), 0755), 0);
-  ASSERT_EQ(gen_createdir_recursive(path("inst/bin/defaults").c_str(), 0755), 0);
-  ASSERT_EQ(gen_createdir_recursive(path("user").c_str(), 0755), 0);
-  write("inst/bin/defaults/a.cfg", "default");
-  write("inst/bin/config/a.cfg", "site");
-  write("inst/bin/defaults/b.cfg", "default");
-  write("user/b.cfg", "user");
+  dir.write("inst/bin/prog", "#!/bin/sh\n", perms(0755));
+  dir.write("inst/bin/defaults/a.cfg", "default");
+  dir.write("inst/bin/config/a.cfg", "site");
+  dir.write("inst/bin/defaults/b.cfg", "default");
+  dir.write("user/b.cfg", "user");
   ASSERT_EQ(mkdir(path("user/dir.cfg").c_str(), 0755), 0);
-
   gen_init(path("inst/bin/prog").c_str(), 0, 0);
   gen_setuserconfigdir(path("user").c_str());
   std::string real = take(gen_realpath(path("inst/bin").c_str()));
   EXPECT_EQ(std::string(gen_getprogdir()), real);
   EXPECT_EQ(std::string(gen_getsiteconfigdir()), real + "/config");
   EXPECT_EQ(std::string(gen_getsitedefaultconfigdir()), real + "/defaults");
-
-  EXPECT_EQ(take(gen_searchfileinconfigdirs("a.cfg", R_OK, false, nullptr)), real + "/config/a.cfg");
-  EXPECT_EQ(take(gen_searchfileinconfigdirs("a.cfg", R_OK, true, nullptr)), real + "/defaults/a.cfg");
-  EXPECT_EQ(take(gen_searchfileinconfigdirs("b.cfg", R_OK, false, nullptr)), path("user/b.cfg"));
-  EXPECT_EQ(gen_searchfileinconfigdirs("dir.cfg", R_OK, false, nullptr), nullptr);
-  EXPECT_EQ(gen_searchfileinconfigdirs("none.cfg", R_OK, false, nullptr), nullptr);
-  EXPECT_EQ(take(gen_searchfileinconfigdirs(path("user/b.cfg").c_str(), R_OK, true, nullptr)),
-            path("user/b.cfg"));
-  EXPECT_EQ(gen_searchfileinconfigdirs(path("user").c_str(), R_OK, false, nullptr), nullptr);
-
+  struct Case {
+    std::string name;
+    bool defaults;
+    std::string found;  // empty: null
+  } cases[] = {
+      {"a.cfg", false, real + "/config/a.cfg"}, {"a.cfg", true, real + "/defaults/a.cfg"},
+      {"b.cfg", false, path("user/b.cfg")},     {"dir.cfg", false, ""},
+      {"none.cfg", false, ""},                  {path("user/b.cfg"), true, path("user/b.cfg")},
+      {path("user"), false, ""},
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(take(gen_searchfileinconfigdirs(c.name.c_str(), R_OK, c.defaults, nullptr)), c.found) << c.name;
   gen_destruct();
   for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGXCPU}) signal(sig, SIG_DFL);
   EXPECT_EQ(gen_progname, nullptr);
 }
 
 TEST_F(FilesTest, FindExecutablesOnThePath) {
-  ASSERT_EQ(mkdir(path("bin").c_str(), 0755), 0);
-  write("bin/korvo_tool", "#!/bin/sh\n", 0755);
-  write("bin/not_exec", "data", 0644);
+  dir.write("bin/korvo_tool", "#!/bin/sh\n", perms(0755));
+  dir.write("bin/not_exec", "data");
   ASSERT_EQ(mkdir(path("bin/a_dir").c_str(), 0755), 0);
   EnvGuard env("PATH", ("/no/such:" + path("bin") + ":/usr/bin:/bin").c_str());
   EXPECT_EQ(take(gen_findexec("korvo_tool", false, 0)), path("bin/korvo_tool"));
   EXPECT_EQ(take(gen_findexec(path("bin/korvo_tool").c_str(), false, 0)), path("bin/korvo_tool"));
   EXPECT_EQ(gen_findexec("a_dir", false, 0), nullptr);
   EXPECT_EQ(gen_findexec("korvo_no_such_tool", false, 0), nullptr);
-  EXPECT_EQ(gen_canexec(path("bin/korvo_tool").c_str()), 1);
-  EXPECT_EQ(gen_canexec(path("bin/a_dir").c_str()), 0);
-  EXPECT_EQ(gen_canexec(path("bin/missing").c_str()), -1);
-  EXPECT_EQ(gen_canexec(""), -1);
+  struct Case {
+    std::string name;
+    int result;
+  } cases[] = {{path("bin/korvo_tool"), 1}, {path("bin/a_dir"), 0}, {path("bin/missing"), -1}, {"", -1}};
+  for (const Case &c : cases) EXPECT_EQ(gen_canexec(c.name.c_str()), c.result) << c.name;
   if (geteuid() != 0) {
     EXPECT_EQ(gen_canexec(path("bin/not_exec").c_str()), 0);
   }
@@ -242,22 +202,18 @@ TEST(Environment, GetenvDefaultsAndIdentity) {
   EXPECT_EQ(gen_getenv("KORVO_TEST_UNSET_VAR", nullptr), nullptr);
   EXPECT_TRUE(gen_doeslocalprocessexist(getpid()));
   EXPECT_GT(std::string(gen_gethostname()).size(), 0u);
-  char cwd[1024];
-  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-  EXPECT_STREQ(gen_getcwd(), cwd);
+  std::string cwd = std::filesystem::current_path();
+  EXPECT_EQ(gen_getcwd(), cwd);
   ASSERT_EQ(gen_chdir("/"), 0);
   EXPECT_STREQ(gen_getcwd(), "/");
-  ASSERT_EQ(gen_chdir(cwd), 0);
-  EXPECT_STREQ(gen_getcwd(), cwd);
-  char *user = gen_getusername();
-  gen_free(user);   // may be null in a container without a password entry
+  ASSERT_EQ(gen_chdir(cwd.c_str()), 0);
+  gen_free(gen_getusername());  // may be null in a container without a password entry
 }
 
 TEST(SharedLibraries, ResolveAndReportMissingSymbols) {
   void *libc = twl_open_shared_library("libc.so.6", RTLD_NOW);
   ASSERT_NE(libc, nullptr) << twl_last_shared_library_error();
-  auto *length = reinterpret_cast<size_t (*)(const char *)>(
-      twl_get_shared_library_func_ptr(libc, "strlen"));
+  auto *length = reinterpret_cast<size_t (*)(const char *)>(twl_get_shared_library_func_ptr(libc, "strlen"));
   ASSERT_NE(length, nullptr);
   EXPECT_EQ(length("four"), 4u);
   MessageCapture capture;

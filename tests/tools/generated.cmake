@@ -4,6 +4,7 @@ korvo_add_interface_testkit(korvo_generated_testkit korvo_generated)
 korvo_add_test(test_generated
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_generated_roundtrip.cpp
   LIBS korvo_generated_testkit)
+target_compile_definitions(test_generated PRIVATE KORVO_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 
 # Two versions of a test interface: a field and a message added in the newer.
 korvo_add_interfaces(korvo_generated_probe

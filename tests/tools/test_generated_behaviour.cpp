@@ -50,6 +50,36 @@ TEST(GeneratedDispatch, AsciiIdMinusOneByNameAndUnknownIdsIgnored) {
                                                           "BroadcastConfig: index:0x3, configLine:\"line\"\n"}));
 }
 
+// The receive log is written from the message, the recorder from the
+// arguments the handler got: for odd input (a count field that disagrees
+// with its array, absent fields, a record that is a number, a null element)
+// both must show the same values.
+TEST(GeneratedLog, ReceiveLogShowsWhatTheHandlerGot) {
+  static const char *const bodies[] = {
+      "dirs:{ count:0x5 data:(0x2 )[ \"a\" \"b\" ] } ",
+      "dirs:{ count:0x1 data:(0x0 )[ ] } ",
+      "dirs:{ data:(0x1 )[ null ] } ",
+      "dirs:0x3 ",
+      "",
+  };
+  EndpointPair<MRUService_server_Recorder, MRUService_client_Recorder> p;
+  ASSERT_TRUE(p.negotiated);
+  int id = p.a->getMessageId("InitFCDir");
+  for (const char *body : bodies) {
+    STPAsciiOMsg *m = p.tb->createAsciiMessage(p.b->getLocalRN(), p.b->getRemoteRN(), 14, id, 2);
+    m->putIdent("InitFCDir");
+    m->putRawString(body);
+    TStat st;
+    EXPECT_NE(p.tb->sendMessage(m, &p.pump, &st), 0);
+    delete m;
+  }
+  const int n = static_cast<int>(sizeof bodies / sizeof *bodies);
+  ASSERT_TRUE(p.pump.until([&] { return p.a->handled == n; }));
+  ASSERT_EQ(p.aRecv.entries.size(), static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) EXPECT_EQ(p.aRecv.entries[i], "RECV: " + p.a->calls.entries[i]) << bodies[i];
+  EXPECT_EQ(p.a->calls.entries[0], "InitFCDir: dirs:{count:0x2 data:\"a\", \"b\", }\n");
+}
+
 // Null and empty strings stay apart, in fields and in arrays.
 class NullCheckingServer : public ConfigService_server_Recorder {
  public:

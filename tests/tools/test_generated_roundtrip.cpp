@@ -3,10 +3,16 @@
 // receives (as it logs them) must be the values the sender logged, and the
 // reply values a sender gets back must be the ones the handler answered.
 // Sample values cover null, empty and escaped strings, negative and extreme
-// integers, arrays of 0, 1 and 3 elements and nested records.
+// integers, arrays of 0, 1 and 3 elements and nested records. The four
+// protocol logs of each interface must also equal a stored transcript
+// (tests/tools/golden/<Interface>.log), so the log format cannot drift;
+// KORVO_WRITE_GOLDEN=1 rewrites the transcripts instead of comparing.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 #include "configservice_testkit.h"
 #include "filebroadcast_testkit.h"
@@ -32,6 +38,28 @@ std::vector<std::string> strip(const std::vector<std::string> &entries, const st
   return out;
 }
 
+// Appends the sorted entries of `log` under a heading to `out`.
+void transcribe(std::string &out, const char *heading, const StringLog &log) {
+  std::vector<std::string> entries = log.entries;
+  std::sort(entries.begin(), entries.end());
+  out += std::string("== ") + heading + "\n";
+  for (const std::string &e : entries) out += e;
+}
+
+// Compares `text` with the stored transcript of `name` (or rewrites it).
+void checkGolden(const std::string &name, const std::string &text) {
+  std::string path = std::string(KORVO_SOURCE_DIR) + "/tests/tools/golden/" + name + ".log";
+  if (std::getenv("KORVO_WRITE_GOLDEN")) {
+    std::ofstream(path, std::ios::binary) << text;
+    return;
+  }
+  std::ifstream in(path, std::ios::binary);
+  ASSERT_TRUE(in) << path;
+  std::stringstream want;
+  want << in.rdbuf();
+  EXPECT_EQ(want.str(), text) << path;
+}
+
 // One direction: `from` sends everything, `to` handles it.
 template <class From, class To, class SendAll>
 void oneWay(PumpBoth &pump, From *from, To *to, StringLog &fromSend, StringLog &fromRecv, StringLog &toSend,
@@ -47,19 +75,32 @@ void oneWay(PumpBoth &pump, From *from, To *to, StringLog &fromSend, StringLog &
   EXPECT_EQ(strip(toSend.entries, "REPLY: "), strip(fromRecv.entries, "RECV: "));
 }
 
-template <class A, class B, class SendAllA, class SendAllB>
-void roundTrip(SendAllA sendAllA, int countA, SendAllB sendAllB, int countB) {
-  EndpointPair<A, B> p;
-  ASSERT_TRUE(p.negotiated);
-  if (countB) oneWay(p.pump, p.b, p.a, p.bSend, p.bRecv, p.aSend, p.aRecv, sendAllB, countB);
-  p.clearLogs();
-  if (countA) oneWay(p.pump, p.a, p.b, p.aSend, p.aRecv, p.bSend, p.bRecv, sendAllA, countA);
-  EXPECT_EQ(p.a->handled, countB);
-  EXPECT_EQ(p.b->handled, countA);
+template <class A, class B>
+void transcribeAll(std::string &out, EndpointPair<A, B> &p) {
+  transcribe(out, "a send", p.aSend);
+  transcribe(out, "a recv", p.aRecv);
+  transcribe(out, "b send", p.bSend);
+  transcribe(out, "b recv", p.bRecv);
 }
 
-#define ROUND_TRIP(Itf, RoleA, RoleB)                                                                         \
-  roundTrip<Itf##_##RoleA##_Recorder, Itf##_##RoleB##_Recorder>(Itf##_##RoleA##_sendAll, Itf##_##RoleA##_sendCount(), \
+template <class A, class B, class SendAllA, class SendAllB>
+void roundTrip(const char *name, SendAllA sendAllA, int countA, SendAllB sendAllB, int countB) {
+  EndpointPair<A, B> p;
+  ASSERT_TRUE(p.negotiated);
+  std::string transcript;
+  if (countB) oneWay(p.pump, p.b, p.a, p.bSend, p.bRecv, p.aSend, p.aRecv, sendAllB, countB);
+  transcribeAll(transcript, p);
+  p.clearLogs();
+  if (countA) oneWay(p.pump, p.a, p.b, p.aSend, p.aRecv, p.bSend, p.bRecv, sendAllA, countA);
+  transcribeAll(transcript, p);
+  EXPECT_EQ(p.a->handled, countB);
+  EXPECT_EQ(p.b->handled, countA);
+  checkGolden(name, transcript);
+}
+
+#define ROUND_TRIP(Itf, RoleA, RoleB)                                                                 \
+  roundTrip<Itf##_##RoleA##_Recorder, Itf##_##RoleB##_Recorder>(#Itf, Itf##_##RoleA##_sendAll,        \
+                                                               Itf##_##RoleA##_sendCount(),           \
                                                                Itf##_##RoleB##_sendAll, Itf##_##RoleB##_sendCount())
 
 TEST(GeneratedRoundTrip, ServiceRouter) { ROUND_TRIP(ServiceRouter, router, plugin); }

@@ -72,13 +72,13 @@ TEST(GeneratedWire, WhiteBoardChangesWithAllFourArrays) {
   ASSERT_TRUE(p.negotiated);
   BoolValueInfoArray bools;
   bools._count = 1;
-  bools._info = new BoolValueInfo[1]();
+  bools._info = STPArray_new<BoolValueInfo>(1);
   bools._info[0]._group = dup("g");
   bools._info[0]._name = dup("b");
   bools._info[0]._value = true;
   Int32ValueInfoArray ints;
   ints._count = 2;
-  ints._info = new Int32ValueInfo[2]();
+  ints._info = STPArray_new<Int32ValueInfo>(2);
   ints._info[0]._group = dup("g");
   ints._info[0]._name = dup("i");
   ints._info[0]._value = -1;
@@ -87,7 +87,7 @@ TEST(GeneratedWire, WhiteBoardChangesWithAllFourArrays) {
   StringValueInfoArray strs;  // empty
   StringListValueInfoArray lists;
   lists._count = 1;
-  lists._info = new StringListValueInfo[1]();
+  lists._info = STPArray_new<StringListValueInfo>(1);
   lists._info[0]._group = dup("g");
   lists._info[0]._name = dup("l");
   lists._info[0]._value.push_back("x");

@@ -54,41 +54,6 @@ std::string handlerDecl(const Interface &itf, const Message &m) {
   return "virtual void msg_" + m.name + "(" + handlerParams(itf, m) + ") = 0;";
 }
 
-std::string printFnName(const std::string &dir, const Message &m, const char *part) {
-  return "stp_print" + dir + "_" + m.name + "_" + part;
-}
-
-// A file-local function that logs the fields of one part of a message,
-// "name:value" separated by ", ".
-void emitPrintFn(Code &c, const Interface &itf, const std::string &name, const std::vector<Field> &fields) {
-  if (fields.empty()) return;
-  std::vector<std::string> ps = {"STPLog *stp_log"};
-  for (const Field &f : fields) ps.push_back(param(cppType(itf, f.type, Use::SendArg), f.name));
-  c.open("[[maybe_unused]] void " + name + "(" + join(ps) + ") {");
-  Emit e{itf};
-  for (size_t i = 0; i < fields.size(); ++i) {
-    if (i) c.line("stp_log->add(\", \");");
-    const Field &f = fields[i];
-    e.print(c, f, Ref{f.name, f.type.countField});
-  }
-  c.close();
-  c.blank();
-}
-
-// One log entry: logStart, the prefix ("SEND: Name: "), the fields, "\n",
-// logEnd. `args` are the value expressions of the fields.
-void emitLogEntry(Code &c, const std::string &log, const std::string &prefix, bool flag, const std::string &fn,
-                  const std::vector<Field> &fields, const std::vector<std::string> &args, const char *lead = "") {
-  std::string f = flag ? "true" : "false";
-  c.open(lead + std::string("if (") + log + ") {");
-  c.line(log + "->logStart(this, " + f + ");");
-  c.line(log + "->add(" + cString(prefix) + ");");
-  if (!fields.empty()) c.line(fn + "(" + log + (args.empty() ? "" : ", " + join(args)) + ");");
-  c.line(log + "->add(\"\\n\");");
-  c.line(log + "->logEnd(this, " + f + ");");
-  c.close();
-}
-
 std::vector<std::string> names(const std::vector<Field> &fields, bool deref) {
   std::vector<std::string> out;
   for (const Field &f : fields) out.push_back(deref ? "(*" + f.name + ")" : f.name);
@@ -99,96 +64,86 @@ void emitSender(Code &c, const Interface &itf, const Role &role, const Message &
   std::string cls = className(itf, role) + "::";
   const std::string enc = itf.binary ? "Binary" : "Ascii";
   const std::string wants = m.wantsReply() ? "true" : "false";
+  const std::string r = std::to_string(row);
   Emit e{itf};
   c.open(senderDecl(itf, m, cls, false) + " {");
   for (const Field &f : m.reply) e.init(c, f, outRef(f));
   c.line("SendScope stp_scope(this, stp_rh, stp_stat);");
-  c.open("if (!canSendRow(" + std::to_string(row) + ", " + wants + ", " + (itf.binary ? "true" : "false") +
-         ", stp_scope.stat())) {");
-  c.line("stp_logFailed(this, sendLog, " + cString(m.name) + ");");
-  c.line("return false;");
-  c.close();
-  c.line("if (sendLog && transportHasFailed())");
-  c.line("  stp_logFailed(this, sendLog, " + cString(m.name) + ");");
-  emitLogEntry(c, "sendLog", "SEND: " + m.name + ": ", true, printFnName("Sent", m, "request"), m.request,
-               names(m.request, false), "else ");
-  c.line("STP" + enc + "OMsg *stp_msg = new" + enc + "Send(" + std::to_string(row) + ", " + wants + ");");
+  c.line("STP" + enc + "OMsg *stp_msg = begin" + enc + "Send(stp_scope, " + r + ", " + wants + ");");
+  c.line("if (!stp_msg) return false;");
   for (const Field &f : m.request) e.put(c, f, plainRef(f));
   if (!m.wantsReply()) {
-    c.line("return completeOneWay(stp_scope, stp_msg, stp_wait);");
+    c.line("return completeOneWay(stp_scope, stp_msg, stp_wait, " + r + ");");
     c.close();
     c.blank();
     return;
   }
-  c.line("STPIMsg *stp_rep = completeRequest(stp_scope, stp_msg);");
+  c.line("STPIMsg *stp_rep = completeRequest(stp_scope, stp_msg, " + r + ");");
   c.line("if (!stp_rep) return false;");
   if (!m.reply.empty()) {
-    c.open("{");
     c.line("STP" + enc + "IMsg stp_view(stp_rep);");
     c.line("STP" + enc + "IMsg *stp_in = &stp_view;");
     Emit in{itf};
     in.msg = "stp_in";
     for (const Field &f : m.reply) in.get(c, f, outRef(f));
-    c.close();
   }
-  emitLogEntry(c, "recvLog", "RECV: " + m.name + ": ", false, printFnName("Sent", m, "reply"), m.reply,
-               names(m.reply, true));
   c.line("delete stp_rep;");
   c.line("return true;");
   c.close();
   c.blank();
 }
 
-void emitDispatchCase(Code &c, const Interface &itf, const Role &role, const Message &m) {
-  const std::string enc = itf.binary ? "Binary" : "Ascii";
-  c.open("void " + className(itf, role) + "::stp_dispatch_" + m.name + "(STP" + enc + "IMsg *stp_msg, STP" + enc +
-         "OMsg *stp_reply) {");
+bool isScalar(const Type &t) {
+  return t.kind == Kind::Int || t.kind == Kind::Bool || t.kind == Kind::Str || t.kind == Kind::Fn;
+}
+
+// One case of the dispatcher: decode the request into locals, call the
+// handler, encode the reply, free what was decoded and answered.
+void emitDispatchCase(Code &c, const Interface &itf, const Message &m, size_t row) {
+  c.open("case " + std::to_string(row) + ": {  // " + m.name);
   Emit e{itf};
   std::vector<Field> all = m.request;
   all.insert(all.end(), m.reply.begin(), m.reply.end());
-  for (const Field &f : all) {
-    c.line(param(cppType(itf, f.type, Use::Member), f.name) + "{};");
-    if (f.type.kind == Kind::Record) e.init(c, f, plainRef(f));
+  for (size_t i = 0; i < all.size(); ++i) {
+    const Field &f = all[i];
+    std::string decl = param(cppType(itf, f.type, Use::Member), f.name);
+    if (i < m.request.size() && isScalar(f.type)) {
+      std::string key = itf.binary ? e.mapped(f.name) : cString(f.name);
+      c.line(decl + " = STPField_value<" + cppType(itf, f.type, Use::Member) + ">(stp_msg, " + key + ");");
+      continue;
+    }
+    c.line(decl + "{};");
+    if (i < m.request.size()) e.get(c, f, plainRef(f));
   }
-  for (const Field &f : m.request) e.get(c, f, plainRef(f));
-  emitLogEntry(c, "recvLog", "RECV: " + m.name + ": ", true, printFnName("Recv", m, "request"), m.request,
-               names(m.request, false));
   std::vector<std::string> args = names(m.request, false);
   for (const Field &f : m.reply) args.push_back("&" + f.name);
   c.line("msg_" + m.name + "(" + join(args) + ");");
-  c.open("if (stp_reply) {");
-  Emit out{itf};
-  out.msg = "stp_reply";
-  for (const Field &f : m.reply) out.put(c, f, plainRef(f));
-  emitLogEntry(c, "sendLog", "REPLY: " + m.name + ": ", true, printFnName("Recv", m, "reply"), m.reply,
-               names(m.reply, false));
-  c.close();
+  if (!m.reply.empty()) {
+    c.open("if (stp_reply) {");
+    Emit out{itf};
+    out.msg = "stp_reply";
+    for (const Field &f : m.reply) out.put(c, f, plainRef(f));
+    c.close();
+  }
   for (const Field &f : all) e.free(c, f, plainRef(f));
+  c.line("break;");
   c.close();
-  c.blank();
 }
 
+// The dispatcher: the runtime logs the request and skips an ASCII message
+// name (beginDispatch), a case per message decodes, calls the handler and
+// encodes the reply, and the runtime logs the reply (endDispatch). Ids
+// outside the table are ignored.
 void emitDispatcher(Code &c, const Interface &itf, const Role &role) {
   const std::string enc = itf.binary ? "Binary" : "Ascii";
   auto rows = sortedMessages(role);
   c.open("void " + className(itf, role) + "::handle" + enc + "Message(STP" + enc + "IMsg *stp_msg, STP" + enc +
          "OMsg *stp_reply, int stp_id) {");
-  if (!itf.binary) {
-    c.line("// The body starts with the message name; it names the message when");
-    c.line("// the sender gave no id.");
-    c.line("int stp_len = 0;");
-    c.line("const char *stp_name = stp_msg->getIdent(&stp_len);");
-    c.line("if (stp_id == -1) stp_id = getMessageId(stp_name, stp_len);");
-  }
+  c.line("if (!beginDispatch(stp_msg->getMsg(), stp_id)) return;");
   c.open("switch (stp_id) {");
-  for (size_t i = 0; i < rows.size(); ++i) {
-    c.line("case " + std::to_string(i) + ":");
-    c.line("  stp_dispatch_" + rows[i]->name + "(stp_msg, stp_reply);");
-    c.line("  break;");
-  }
-  c.line("default:  // an id outside the table: ignored");
-  c.line("  break;");
+  for (size_t i = 0; i < rows.size(); ++i) emitDispatchCase(c, itf, *rows[i], i);
   c.close();
+  c.line("endDispatch(stp_reply, stp_id);");
   c.close();
   c.blank();
 }
@@ -217,11 +172,12 @@ std::string emitClassHeader(const Interface &itf, int r) {
   h.blank();
   h.line("// Speaks role \"" + role.name + "\" of " + itf.name + ". Derive from it, implement every");
   h.line("// msg_ handler and call the send_ functions. Handlers never own their");
-  h.line("// arguments (copy what you keep); reply strings must be heap strings the");
-  h.line("// dispatcher can free(), reply records filled so that their _free releases");
-  h.line("// them. Senders return false with `stp_stat` telling why when nothing (or");
-  h.line("// no reply) could be had; a with-reply sender then leaves its out-values");
-  h.line("// zeroed. Strings and arrays a sender returns belong to the caller.");
+  h.line("// arguments (copy what you keep); the dispatcher frees them and the reply");
+  h.line("// values after the handler returns: reply strings must be heap strings,");
+  h.line("// reply arrays made by STPArray_new. Senders return false with `stp_stat`");
+  h.line("// telling why when nothing (or no reply) could be had; a with-reply sender");
+  h.line("// then leaves its out-values zeroed. Strings and arrays a sender returns");
+  h.line("// belong to the caller (free, the record's _free or STPArray_free).");
   h.line("class " + cls + " : public STPSpecClass {");
   h.line(" public:");
   h.line("  " + cls + "();");
@@ -237,10 +193,6 @@ std::string emitClassHeader(const Interface &itf, int r) {
     h.blank();
     h.line("  // Handlers, in declaration order.");
     for (const Message &m : role.messages) h.line("  " + handlerDecl(itf, m));
-    h.blank();
-    h.line(" private:");
-    for (const Message &m : role.messages)
-      h.line("  void stp_dispatch_" + m.name + "(STP" + enc + "IMsg *stp_msg, STP" + enc + "OMsg *stp_reply);");
   }
   h.line("};");
   return h.text();
@@ -251,42 +203,13 @@ std::string emitClassSource(const Interface &itf, int r) {
   const Role &peer = itf.peer(r);
   const std::string cls = className(itf, role);
   auto sent = sortedMessages(peer);
-  bool fn = false;
-  for (const Message *m : sent)
-    for (const Field &f : m->request)
-      if (f.type.kind == Kind::Fn) fn = true;
   Code c;
   c.raw(banner(itf, "Endpoint class of role \"" + role.name + "\" of the " + itf.name + " interface."));
   c.line("#include \"" + fileStem(itf) + "_" + role.name + "_impl.h\"");
   c.blank();
-  c.line("#include <cstdlib>");
-  c.line("#include <new>");
-  c.blank();
-  if (fn) c.line("#include \"shared/indgen.h\"");
-  c.line("#include \"shared/stp_transport/stp_log.h\"");
   c.line("#include \"shared/stp_transport/stp_msg.h\"");
   c.blank();
-  emitSupportHelpers(c, itf, fn);
-  c.line("namespace {");
-  c.blank();
-  c.line("// The single entry of a send that failed or was refused.");
-  c.open("[[maybe_unused]] void stp_logFailed(STPSpecClass *ep, STPLog *log, const char *name) {");
-  c.line("if (!log) return;");
-  c.line("log->logStart(ep, true);");
-  c.line("log->addf(\"SEND FAILED: %s\\n\", name);");
-  c.line("log->logEnd(ep, true);");
-  c.close();
-  c.blank();
-  for (const Message *m : sent) {
-    emitPrintFn(c, itf, printFnName("Sent", *m, "request"), m->request);
-    emitPrintFn(c, itf, printFnName("Sent", *m, "reply"), m->reply);
-  }
-  for (const Message &m : role.messages) {
-    emitPrintFn(c, itf, printFnName("Recv", m, "request"), m.request);
-    emitPrintFn(c, itf, printFnName("Recv", m, "reply"), m.reply);
-  }
-  c.line("}  // namespace");
-  c.blank();
+  emitSupportHelpers(c, itf);
   std::string peerCount = tableName(itf, peer) + "_count";
   c.open(cls + "::" + cls + "() {");
   c.line("setInterface(" + cString(itf.name) + ", " + cString(role.name) + ", " + cString(itf.vstamp) + ", 0, " +
@@ -298,7 +221,6 @@ std::string emitClassSource(const Interface &itf, int r) {
   c.line("int " + cls + "::getDefaultRemoteRN() { return " + (role.serving ? "1" : "2") + "; }");
   c.blank();
   emitDispatcher(c, itf, role);
-  for (const Message &m : role.messages) emitDispatchCase(c, itf, role, m);
   for (size_t i = 0; i < sent.size(); ++i) emitSender(c, itf, role, *sent[i], (int)i);
   return c.text();
 }

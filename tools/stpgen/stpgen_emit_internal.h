@@ -14,9 +14,9 @@ std::string banner(const Interface &itf, const std::string &what);
 std::string cString(const std::string &s);
 // <Interface>_<role>_msgs.
 std::string tableName(const Interface &itf, const Role &role);
-// The file-local helpers of a generated source: the tag mapping (binary
-// interfaces) and, when `fn`, the file-name expansion.
-void emitSupportHelpers(Code &c, const Interface &itf, bool fn);
+// The file-local helper of a generated source of a binary interface: the
+// tag mapping.
+void emitSupportHelpers(Code &c, const Interface &itf);
 
 std::string emitParsingHeader(const Interface &itf);
 std::string emitParsingSource(const Interface &itf);

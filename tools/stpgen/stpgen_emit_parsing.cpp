@@ -51,7 +51,8 @@ void emitRecordType(Code &h, const Interface &itf, const Record &r) {
   if (!r.alias.empty()) h.line("using " + r.alias + " = " + t + ";");
   h.line("// Sets every field to 0, false or null without freeing anything.");
   h.line("void " + t + "_init(" + t + " *rec);");
-  h.line("// Frees strings (free), arrays and nested records; leaves null pointers.");
+  h.line("// Frees strings (free), arrays (STPArray_free) and nested records;");
+  h.line("// leaves null pointers. The only way to release a record's data.");
   h.line("void " + t + "_free(" + t + " *rec);");
   h.line("// Writes the protocol-log form \"{name:value ...}\" to `log`.");
   h.line("void " + t + "_print(const " + t + " *rec, STPLog *log);");
@@ -71,9 +72,8 @@ void emitRecordType(Code &h, const Interface &itf, const Record &r) {
 void emitRecordHelpers(Code &c, const Interface &itf, const Record &r) {
   std::string t = recordType(itf, r);
   Emit e{itf};
-  c.open("void " + t + "_init(" + t + " *rec) {");
-  for (const Field &f : r.fields) e.init(c, f, recordRef(f));
-  c.close();
+  e.msg = "msg";
+  c.line("void " + t + "_init(" + t + " *rec) { *rec = " + t + "(); }");
   c.blank();
   c.open("void " + t + "_free(" + t + " *rec) {");
   c.line("if (!rec) return;");
@@ -82,12 +82,9 @@ void emitRecordHelpers(Code &c, const Interface &itf, const Record &r) {
   c.blank();
   c.open("void " + t + "_print(const " + t + " *rec, STPLog *stp_log) {");
   c.line("if (!rec || !stp_log) return;");
-  c.line("stp_log->add(\"{\");");
-  for (size_t i = 0; i < r.fields.size(); ++i) {
-    if (i) c.line("stp_log->add(\" \");");
-    e.print(c, r.fields[i], recordRef(r.fields[i]));
-  }
-  c.line("stp_log->add(\"}\");");
+  c.line("STPField_printText(stp_log, \"{\");");
+  for (size_t i = 0; i < r.fields.size(); ++i) e.print(c, r.fields[i], recordRef(r.fields[i]), i ? " " : "");
+  c.line("STPField_printText(stp_log, \"}\");");
   c.close();
   c.blank();
   RecordCodec codec = recordCodec(itf, t, e.msg);
@@ -121,20 +118,6 @@ void emitTable(Code &c, const Interface &itf, const Role &role) {
   c.blank();
 }
 
-bool recordsUseFn(const Interface &itf) {
-  for (auto &r : itf.records)
-    for (const Field &f : r->fields)
-      if (f.type.kind == Kind::Fn || (f.type.elem && f.type.elem->kind == Kind::Fn)) return true;
-  return false;
-}
-
-bool usesList(const Interface &itf) {
-  for (auto &r : itf.records)
-    for (const Field &f : r->fields)
-      if (f.type.kind == Kind::List) return true;
-  return false;
-}
-
 }  // namespace
 
 std::string tableName(const Interface &itf, const Role &role) { return itf.name + "_" + role.name + "_msgs"; }
@@ -148,22 +131,14 @@ std::string cString(const std::string &s) {
   return out + "\"";
 }
 
-void emitSupportHelpers(Code &c, const Interface &itf, bool fn) {
-  if (!itf.binary && !fn) return;
+void emitSupportHelpers(Code &c, const Interface &itf) {
+  if (!itf.binary) return;
   c.line("namespace {");
   c.blank();
-  if (itf.binary) {
-    c.line("// The peer's number of own tag `tag` (-1: the peer does not know it).");
-    c.open("[[maybe_unused]] int stp_mapTag(const int *map, int tag) {");
-    c.line("return map ? map[tag] : tag;");
-    c.close();
-  }
-  if (fn) {
-    c.line("// A file name as it is sent: expanded (\"~\" and \"~user\"); heap, free() it.");
-    c.open("[[maybe_unused]] char *stp_expandFileName(const char *name) {");
-    c.line("return name ? gen_expand_filename(name) : nullptr;");
-    c.close();
-  }
+  c.line("// The peer's number of own tag `tag` (-1: the peer does not know it).");
+  c.open("[[maybe_unused]] int stp_mapTag(const int *map, int tag) {");
+  c.line("return map ? map[tag] : tag;");
+  c.close();
   c.blank();
   c.line("}  // namespace");
   c.blank();
@@ -174,9 +149,8 @@ std::string emitParsingHeader(const Interface &itf) {
   h.raw(banner(itf, "Record types, message tables and tag names of the " + itf.name + " interface."));
   h.line("#pragma once");
   h.blank();
+  h.line("#include \"shared/stp_transport/stp_fields.h\"");
   h.line("#include \"shared/stp_transport/stp_specclass.h\"");
-  h.line(itf.binary ? "#include \"shared/stp_transport/stp_bmsg.h\"" : "#include \"shared/stp_transport/stp_amsg.h\"");
-  if (usesList(itf)) h.line("#include \"shared/libcxxutil/ut_string_list.h\"");
   h.blank();
   h.line("class STPLog;");
   h.blank();
@@ -204,13 +178,7 @@ std::string emitParsingSource(const Interface &itf) {
   c.raw(banner(itf, "Record helpers, message tables and tag names of the " + itf.name + " interface."));
   c.line("#include \"" + fileStem(itf) + "_parsing.h\"");
   c.blank();
-  c.line("#include <cstdlib>");
-  c.line("#include <new>");
-  c.blank();
-  if (recordsUseFn(itf)) c.line("#include \"shared/indgen.h\"");
-  c.line("#include \"shared/stp_transport/stp_log.h\"");
-  c.blank();
-  emitSupportHelpers(c, itf, recordsUseFn(itf));
+  emitSupportHelpers(c, itf);
   if (itf.binary) {
     c.open("const char *const " + itf.name + "_tagNames[] = {");
     for (auto &t : itf.tagNames) c.line(cString(t) + ",");

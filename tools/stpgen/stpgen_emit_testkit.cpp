@@ -13,76 +13,38 @@ namespace {
 
 std::string recorderName(const Interface &itf, const Role &role) { return itf.name + "_" + role.name + "_Recorder"; }
 
-// A sample value for an integer, string, file name or record (also an array
-// element).
-void fillElem(Code &c, const Interface &itf, const Type &t, const std::string &v) {
-  if (t.kind == Kind::Record)
-    c.line(recordType(itf, *t.record) + "_sample(&" + v + ", stp_seed++);");
-  else if (t.kind == Kind::Str || t.kind == Kind::Fn)
-    c.line(v + " = stp_sStr(stp_seed++);");
-  else
-    c.line(v + " = stp_sInt(stp_seed++);");
+// The expression of a sample value for an integer, flag, string or file
+// name; `stp_seed` advances.
+std::string sample(const Type &t) {
+  if (t.kind == Kind::Str || t.kind == Kind::Fn) return "stp_sStr(stp_seed++)";
+  if (t.kind == Kind::Bool) return "stp_sBool(stp_seed++)";
+  return "stp_sInt(stp_seed++)";
 }
 
 // Statements giving the field a sample value; `stp_seed` advances.
 void fill(Code &c, const Interface &itf, const Field &f, const Ref &r) {
   const Type &t = f.type;
   const std::string &v = r.value;
-  Emit e{itf};
   switch (t.kind) {
-    case Kind::Int:
-    case Kind::Str:
-    case Kind::Fn:
     case Kind::Record:
-      fillElem(c, itf, t, v);
-      return;
-    case Kind::Bool:
-      c.line(v + " = stp_sBool(stp_seed++);");
+      c.line(recordType(itf, *t.record) + "_sample(&" + v + ", stp_seed++);");
       return;
     case Kind::Array:
-    case Kind::DArray: {
-      Type elem;
-      if (t.kind == Kind::Array) elem = *t.elem;
-      c.open("{");
-      c.line("int stp_n = stp_sCount(stp_seed++);");
-      c.line(v + " = stp_n > 0 ? " + e.alloc(elem, "stp_n") + " : nullptr;");
-      c.open("for (int stp_i = 0; stp_i < stp_n; ++stp_i) {");
-      fillElem(c, itf, elem, v + "[stp_i]");
-      c.close();
-      c.line(r.count + " = stp_n;");
-      c.close();
+      if (t.elem->kind == Kind::Record) {
+        c.line("stp_sArray(" + v + ", " + r.count + ", stp_seed, " + recordType(itf, *t.elem->record) + "_sample);");
+        return;
+      }
+      [[fallthrough]];
+    case Kind::DArray:
+      c.line("stp_sArray(" + v + ", " + r.count + ", stp_seed);");
       return;
-    }
     case Kind::List:
-      c.open("for (int stp_n = stp_sCount(stp_seed++), stp_i = 0; stp_i < stp_n; ++stp_i) {");
-      c.line("char *stp_s = stp_sStr(stp_seed++);");
-      c.line(v + ".push_back(stp_s);");
-      c.line("free(stp_s);");
-      c.close();
+      c.line("stp_sList(" + v + ", stp_seed);");
+      return;
+    default:
+      c.line(v + " = " + sample(t) + ";");
       return;
   }
-}
-
-void emitSampleHelpers(Code &c) {
-  c.line("namespace {");
-  c.blank();
-  c.open("[[maybe_unused]] int stp_sInt(int s) {");
-  c.line("static const int v[] = {-1, 0, 7, INT_MIN, INT_MAX, -123456, 42};");
-  c.line("return v[static_cast<unsigned>(s) % 7];");
-  c.close();
-  c.line("[[maybe_unused]] bool stp_sBool(int s) { return (s & 1) != 0; }");
-  c.open("[[maybe_unused]] char *stp_sStr(int s) {");
-  c.line("static const char *const v[] = {nullptr, \"\", \"plain\", \"q\\\"b\\\\s\\nend\", \"two words\", \"{x:[y]}\"};");
-  c.line("const char *p = v[static_cast<unsigned>(s) % 6];");
-  c.line("return p ? strdup(p) : nullptr;");
-  c.close();
-  c.open("[[maybe_unused]] int stp_sCount(int s) {");
-  c.line("static const int v[] = {3, 0, 1};");
-  c.line("return v[static_cast<unsigned>(s) % 3];");
-  c.close();
-  c.blank();
-  c.line("}  // namespace");
-  c.blank();
 }
 
 void emitRecorder(Code &c, const Interface &itf, const Role &role) {
@@ -90,19 +52,11 @@ void emitRecorder(Code &c, const Interface &itf, const Role &role) {
   Emit e{itf};
   for (const Message &m : role.messages) {
     c.open("void " + rec + "::msg_" + m.name + "(" + handlerParams(itf, m) + ") {");
-    c.line("STPLog *stp_log = &calls;");
-    c.line("stp_log->logStart(this, true);");
-    c.line("stp_log->add(" + cString(m.name + ": ") + ");");
-    for (size_t i = 0; i < m.request.size(); ++i) {
-      if (i) c.line("stp_log->add(\", \");");
-      e.print(c, m.request[i], plainRef(m.request[i]));
-    }
-    c.line("stp_log->add(\"\\n\");");
-    c.line("stp_log->logEnd(this, true);");
-    c.line("++handled;");
+    c.line("STPLog *stp_log = stp_recordBegin(calls, this, " + cString(m.name + ": ") + ");");
+    for (size_t i = 0; i < m.request.size(); ++i) e.print(c, m.request[i], plainRef(m.request[i]), i ? ", " : "");
+    c.line("stp_recordEnd(calls, this, handled);");
     if (!m.reply.empty()) {
-      c.line("int stp_seed = seed;");
-      c.line("seed += 1000;");
+      c.line("int stp_seed = (seed += 1000) - 1000;");
       for (const Field &f : m.reply) fill(c, itf, f, outRef(f));
     }
     c.close();
@@ -114,20 +68,28 @@ void emitSendAll(Code &c, const Interface &itf, const Role &role, const Role &pe
   auto sent = sortedMessages(peer);
   c.line("int " + itf.name + "_" + role.name + "_sendCount() { return " + std::to_string(sent.size()) + "; }");
   c.blank();
-  c.open("int " + itf.name + "_" + role.name + "_sendAll(" + className(itf, role) +
-         " *ep, RetryHandler *rh, int seed) {");
+  c.open("int " + itf.name + "_" + role.name + "_sendAll([[maybe_unused]] " + className(itf, role) +
+         " *ep, [[maybe_unused]] RetryHandler *rh, [[maybe_unused]] int seed) {");
   c.line("int stp_ok = 0;");
-  c.line("(void)ep;");
-  c.line("(void)rh;");
   Emit e{itf};
   for (size_t k = 0; k < sent.size(); ++k) {
     const Message &m = *sent[k];
     c.open("{");
-    c.line("int stp_seed = seed + " + std::to_string(k * 37) + ";");
+    c.line("[[maybe_unused]] int stp_seed = seed + " + std::to_string(k * 37) + ";");
     std::vector<Field> all = m.request;
     all.insert(all.end(), m.reply.begin(), m.reply.end());
-    for (const Field &f : all) c.line(param(cppType(itf, f.type, Use::Member), f.name) + "{};");
-    for (const Field &f : m.request) fill(c, itf, f, plainRef(f));
+    for (size_t i = 0; i < all.size(); ++i) {
+      const Field &f = all[i];
+      Kind kd = f.type.kind;
+      bool scalar = kd == Kind::Int || kd == Kind::Bool || kd == Kind::Str || kd == Kind::Fn;
+      std::string decl = param(cppType(itf, f.type, Use::Member), f.name);
+      if (scalar && i < m.request.size()) {
+        c.line(decl + " = " + sample(f.type) + ";");
+        continue;
+      }
+      c.line(decl + "{};");
+      if (i < m.request.size()) fill(c, itf, f, plainRef(f));
+    }
     std::vector<std::string> args;
     for (const Field &f : m.request) args.push_back(f.name);
     for (const Field &f : m.reply) args.push_back("&" + f.name);
@@ -135,7 +97,6 @@ void emitSendAll(Code &c, const Interface &itf, const Role &role, const Role &pe
     args.push_back("rh");
     args.push_back("nullptr");
     c.line("if (ep->send_" + m.name + "(" + join(args) + ")) ++stp_ok;");
-    c.line("(void)stp_seed;");
     for (const Field &f : all) e.free(c, f, plainRef(f));
     c.close();
   }
@@ -152,7 +113,7 @@ std::string emitTestkitHeader(const Interface &itf) {
   h.line("#pragma once");
   h.blank();
   for (const Role &role : itf.roles) h.line("#include \"" + fileStem(itf) + "_" + role.name + "_impl.h\"");
-  h.line("#include \"tools/string_log.h\"");
+  h.line("#include \"tools/testkit_support.h\"");
   h.blank();
   for (auto &r : itf.records) {
     std::string t = recordType(itf, *r);
@@ -187,12 +148,6 @@ std::string emitTestkitSource(const Interface &itf) {
   c.raw(banner(itf, "Test support of the " + itf.name + " interface."));
   c.line("#include \"" + fileStem(itf) + "_testkit.h\"");
   c.blank();
-  c.line("#include <climits>");
-  c.line("#include <cstdlib>");
-  c.line("#include <cstring>");
-  c.line("#include <new>");
-  c.blank();
-  emitSampleHelpers(c);
   for (auto &r : itf.records) {
     std::string t = recordType(itf, *r);
     c.open("void " + t + "_sample(" + t + " *rec, int seed) {");

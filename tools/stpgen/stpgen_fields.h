@@ -53,10 +53,11 @@ struct Ref {
   std::string count;
 };
 
-// Statement emitters. `msg` and `log` are the names of the message and log
-// variables; `mapTag(tagConstant)` gives the expression of the peer's tag
-// number in binary reads and `tagMap` the name of the tag map passed on to
-// nested records.
+// Statement emitters, one call into the shared field codecs per field.
+// `msg` and `log` are the names of the message and log variables;
+// `mapTag(tagConstant)` gives the expression of the peer's tag number in
+// binary reads and `tagMap` the name of the tag map passed on to nested
+// records.
 struct Emit {
   const Interface &itf;
   std::string msg = "stp_msg";
@@ -66,25 +67,20 @@ struct Emit {
 
   void put(Code &c, const Field &f, const Ref &r) const;
   void get(Code &c, const Field &f, const Ref &r) const;
-  // "name:" and the value.
-  void print(Code &c, const Field &f, const Ref &r) const;
+  // `sep`, "name:" and the value.
+  void print(Code &c, const Field &f, const Ref &r, const std::string &sep = "") const;
+  // Frees and nulls what the field owns.
   void free(Code &c, const Field &f, const Ref &r) const;
   void init(Code &c, const Field &f, const Ref &r) const;
 
   std::string tag(const std::string &name) const;
   std::string mapped(const std::string &name) const;
-  // An expression allocating n elements the way `free` releases them.
+  // An expression allocating n zeroed elements the way `free` releases them.
   std::string alloc(const Type &elem, const std::string &n) const;
 
  private:
-  // The ASCII put of a scalar, file name or record value: under `name`, or
-  // unnamed (an array element) when `name` is empty.
-  void putAsciiValue(Code &c, const Type &t, const std::string &v, const std::string &name) const;
-  // Allocates the `stp_n` elements of a received array into `v`; a failed
-  // allocation leaves it empty (`stp_n` 0).
-  void allocReceived(Code &c, const Type &elem, const std::string &v) const;
-  void getAsciiElem(Code &c, const Type &t, const std::string &v) const;
-  void printValue(Code &c, const Type &t, const Ref &r) const;
+  // <Interface>_<Record><suffix>: a helper of the record type of `t`.
+  std::string recordFn(const Type &t, const char *suffix) const;
 };
 
 // The field whose name is `name` in `fields`; null when absent.

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "services/servicerouter_proxy/service_limits.h"
+#include "services/support/service_limits.h"
 #include "shared/indgen.h"
 
 ConfigService_ConfigArray::~ConfigService_ConfigArray() { clear(); }
@@ -58,13 +58,11 @@ bool ConfigService_ConfigArray::fits(int index, const char *line) const {
   return bytes_ - old + ServiceLimits_Cost(line) <= kServiceMaxStoreBytes;
 }
 
-void ConfigService_ConfigArray::getConfigs(int *count, char ***lines) const {
-  *count = configArraySize;
-  *lines = nullptr;
-  if (configArraySize == 0) return;
-  char **copies = static_cast<char **>(gen_calloc(static_cast<size_t>(configArraySize), sizeof(char *)));
-  for (int i = 0; i < configArraySize; ++i) copies[i] = gen_copy(configArray[i].configLine);
-  *lines = copies;
+std::vector<const char *> ConfigService_ConfigArray::lines() const {
+  std::vector<const char *> out;
+  out.reserve(static_cast<size_t>(configArraySize));
+  for (int i = 0; i < configArraySize; ++i) out.push_back(configArray[i].configLine);
+  return out;
 }
 
 void ConfigService_ConfigArray::clear() {

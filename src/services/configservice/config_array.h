@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <vector>
 
 class ConfigService_ConfigArray {
  public:
@@ -30,11 +31,9 @@ class ConfigService_ConfigArray {
   // by kGrowBy first when it is full). Any index is accepted.
   void addConfig(int index, const char *line);
 
-  // Copies of every stored line in ascending index order: *count gets the
-  // number and *lines a new array of that many new strings, or null when
-  // nothing is stored. The caller frees each string and the array with
-  // free() (the generated record's _free does both).
-  void getConfigs(int *count, char ***lines) const;
+  // Every stored line in ascending index order (null lines included),
+  // still owned by the store: valid until the next change.
+  std::vector<const char *> lines() const;
 
   // Whether storing `line` under `index` keeps the line and the whole
   // array within the service limits.

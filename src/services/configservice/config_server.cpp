@@ -3,7 +3,8 @@
 #include "services/configservice/config_server.h"
 
 #include "services/servicerouter_proxy/service_factory.h"
-#include "services/servicerouter_proxy/service_limits.h"
+#include "services/support/service_limits.h"
+#include "shared/gen_holder.h"
 
 int ConfigService_Server::_num_connections = 0;
 
@@ -24,8 +25,6 @@ ConfigService_Server::~ConfigService_Server() { listenerList.remove(this); }
 ConfigService_ConfigArray &ConfigService_Server::configArray() { return g_configArray; }
 
 void ConfigService_Server::AddConfig(int index, const char *line) { g_configArray.addConfig(index, line); }
-
-void ConfigService_Server::GetConfigs(int *count, char ***lines) { g_configArray.getConfigs(count, lines); }
 
 void ConfigService_Server::msg_BroadcastConfig(int index, const char *configLine) {
   // Refused lines are neither stored nor passed on.
@@ -55,5 +54,8 @@ void ConfigService_Server::msg_EndBlockBroadcast() {
 
 void ConfigService_Server::msg_ListenForConfigs(ConfigService_STRING_ARRAY *configItems) {
   if (listenerList.add(this)) listening = true;
-  GetConfigs(&configItems->count, &configItems->data);
+  // The reply carries copies; the dispatcher frees them once it is sent.
+  std::vector<const char *> lines = g_configArray.lines();
+  configItems->count = static_cast<int>(lines.size());
+  configItems->data = gen_copy_string_array(lines);
 }

@@ -18,8 +18,8 @@
 #pragma once
 
 #include "configservice_server_impl.h"
-#include "services/configservice/broadcast_list.h"
 #include "services/configservice/config_array.h"
+#include "services/support/broadcast_list.h"
 
 class ConfigService_Server : public ConfigService_server_Impl {
  public:
@@ -44,10 +44,8 @@ class ConfigService_Server : public ConfigService_server_Impl {
   bool isListener() const { return listening; }
 
   // The process-wide store (configArray): AddConfig stores a copy of the
-  // line under `index`; GetConfigs hands out copies (see
-  // ConfigService_ConfigArray::getConfigs for who frees them).
+  // line under `index`.
   static void AddConfig(int index, const char *line);
-  static void GetConfigs(int *count, char ***lines);
   static ConfigService_ConfigArray &configArray();
 
   // The process-wide listener list, in order of registration.

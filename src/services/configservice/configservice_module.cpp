@@ -12,15 +12,6 @@ ConfigService_Server_ServiceFactory g_factory KORVO_MODULE_ORDER(kModuleOrderCon
 
 }  // namespace
 
-bool ConfigService_Server_ExitCondition::allowExit() { return ConfigService_Server::_num_connections == 0; }
-
-bool ConfigService_Server_ExitCondition::mustExit() { return false; }
-
-STPSpecClass *ConfigService_Server_ServiceFactory::getService(STPTransport *transport, int localRN,
-                                                               int remoteRN) {
-  return ServiceFactory_NewEndpoint<ConfigService_Server>(transport, localRN, remoteRN);
-}
-
 ConfigService_Server_ServiceFactory *ConfigService_GetServiceFactory() { return &g_factory; }
 
 ConfigService_Server_ExitCondition *ConfigService_GetExitCondition() { return &g_exitCondition; }

@@ -5,27 +5,14 @@
 // One thread.
 #pragma once
 
-#include "services/servicerouter_proxy/service_factory.h"
-#include "services/state/svc_eventloop.h"
+#include "services/support/service_module.h"
+
+class ConfigService_Server;
 
 // Allows exit whenever ConfigService_Server::_num_connections is 0, which
-// it always is; never demands exit.
-class ConfigService_Server_ExitCondition : public ExitCondition {
- public:
-  explicit ConfigService_Server_ExitCondition(bool installGlobally) : ExitCondition(installGlobally) {}
-  bool allowExit() override;
-  bool mustExit() override;
-};
-
-// Creates a ConfigService_Server for every connection to the service.
-class ConfigService_Server_ServiceFactory : public ServiceFactory {
- public:
-  ConfigService_Server_ServiceFactory(const char *name, int maxConnections, bool registerGlobally)
-      : ServiceFactory(name, maxConnections, registerGlobally) {}
-  // A new ConfigService_Server bound to `transport` with the RN pair,
-  // holding its creation reference.
-  STPSpecClass *getService(STPTransport *transport, int localRN, int remoteRN) override;
-};
+// it always is; makes a ConfigService_Server for every connection.
+using ConfigService_Server_ExitCondition = ServiceModule<ConfigService_Server>::ExitCondition;
+using ConfigService_Server_ServiceFactory = ServiceModule<ConfigService_Server>::Factory;
 
 // The service name.
 inline constexpr const char *kConfigServiceName = "BroadcastService.Config";

@@ -5,7 +5,5 @@
 # it always contains them).
 add_library(korvo_filebroadcast STATIC ${CMAKE_CURRENT_LIST_DIR}/filebroadcast_forwarder.cpp)
 target_link_libraries(korvo_filebroadcast PUBLIC korvo_generated korvo_runtime)
-if(TARGET korvo_srproxy)
-  add_library(korvo_filebroadcast_module OBJECT ${CMAKE_CURRENT_LIST_DIR}/filebroadcast_module.cpp)
-  target_link_libraries(korvo_filebroadcast_module PUBLIC korvo_filebroadcast korvo_srproxy korvo_state)
-endif()
+add_library(korvo_filebroadcast_module OBJECT ${CMAKE_CURRENT_LIST_DIR}/filebroadcast_module.cpp)
+target_link_libraries(korvo_filebroadcast_module PUBLIC korvo_filebroadcast korvo_service_support)

@@ -15,7 +15,21 @@ const char *FileEvent_MessageName(FileEventKind kind) {
   return kind >= 0 && kind < kFileEventKindCount ? names[kind] : "";
 }
 
-FileBroadcast_Forwarder::FileBroadcast_Forwarder() { file_forwarder_list.add(this); }
+namespace {
+
+// The file-change relay: every forwarder, in list order, over a referenced
+// snapshot of the list.
+void relayToForwarders(int source_pluginid, const FileChange &change) {
+  BroadcastSnapshot<FileBroadcast_Forwarder> forwarders(file_forwarder_list);
+  forwarders.forEach([&](FileBroadcast_Forwarder *f) { f->fileChanged(source_pluginid, change); });
+}
+
+}  // namespace
+
+FileBroadcast_Forwarder::FileBroadcast_Forwarder() {
+  FileChange_SetRelay(relayToForwarders);
+  file_forwarder_list.add(this);
+}
 
 FileBroadcast_Forwarder::~FileBroadcast_Forwarder() { file_forwarder_list.remove(this); }
 
@@ -73,4 +87,21 @@ bool FileBroadcast_Forwarder::fileRemotelyRemoved(int source_pluginid, const cha
   return listenFlags.accepts(kFileRemotelyRemoved) &&
          send_FileRemotelyRemoved(source_pluginid, repository_id, filename, branch_tag, modified_by,
                                   false);
+}
+
+bool FileBroadcast_Forwarder::fileChanged(int source_pluginid, const FileChange &c) {
+  switch (c.kind) {
+    case FileChange::kCreated: return fileCreated(source_pluginid, c.filename);
+    case FileChange::kModified: return fileModified(source_pluginid, c.filename);
+    case FileChange::kRemoved: return fileRemoved(source_pluginid, c.filename);
+    case FileChange::kRemotelyAdded:
+      return fileRemotelyAdded(source_pluginid, c.repositoryId, c.filename, c.branchTag, c.modifiedBy,
+                               c.isDirectory);
+    case FileChange::kRemotelyModified:
+      return fileRemotelyModified(source_pluginid, c.repositoryId, c.filename, c.branchTag, c.modifiedBy,
+                                  c.remoteVersion);
+    case FileChange::kRemotelyRemoved:
+      return fileRemotelyRemoved(source_pluginid, c.repositoryId, c.filename, c.branchTag, c.modifiedBy);
+  }
+  return false;
 }

@@ -1,8 +1,9 @@
 // FileBroadcast_Forwarder: one listening connection of the service
 // "BroadcastService.File.Listen". The listener narrows down the kinds of
 // file-change event it wants with the ListenFor* requests; the file-change
-// receiver (filenotify) hands every event to every forwarder, which sends
-// it on when the listener's filter accepts it. Sends are queued on the
+// relay (installed by the first forwarder) hands every event the notifying
+// side receives to every forwarder, which sends it on when the listener's
+// filter accepts it. Sends are queued on the
 // transport (the event loop writes them); a listener whose connection is
 // down misses the event (the generated sender logs "SEND FAILED: ...").
 //
@@ -13,12 +14,14 @@
 #pragma once
 
 #include "filebroadcast_forwarder_impl.h"
-#include "services/configservice/broadcast_list.h"
 #include "services/filebroadcast/file_events.h"
+#include "services/support/broadcast_list.h"
+#include "services/support/file_change_relay.h"
 
 class FileBroadcast_Forwarder : public FileBroadcast_forwarder_Impl {
  public:
-  // Listens for every kind; appends itself to file_forwarder_list.
+  // Listens for every kind; installs the file-change relay and appends
+  // itself to file_forwarder_list.
   FileBroadcast_Forwarder();
   // Leaves file_forwarder_list.
   ~FileBroadcast_Forwarder() override;
@@ -45,6 +48,9 @@ class FileBroadcast_Forwarder : public FileBroadcast_forwarder_Impl {
                             const char *branch_tag, const char *modified_by, const char *remote_version);
   bool fileRemotelyRemoved(int source_pluginid, const char *repository_id, const char *filename,
                            const char *branch_tag, const char *modified_by);
+
+  // The one of the six above that `change` names.
+  bool fileChanged(int source_pluginid, const FileChange &change);
 
   const FileBroadcast_ListenFlags &getListenFlags() const { return listenFlags; }
 

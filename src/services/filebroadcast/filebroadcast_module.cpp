@@ -13,15 +13,6 @@ FileBroadcast_Forwarder_ServiceFactory g_factory KORVO_MODULE_ORDER(kModuleOrder
 
 }  // namespace
 
-bool FileBroadcast_Forwarder_ExitCondition::allowExit() { return FileBroadcast_Forwarder::_num_connections == 0; }
-
-bool FileBroadcast_Forwarder_ExitCondition::mustExit() { return false; }
-
-STPSpecClass *FileBroadcast_Forwarder_ServiceFactory::getService(STPTransport *transport, int localRN,
-                                                                  int remoteRN) {
-  return ServiceFactory_NewEndpoint<FileBroadcast_Forwarder>(transport, localRN, remoteRN);
-}
-
 FileBroadcast_Forwarder_ServiceFactory *FileBroadcast_GetServiceFactory() { return &g_factory; }
 
 FileBroadcast_Forwarder_ExitCondition *FileBroadcast_GetExitCondition() { return &g_exitCondition; }

@@ -4,27 +4,15 @@
 // every object of this library so that they exist. One thread.
 #pragma once
 
-#include "services/servicerouter_proxy/service_factory.h"
-#include "services/state/svc_eventloop.h"
+#include "services/support/service_module.h"
+
+class FileBroadcast_Forwarder;
 
 // Allows exit whenever FileBroadcast_Forwarder::_num_connections is 0,
-// which it always is; never demands exit.
-class FileBroadcast_Forwarder_ExitCondition : public ExitCondition {
- public:
-  explicit FileBroadcast_Forwarder_ExitCondition(bool installGlobally) : ExitCondition(installGlobally) {}
-  bool allowExit() override;
-  bool mustExit() override;
-};
-
-// Creates a FileBroadcast_Forwarder for every listening connection.
-class FileBroadcast_Forwarder_ServiceFactory : public ServiceFactory {
- public:
-  FileBroadcast_Forwarder_ServiceFactory(const char *name, int maxConnections, bool registerGlobally)
-      : ServiceFactory(name, maxConnections, registerGlobally) {}
-  // A new FileBroadcast_Forwarder bound to `transport` with the RN pair,
-  // holding its creation reference.
-  STPSpecClass *getService(STPTransport *transport, int localRN, int remoteRN) override;
-};
+// which it always is; makes a FileBroadcast_Forwarder for every listening
+// connection.
+using FileBroadcast_Forwarder_ExitCondition = ServiceModule<FileBroadcast_Forwarder>::ExitCondition;
+using FileBroadcast_Forwarder_ServiceFactory = ServiceModule<FileBroadcast_Forwarder>::Factory;
 
 inline constexpr const char *kFileListenServiceName = "BroadcastService.File.Listen";
 

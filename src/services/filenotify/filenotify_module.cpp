@@ -12,15 +12,6 @@ FileNotify_Receiver_ServiceFactory g_factory KORVO_MODULE_ORDER(kModuleOrderFile
 
 }  // namespace
 
-bool FileNotifier_Receiver_ExitCondition::allowExit() { return FileNotify_Receiver::_num_connections == 0; }
-
-bool FileNotifier_Receiver_ExitCondition::mustExit() { return false; }
-
-STPSpecClass *FileNotify_Receiver_ServiceFactory::getService(STPTransport *transport, int localRN,
-                                                              int remoteRN) {
-  return ServiceFactory_NewEndpoint<FileNotify_Receiver>(transport, localRN, remoteRN);
-}
-
 FileNotify_Receiver_ServiceFactory *FileNotify_GetServiceFactory() { return &g_factory; }
 
 FileNotifier_Receiver_ExitCondition *FileNotify_GetExitCondition() { return &g_exitCondition; }

@@ -5,27 +5,14 @@
 // exist. One thread.
 #pragma once
 
-#include "services/servicerouter_proxy/service_factory.h"
-#include "services/state/svc_eventloop.h"
+#include "services/support/service_module.h"
+
+class FileNotify_Receiver;
 
 // Allows exit whenever FileNotify_Receiver::_num_connections is 0, which
-// it always is; never demands exit.
-class FileNotifier_Receiver_ExitCondition : public ExitCondition {
- public:
-  explicit FileNotifier_Receiver_ExitCondition(bool installGlobally) : ExitCondition(installGlobally) {}
-  bool allowExit() override;
-  bool mustExit() override;
-};
-
-// Creates a FileNotify_Receiver for every notifying connection.
-class FileNotify_Receiver_ServiceFactory : public ServiceFactory {
- public:
-  FileNotify_Receiver_ServiceFactory(const char *name, int maxConnections, bool registerGlobally)
-      : ServiceFactory(name, maxConnections, registerGlobally) {}
-  // A new FileNotify_Receiver bound to `transport` with the RN pair,
-  // holding its creation reference.
-  STPSpecClass *getService(STPTransport *transport, int localRN, int remoteRN) override;
-};
+// it always is; makes a FileNotify_Receiver for every notifying connection.
+using FileNotifier_Receiver_ExitCondition = ServiceModule<FileNotify_Receiver>::ExitCondition;
+using FileNotify_Receiver_ServiceFactory = ServiceModule<FileNotify_Receiver>::Factory;
 
 inline constexpr const char *kFileNotifyServiceName = "BroadcastService.File.Notify";
 

@@ -1,7 +1,7 @@
 // FileNotify_Receiver: one notifying connection of the service
 // "BroadcastService.File.Notify". Each file-change event it receives is
-// relayed at once to every listening connection (file_forwarder_list, in
-// creation order), whose filter decides whether the listener hears it. The
+// relayed at once through the file-change relay (service support) to every
+// listening connection, whose filter decides whether the listener hears it. The
 // notifier's identity is not passed on: every relayed event carries source
 // plugin id -1. Nothing is stored. Endpoints are reference counted, created
 // by the factory and released by the router client. One thread.

@@ -2,7 +2,8 @@
 // process-wide objects.
 #include "services/fileregistry/fileregistry_server.h"
 
-#include "services/servicerouter_proxy/service_limits.h"
+#include "services/support/service_limits.h"
+#include "shared/gen_holder.h"
 #include "shared/indgen.h"
 
 // The module's objects, built before main in this order: the exit
@@ -29,7 +30,9 @@ void FileRegistry_Server::msg_AddFile(const char *fileName, const char *type) {
 }
 
 void FileRegistry_Server::msg_GetFiles(const char *type, int *num, char ***files) {
-  typemap.GetFiles(type, num, files);
+  std::vector<std::string> names = typemap.GetFiles(type);
+  *num = static_cast<int>(names.size());
+  *files = gen_copy_string_array(names);
 }
 
 void FileRegistry_Server::msg_RemoveFile(const char *fileName, const char *type) {
@@ -38,15 +41,4 @@ void FileRegistry_Server::msg_RemoveFile(const char *fileName, const char *type)
     return;
   }
   typemap.RemoveFile(fileName, type);
-}
-
-bool FileRegistry_Server_ExitCondition::allowExit() {
-  return FileRegistry_Server::_num_connections == 0;
-}
-
-bool FileRegistry_Server_ExitCondition::mustExit() { return false; }
-
-STPSpecClass *FileRegistry_ServiceFactory::getService(STPTransport *transport, int localRN,
-                                                      int remoteRN) {
-  return ServiceFactory_NewEndpoint<FileRegistry_Server>(transport, localRN, remoteRN);
 }

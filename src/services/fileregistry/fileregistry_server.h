@@ -11,8 +11,7 @@
 
 #include "fileregistry_server_impl.h"
 #include "services/fileregistry/fileregistry_typemap.h"
-#include "services/servicerouter_proxy/service_factory.h"
-#include "services/state/svc_eventloop.h"
+#include "services/support/service_module.h"
 
 class FileRegistry_Server : public FileRegistry_server_Impl {
  public:
@@ -36,24 +35,10 @@ class FileRegistry_Server : public FileRegistry_server_Impl {
   ~FileRegistry_Server() override = default;
 };
 
-// Allows exit whenever no connection is counted (always, see above).
-class FileRegistry_Server_ExitCondition : public ExitCondition {
- public:
-  explicit FileRegistry_Server_ExitCondition(bool installGlobally)
-      : ExitCondition(installGlobally) {}
-  bool allowExit() override;
-  bool mustExit() override;
-};
-
-// Makes a FileRegistry_Server per connection of the service "FileRegistry".
-class FileRegistry_ServiceFactory : public ServiceFactory {
- public:
-  FileRegistry_ServiceFactory(const char *name, int maxConnections, bool registerGlobally)
-      : ServiceFactory(name, maxConnections, registerGlobally) {}
-  // A new server bound to `transport` with the RN pair, carrying the
-  // creation reference; never null.
-  STPSpecClass *getService(STPTransport *transport, int localRN, int remoteRN) override;
-};
+// The module's exit condition (allows exit while FileRegistry_Server::_num_connections
+// is 0) and its factory (a FileRegistry_Server per connection of "FileRegistry").
+using FileRegistry_Server_ExitCondition = ServiceModule<FileRegistry_Server>::ExitCondition;
+using FileRegistry_ServiceFactory = ServiceModule<FileRegistry_Server>::Factory;
 
 // The module's factory (built before main), for the program entry and tests.
 FileRegistry_ServiceFactory *FileRegistry_GetServiceFactory();

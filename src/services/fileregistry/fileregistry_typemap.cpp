@@ -1,21 +1,12 @@
 // FileRegistry_TypeMap: lists of file names by type, most recent first.
 #include "services/fileregistry/fileregistry_typemap.h"
 
-#include "services/servicerouter_proxy/service_limits.h"
-#include "shared/indgen.h"
-
-FileRegistry_TypeMap::~FileRegistry_TypeMap() {
-  for (auto &entry : lists) delete entry.second;
-}
+#include "services/support/service_limits.h"
 
 ut_string_list *FileRegistry_TypeMap::listFor(const char *type) {
-  ut_string key(type);
-  auto it = lists.find(key);
-  if (it != lists.end()) return it->second;
-  auto *list = new ut_string_list;
-  lists.emplace(key, list);
-  bytes_ += ServiceLimits_Cost(type);
-  return list;
+  auto [it, made] = lists.try_emplace(ut_string(type));
+  if (made) bytes_ += ServiceLimits_Cost(type);
+  return &it->second;
 }
 
 size_t FileRegistry_TypeMap::costOfAdding(const char *fileName, const char *type) const {
@@ -37,7 +28,7 @@ bool FileRegistry_TypeMap::fitsRemove(const char *type) const {
 
 const ut_string_list *FileRegistry_TypeMap::find(const char *type) const {
   auto it = lists.find(ut_string(type));
-  return it == lists.end() ? nullptr : it->second;
+  return it == lists.end() ? nullptr : &it->second;
 }
 
 bool FileRegistry_TypeMap::AddFile(const char *fileName, const char *type) {
@@ -60,16 +51,11 @@ void FileRegistry_TypeMap::RemoveFile(const char *fileName, const char *type) {
   bytes_ -= ServiceLimits_Cost(fileName);
 }
 
-void FileRegistry_TypeMap::GetFiles(const char *type, int *num, char ***files) const {
-  *num = 0;
-  *files = nullptr;
+std::vector<std::string> FileRegistry_TypeMap::GetFiles(const char *type) const {
+  std::vector<std::string> names;
   const ut_string_list *list = find(type);
-  if (!list || list->empty()) return;
-  // gen_calloc and gen_copy allocate with the C allocator, so the receiver
-  // may release the result with free.
-  char **names = static_cast<char **>(gen_calloc(list->size(), sizeof(char *)));
-  int n = 0;
-  for (auto it = list->begin(); it != list->end(); ++it) names[n++] = gen_copy(it->c_str());
-  *num = n;
-  *files = names;
+  if (!list) return names;
+  names.reserve(list->size());
+  for (auto it = list->begin(); it != list->end(); ++it) names.emplace_back(it->c_str());
+  return names;
 }

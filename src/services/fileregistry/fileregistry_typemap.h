@@ -12,6 +12,8 @@
 
 #include <cstddef>
 #include <map>
+#include <string>
+#include <vector>
 
 #include "shared/libcxxutil/ut_string.h"
 #include "shared/libcxxutil/ut_string_list.h"
@@ -19,8 +21,6 @@
 class FileRegistry_TypeMap {
  public:
   FileRegistry_TypeMap() = default;
-  // Frees every list.
-  ~FileRegistry_TypeMap();
   FileRegistry_TypeMap(const FileRegistry_TypeMap &) = delete;
   FileRegistry_TypeMap &operator=(const FileRegistry_TypeMap &) = delete;
 
@@ -32,11 +32,9 @@ class FileRegistry_TypeMap {
   // Removes every occurrence of fileName from the type's list; a type
   // without a list gets an empty one. A null fileName removes nothing.
   void RemoveFile(const char *fileName, const char *type);
-  // The type's names, front to back: *num gets the count, *files a new
-  // array of new strings, both allocated with the C allocator (the caller
-  // frees each string and the array with free, as the generated dispatcher
-  // does). A type without a list or with an empty one gives 0 and null.
-  void GetFiles(const char *type, int *num, char ***files) const;
+  // The type's names, front to back; empty for a type without a list or
+  // with an empty one. A null type is the type "".
+  std::vector<std::string> GetFiles(const char *type) const;
 
   // Whether AddFile / RemoveFile with these arguments keeps every string
   // and the whole map within the service limits (a removal may only grow
@@ -58,6 +56,6 @@ class FileRegistry_TypeMap {
   // What making the type's list and adding fileName to it would cost.
   size_t costOfAdding(const char *fileName, const char *type) const;
 
-  std::map<ut_string, ut_string_list *> lists;  // owned lists
+  std::map<ut_string, ut_string_list> lists;
   size_t bytes_ = 0;
 };

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "shared/indgen.h"
 
@@ -46,8 +47,43 @@ int KorvoCtl_UsageError(const KorvoCtl_Command &command, const char *text) {
 }
 
 void KorvoCtl_PrintCommandHelp(const KorvoCtl_Command &command) {
-  std::printf("usage: korvoctl [ROUTER OPTIONS] %s %s\n%s.\n\n%s", command.name, command.synopsis,
-              command.summary, command.help);
+  std::printf("usage: korvoctl [ROUTER OPTIONS] %s %s\n%s.\n\n", command.name, command.synopsis,
+              command.summary);
+  if (command.operations) {
+    std::printf("Operations (korvoctl %s OPERATION --help for more):\n", command.name);
+    for (const KorvoCtl_Operation *op = command.operations; op->name; ++op)
+      std::printf("  %s %s\n      %s\n", op->name, op->synopsis, op->summary);
+    std::printf("\n");
+  }
+  std::printf("%s", command.help);
+}
+
+const KorvoCtl_Operation *KorvoCtl_FindOperation(const KorvoCtl_Command &command, const char *name) {
+  if (!command.operations || !name) return nullptr;
+  for (const KorvoCtl_Operation *op = command.operations; op->name; ++op)
+    if (std::strcmp(op->name, name) == 0) return op;
+  return nullptr;
+}
+
+void KorvoCtl_PrintOperationHelp(const KorvoCtl_Command &command, const KorvoCtl_Operation &op) {
+  std::printf("usage: korvoctl [ROUTER OPTIONS] %s %s %s\n%s.\n%s%s", command.name, op.name,
+              op.synopsis, op.summary, *op.help ? "\n" : "", op.help);
+}
+
+int KorvoCtl_OperationUsageError(const KorvoCtl_Command &command, const KorvoCtl_Operation &op,
+                                 const char *text) {
+  gen_error("%s %s: %s", command.name, op.name, text);
+  std::fprintf(stderr, "usage: korvoctl %s %s %s   (korvoctl %s %s --help for more)\n",
+               command.name, op.name, op.synopsis, command.name, op.name);
+  return kKorvoCtlUsage;
+}
+
+int KorvoCtl_RunOperation(const KorvoCtl_Command &command, KorvoCtl_Session &session, int argc,
+                          char **argv) {
+  if (argc < 2) return KorvoCtl_UsageError(command, "an operation is needed");
+  const KorvoCtl_Operation *op = KorvoCtl_FindOperation(command, argv[1]);
+  if (!op) return KorvoCtl_UsageError(command, (std::string("unknown operation ") + argv[1]).c_str());
+  return op->run(session, argc - 1, argv + 1);
 }
 
 bool KorvoCtl_ParseInt(const char *text, int *out) {

@@ -38,11 +38,8 @@ bool listFiles(FileRegistry_client_Impl *client, KorvoCtl_Session &session, cons
     gen_error("files: no answer from the FileRegistry: %s", st.message);
     return false;
   }
-  for (int i = 0; i < num; ++i) {
-    if (print) std::printf("%s\n", KorvoCtl_Field(files[i]).c_str());
-    free(files[i]);
-  }
-  free(files);
+  for (int i = 0; i < num && print; ++i) std::printf("%s\n", KorvoCtl_Field(files[i]).c_str());
+  STPArray_free(files, num, STPField_freeString);
   return true;
 }
 

@@ -2,6 +2,7 @@
 //
 //   korvoctl [--timeout MS] [-sr_... router options] SUBCOMMAND [ARGS]
 //   korvoctl SUBCOMMAND --help      korvoctl --help
+//   korvoctl --completion bash      (the bash completion script)
 //
 // The router options ("-sr_zone", "-sr_dir", "-sr_private", ...) may stand
 // anywhere and go to the router client unchanged. Exit status: 0 ok,
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "services/korvoctl/korvoctl_command.h"
+#include "services/korvoctl/korvoctl_completion.h"
 #include "services/korvoctl/korvoctl_session.h"
 #include "services/servicerouter_proxy/servicerouter_proxy.h"
 #include "shared/indgen.h"
@@ -35,6 +37,7 @@ void printOverview() {
   std::printf(
       "\nOptions:\n"
       "  --timeout MS     longest wait for any answer (default %d)\n"
+      "  --completion bash print the bash completion script and end\n"
       "  -sr_...          router options, as for every IDE program (-sr_zone NAME,\n"
       "                   -sr_dir DIR, -sr_private, -sr_new, -sr_log FILE, ...)\n"
       "korvoctl SUBCOMMAND --help describes a subcommand.\n"
@@ -54,6 +57,7 @@ struct CommandLine {
   std::vector<char *> words;  // the subcommand and its arguments
   int timeoutMs = kDefaultTimeoutMs;
   bool help = false;
+  bool completion = false;
 };
 
 // Splits the command line into router options, korvoctl's own options
@@ -68,6 +72,13 @@ bool split(int argc, char **argv, CommandLine *cl, std::string *error) {
       cl->words.push_back(argv[i]);
     } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       cl->help = true;
+    } else if (std::strcmp(argv[i], "--completion") == 0) {
+      if (i + 1 >= argc || std::strcmp(argv[i + 1], "bash") != 0) {
+        *error = "--completion needs the shell name bash";
+        return false;
+      }
+      cl->completion = true;
+      ++i;
     } else if (std::strcmp(argv[i], "--timeout") == 0) {
       if (i + 1 >= argc || !KorvoCtl_ParseInt(argv[i + 1], &cl->timeoutMs) || cl->timeoutMs <= 0) {
         *error = "--timeout needs a number of milliseconds above 0";
@@ -90,10 +101,24 @@ bool wantsHelp(const std::vector<char *> &words) {
   return false;
 }
 
+// Help for a command, or for its operation `opName` when it has one.
+void printHelp(const KorvoCtl_Command &command, const char *opName) {
+  const KorvoCtl_Operation *op = KorvoCtl_FindOperation(command, opName);
+  if (op)
+    KorvoCtl_PrintOperationHelp(command, *op);
+  else
+    KorvoCtl_PrintCommandHelp(command);
+}
+
 int run(int argc, char **argv) {
   CommandLine cl;
   std::string error;
   if (!split(argc, argv, &cl, &error)) return usage(error);
+  if (cl.completion) {
+    if (!cl.words.empty()) return usage("--completion takes no subcommand");
+    KorvoCtl_PrintBashCompletion(stdout);
+    return kKorvoCtlOk;
+  }
   if (cl.words.empty()) {
     if (cl.help) {
       printOverview();
@@ -108,13 +133,13 @@ int run(int argc, char **argv) {
     }
     const KorvoCtl_Command *c = KorvoCtl_FindCommand(cl.words[1]);
     if (!c) return usage(std::string("unknown subcommand ") + cl.words[1]);
-    KorvoCtl_PrintCommandHelp(*c);
+    printHelp(*c, cl.words.size() > 2 ? cl.words[2] : nullptr);
     return kKorvoCtlOk;
   }
   const KorvoCtl_Command *command = KorvoCtl_FindCommand(cl.words[0]);
   if (!command) return usage(std::string("unknown subcommand ") + cl.words[0]);
   if (wantsHelp(cl.words)) {
-    KorvoCtl_PrintCommandHelp(*command);
+    printHelp(*command, cl.words.size() > 1 ? cl.words[1] : nullptr);
     return kKorvoCtlOk;
   }
   KorvoCtl_Session session(cl.routerOptions, cl.timeoutMs);

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "services/mruservice/statefile_io.h"
-#include "services/servicerouter_proxy/service_limits.h"
+#include "services/support/service_limits.h"
 #include "shared/indgen.h"
 
 namespace {

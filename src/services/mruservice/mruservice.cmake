@@ -20,5 +20,10 @@ target_link_libraries(korvo_mrustate_saver PUBLIC korvo_mrustate PRIVATE korvo_u
 # MRUService_GetServiceFactory().
 add_library(korvo_mruservice STATIC ${CMAKE_CURRENT_LIST_DIR}/mruservice_server.cpp)
 target_link_libraries(korvo_mruservice
-  PUBLIC korvo_mrustate korvo_generated korvo_srproxy korvo_state
+  PUBLIC korvo_mrustate korvo_generated korvo_service_support
   PRIVATE korvo_runtime)
+
+# The module's process-wide objects for svc_statemgr: korvo_mruservice linked whole,
+# since nothing in main refers to them.
+add_library(korvo_mruservice_module INTERFACE)
+target_link_libraries(korvo_mruservice_module INTERFACE "$<LINK_LIBRARY:WHOLE_ARCHIVE,korvo_mruservice>")

@@ -3,11 +3,12 @@
 #include "services/mruservice/mruservice_server.h"
 
 #include <initializer_list>
+#include <vector>
 
 #include "services/mruservice/column_config.h"
 #include "services/mruservice/fcdir_mem.h"
 #include "services/mruservice/mru_lists.h"
-#include "services/servicerouter_proxy/service_limits.h"
+#include "services/support/service_limits.h"
 #include "shared/indgen.h"
 
 namespace {
@@ -57,30 +58,22 @@ int MRUService_Server::_num_connections = 0;
 
 MRUService_ServiceFactory *MRUService_GetServiceFactory() { return &mruservice_factory; }
 
-MRUService_Server::MRUService_Server(STPTransport *transport, int localRN, int remoteRN) {
-  setTransport(transport, localRN, remoteRN);
-  windows_ = WindowConfig_AllocList();
-}
-
-MRUService_Server::~MRUService_Server() {
-  MRU_Save();
-  WindowConfig_FreeList(windows_);
-}
+MRUService_Server::~MRUService_Server() { MRU_Save(); }
 
 void MRUService_Server::msg_CreateWindow(const char *which, int window, int *sequenceNumber,
                                          int *firstWindow, int *prevWindow, int *x, int *y,
                                          int *width, int *height) {
-  if (!storeTakes(WindowConfig_Bytes(windows_), {which, ""})) {
+  if (!storeTakes(WindowConfig_Bytes(&windows_), {which, ""})) {
     *sequenceNumber = *firstWindow = *prevWindow = *x = *y = *width = *height = 0;
     return ServiceLimits_Refuse(this, "[CreateWindow]", kTooLarge);
   }
-  WindowConfig_CreateWindow(windows_, which, window, sequenceNumber, firstWindow, prevWindow, x,
+  WindowConfig_CreateWindow(&windows_, which, window, sequenceNumber, firstWindow, prevWindow, x,
                             y, width, height);
 }
 
 void MRUService_Server::msg_DestroyWindow(const char *which, int window, int *needToSave) {
   bool save = false;
-  WindowConfig_DestroyWindow(windows_, which, window, &save);
+  WindowConfig_DestroyWindow(&windows_, which, window, &save);
   *needToSave = save ? 1 : 0;
 }
 
@@ -88,11 +81,10 @@ void MRUService_Server::msg_GetColumnInfo(const char *which, MRUService_ColumnCo
   ColumnConfig_Array columns;
   ColumnConfig_GetColumnInfo(which, &columns);
   info->count = columns.count;
-  info->columnInfos = nullptr;
-  // The dispatcher releases the reply with MRUService_ColumnConfig_Array_free:
-  // the record array with delete[], each name with free() (as gen_free does).
-  if (columns.count > 0) info->columnInfos = new MRUService_ColumnConfig_Info[columns.count];
-  for (int i = 0; i < columns.count; ++i) {
+  // The dispatcher releases the reply with MRUService_ColumnConfig_Array_free.
+  info->columnInfos = STPArray_new<MRUService_ColumnConfig_Info>(columns.count);
+  if (!info->columnInfos) info->count = 0;
+  for (int i = 0; i < info->count; ++i) {
     MRUService_ColumnConfig_Info &to = info->columnInfos[i];
     to.name = columns.columnInfos[i].name;  // handed over
     columns.columnInfos[i].name = nullptr;
@@ -115,7 +107,7 @@ void MRUService_Server::msg_GetListNames(MRUService_STRING_ARRAY *names) {
 
 void MRUService_Server::msg_GetWindowSavedGeometry(const char *which, int *firstWindow, int *x,
                                                    int *y, int *width, int *height) {
-  WindowConfig_GetSavedGeometry(windows_, which, firstWindow, x, y, width, height);
+  WindowConfig_GetSavedGeometry(&windows_, which, firstWindow, x, y, width, height);
 }
 
 void MRUService_Server::msg_InitFCDir(MRUService_STRING_ARRAY &dirs) {
@@ -141,16 +133,16 @@ void MRUService_Server::msg_UpdateColumnInfo(const char *which,
                                              MRUService_ColumnConfig_Array &info) {
   if (!columnsFit(which, info)) return ServiceLimits_Refuse(this, "[UpdateColumnInfo]", kTooLarge);
   int count = info.columnInfos && info.count > 0 ? info.count : 0;
-  ColumnConfig_Array columns;
-  columns.count = count;
-  columns.columnInfos = count ? new ColumnConfig_Info[count] : nullptr;
+  std::vector<ColumnConfig_Info> infos;
   for (int i = 0; i < count; ++i) {
     const MRUService_ColumnConfig_Info &from = info.columnInfos[i];
     // Borrowed name: the store copies what it keeps.
-    columns.columnInfos[i] = ColumnConfig_Info{from.name, from.width, from.sort, from.hidden != 0};
+    infos.push_back(ColumnConfig_Info{from.name, from.width, from.sort, from.hidden != 0});
   }
+  ColumnConfig_Array columns;
+  columns.count = count;
+  columns.columnInfos = infos.data();
   ColumnConfig_UpdateColumnInfo(which, &columns);
-  delete[] columns.columnInfos;
 }
 
 void MRUService_Server::msg_UpdateFCDir(int which, const char *dir) {
@@ -168,16 +160,5 @@ void MRUService_Server::msg_UpdateWindowSavedGeometry(const char *which, int x, 
                                                       int height) {
   if (!storeTakes(WindowConfig_Bytes(&windowConfigGlobal), {which}))
     return ServiceLimits_Refuse(this, "[UpdateWindowSavedGeometry]", kTooLarge);
-  WindowConfig_UpdateSavedGeometry(windows_, which, x, y, width, height);
-}
-
-bool MRUService_Server_ExitCondition::allowExit() {
-  return MRUService_Server::_num_connections == 0;
-}
-
-bool MRUService_Server_ExitCondition::mustExit() { return false; }
-
-STPSpecClass *MRUService_ServiceFactory::getService(STPTransport *transport, int localRN,
-                                                    int remoteRN) {
-  return new MRUService_Server(transport, localRN, remoteRN);
+  WindowConfig_UpdateSavedGeometry(&windows_, which, x, y, width, height);
 }

@@ -12,14 +12,13 @@
 
 #include "mruservice_server_impl.h"
 #include "services/mruservice/window_config.h"
-#include "services/servicerouter_proxy/service_factory.h"
-#include "services/state/svc_eventloop.h"
+#include "services/support/service_module.h"
 
 class MRUService_Server : public MRUService_server_Impl {
  public:
-  // A new endpoint bound to `transport` with the RN pair, holding one (the
-  // creation) reference, with an empty window table of its own.
-  MRUService_Server(STPTransport *transport, int localRN, int remoteRN);
+  // A new endpoint holding one (the creation) reference, with an empty
+  // window table of its own. Bind it with setTransport.
+  MRUService_Server() = default;
 
   // Handlers: direct calls into the stores. The dispatcher owns every
   // argument and frees the reply values (heap strings and arrays).
@@ -47,32 +46,18 @@ class MRUService_Server : public MRUService_server_Impl {
   static int _num_connections;
 
  protected:
-  // Saves the MRU lists if changed and frees the window table. Endpoints
-  // are released through delRef only.
+  // Saves the MRU lists if changed; the window table goes with the
+  // endpoint. Endpoints are released through delRef only.
   ~MRUService_Server() override;
 
  private:
-  WindowConfigList *windows_;  // owned; the classes this client opened
+  WindowConfigList windows_;  // the classes this client opened
 };
 
-// Allows exit whenever no connection is counted (always, see above).
-class MRUService_Server_ExitCondition : public ExitCondition {
- public:
-  explicit MRUService_Server_ExitCondition(bool installGlobally)
-      : ExitCondition(installGlobally) {}
-  bool allowExit() override;
-  bool mustExit() override;
-};
-
-// Makes an MRUService_Server per connection of the service "MRUService".
-class MRUService_ServiceFactory : public ServiceFactory {
- public:
-  MRUService_ServiceFactory(const char *name, int maxConnections, bool registerGlobally)
-      : ServiceFactory(name, maxConnections, registerGlobally) {}
-  // A new server bound to `transport` with the RN pair, carrying the
-  // creation reference; never null.
-  STPSpecClass *getService(STPTransport *transport, int localRN, int remoteRN) override;
-};
+// The module's exit condition (allows exit while MRUService_Server::_num_connections
+// is 0) and its factory (a MRUService_Server per connection of "MRUService").
+using MRUService_Server_ExitCondition = ServiceModule<MRUService_Server>::ExitCondition;
+using MRUService_ServiceFactory = ServiceModule<MRUService_Server>::Factory;
 
 // The module's factory (built before main), for tests.
 MRUService_ServiceFactory *MRUService_GetServiceFactory();

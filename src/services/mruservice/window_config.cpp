@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "services/mruservice/statefile_io.h"
-#include "services/servicerouter_proxy/service_limits.h"
+#include "services/support/service_limits.h"
 #include "services/servicerouter_proxy/service_factory.h"
 #include "shared/indgen.h"
 

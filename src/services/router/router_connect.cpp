@@ -63,7 +63,7 @@ void Router_Core::registerServices(int pluginId, const ServiceRouter_STRING_ARRA
     log->note("plugin %d provides %s (rn %d)", pluginId, name, rn);
   }
   sendRNBlock(ep, rnList);
-  for (const std::string &name : added) resolveHeld(name);
+  for (const std::string &name : added) resolveHeld(name, pluginId);
   Router_Plugin *p = findPlugin(pluginId);
   if (p && p->startedByRouter) activationRegistered(p);
 }
@@ -100,27 +100,53 @@ void Router_Core::releaseRN(int pluginId, int rn) {
 // ---------------------------------------------------------------------------
 // Connections
 
-void Router_Core::connectionRequested(int pluginId, const char *serviceName,
-                                      int providingPluginId,
-                                      const ServiceRouter_STRING_ARRAY &pairs, int clientCookie) {
+// A registered provider answers unless a fresh instance is asked for; then
+// a service library of the services file, and last a program of the
+// services file started for the request (by the router or the requester).
+void Router_Core::connectionRequested(int pluginId, const Router_ServiceRequest &r) {
   if (!endpointFor(pluginId)) return;
-  std::string name = serviceName ? serviceName : "";
-  const Router_Service *s = name.empty() ? nullptr : registered.find(name, providingPluginId);
+  const std::string &name = r.serviceName;
+  const bool anyProvider = r.providingPluginId == -1;
+  const Router_Service *s = name.empty() || (r.noReuse && anyProvider)
+                                ? nullptr
+                                : registered.find(name, r.providingPluginId);
   if (s) {
-    connectToProvider(pluginId, *s, Router_CopyPairs(pairs), clientCookie);
+    connectToProvider(pluginId, *s, r.pairs, r.clientCookie);
     return;
   }
-  if (!name.empty() && providingPluginId == -1) {
+  const Router_Program *block = anyProvider ? services.providerOf(name) : nullptr;
+  if (block && !block->sharedObject.empty()) {
+    replySharedObject(pluginId, *block, name, r.clientCookie);
+    return;
+  }
+  if (!name.empty() && anyProvider) {
     Router_HeldRequest h;
     h.kind = Router_HeldRequest::kConnection;
     h.requesterId = pluginId;
     h.serviceName = name;
-    h.cookie = clientCookie;
-    h.pairs = Router_CopyPairs(pairs);
-    if (holdForActivation(std::move(h))) return;
+    h.cookie = r.clientCookie;
+    h.pairs = r.pairs;
+    Router_StartHow how;
+    how.requesterId = pluginId;
+    how.workingDir = startDirectory(pluginId, r.workingDir.c_str());
+    how.clientStart = r.clientStart;
+    how.fresh = r.noReuse;
+    if (holdForActivation(std::move(h), how)) return;
   }
   log->note("plugin %d asks for %s: not provided", pluginId, name.c_str());
-  replyNotFound(pluginId, name, clientCookie);
+  replyNotFound(pluginId, name, r.clientCookie);
+}
+
+// The requester loads the library itself: found, a shared object, with no
+// provider and no RNs.
+void Router_Core::replySharedObject(int requesterId, const Router_Program &block,
+                                    const std::string &serviceName, int clientCookie) {
+  std::string library = Router_ServicesFile::resolveSharedObject(block.sharedObject);
+  if (Router_Endpoint *ep = endpointFor(requesterId))
+    ep->send_ConnectionReplyEvent(serviceName.c_str(), 0, true, true, false, 0, -1,
+                                  library.c_str(), clientCookie);
+  log->note("plugin %d asks for %s: the library %s", requesterId, serviceName.c_str(),
+            library.c_str());
 }
 
 // A fresh RN for the requester's end; the provider is asked to accept, and

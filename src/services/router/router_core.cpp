@@ -79,6 +79,7 @@ Router_Plugin *Router_Core::addPlugin(Router_Transport *transport) {
   Router_Plugin *p = new Router_Plugin(this, id, transport, ut_getTimeMillis64());
   plugins[id] = p;
   transport->setForwardingHandler(this);
+  transport->setPacketLimit(options.maxPacketBytes);
   if (log->protocolLog()) p->getEndpoint()->setLogging(log->protocolLog());
   log->note("plugin %d connected", id);
   TStat st;
@@ -103,18 +104,27 @@ bool Router_Core::acceptsMessagesFrom(int pluginId) const {
   return p && !p->isClosing() && !shuttingDown;
 }
 
-void Router_Core::pluginReadable(Router_Plugin *p) {
-  p->getTransport()->handleRead(nullptr);
-  afterRead(p);
-}
+void Router_Core::pluginReadable(Router_Plugin *p) { readFrom(p, false); }
 
-void Router_Core::pluginDispatch(Router_Plugin *p) {
-  p->getTransport()->handleDequeueAndDispatch(nullptr);
+void Router_Core::pluginDispatch(Router_Plugin *p) { readFrom(p, true); }
+
+// The forwarding handler is asked on behalf of `reading`: that is whose
+// source RNs are checked and who waits when a destination is congested.
+void Router_Core::readFrom(Router_Plugin *p, bool dispatchOnly) {
+  if (!dispatchOnly) p->lastInputAt = ut_getTimeMillis64();
+  reading = p;
+  if (dispatchOnly)
+    p->getTransport()->handleDequeueAndDispatch(nullptr);
+  else
+    p->getTransport()->handleRead(nullptr);
+  reading = nullptr;
   afterRead(p);
 }
 
 void Router_Core::pluginWritable(Router_Plugin *p) {
+  int before = p->getTransport()->getWriteBufferUsed();
   p->getTransport()->handleWrite(nullptr);
+  updateFlow(p, before);
   checkPluginIO(p);
 }
 
@@ -124,6 +134,7 @@ void Router_Core::pluginWritable(Router_Plugin *p) {
 void Router_Core::afterRead(Router_Plugin *p) {
   sink->discardOutput();
   if (p->isClosing()) return;
+  logSkippedPackets(p);
   if (p->getTransport()->discardStrays(nullptr) > 0)
     protocolViolation(p->getId(), "sent packets the router cannot take");
   if (!p->welcomed && p->getEndpoint()->isNegotiated()) welcome(p->getId());
@@ -139,9 +150,21 @@ void Router_Core::flushOutput() {
   for (auto &entry : plugins) {
     Router_Plugin *q = entry.second;
     if (q->isClosing() || !q->getTransport()->wantsToWrite()) continue;
+    int before = q->getTransport()->getWriteBufferUsed();
     q->getTransport()->handleWrite(nullptr);
+    updateFlow(q, before);
     checkPluginIO(q);
   }
+  updateTotal(ut_getTimeMillis64());
+}
+
+// Oversized packets were skipped by the transport; the link stays up.
+void Router_Core::logSkippedPackets(Router_Plugin *p) {
+  int skipped = p->getTransport()->getSkippedPacketCount();
+  if (skipped == p->skippedSeen) return;
+  log->warn("plugin %d sent %d packet(s) larger than %lld bytes: skipped", p->getId(),
+            skipped - p->skippedSeen, options.maxPacketBytes);
+  p->skippedSeen = skipped;
 }
 
 void Router_Core::checkPluginIO(Router_Plugin *p) {
@@ -155,12 +178,6 @@ void Router_Core::checkPluginIO(Router_Plugin *p) {
       log->warn("plugin %d disconnected: %s", p->getId(), why);
     }
     disconnectPlugin(p, why, false);
-    return;
-  }
-  if (t->getReadBufferUsed() > options.maxPendingBytes) {
-    log->warn("plugin %d disconnected: a packet larger than %lld bytes", p->getId(),
-              options.maxPendingBytes);
-    disconnectPlugin(p, "packet too large", false);
   }
 }
 
@@ -190,6 +207,7 @@ void Router_Core::disconnectPlugin(Router_Plugin *p, const std::string &why, boo
   if (p->isClosing()) return;
   const int id = p->getId();
   p->startClosing(why, flush ? ut_getTimeMillis64() + kDisconnectFlushMs : 0);
+  releaseFeeders(p);
   if (!flush) {
     if (!sinkForwarder) sinkForwarder = new SinkForwarder(sink);
     p->getTransport()->setForwardingHandler(sinkForwarder);
@@ -223,16 +241,15 @@ void Router_Core::checkLimits(long long now) {
     Router_Transport *t = p->getTransport();
     if (t->isDead()) {
       checkPluginIO(p);
-    } else if (t->getWriteBufferUsed() > options.maxPendingBytes) {
-      log->warn("plugin %d disconnected: %d bytes of output waiting, above the limit of %lld",
-                p->getId(), t->getWriteBufferUsed(), options.maxPendingBytes);
-      disconnectPlugin(p, "too much output waiting", false);
     } else if (!p->welcomed && now - p->connectedAt >= options.negotiateTimeoutMs) {
       log->warn("plugin %d disconnected: not negotiated within %d ms", p->getId(),
                 options.negotiateTimeoutMs);
       disconnectPlugin(p, "negotiation time limit", false);
+    } else {
+      checkStalls(p, now);
     }
   }
+  updateTotal(now);
   expireHeld(now);
   for (auto &entry : launches.all()) {
     Router_Launch &l = entry.second;
@@ -263,8 +280,11 @@ int Router_Core::msUntilNextDeadline(long long now) const {
       next = std::min(next, now + 50);  // poll the flush
     else if (!p->welcomed)
       next = std::min(next, p->connectedAt + options.negotiateTimeoutMs);
+    else
+      next = std::min(next, nextFlowDeadline(p, now));
   }
   for (const Router_HeldRequest &h : held) next = std::min(next, h.deadline);
+  next = std::min(next, nextClientStartDeadline());
   if (next == LLONG_MAX) return -1;
   return static_cast<int>(std::max(0LL, std::min(next - now, 60000LL)));
 }
@@ -282,11 +302,28 @@ void Router_Core::beginShutdown(long long now, int flushMs) {
   log->note("ending: closing %d plugin links", static_cast<int>(plugins.size()));
 }
 
-STPTransport *Router_Core::getForwardingTransport(int destRN) {
-  if (destRN == kRouterOwnRN) return nullptr;
+Router_Plugin *Router_Core::destinationOf(int destRN) const {
   Router_Plugin *p = findPlugin(rns.ownerOf(destRN));
-  if (p && !p->isClosing() && p->getTransport()->isBound()) return p->getTransport();
-  // Nobody owns it (any more): the packet is dropped.
-  sink->discardOutput();
-  return sink;
+  return p && !p->isClosing() && p->getTransport()->isBound() ? p : nullptr;
+}
+
+STPTransport *Router_Core::getForwardingTransport(int destRN) {
+  return getForwardingTransportFrom(0, destRN);
+}
+
+// Packets for the router's own RN are delivered; for an RN nobody owns (any
+// more) they go to the sink. Those of the plugin being read must come from
+// one of its own RNs, and may make it wait for a congested destination.
+STPTransport *Router_Core::getForwardingTransportFrom(int sourceRN, int destRN) {
+  if (destRN == kRouterOwnRN) return nullptr;
+  Router_Plugin *to = destinationOf(destRN);
+  if (!to) {
+    sink->discardOutput();
+    return sink;
+  }
+  if (reading) {
+    if (rns.ownerOf(sourceRN) != reading->getId()) return dropForged(sourceRN, destRN);
+    noteFeeding(to);
+  }
+  return to->getTransport();
 }

@@ -10,11 +10,13 @@
 // itself is passed on unchanged without being decoded.
 //
 // The source files split the work: router_core.cpp (plugins, forwarding,
-// limits, idleness, the end), router_connect.cpp (registration, connection
+// limits, idleness, the end), router_flow.cpp (flow control, stalled
+// consumers, senders' routing numbers), router_connect.cpp (registration, connection
 // requests, drops), router_queries.cpp (value queries, location,
-// persistence, environment, logs, launch and connect requests) and
+// persistence, environment, logs, launch and connect requests),
 // router_activation.cpp (held requests, starting listed programs, child
-// exits).
+// exits) and router_client_start.cpp (where started programs run, and
+// programs the requesting plugin starts).
 //
 // Messages sent from here are queued, never waited for; the loop writes
 // them. A plugin that must go is only marked while handlers may still be
@@ -29,6 +31,7 @@
 #include "services/router/router_connections.h"
 #include "services/router/router_launcher.h"
 #include "services/router/router_options.h"
+#include "services/router/router_plugin.h"
 #include "services/router/router_rn_table.h"
 #include "services/router/router_services.h"
 #include "services/router/router_services_file.h"
@@ -37,8 +40,20 @@
 struct ServiceRouter_STRING_ARRAY;
 class Router_Endpoint;
 class Router_Log;
-class Router_Plugin;
 class Router_Transport;
+
+// What a plugin asks for when it wants a service connection: the fields
+// of RequestServiceConnection (local_only needs no field: every provider of
+// this router is on this host).
+struct Router_ServiceRequest {
+  std::string serviceName;
+  int providingPluginId = -1;  // -1: any provider
+  std::vector<std::optional<std::string>> pairs;
+  std::string workingDir;      // empty: none given
+  int clientCookie = 0;
+  bool noReuse = false;        // a fresh provider instance for this request
+  bool clientStart = false;    // the requester starts the provider
+};
 
 // A request held until a started program registers the name it asks for.
 struct Router_HeldRequest {
@@ -48,6 +63,17 @@ struct Router_HeldRequest {
   int cookie = 0;
   std::vector<std::optional<std::string>> pairs;  // name/value pairs (connection)
   long long deadline = 0;                          // ut_getTimeMillis64
+  int startCookie = 0;  // the start cookie of the instance it waits for
+  bool fresh = false;   // only that instance may answer it (no_reuse)
+};
+
+// How a program is to be started for a request: in which directory, and
+// whether the requester starts it (client start) or the router does.
+struct Router_StartHow {
+  int requesterId = -1;
+  std::string workingDir;    // empty: the router's own directory
+  bool clientStart = false;
+  bool fresh = false;        // a new instance even when one runs
 };
 
 // A value query forwarded to a plugin and not yet answered.
@@ -96,8 +122,9 @@ class Router_Core : public ForwardingHandler {
   void protocolViolation(int pluginId, const char *what);
 
   // ---- loop hooks
-  // Limits and deadlines: output cap, negotiation time, held requests,
-  // closing links. Call once per loop pass.
+  // Limits and deadlines: stalled consumers, partial packets, negotiation
+  // time, the cap on all queues, held requests, closing links. Call once per
+  // loop pass.
   void checkLimits(long long now);
   // Deletes the plugins whose links may be closed now.
   void collect(long long now);
@@ -115,16 +142,23 @@ class Router_Core : public ForwardingHandler {
   Router_Launcher &launcher() { return launches; }
 
   // ---- ForwardingHandler: the link that owns destRN; the router's own RN
-  // is delivered here, unknown RNs go to a sink that discards them.
+  // is delivered here, unknown RNs go to a sink that discards them, and so
+  // does a packet whose source RN the plugin being read does not own.
   STPTransport *getForwardingTransport(int destRN) override;
+  STPTransport *getForwardingTransportFrom(int sourceRN, int destRN) override;
+
+  // ---- flow control (router_flow.cpp)
+  // Whether the plugin's link is not read now: it fed a congested plugin,
+  // or all queues together are over their cap.
+  bool readingPaused(const Router_Plugin *p) const { return p->blockedOn > 0 || totalCongested; }
+  bool totalQueuesCongested() const { return totalCongested; }
 
   // ---- messages (router_connect.cpp)
   void registerServices(int pluginId, const ServiceRouter_STRING_ARRAY &names);
   void unregisterService(int pluginId, int serviceRN);
   void reserveRNBlock(int pluginId, int count);
   void releaseRN(int pluginId, int rn);
-  void connectionRequested(int pluginId, const char *serviceName, int providingPluginId,
-                           const ServiceRouter_STRING_ARRAY &pairs, int clientCookie);
+  void connectionRequested(int pluginId, const Router_ServiceRequest &request);
   void connectionAccepted(int pluginId, int serviceRN, int remoteRN, bool accept);
   void dropRequested(int pluginId, int localRN, int otherRN);
   void disconnectRequested(int pluginId);
@@ -145,7 +179,8 @@ class Router_Core : public ForwardingHandler {
   void setWorkingDir(int pluginId, const char *dir);
   void setEnvironmentVariable(int pluginId, const char *variable, const char *value);
   void logMessage(int pluginId, const char *message);
-  void debugPluginRequested(int pluginId, const char *pluginName);
+  void debugPluginRequested(int pluginId, const char *pluginName, bool doDebug,
+                            const char *debugger, const char *debuggerOpts);
 
   // ---- inspection (tests, logs)
   const Router_RNTable &rnTable() const { return rns; }
@@ -159,23 +194,46 @@ class Router_Core : public ForwardingHandler {
   void checkPluginIO(Router_Plugin *p);
   void afterRead(Router_Plugin *p);
   void flushOutput();
+  void readFrom(Router_Plugin *p, bool dispatchOnly);
+  void logSkippedPackets(Router_Plugin *p);
+  // router_flow.cpp
+  Router_Plugin *destinationOf(int destRN) const;
+  void noteFeeding(Router_Plugin *dest);
+  void updateFlow(Router_Plugin *p, int queuedBefore);
+  void releaseFeeders(Router_Plugin *p);
+  void updateTotal(long long now);
+  void checkStalls(Router_Plugin *p, long long now);
+  long long stallClock(const Router_Plugin *p) const;
+  long long nextFlowDeadline(const Router_Plugin *p, long long now) const;
+  STPTransport *dropForged(int sourceRN, int destRN);
   // router_connect.cpp
   void connectToProvider(int requesterId, const Router_Service &service,
                          const std::vector<std::optional<std::string>> &pairs,
                          int clientCookie);
   void replyNotFound(int requesterId, const std::string &serviceName, int clientCookie);
+  void replySharedObject(int requesterId, const Router_Program &block,
+                         const std::string &serviceName, int clientCookie);
   void endConnection(Router_Connection c, bool clientLeaves);
   // router_queries.cpp
   void answerPendingValues(int leavingId);
   void answerPluginConnect(Router_Plugin *p, int newId, const char *errors);
   // router_activation.cpp
-  bool holdForActivation(Router_HeldRequest request);
-  void resolveHeld(const std::string &serviceName);
-  void failHeld(const Router_Program *program, const char *why);
+  bool holdForActivation(Router_HeldRequest request, const Router_StartHow &how);
+  void resolveHeld(const std::string &serviceName, int providerId);
+  void failHeld(const Router_Launch &launch, const char *why);
   void answerHeldNotFound(const Router_HeldRequest &h);
   void expireHeld(long long now);
   void activationRegistered(Router_Plugin *p);
-  Router_Launch *startProgram(const Router_Program &program, std::string *error);
+  Router_Launch *startProgram(const Router_Program &program, const Router_StartHow &how,
+                              std::string *error);
+  // router_client_start.cpp
+  std::string startDirectory(int requesterId, const char *requested) const;
+  Router_Launch *askClientToStart(const std::string &name, const std::vector<std::string> &argv,
+                                  const Router_StartHow &how, std::string *error);
+  void clientStartFailed(int pluginId, int cookie, const char *errorMessage);
+  void failClientStart(Router_Launch &launch, const std::string &why);
+  void expireClientStarts(long long now);
+  long long nextClientStartDeadline() const;
 
   const Router_Options &options;
   Router_Log *log;  // not owned
@@ -192,6 +250,9 @@ class Router_Core : public ForwardingHandler {
   Router_Transport *sink;  // one reference; discards what it is given
   ForwardingHandler *sinkForwarder = nullptr;  // owned; sends everything to sink
   bool shuttingDown = false;
+  Router_Plugin *reading = nullptr;  // the plugin whose packets are being cut
+  bool totalCongested = false;       // all queues together over the cap
+  long long totalCongestedSince = 0;
 };
 
 // Copies of the entries of a string array (null entries stay absent).

@@ -33,8 +33,9 @@ void Router_Endpoint::msg_ConnectionAcceptedEvent(int serviceRN, int remoteRN, b
   core->connectionAccepted(pluginId, serviceRN, remoteRN, accept);
 }
 
-void Router_Endpoint::msg_DebugPlugin(const char *plugin_name, bool, const char *, const char *) {
-  core->debugPluginRequested(pluginId, plugin_name);
+void Router_Endpoint::msg_DebugPlugin(const char *plugin_name, bool do_debug,
+                                      const char *debugger, const char *debugger_opts) {
+  core->debugPluginRequested(pluginId, plugin_name, do_debug, debugger, debugger_opts);
 }
 
 void Router_Endpoint::msg_DropServiceConnection(int localRN, int serviceRN) {
@@ -79,10 +80,19 @@ void Router_Endpoint::msg_RequestPluginLaunch(ServiceRouter_STRING_ARRAY &argv, 
 
 void Router_Endpoint::msg_RequestServiceConnection(const char *serviceName, int providingPluginID,
                                                    ServiceRouter_STRING_ARRAY &name_value_pairs,
-                                                   const char *, bool, int client_cookie, bool,
-                                                   bool) {
-  core->connectionRequested(pluginId, serviceName, providingPluginID, name_value_pairs,
-                            client_cookie);
+                                                   const char *working_dir, bool,
+                                                   int client_cookie, bool no_reuse,
+                                                   bool client_start) {
+  // local_only needs nothing: every provider of this router is local.
+  Router_ServiceRequest r;
+  r.serviceName = serviceName ? serviceName : "";
+  r.providingPluginId = providingPluginID;
+  r.pairs = Router_CopyPairs(name_value_pairs);
+  r.workingDir = working_dir ? working_dir : "";
+  r.clientCookie = client_cookie;
+  r.noReuse = no_reuse;
+  r.clientStart = client_start;
+  core->connectionRequested(pluginId, r);
 }
 
 void Router_Endpoint::msg_RequestServiceRouterDisconnect() { core->disconnectRequested(pluginId); }

@@ -20,6 +20,7 @@
 #include "services/router/router_transport.h"
 #include "shared/indgen.h"
 #include "shared/libcxxutil/ut_idle_notifier.h"
+#include "shared/libcxxutil/ut_peer_uid.h"
 #include "shared/libcxxutil/ut_retry_handler.h"
 
 namespace {
@@ -97,10 +98,13 @@ int listenLoopback(int *port, std::string *error) {
 }  // namespace
 
 // Accepts every pending plugin connection when the listening socket is
-// readable.
+// readable. Before a byte is read the kernel is asked who owns the other
+// end: connections of another user are closed at once. Out of descriptors,
+// it stops accepting for a moment instead of spinning on a socket that
+// stays readable.
 class Router_Acceptor : public SocketListener {
  public:
-  Router_Acceptor(Router_Core *c, int listenFd) : core(c), fd(listenFd) {
+  Router_Acceptor(Router_Core *c, Router_Log *l, int listenFd) : core(c), log(l), fd(listenFd) {
     if (IdleNotifier *n = getIdleNotifier()) n->addSocketListener(this);
   }
   ~Router_Acceptor() override {
@@ -109,14 +113,24 @@ class Router_Acceptor : public SocketListener {
   }
   bool hasFD() override { return true; }
   int getFD() override { return fd; }
-  bool wantsToRead() override { return true; }
+  bool wantsToRead() override { return ut_getTimeMillis64() >= resumeAt; }
   bool wantsToWrite() override { return false; }
   bool wantsToDequeueAndDispatch() override { return false; }
   bool wantsToStop() override { return false; }
+  // Milliseconds until accepting resumes after running out of descriptors
+  // (-1: not paused).
+  int msUntilResume(long long now) const {
+    return now < resumeAt ? static_cast<int>(resumeAt - now) : -1;
+  }
   void handleRead() override {
-    for (;;) {
+    while (ut_getTimeMillis64() >= resumeAt) {
       int s = ::accept(fd, nullptr, nullptr);
-      if (s < 0) return;  // EAGAIN, or a client that gave up
+      if (s < 0) {
+        if (errno == EMFILE || errno == ENFILE) outOfDescriptors();
+        return;  // EAGAIN, or a client that gave up
+      }
+      if (!fromThisUser(s)) continue;
+      descriptorsLogged = false;
       Router_Transport *t = new Router_Transport();
       TStat st;
       if (t->bindFD(s, &st)) {
@@ -132,8 +146,40 @@ class Router_Acceptor : public SocketListener {
   void handleStop() override {}
 
  private:
+  // How long accepting pauses when no descriptor is left.
+  static constexpr int kDescriptorPauseMs = 250;
+
+  void outOfDescriptors() {
+    resumeAt = ut_getTimeMillis64() + kDescriptorPauseMs;
+    if (descriptorsLogged) return;
+    descriptorsLogged = true;
+    log->warn("out of file descriptors: not accepting connections for now");
+  }
+
+  // Closes `s` (and logs it) unless its other end belongs to this user.
+  // The question itself needs a descriptor; without one the connection is
+  // closed as at the descriptor limit.
+  bool fromThisUser(int s) {
+    const char *why = "";
+    long long uid = ut_peerSocketUid(s, &why);
+    int err = errno;
+    if (uid >= 0 && uid == static_cast<long long>(::getuid())) return true;
+    ::close(s);
+    if (uid >= 0)
+      log->warn("refused a connection from uid %lld: only uid %d is served", uid,
+                static_cast<int>(::getuid()));
+    else if (err == EMFILE || err == ENFILE)
+      outOfDescriptors();
+    else
+      log->warn("refused a connection whose owner could not be found (%s)", why);
+    return false;
+  }
+
   Router_Core *core;
+  Router_Log *log;
   int fd;
+  long long resumeAt = 0;
+  bool descriptorsLogged = false;
 };
 
 // The read end of the pipe the signal handlers write to; reading it only
@@ -199,7 +245,7 @@ bool Router_Loop::listen(int wanted, std::string *error) {
   port = wanted;
   int fd = listenLoopback(&port, error);
   if (fd < 0) return false;
-  acceptor = new Router_Acceptor(core, fd);
+  acceptor = new Router_Acceptor(core, log, fd);
   core->setListenPort(port);
   return true;
 }
@@ -232,6 +278,8 @@ int Router_Loop::passTimeout(long long now, long long idleSince) const {
   int timeout = kMaxWaitMs;
   int deadline = core->msUntilNextDeadline(now);
   if (deadline >= 0) timeout = std::min(timeout, deadline);
+  int resume = acceptor ? acceptor->msUntilResume(now) : -1;
+  if (resume >= 0) timeout = std::min(timeout, resume);
   if (idleSince >= 0 && options.idleExitMs > 0)
     timeout = std::min<long long>(timeout, std::max(0LL, idleSince + options.idleExitMs - now));
   return timeout;

@@ -1,7 +1,8 @@
 // Router_Loop: the router's sockets, signals and main loop.
 //
 // It listens on 127.0.0.1 only (a given port or a free one), accepts every
-// plugin that connects, optionally connects back to the client that
+// plugin that connects from the router's own user (others are closed before
+// a byte is read), optionally connects back to the client that
 // launched the router (that link is the first plugin), and runs the idle
 // notifier until SIGTERM, SIGINT or SIGHUP arrives or the router has been
 // idle for the -idle_exit time. Signals and child exits reach the loop

@@ -31,6 +31,10 @@ const OptionRow kOptions[] = {
     {"-start", Kind::kText, 0, 0},
     {"-idle_exit", Kind::kInt, 0, INT_MAX},
     {"-max_pending_bytes", Kind::kBytes, 4096, LLONG_MAX / 4},
+    {"-max_total_bytes", Kind::kBytes, 4096, LLONG_MAX / 4},
+    {"-max_packet_bytes", Kind::kBytes, 4096, 1LL << 30},
+    {"-stall_timeout", Kind::kInt, 1, INT_MAX},
+    {"-partial_timeout", Kind::kInt, 1, INT_MAX},
     {"-negotiate_timeout", Kind::kInt, 1, INT_MAX},
     {"-activation_timeout", Kind::kInt, 1, INT_MAX},
     {"-child_wait", Kind::kInt, 0, INT_MAX},
@@ -81,6 +85,10 @@ void store(const OptionRow &row, const char *value, long long number, Router_Opt
   else if (name == "-start") o->startNames.push_back(value);
   else if (name == "-idle_exit") o->idleExitMs = static_cast<int>(number);
   else if (name == "-max_pending_bytes") o->maxPendingBytes = number;
+  else if (name == "-max_total_bytes") o->maxTotalBytes = number;
+  else if (name == "-max_packet_bytes") o->maxPacketBytes = number;
+  else if (name == "-stall_timeout") o->stallTimeoutMs = static_cast<int>(number);
+  else if (name == "-partial_timeout") o->partialTimeoutMs = static_cast<int>(number);
   else if (name == "-negotiate_timeout") o->negotiateTimeoutMs = static_cast<int>(number);
   else if (name == "-activation_timeout") o->activationTimeoutMs = static_cast<int>(number);
   else if (name == "-child_wait") o->childWaitMs = static_cast<int>(number);
@@ -125,7 +133,7 @@ const char *Router_UsageText() {
   return "usage: svc_router [options]\n"
          "The service router of the Korvo IDE: connects the IDE processes (plugins),\n"
          "hands out routing numbers, brokers service connections and forwards their\n"
-         "packets. Listens on 127.0.0.1 only.\n"
+         "packets. Listens on 127.0.0.1 only and serves only its own user.\n"
          "\n"
          "Start modes:\n"
          "  (by hand)                    listen on -port N or a free port and print it\n"
@@ -145,13 +153,27 @@ const char *Router_UsageText() {
          "  -sr_zone NAME                zone: selects the active-services file\n"
          "  -log FILE                    protocol log and the plugins' forwarded logs\n"
          "  -sr_log_internal FILE        log of the router's own decisions\n"
-         "  -max_pending_bytes N[K|M|G]  drop a plugin whose unsent output passes N\n"
-         "                               (default 64M)\n"
+         "  -max_pending_bytes N[K|M|G]  queue to one plugin above which the links\n"
+         "                               feeding it are not read until it drains\n"
+         "                               below N/4 (default 8M)\n"
+         "  -max_total_bytes N[K|M|G]    all queues together above which no link is\n"
+         "                               read until they drain below 3/4 of N\n"
+         "                               (default 256M)\n"
+         "  -max_packet_bytes N[K|M|G]   larger packets are skipped (default 64M)\n"
+         "  -stall_timeout MS            drop a plugin whose queue stays over the limit\n"
+         "                               with nothing read for MS (default 10000)\n"
+         "  -partial_timeout MS          drop a plugin that sends nothing for MS in the\n"
+         "                               middle of a packet (default 30000)\n"
          "  -negotiate_timeout MS        drop a plugin not negotiated after MS\n"
          "                               (default 10000)\n"
          "  -activation_timeout MS       longest wait for a started program to\n"
          "                               register its services (default 30000)\n"
          "  -child_wait MS               at the end, wait up to MS for started\n"
          "                               programs to exit (default 10000)\n"
-         "Ends on SIGTERM, SIGINT or SIGHUP and after the idle time.\n";
+         "Ends on SIGTERM, SIGINT or SIGHUP and after the idle time.\n"
+         "\n"
+         "A plugin's DebugPlugin request (name, debugger, options) makes the next\n"
+         "start of that program run as: DEBUGGER OPTIONS... PROGRAM ARGS...\n"
+         "Started programs run in the request's working directory, else the\n"
+         "requester's (SetWorkingDir), else this router's.\n";
 }

@@ -26,7 +26,13 @@ struct Router_Options {
   bool notShared = false;       // "-not_shared": no active-services record
   bool help = false;            // "--help"
   int idleExitMs = 10000;       // "-idle_exit"; 0 = never
-  long long maxPendingBytes = 64LL * 1024 * 1024;  // "-max_pending_bytes"
+  // Flow control: past this many queued bytes a destination's senders are
+  // no longer read until it drains below a quarter of it.
+  long long maxPendingBytes = 8LL * 1024 * 1024;    // "-max_pending_bytes"
+  long long maxTotalBytes = 256LL * 1024 * 1024;    // "-max_total_bytes": all queues
+  long long maxPacketBytes = 64LL * 1024 * 1024;    // "-max_packet_bytes": larger ones skipped
+  int stallTimeoutMs = 10000;       // "-stall_timeout": over the limit without progress
+  int partialTimeoutMs = 30000;     // "-partial_timeout": no byte of a started packet
   int negotiateTimeoutMs = 10000;   // "-negotiate_timeout"
   int activationTimeoutMs = 30000;  // "-activation_timeout"
   int childWaitMs = 10000;          // "-child_wait": at the end, wait for started programs

@@ -7,7 +7,7 @@
 #include "services/router/router_transport.h"
 
 Router_Plugin::Router_Plugin(Router_Core *c, int pluginId, Router_Transport *t, long long now)
-    : connectedAt(now), core(c), id(pluginId), transport(t) {
+    : connectedAt(now), lastInputAt(now), core(c), id(pluginId), transport(t) {
   endpoint = new Router_Endpoint(core, id);
   endpoint->setTransport(transport, kRouterOwnRN, kPluginLinkRN);
   if (IdleNotifier *n = getIdleNotifier()) n->addSocketListener(this);
@@ -40,7 +40,9 @@ bool Router_Plugin::hasFD() { return transport->isBound() && transport->getFD() 
 
 int Router_Plugin::getFD() { return transport->getFD(); }
 
-bool Router_Plugin::wantsToRead() { return !closing && transport->isBound(); }
+bool Router_Plugin::wantsToRead() {
+  return !closing && transport->isBound() && !core->readingPaused(this);
+}
 
 bool Router_Plugin::wantsToWrite() {
   // A plugin closed without flushing gets nothing more.
@@ -48,7 +50,7 @@ bool Router_Plugin::wantsToWrite() {
 }
 
 bool Router_Plugin::wantsToDequeueAndDispatch() {
-  return !closing && transport->wantsToDequeueAndDispatch();
+  return !closing && !core->readingPaused(this) && transport->wantsToDequeueAndDispatch();
 }
 
 void Router_Plugin::handleRead() { core->pluginReadable(this); }

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "shared/libcxxutil/ut_idle_notifier.h"
 
@@ -67,6 +68,20 @@ class Router_Plugin : public SocketListener {
   int connectRequester = -1;
   int connectCookie = 0;
   std::string reason;           // why it is closing
+
+  // Flow control. A plugin whose queue passed the high-water mark is
+  // "congested"; the plugins that fed it meanwhile wait (are not read)
+  // until it drains. `blockedOn` counts the congested plugins this one
+  // waits for.
+  bool congested = false;
+  long long congestedSince = 0;
+  long long lastProgress = 0;    // last write that took bytes of its queue
+  std::vector<int> waitingFeeders;
+  int blockedOn = 0;
+  // Time-outs and what was already logged.
+  long long lastInputAt;         // ut_getTimeMillis64 of the last readable event
+  int skippedSeen = 0;           // oversized packets already logged
+  bool forgeryLogged = false;
 
  private:
   Router_Core *core;             // not owned

@@ -76,7 +76,7 @@ void Router_Core::locationRequested(int pluginId) {
 }
 
 void Router_Core::pluginIdForServiceRequested(int pluginId, int cookie, const char *serviceName,
-                                              const char *, bool startIfNotRunning) {
+                                              const char *workingDir, bool startIfNotRunning) {
   Router_Endpoint *ep = endpointFor(pluginId);
   if (!ep) return;
   std::string name = serviceName ? serviceName : "";
@@ -91,7 +91,10 @@ void Router_Core::pluginIdForServiceRequested(int pluginId, int cookie, const ch
     h.requesterId = pluginId;
     h.serviceName = name;
     h.cookie = cookie;
-    if (holdForActivation(std::move(h))) return;
+    Router_StartHow how;
+    how.requesterId = pluginId;
+    how.workingDir = startDirectory(pluginId, workingDir);
+    if (holdForActivation(std::move(h), how)) return;
   }
   ep->send_PluginIdForServiceReplyEvent(cookie, name.c_str(), -1, false);
 }
@@ -131,9 +134,23 @@ void Router_Core::logMessage(int pluginId, const char *message) {
   log->pluginText(pluginId, message);
 }
 
-void Router_Core::debugPluginRequested(int pluginId, const char *pluginName) {
-  log->note("plugin %d asks to debug %s: not supported here", pluginId,
-            pluginName ? pluginName : "");
+// Recorded for the next start of that program (by this router or by a
+// client start); do_debug false forgets an earlier request.
+void Router_Core::debugPluginRequested(int pluginId, const char *pluginName, bool doDebug,
+                                       const char *debugger, const char *debuggerOpts) {
+  std::string name = pluginName ? pluginName : "";
+  std::string command = doDebug && debugger ? debugger : "";
+  if (name.empty() || (doDebug && command.empty())) {
+    log->warn("plugin %d asks to debug \"%s\" without %s: ignored", pluginId, name.c_str(),
+              name.empty() ? "a program name" : "a debugger");
+    return;
+  }
+  launches.setDebugger(name, command, debuggerOpts ? debuggerOpts : "");
+  if (doDebug)
+    log->note("plugin %d: the next start of %s runs under %s %s", pluginId, name.c_str(),
+              command.c_str(), debuggerOpts ? debuggerOpts : "");
+  else
+    log->note("plugin %d: %s is no longer debugged", pluginId, name.c_str());
 }
 
 // ---------------------------------------------------------------------------
@@ -142,26 +159,34 @@ void Router_Core::debugPluginRequested(int pluginId, const char *pluginName) {
 // cookie, a connected one finishes negotiating.
 
 void Router_Core::pluginLaunchRequested(int pluginId, const ServiceRouter_STRING_ARRAY &argv,
-                                        int cookie, bool, const char *workingDir) {
+                                        int cookie, bool clientStart, const char *workingDir) {
   Router_Endpoint *ep = endpointFor(pluginId);
   if (!ep) return;
   std::vector<std::string> words;
   for (int i = 0; i < argv.count && argv.data; ++i)
     if (argv.data[i]) words.emplace_back(argv.data[i]);
+  Router_StartHow how;
+  how.requesterId = pluginId;
+  how.workingDir = startDirectory(pluginId, workingDir);
+  how.clientStart = clientStart;
   std::string error;
   Router_Launch *l = nullptr;
-  if (!words.empty())
-    l = launches.start(gen_basename(words[0].c_str()), words, workingDir ? workingDir : "",
-                       listenPort, ut_getTimeMillis64(), &error);
+  if (words.empty() || words[0].empty()) {
+    error = "no program";
+  } else if (Router_Launcher::usableDirectory(how.workingDir, &error)) {
+    std::string name = gen_basename(words[0].c_str());
+    l = clientStart ? askClientToStart(name, words, how, &error)
+                    : launches.start(name, words, how.workingDir, listenPort,
+                                     ut_getTimeMillis64(), &error);
+  }
   if (!l) {
-    log->note("plugin %d asks to launch a plugin: %s", pluginId,
-              error.empty() ? "no program" : error.c_str());
-    ep->send_PluginConnectedEvent(cookie, -1, "Unable to launch plugin.");
+    log->warn("plugin %d asks to launch a plugin: %s", pluginId, error.c_str());
+    ep->send_PluginConnectedEvent(cookie, -1, ("Unable to launch plugin: " + error + ".").c_str());
     return;
   }
   l->requesterId = pluginId;
   l->requestCookie = cookie;
-  log->note("plugin %d launched %s (pid %d)", pluginId, l->name.c_str(), l->pid);
+  if (!clientStart) log->note("plugin %d launched %s (pid %d)", pluginId, l->name.c_str(), l->pid);
 }
 
 void Router_Core::pluginConnectRequested(int pluginId, const char *host, int port, int cookie) {
@@ -189,8 +214,7 @@ void Router_Core::answerPluginConnect(Router_Plugin *p, int newId, const char *e
 void Router_Core::startPluginEvent(int pluginId, int cookie, bool success,
                                    const char *errorMessage) {
   if (!success) {
-    log->note("plugin %d reports a failed start (cookie %d): %s", pluginId, cookie,
-              errorMessage ? errorMessage : "");
+    clientStartFailed(pluginId, cookie, errorMessage);
     return;
   }
   Router_Launch *l = launches.findStartCookie(cookie);

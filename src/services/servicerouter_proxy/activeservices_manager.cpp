@@ -60,6 +60,39 @@ long routerStampIn(const char *dir) {
   return stamp;
 }
 
+// Opens the record for reading when it can be trusted: a regular file of
+// this user that nobody else may write. Another user could otherwise plant
+// a record (in a shared temporary directory) that sends this user's clients
+// to a router of theirs. -1 when missing or not trusted (with a warning).
+int openTrustedRecord(const char *file) {
+  int fd = ::open(file, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid() ||
+      (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    gen_warning("Ignoring the active-services file %s: it is not a file of this user that "
+                "only this user may write.\n", file);
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Creates (or empties) the record as a file only this user may read or
+// write; a file that is not this user's is refused. Null on failure.
+FILE *createPrivateRecord(const char *file) {
+  int fd = ::open(file, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || st.st_uid != ::getuid() || ::fchmod(fd, 0600) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  FILE *stream = ::fdopen(fd, "w");
+  if (!stream) ::close(fd);
+  return stream;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -169,7 +202,7 @@ bool ActiveServices_Manager::lockFile(const char *lockFile, int waitSeconds, int
   }
   time_t start = waitSeconds > 0 ? g_clock() : 0;
   for (;;) {
-    int fd = gen_open(lockFile, O_CREAT | O_EXCL | O_WRONLY, 0660);
+    int fd = gen_open(lockFile, O_CREAT | O_EXCL | O_WRONLY, 0600);
     if (fd >= 0) {
       close(fd);
       return true;
@@ -209,7 +242,13 @@ int ActiveServices_Manager::getActiveServiceRouter_Port(const char *zone, const 
   gen_free(key);
   int result = 0;
   ut_options_database db(kDatabaseName);
-  if (db.read_from_file_name(file)) {
+  // The descriptor that was checked is the file that is read.
+  int fd = openTrustedRecord(file);
+  char *checked = fd >= 0 ? gen_asprintf("/proc/self/fd/%d", fd) : nullptr;
+  bool read = checked && db.read_from_file_name(checked);
+  gen_free(checked);
+  if (fd >= 0) ::close(fd);
+  if (read) {
     int port = db.get_optional_int32_attribute("Port", -1);
     int pid = db.get_optional_int32_attribute("Pid", -1);
     // Pids of 0 and below would name process groups, not a router.
@@ -239,7 +278,9 @@ ActiveServices_Manager::ActiveServices_Manager(int port, const char *zone, const
   ut_options_database db(kDatabaseName);
   db.add_int32_attribute("Port", port);
   db.add_int32_attribute("Pid", static_cast<int>(getpid()));
-  written = db.write_to_file_name(file);
+  FILE *stream = createPrivateRecord(file);
+  written = stream && db.write_to_file(stream);
+  if (stream && std::fclose(stream) != 0) written = false;
   gen_free(file);
 }
 

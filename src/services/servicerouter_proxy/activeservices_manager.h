@@ -27,8 +27,8 @@ class ActiveServices_Manager {
   static constexpr int kStaleLockSeconds = 60;
 
   // For the router: computes the key, creates the directory with its parents
-  // (mode 0750) and writes the file with "Port" = port and "Pid" = this
-  // process's id. Any of zone, display and routerDir may be null. Failures
+  // (mode 0750) and writes the file (mode 0600; an existing file of another
+  // user is not written) with "Port" = port and "Pid" = this process's id. Any of zone, display and routerDir may be null. Failures
   // show through wasWritten().
   ActiveServices_Manager(int port, const char *zone, const char *display, const char *routerDir);
   ~ActiveServices_Manager();
@@ -52,7 +52,8 @@ class ActiveServices_Manager {
   // Removes the lock file; returns true.
   static bool unlockManagerFile(const char *zone, const char *display, const char *routerDir);
   // The recorded port, or 0 when the file is missing or unreadable, lacks
-  // "Port" or "Pid", or its process no longer exists.
+  // "Port" or "Pid", or its process no longer exists. A file that is not
+  // this user's, or that group or others may write, is ignored (warning).
   static int getActiveServiceRouter_Port(const char *zone, const char *display,
                                          const char *routerDir);
   // Deletes the file; true when it was removed.
@@ -79,7 +80,7 @@ class ActiveServices_Manager {
   // least one digit (":" alone counts). False for null.
   static bool isBasicDisplay(const char *display);
 
-  // ---- The lock primitive: exclusive creation of `lockFile` (mode 0660).
+  // ---- The lock primitive: exclusive creation of `lockFile` (mode 0600).
   // A lock file older than staleSeconds is first removed with the warning
   // "Breaking lock on file %s because it is more than %d seconds old.".
   // waitSeconds 0 tries once, -1 forever, otherwise retries every 100 ms

@@ -225,6 +225,9 @@ class ServiceRouter_Proxy : public ServiceRouter_plugin_Impl {
   // A new router transport connected to host:port and this endpoint bound
   // to it (local RN 2, remote RN 1). False (and no transport) on failure.
   bool connectToServiceRouter(const char *host, int port);
+  // Whether the router at the other end of `t` runs as this user (warns when
+  // not); `port` only names it in the warning (0: the launched one).
+  bool routerIsOurs(STPTransport *t, int port);
   // Starts "svc_router" from the router directory (else this program's)
   // and waits until it has connected back. notShared adds "-not_shared".
   bool launchServiceRouter(RetryHandler *rh, bool notShared);

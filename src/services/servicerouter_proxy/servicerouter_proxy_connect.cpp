@@ -2,12 +2,14 @@
 // service router, registering the process, the shared wait of every blocking
 // operation, and the socket listener that serves the router transport from
 // the event loop.
+#include <string>
 #include <vector>
 
 #include "services/servicerouter_proxy/activeservices_manager.h"
 #include "services/servicerouter_proxy/service_factory.h"
 #include "services/servicerouter_proxy/servicerouter_proxy.h"
 #include "shared/indgen.h"
+#include "shared/libcxxutil/ut_peer_uid.h"
 #include "shared/stp_transport/stp_child_process.h"
 #include "shared/stp_transport/stp_log.h"
 
@@ -132,13 +134,28 @@ bool ServiceRouter_Proxy::connectToServiceRouter(const char *host, int port) {
   STPTransport *t = new STPTransport(kRouterBufferSize);
   SRP_SocketListener *listener = new SRP_SocketListener(t);
   TStat stat;
-  if (!t->connect(host, port, &stat)) {
+  if (!t->connect(host, port, &stat) || !routerIsOurs(t, port)) {
     delete listener;
+    t->closeConnection(nullptr);
     t->delRef();
     return false;
   }
   adoptRouterTransport(t, listener);
   return true;
+}
+
+// The kernel tells who owns the router's end of the link: a router of
+// another user would see (and could answer) everything this process sends.
+bool ServiceRouter_Proxy::routerIsOurs(STPTransport *t, int port) {
+  long long uid = -1;
+  if (ut_peerIsSameUser(t->getFD(), &uid)) return true;
+  std::string where = port > 0 ? " at port " + std::to_string(port) : std::string(" launched");
+  if (uid >= 0)
+    gen_warning("The service router%s belongs to uid %lld, not to this user: not used.\n",
+                where.c_str(), uid);
+  else
+    gen_warning("Cannot tell who owns the service router%s: not used.\n", where.c_str());
+  return false;
 }
 
 bool ServiceRouter_Proxy::launchServiceRouter(RetryHandler *rh, bool notShared) {
@@ -166,7 +183,7 @@ bool ServiceRouter_Proxy::launchServiceRouter(RetryHandler *rh, bool notShared) 
   child.setPortArg(2);
   TStat stat;
   bool launched = child.launch(rh, &stat);
-  if (!launched || child.getPID() == 0 || !stat.ok()) {
+  if (!launched || child.getPID() == 0 || !stat.ok() || !routerIsOurs(t, 0)) {
     releaseRouterTransport();
     setTransport(nullptr);
     return false;

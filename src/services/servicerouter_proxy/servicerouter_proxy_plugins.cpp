@@ -211,13 +211,14 @@ void ServiceRouter_Proxy::msg_StartPlugin(ServiceRouter_STRING_ARRAY &args, int 
   strcpy(argv[0], program);
   gen_free(program);
 
-  int pid = -1;
-  bool started;
+  int pid = 0;
   {
     CwdChanger inDir(working_dir && *working_dir ? working_dir : nullptr);
-    started = systemcall(argv, &pid, false);
+    // A program that cannot be found, or a directory that cannot be
+    // entered, fails the start here, so that the router hears of it.
+    if (!inDir.Failed()) pid = spawnProgram(argv, false);
   }
-  if (!started || pid < 0) {
+  if (pid <= 0) {
     send_StartPluginEvent(cookie, false, kUnableToLaunchPlugin);
   } else {
     // The plugin reports itself with StartPluginEvent when it registers.

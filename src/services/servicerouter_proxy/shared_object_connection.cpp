@@ -66,8 +66,11 @@ SharedObjectConnection::~SharedObjectConnection() {
 bool SharedObjectConnection::openLibrary(const char *libraryPath) {
   if (!libraryPath || !*libraryPath) return false;
   // Entry points are resolved at once so that a library with missing
-  // symbols fails here instead of in the middle of a call.
-  const int mode = RTLD_NOW | RTLD_LOCAL;
+  // symbols fails here instead of in the middle of a call. A library stays
+  // loaded once opened: it keeps process-wide state of its own (its idle
+  // notifier, factory list, transport map) that outlives one connection,
+  // and unloading it under that state would strand it.
+  const int mode = RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE;
   library = twl_open_shared_library(libraryPath, mode);
   if (library) {
     path = gen_copy(libraryPath);

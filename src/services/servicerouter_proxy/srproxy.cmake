@@ -4,11 +4,10 @@
 # folder add their sources to it.
 add_library(korvo_srproxy STATIC
   ${CMAKE_CURRENT_LIST_DIR}/service_factory.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/service_limits.cpp
   ${CMAKE_CURRENT_LIST_DIR}/servicerouter_proxy.cpp
   ${CMAKE_CURRENT_LIST_DIR}/servicerouter_proxy_args.cpp
   ${CMAKE_CURRENT_LIST_DIR}/servicerouter_proxy_connect.cpp
   ${CMAKE_CURRENT_LIST_DIR}/servicerouter_proxy_services.cpp)
 target_link_libraries(korvo_srproxy
   PUBLIC korvo_generated korvo_stp_specclass korvo_stp_transport korvo_ut_idle korvo_state
-  PRIVATE korvo_stp_log korvo_ut_process korvo_runtime)
+  PRIVATE korvo_stp_log korvo_ut_process korvo_ut_peer_uid korvo_runtime)

@@ -18,20 +18,14 @@ target_link_libraries(svc_statemgr PRIVATE korvo_mrustate korvo_mrustate_saver)
 # The stale temporary files of WhiteBoard group files, removed at start-up.
 target_link_libraries(svc_statemgr PRIVATE korvo_whiteboard_group)
 
-# Service modules that exist only as process-wide objects built before main
-# (exit conditions and factories): nothing in main refers to them, so they
-# are linked whole. Their construction order comes from their module ranks,
-# not from this list.
-foreach(module korvo_mruservice korvo_windowregister korvo_fileregistry korvo_whiteboard)
-  if(TARGET ${module})
-    target_link_libraries(svc_statemgr PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${module}>")
-  endif()
+# The service modules (KORVO_STATEMGR_MODULES, src/services/CMakeLists.txt)
+# exist only as process-wide objects built before main: nothing in main
+# refers to them, so each korvo_<module>_module brings them in whole. Their
+# construction order comes from their module ranks, not from this list.
+foreach(module ${KORVO_STATEMGR_MODULES})
+  target_link_libraries(svc_statemgr PRIVATE korvo_${module}_module)
 endforeach()
 
-# The broadcast modules keep those objects in object libraries, which a
-# program that links them always contains.
-foreach(module korvo_configservice_module korvo_filenotify_module korvo_filebroadcast_module)
-  if(TARGET ${module})
-    target_link_libraries(svc_statemgr PRIVATE ${module})
-  endif()
-endforeach()
+# The default configuration, which main connects at start-up; linked whole
+# so that every declared set of defaults is built before main.
+target_link_libraries(svc_statemgr PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,korvo_defaultconfig>")

@@ -18,15 +18,17 @@
 // Between exits, state-file changes are written within about two seconds
 // (statefile_saver.h), so that a kill that allows no saving at all loses
 // at most those seconds. Assumes one thread.
+#include "services/editorservice/editor_kinds.h"
+#include "services/mruservice/statefile_saver.h"
 #include "services/servicerouter_proxy/service_factory.h"
 #include "services/servicerouter_proxy/servicerouter_proxy.h"
-#include "services/mruservice/statefile_saver.h"
 #include "services/state/statefiles.h"
 #include "services/state/svc_eventloop.h"
 #include "services/state/svc_signals.h"
-#include "shared/indgen.h"
 #include "services/whiteboard/whiteboard_group_file.h"
+#include "shared/indgen.h"
 #include "windlib/config/defaultconfig.h"
+#include "windlib/config/editor_defaultconfig.h"
 
 int main(int argc, char **argv) {
   gen_init(argc > 0 && argv[0] ? argv[0] : "svc_statemgr", 0, 0);
@@ -36,6 +38,10 @@ int main(int argc, char **argv) {
     gen_errorexit(1, "%s may not be run as a standalone program", gen_progname);
     return 1;
   }
+
+  // The editor services read the editor options of the default
+  // configuration, which keeps them current from the WhiteBoard.
+  EditorService_SetOptions(&editor_service_kind_options);
 
   // Loaded before any router connection exists. Temporary files left by a
   // save that a crash interrupted are removed first (the state files' own

@@ -17,5 +17,10 @@ add_library(korvo_whiteboard STATIC
   ${CMAKE_CURRENT_LIST_DIR}/whiteboard_image.cpp
   ${CMAKE_CURRENT_LIST_DIR}/whiteboard_server.cpp)
 target_link_libraries(korvo_whiteboard
-  PUBLIC korvo_whiteboard_group korvo_generated korvo_srproxy korvo_state korvo_ut_strings
+  PUBLIC korvo_whiteboard_group korvo_generated korvo_service_support korvo_ut_strings
   PRIVATE korvo_runtime)
+
+# The module's process-wide objects for svc_statemgr: korvo_whiteboard linked whole,
+# since nothing in main refers to them.
+add_library(korvo_whiteboard_module INTERFACE)
+target_link_libraries(korvo_whiteboard_module INTERFACE "$<LINK_LIBRARY:WHOLE_ARCHIVE,korvo_whiteboard>")

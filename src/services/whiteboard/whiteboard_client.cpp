@@ -2,9 +2,12 @@
 // of defaults and pending callbacks, and the client-side groups.
 #include "services/whiteboard/whiteboard_client.h"
 
+#include <memory>
+
 #include "services/servicerouter_proxy/servicerouter_proxy.h"
 #include "services/whiteboard/whiteboard_group_file.h"
 #include "services/whiteboard/whiteboard_records.h"
+#include "shared/gen_holder.h"
 #include "shared/indgen.h"
 #include "shared/libcxxutil/ut_retry_handler.h"
 #include "shared/stp_transport/stp_transport.h"
@@ -233,19 +236,17 @@ GroupClient *WhiteBoard::findOrCreateGroup(const char *group) {
 bool WhiteBoard::registerGroup(const char *group, bool broadcast_changes, bool use_disk,
                                const char *use_filename, bool request_changes) {
   GroupClient *g = getGroup(group);
-  bool made = !g;
-  if (made) g = new GroupClient(orEmpty(group), this);
+  std::unique_ptr<GroupClient> made;  // a new group, until it is listed
+  if (!g) {
+    made = std::make_unique<GroupClient>(orEmpty(group), this);
+    g = made.get();
+  }
   send_RegisterGroup(group, broadcast_changes, use_disk, use_filename);
   if (use_disk || use_filename) {
-    char *path = use_filename ? gen_copy(use_filename) : getGroupPathFromGroupName(group);
-    bool loaded = path && g->loadFromFile(path);
-    gen_free(path);
-    if (!loaded) {
-      if (made) delete g;
-      return false;
-    }
+    GenString path(use_filename ? gen_copy(use_filename) : getGroupPathFromGroupName(group));
+    if (!path || !g->loadFromFile(path.get())) return false;
   }
-  if (made) groups_[ut_string(orEmpty(group))] = g;
+  if (made) groups_[ut_string(orEmpty(group))] = made.release();
   return request_changes ? requestChangesInGroup(group, nullptr) : true;
 }
 
@@ -456,12 +457,9 @@ bool WhiteBoard::loadGroupFromFile(const char *group, const char *path) {
     delete it->second;
     groups_.erase(it);
   }
-  auto *g = new GroupClient(orEmpty(group), this);
-  if (!g->loadFromFile(path)) {
-    delete g;
-    return false;
-  }
-  groups_[ut_string(orEmpty(group))] = g;
+  auto g = std::make_unique<GroupClient>(orEmpty(group), this);
+  if (!g->loadFromFile(path)) return false;
+  groups_[ut_string(orEmpty(group))] = g.release();
   return true;
 }
 

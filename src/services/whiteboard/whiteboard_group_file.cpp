@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "services/whiteboard/whiteboard_group_server.h"
+#include "shared/gen_holder.h"
 #include "shared/indgen.h"
 #include "shared/libcxxutil/ut_options_database.h"
 
@@ -46,9 +47,9 @@ void forEachNamed(const ut_attribute_tree *tree, F visit) {
 ut_string_list listValue(const ut_attribute_tree_attribute *attr) {
   ut_string_list list;
   int count = 0;
-  char **items = ut_attribute_tree::get_attribute_strlist_value(attr, false, &count);
-  for (int i = 0; i < count && items; ++i) list.push_back(items[i]);
-  gen_free(items);
+  // The array is ours; its strings stay the attribute's.
+  GenPtr<char *> items(ut_attribute_tree::get_attribute_strlist_value(attr, false, &count));
+  for (int i = 0; i < count && items; ++i) list.push_back(items.get()[i]);
   return list;
 }
 
@@ -87,13 +88,12 @@ constexpr size_t kTempSuffixLength = sizeof kTempSuffix - 1;
 // Syncs the directory holding `path`, so that a finished rename survives a
 // crash. Best effort.
 void syncDirectoryOf(const char *path) {
-  char *dir = gen_dirname(path);
-  int fd = dir ? open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+  GenString dir(gen_dirname(path));
+  int fd = dir ? open(dir.get(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
   if (fd >= 0) {
     fsync(fd);
     close(fd);
   }
-  gen_free(dir);
 }
 
 // Writes `db` to a temporary file beside `path`, syncs it to disk and
@@ -101,22 +101,17 @@ void syncDirectoryOf(const char *path) {
 // a part. Without a temporary file the database is written to `path`
 // directly.
 bool writeReplacing(ut_options_database &db, const char *path) {
-  char *temp = gen_concat(path, kTempSuffix);
-  int fd = gen_mkstemp(temp);
-  bool ok;
-  if (fd < 0) {
-    ok = db.write_to_file_name(path);
-  } else {
-    // The database writes by name; the descriptor still syncs what it
-    // wrote, since it names the same file.
-    ok = db.write_to_file_name(temp) && fsync(fd) == 0;
-    close(fd);
-    // A plain rename: on failure the target must stay untouched.
-    ok = ok && rename(temp, path) == 0;
-    if (ok) syncDirectoryOf(path);
-    else gen_unlink(temp);
-  }
-  gen_free(temp);
+  GenString temp(gen_concat(path, kTempSuffix));
+  int fd = gen_mkstemp(temp.get());
+  if (fd < 0) return db.write_to_file_name(path);
+  // The database writes by name; the descriptor still syncs what it wrote,
+  // since it names the same file.
+  bool ok = db.write_to_file_name(temp.get()) && fsync(fd) == 0;
+  close(fd);
+  // A plain rename: on failure the target must stay untouched.
+  ok = ok && rename(temp.get(), path) == 0;
+  if (ok) syncDirectoryOf(path);
+  else gen_unlink(temp.get());
   return ok;
 }
 
@@ -141,23 +136,18 @@ const char *getWhiteBoardDirectory() {
 int WhiteBoard_RemoveStaleTempFiles() {
   // Looked up without creating anything: no directory, no temporaries.
   const char *config = gen_getuserconfigdir(false, nullptr);
-  char *dir = config ? gen_sconcat(config, "WhiteBoard") : nullptr;
-  DIR *d = dir ? opendir(dir) : nullptr;
-  if (!d) {
-    gen_free(dir);
-    return 0;
-  }
+  GenString dir(config ? gen_sconcat(config, "WhiteBoard") : nullptr);
+  DIR *d = dir ? opendir(dir.get()) : nullptr;
+  if (!d) return 0;
   int removed = 0;
   while (struct dirent *entry = readdir(d)) {
     if (!isStaleTempName(entry->d_name)) continue;
-    char *path = gen_sconcat(dir, entry->d_name);
+    GenString path(gen_sconcat(dir.get(), entry->d_name));
     struct stat st;
-    if (path && gen_lstat(path, &st) == 0 && S_ISREG(st.st_mode) && gen_unlink(path) == 0)
+    if (path && gen_lstat(path.get(), &st) == 0 && S_ISREG(st.st_mode) && gen_unlink(path.get()) == 0)
       ++removed;
-    gen_free(path);
   }
   closedir(d);
-  gen_free(dir);
   return removed;
 }
 
@@ -168,10 +158,8 @@ char *getGroupFilenameFromGroupName(const char *groupName) {
 
 char *getGroupPathFromGroupName(const char *groupName) {
   const char *dir = getWhiteBoardDirectory();
-  char *file = getGroupFilenameFromGroupName(groupName);
-  char *path = dir && file ? gen_sconcat(dir, file) : nullptr;
-  gen_free(file);
-  return path;
+  GenString file(getGroupFilenameFromGroupName(groupName));
+  return dir && file ? gen_sconcat(dir, file.get()) : nullptr;
 }
 
 bool Group::loadFromFile(const char *path) {
@@ -198,17 +186,16 @@ bool Group::loadFromFile(const char *path) {
 }
 
 bool GroupServer::saveToFile(const char *path) {
-  char *defaultPath = nullptr;
-  const char *target = path ? path : fileName_;
-  if (!target) target = defaultPath = getGroupPathFromGroupName(groupName_);
-  bool ok = false;
-  if (target) {
-    GroupServer onDisk(groupName_, true, nullptr);
-    onDisk.loadFromFile(target);
-    ok = !onDisk.mergeChangesFromGroup(*this) || onDisk.internalSaveToFile(target);
+  GenString defaultPath;
+  const char *target = path ? path : fileName_.get();
+  if (!target) {
+    defaultPath.reset(getGroupPathFromGroupName(groupName_));
+    target = defaultPath.get();
   }
-  gen_free(defaultPath);
-  return ok;
+  if (!target) return false;
+  GroupServer onDisk(groupName_, true, nullptr);
+  onDisk.loadFromFile(target);
+  return !onDisk.mergeChangesFromGroup(*this) || onDisk.internalSaveToFile(target);
 }
 
 bool GroupServer::internalSaveToFile(const char *path) {

@@ -7,13 +7,9 @@
 GroupServer::GroupServer(const char *name, bool useDisk, const char *fileName)
     : Group(name), useDisk_(useDisk), fileName_(gen_copy(fileName)) {}
 
-GroupServer::~GroupServer() { gen_free(fileName_); }
+GroupServer::~GroupServer() = default;
 
-void GroupServer::useFilename(const char *fileName) {
-  char *copy = gen_copy(fileName);
-  gen_free(fileName_);
-  fileName_ = copy;
-}
+void GroupServer::useFilename(const char *fileName) { fileName_.reset(gen_copy(fileName)); }
 
 void GroupServer::buildBoolChanges(std::vector<BoolValueInfo> &out) const {
   for (const auto &[name, value] : bools_) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "services/whiteboard/whiteboard_group.h"
+#include "shared/gen_holder.h"
 #include "whiteboard_parsing.h"
 
 class GroupServer : public Group {
@@ -21,7 +22,7 @@ class GroupServer : public Group {
   void useFilename(const char *fileName);
   bool shouldSaveToFile() const { return useDisk_; }
   // The group's own file name (owned by the group) or null.
-  const char *getFilename() const { return fileName_; }
+  const char *getFilename() const { return fileName_.get(); }
 
   // Append one newly made record per value of that type to `out`, carrying
   // the group name, the value name and the value, in value-name order. The
@@ -45,5 +46,5 @@ class GroupServer : public Group {
 
  private:
   bool useDisk_;
-  char *fileName_;  // owned (gen_free), may be null
+  GenString fileName_;  // may be null
 };

@@ -5,7 +5,8 @@
 
 #include "services/whiteboard/whiteboard_group_file.h"
 #include "services/whiteboard/whiteboard_records.h"
-#include "services/servicerouter_proxy/service_limits.h"
+#include "services/support/service_limits.h"
+#include "shared/gen_holder.h"
 #include "shared/indgen.h"
 
 namespace {
@@ -54,13 +55,11 @@ WhiteBoard_Image::~WhiteBoard_Image() {
   for (auto &[name, group] : groups_) {
     if (dir && group->shouldSaveToFile()) {
       // Always the default file, also for a group with a file of its own.
-      char *path = getGroupPathFromGroupName(name.c_str());
+      GenString path(getGroupPathFromGroupName(name.c_str()));
       // The directory only: the file name holds a client's group name.
-      if (path && !group->saveToFile(path))
+      if (path && !group->saveToFile(path.get()))
         gen_warning("could not save a WhiteBoard group file in %s", dir);
-      gen_free(path);
     }
-    delete group;
   }
   subscriptions_.clear();
   groups_.clear();
@@ -71,8 +70,9 @@ bool WhiteBoard_Image::setupGroup(const char *groupName, bool broadcastChanges, 
   if (!usable(groupName)) return false;
   GroupServer *group = getGroup(groupName);
   if (!group) {
-    group = new GroupServer(groupName, useDisk, fileName);
-    groups_.emplace(ut_string(groupName), group);
+    auto made = std::make_unique<GroupServer>(groupName, useDisk, fileName);
+    group = made.get();
+    groups_.emplace(ut_string(groupName), std::move(made));
     bytes_ += ServiceLimits_Cost(groupName);
   } else if (useDisk) {
     group->useDisk(true);
@@ -85,7 +85,7 @@ bool WhiteBoard_Image::setupGroup(const char *groupName, bool broadcastChanges, 
 GroupServer *WhiteBoard_Image::getGroup(const char *groupName) const {
   if (!groupName) return nullptr;
   auto it = groups_.find(ut_string(groupName));
-  return it == groups_.end() ? nullptr : it->second;
+  return it == groups_.end() ? nullptr : it->second.get();
 }
 
 bool WhiteBoard_Image::getBoolValue(const char *group, const char *name, bool &value) const {
@@ -232,48 +232,16 @@ bool WhiteBoard_Image::saveGroupToFile(const char *groupName, const char *fileNa
   return g && g->saveToFile(fileName);
 }
 
-// The records `build` makes from every group (or only `onlyGroup` when it
-// is not null), groups in name order.
-template <class Record, class Build>
-std::vector<Record> WhiteBoard_Image::collect(const char *onlyGroup, Build build) const {
-  std::vector<Record> records;
+std::vector<const GroupServer *> WhiteBoard_Image::groups(const char *onlyGroup) const {
+  std::vector<const GroupServer *> out;
   if (onlyGroup) {
-    if (GroupServer *g = getGroup(onlyGroup)) build(g, records);
-    return records;
+    if (const GroupServer *g = getGroup(onlyGroup)) out.push_back(g);
+    return out;
   }
-  for (const auto &entry : groups_) build(entry.second, records);
-  return records;
-}
-
-namespace {
-
-// Moves `records` into a newly made array.
-template <class Array, class Record>
-Array buildArray(std::vector<Record> records) {
-  Array out{};
-  WB_MoveIntoArray(records, out);
+  out.reserve(groups_.size());
+  for (const auto &entry : groups_) out.push_back(entry.second.get());
   return out;
 }
-
-}  // namespace
-
-#define WB_DEFINE_BUILDERS(Type, Record, Array)                                                  \
-  Array WhiteBoard_Image::build##Type##Changes() const {                                         \
-    return buildArray<Array>(collect<Record>(                                                    \
-        nullptr, [](GroupServer *g, std::vector<Record> &v) { g->build##Type##Changes(v); }));   \
-  }                                                                                              \
-  Array WhiteBoard_Image::build##Type##ChangesInGroup(const char *groupName) const {             \
-    if (!groupName) return Array{};                                                              \
-    return buildArray<Array>(collect<Record>(                                                    \
-        groupName, [](GroupServer *g, std::vector<Record> &v) { g->build##Type##Changes(v); })); \
-  }
-
-WB_DEFINE_BUILDERS(Bool, BoolValueInfo, BoolValueInfoArray)
-WB_DEFINE_BUILDERS(Int32, Int32ValueInfo, Int32ValueInfoArray)
-WB_DEFINE_BUILDERS(String, StringValueInfo, StringValueInfoArray)
-WB_DEFINE_BUILDERS(StringList, StringListValueInfo, StringListValueInfoArray)
-
-#undef WB_DEFINE_BUILDERS
 
 void WhiteBoard_Image::removeReferences(WhiteBoard_Subscriber *connection) {
   for (auto it = subscriptions_.begin(); it != subscriptions_.end();) {

@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <map>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -86,18 +87,10 @@ class WhiteBoard_Image {
   // What the store holds, counted as service_limits.h says.
   size_t bytes() const { return bytes_; }
 
-  // Newly made arrays of every value of one type, groups in name order and
-  // values in name order within a group. The caller releases each with its
-  // WhiteBoard_..._free.
-  BoolValueInfoArray buildBoolChanges() const;
-  Int32ValueInfoArray buildInt32Changes() const;
-  StringValueInfoArray buildStringChanges() const;
-  StringListValueInfoArray buildStringListChanges() const;
-  // The same for one group; empty arrays when it is missing.
-  BoolValueInfoArray buildBoolChangesInGroup(const char *groupName) const;
-  Int32ValueInfoArray buildInt32ChangesInGroup(const char *groupName) const;
-  StringValueInfoArray buildStringChangesInGroup(const char *groupName) const;
-  StringListValueInfoArray buildStringListChangesInGroup(const char *groupName) const;
+  // The groups a snapshot covers, owned by the store: every group in name
+  // order, or only the one `onlyGroup` names when it is not null (none when
+  // it is missing).
+  std::vector<const GroupServer *> groups(const char *onlyGroup) const;
 
   // Removes every subscription of `connection`.
   void removeReferences(WhiteBoard_Subscriber *connection);
@@ -109,13 +102,11 @@ class WhiteBoard_Image {
  private:
   template <class Send>
   void fanOut(GroupServer *group, WhiteBoard_Subscriber *sender, Send send);
-  template <class Record, class Build>
-  std::vector<Record> collect(const char *onlyGroup, Build build) const;
 
   // Whether `newCost` in place of what (group, name, type) holds fits.
   bool fitsValue(const char *group, const char *name, WhiteBoard_Type type, size_t newCost) const;
 
-  std::map<ut_string, GroupServer *> groups_;  // owned
+  std::map<ut_string, std::unique_ptr<GroupServer>> groups_;
   size_t bytes_ = 0;
   // Entries of one group keep their insertion order.
   std::multimap<GroupServer *, WhiteBoard_Subscriber *> subscriptions_;

@@ -30,7 +30,7 @@ void WB_MoveIntoArray(std::vector<Record> &records, Array &out) {
   out._count = static_cast<int>(records.size());
   out._info = nullptr;
   if (!records.empty()) {
-    out._info = new Record[records.size()]();
+    out._info = STPArray_new<Record>(static_cast<int>(records.size()));
     // A record's strings are plain pointers: the copy hands them over, and
     // the vector entries are dropped without being freed.
     for (std::size_t i = 0; i < records.size(); ++i) out._info[i] = records[i];

@@ -2,7 +2,8 @@
 // condition, factory and the module's process-wide objects.
 #include "services/whiteboard/whiteboard_server.h"
 
-#include "services/servicerouter_proxy/service_limits.h"
+#include "services/support/service_limits.h"
+#include "services/whiteboard/whiteboard_records.h"
 #include "shared/indgen.h"
 
 int WhiteBoard_Server::_num_connections = 0;
@@ -106,20 +107,46 @@ void WhiteBoard_Server::msg_SaveGroupChangesToFile(const char *groupname, const 
   image_->saveGroupToFile(groupname, filename);  // no message carries a result
 }
 
+namespace {
+
+// The values of one type of `groups` in order, moved into `out` (empty).
+template <class Record, class Array>
+void collectInto(const std::vector<const GroupServer *> &groups,
+                 void (GroupServer::*build)(std::vector<Record> &) const, Array &out) {
+  std::vector<Record> records;
+  for (const GroupServer *g : groups) (g->*build)(records);
+  WB_MoveIntoArray(records, out);
+}
+
+// The four arrays of one Changes reply, built from the store's groups; they
+// are released with their generated _free when the reply goes.
+struct ChangesReply {
+  BoolValueInfoArray bools{};
+  Int32ValueInfoArray ints{};
+  StringValueInfoArray strings{};
+  StringListValueInfoArray lists{};
+
+  explicit ChangesReply(const std::vector<const GroupServer *> &groups) {
+    collectInto(groups, &GroupServer::buildBoolChanges, bools);
+    collectInto(groups, &GroupServer::buildInt32Changes, ints);
+    collectInto(groups, &GroupServer::buildStringChanges, strings);
+    collectInto(groups, &GroupServer::buildStringListChanges, lists);
+  }
+  ~ChangesReply() {
+    WhiteBoard_BoolValueInfoArray_free(&bools);
+    WhiteBoard_Int32ValueInfoArray_free(&ints);
+    WhiteBoard_StringValueInfoArray_free(&strings);
+    WhiteBoard_StringListValueInfoArray_free(&lists);
+  }
+  ChangesReply(const ChangesReply &) = delete;
+  ChangesReply &operator=(const ChangesReply &) = delete;
+};
+
+}  // namespace
+
 void WhiteBoard_Server::sendChanges(const char *group) {
-  BoolValueInfoArray bools =
-      group ? image_->buildBoolChangesInGroup(group) : image_->buildBoolChanges();
-  Int32ValueInfoArray ints =
-      group ? image_->buildInt32ChangesInGroup(group) : image_->buildInt32Changes();
-  StringValueInfoArray strings =
-      group ? image_->buildStringChangesInGroup(group) : image_->buildStringChanges();
-  StringListValueInfoArray lists =
-      group ? image_->buildStringListChangesInGroup(group) : image_->buildStringListChanges();
-  send_Changes(bools, ints, strings, lists);
-  WhiteBoard_BoolValueInfoArray_free(&bools);
-  WhiteBoard_Int32ValueInfoArray_free(&ints);
-  WhiteBoard_StringValueInfoArray_free(&strings);
-  WhiteBoard_StringListValueInfoArray_free(&lists);
+  ChangesReply reply(image_->groups(group));
+  send_Changes(reply.bools, reply.ints, reply.strings, reply.lists);
 }
 
 void WhiteBoard_Server::sendSetValue(const BoolValueInfo &info) { send_SetBoolValue(info); }
@@ -134,15 +161,4 @@ void WhiteBoard_Server::sendSetValue(const StringListValueInfo &info) {
 
 void WhiteBoard_Server::sendDeleteEvent(const char *group, const char *name, int type) {
   send_DeleteEvent(group, name, type);
-}
-
-bool WhiteBoard_Server_ExitCondition::allowExit() {
-  return WhiteBoard_Server::_num_connections == 0;
-}
-
-bool WhiteBoard_Server_ExitCondition::mustExit() { return false; }
-
-STPSpecClass *WhiteBoard_Server_ServiceFactory::getService(STPTransport *transport, int localRN,
-                                                           int remoteRN) {
-  return ServiceFactory_NewEndpoint<WhiteBoard_Server>(transport, localRN, remoteRN);
 }

@@ -11,8 +11,7 @@
 // event loop; every message sent is queued, never awaited.
 #pragma once
 
-#include "services/servicerouter_proxy/service_factory.h"
-#include "services/state/svc_eventloop.h"
+#include "services/support/service_module.h"
 #include "services/whiteboard/whiteboard_image.h"
 #include "shared/libcxxutil/ut_string_list.h"
 #include "whiteboard_server_impl.h"
@@ -66,23 +65,10 @@ class WhiteBoard_Server : public WhiteBoard_server_Impl, public WhiteBoard_Subsc
   ut_string_list diskGroups_;
 };
 
-// Allows exit only while no WhiteBoard connection is open.
-class WhiteBoard_Server_ExitCondition : public ExitCondition {
- public:
-  explicit WhiteBoard_Server_ExitCondition(bool installGlobally) : ExitCondition(installGlobally) {}
-  bool allowExit() override;
-  bool mustExit() override;
-};
-
-// Makes a WhiteBoard_Server per connection of the service "WhiteBoard".
-class WhiteBoard_Server_ServiceFactory : public ServiceFactory {
- public:
-  WhiteBoard_Server_ServiceFactory(const char *name, int maxConnections, bool registerGlobally)
-      : ServiceFactory(name, maxConnections, registerGlobally) {}
-  // A new server on the process-wide store, bound to `transport` with the
-  // RN pair, carrying the creation reference; never null.
-  STPSpecClass *getService(STPTransport *transport, int localRN, int remoteRN) override;
-};
+// The module's exit condition (allows exit while WhiteBoard_Server::_num_connections
+// is 0) and its factory (a WhiteBoard_Server per connection of "WhiteBoard").
+using WhiteBoard_Server_ExitCondition = ServiceModule<WhiteBoard_Server>::ExitCondition;
+using WhiteBoard_Server_ServiceFactory = ServiceModule<WhiteBoard_Server>::Factory;
 
 // The module's factory (built before main), for the program entry and tests.
 WhiteBoard_Server_ServiceFactory *WhiteBoard_GetServiceFactory();

@@ -2,6 +2,7 @@
 #include "services/windowregister/window_class_list.h"
 
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -30,7 +31,6 @@ WindowClass::WindowClass(const char *name) : name(gen_copy(name)) {}
 WindowClass::~WindowClass() {
   DeleteAllWindows();
   gen_free(windows);
-  gen_free(name);
 }
 
 int WindowClass::FindWindow(unsigned long id) const {
@@ -88,7 +88,7 @@ void WindowClass::DeleteAllWindows() {
 int WindowClass::GetWindowInfo(WindowRegister__WindowInfo *info, const char *serviceName) const {
   for (int i = 0; i < count; ++i) {
     info[i].serviceName = gen_copy(serviceName);
-    info[i].className = gen_copy(name);
+    info[i].className = gen_copy(name.get());
     info[i].windowName = gen_copy(windows[i]->title);
     info[i].win = static_cast<int>(windows[i]->id);
   }
@@ -100,12 +100,12 @@ int WindowClass::Relay(WindowRelayKind kind, unsigned long id, WindowRelayFunc r
   if (id != 0) {
     int i = FindWindow(id);
     if (i < 0) return 0;
-    relay(context, kind, name, windows[i]->title, id);
+    relay(context, kind, name.get(), windows[i]->title, id);
     if (kind == kWindowRelayClose) removeAt(i);
     return 1;
   }
   int hits = count;
-  for (int i = 0; i < count; ++i) relay(context, kind, name, windows[i]->title, windows[i]->id);
+  for (int i = 0; i < count; ++i) relay(context, kind, name.get(), windows[i]->title, windows[i]->id);
   if (kind == kWindowRelayClose) DeleteAllWindows();
   return hits;
 }
@@ -134,12 +134,10 @@ bool WindowClassList::AddWindow(const char *className, const char *title, unsign
     if (step == 0) return false;
     capacity += step;
   }
-  cls = new WindowClass(className);
-  if (!cls->AddWindow(title, id)) {
-    delete cls;  // a class is only kept with the window that made it
-    return false;
-  }
-  classes[count++] = cls;
+  // A class is only kept with the window that made it.
+  auto made = std::make_unique<WindowClass>(className);
+  if (!made->AddWindow(title, id)) return false;
+  classes[count++] = made.release();
   return true;
 }
 

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 
+#include "shared/gen_holder.h"
 #include "shared/indgen.h"
 #include "windowregister_parsing.h"
 
@@ -57,7 +58,7 @@ class WindowClass {
   WindowClass(const WindowClass &) = delete;
   WindowClass &operator=(const WindowClass &) = delete;
 
-  const char *getName() const { return name; }
+  const char *getName() const { return name.get(); }
   int getCount() const { return count; }
   // Record i (0 <= i < getCount()), owned by the class.
   const WindowRecord *getWindow(int i) const { return windows[i]; }
@@ -85,7 +86,7 @@ class WindowClass {
  private:
   void removeAt(int index);
 
-  char *name;  // owned, may be null
+  GenString name;  // may be null
   int count = 0;
   int capacity = 0;
   WindowRecord **windows = nullptr;  // owned records, gen_free'd array

@@ -22,7 +22,7 @@ void relayToEntry(void *context, WindowRelayKind kind, const char *className, co
 
 WindowRegister_Entry::WindowRegister_Entry(char *name) : name(name) {}
 
-WindowRegister_Entry::~WindowRegister_Entry() { gen_free(name); }
+WindowRegister_Entry::~WindowRegister_Entry() = default;
 
 bool WindowRegister_Entry::ShowWindow(const char *className, unsigned long id) {
   return classList.Relay(kWindowRelayShow, className, id, relayToEntry, this);
@@ -70,7 +70,7 @@ void WindowRegister_List::GetWindowInfo(WindowRegister__WindowInfoArray *info) c
   int total = GetWindowNumber();
   if (total == 0) return;
   // Value-initialised: every pointer starts null, so _free is safe on it.
-  info->winInfo = new (std::nothrow) WindowRegister__WindowInfo[total]();
+  info->winInfo = STPArray_new<WindowRegister__WindowInfo>(total);
   if (!info->winInfo) return;
   int filled = 0;
   for (const WindowRegister_Entry *entry : entries)

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "services/windowregister/window_class_list.h"
+#include "shared/gen_holder.h"
 
 class WindowRegister_Entry {
  public:
@@ -24,7 +25,7 @@ class WindowRegister_Entry {
   WindowRegister_Entry(const WindowRegister_Entry &) = delete;
   WindowRegister_Entry &operator=(const WindowRegister_Entry &) = delete;
 
-  const char *getName() const { return name; }
+  const char *getName() const { return name.get(); }
   WindowClassList &getClassList() { return classList; }
   const WindowClassList &getClassList() const { return classList; }
 
@@ -41,7 +42,7 @@ class WindowRegister_Entry {
                            unsigned long id) = 0;
 
  private:
-  char *name;  // owned (gen_free)
+  GenString name;
   WindowClassList classList;
 };
 

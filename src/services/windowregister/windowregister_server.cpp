@@ -84,18 +84,7 @@ void WindowRegister_Server::GetLocalWindowList(WindowRegister__WindowInfoArray *
   WindowRegister__WindowInfoArray_init(info);
   int total = getClassList().GetWindowNumber();
   if (total == 0) return;
-  info->winInfo = new (std::nothrow) WindowRegister__WindowInfo[total]();
+  info->winInfo = STPArray_new<WindowRegister__WindowInfo>(total);
   if (!info->winInfo) return;
   info->count = getClassList().GetWindowInfo(info->winInfo, getName());
-}
-
-bool WindowRegister_Server_ExitCondition::allowExit() {
-  return WindowRegister_Server::_num_connections == 0;
-}
-
-bool WindowRegister_Server_ExitCondition::mustExit() { return false; }
-
-STPSpecClass *WindowRegister_ServiceFactory::getService(STPTransport *transport, int localRN,
-                                                        int remoteRN) {
-  return ServiceFactory_NewEndpoint<WindowRegister_Server>(transport, localRN, remoteRN);
 }

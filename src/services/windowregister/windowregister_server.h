@@ -13,8 +13,7 @@
 // order. One thread.
 #pragma once
 
-#include "services/servicerouter_proxy/service_factory.h"
-#include "services/state/svc_eventloop.h"
+#include "services/support/service_module.h"
 #include "services/windowregister/windowregister_list.h"
 #include "windowregister_server_impl.h"
 
@@ -58,25 +57,10 @@ class WindowRegister_Server : public WindowRegister_server_Impl, public WindowRe
   ~WindowRegister_Server() override;
 };
 
-// Allows exit whenever no connection is counted (always).
-class WindowRegister_Server_ExitCondition : public ExitCondition {
- public:
-  explicit WindowRegister_Server_ExitCondition(bool installGlobally)
-      : ExitCondition(installGlobally) {}
-  bool allowExit() override;
-  bool mustExit() override;
-};
-
-// Makes a WindowRegister_Server per connection of
-// "TWL_WindowRegisterService".
-class WindowRegister_ServiceFactory : public ServiceFactory {
- public:
-  WindowRegister_ServiceFactory(const char *name, int maxConnections, bool registerGlobally)
-      : ServiceFactory(name, maxConnections, registerGlobally) {}
-  // A new server bound to `transport` with the RN pair, carrying the
-  // creation reference; never null.
-  STPSpecClass *getService(STPTransport *transport, int localRN, int remoteRN) override;
-};
+// The module's exit condition (allows exit while WindowRegister_Server::_num_connections
+// is 0) and its factory (a WindowRegister_Server per connection of "TWL_WindowRegisterService").
+using WindowRegister_Server_ExitCondition = ServiceModule<WindowRegister_Server>::ExitCondition;
+using WindowRegister_ServiceFactory = ServiceModule<WindowRegister_Server>::Factory;
 
 // The module's factory (built before main), for the program entry and tests.
 WindowRegister_ServiceFactory *WindowRegister_GetServiceFactory();

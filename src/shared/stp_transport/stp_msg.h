@@ -39,7 +39,7 @@ constexpr int kSTPHeaderLength = 44;     // bytes of a header this program sends
 constexpr int kSTPMinHeaderLength = 32;  // smallest header a receiver accepts
 constexpr int kSTPMaxHeaderLength = 128; // largest header a receiver accepts
 // The largest packet (bytes on the stream) this program queues: the service
-// router refuses bigger ones, so a sender must never produce them.
+// router passes on no bigger one, so a sender must never produce them.
 constexpr int kSTPMaxPacketBytes = 64 * 1024 * 1024;
 
 // The base of both message directions: the byte buffer plus the header words

@@ -98,6 +98,7 @@ void STPSpecClass::setInterface(const char *iface, const char *roleName, const c
   vstamp = stamp ? stamp : "";
   flags = ifaceFlags;
   ownMessages = own;
+  peerSpecs = peer;
   ownMessageCount = own ? ownCount : 0;
   peerMessageCount = peer && peerCount > 0 ? peerCount : 0;
   if (peerMessageCount > 0) {
@@ -209,6 +210,19 @@ const STPMessageDesc *STPSpecClass::getSendableMessageDesc(const char *name, int
   if (!name || length <= 0) return nullptr;
   const STPMessageDesc *row = findRow(peerMessages, peerMessageCount, name, length);
   return row ? row : findRow(extraPeerMessages, extraPeerMessageCount, name, length);
+}
+
+int STPSpecClass::getTagNumber(const char *name) const {
+  // tagNames is sorted as strcmp orders it.
+  int lo = 0, hi = tagCount - 1;
+  while (name && lo <= hi) {
+    int mid = (lo + hi) / 2;
+    int c = std::strcmp(tagNames[mid], name);
+    if (c == 0) return mid;
+    if (c < 0) lo = mid + 1;
+    else hi = mid - 1;
+  }
+  return -1;
 }
 
 int STPSpecClass::getMappedTag(int tag) const {

@@ -168,6 +168,10 @@ class STPSpecClass {
   int getExtraPeerMessageCount() const { return extraPeerMessageCount; }
   const STPMessageDesc *getExtraPeerMessages() const { return extraPeerMessages; }
   int getTagCount() const { return tagCount; }
+  // True for an interface of the binary encoding (one with field tags).
+  bool isBinaryInterface() const { return tagNames != nullptr; }
+  // The own number of the tag named `name`; -1 when there is none.
+  int getTagNumber(const char *name) const;
   // The peer's number of own tag `tag`; -1 when the peer does not know it or
   // tag is out of range.
   int getMappedTag(int tag) const;
@@ -222,6 +226,11 @@ class STPSpecClass {
   // True when the transport's status already holds a failure (the sender then
   // logs "SEND FAILED: <name>\n").
   bool transportHasFailed() const;
+  // The start of a generated send: canSendRow, and on refusal the entry
+  // "SEND FAILED: <name>" on the send log and null; else newAsciiSend /
+  // newBinarySend.
+  STPAsciiOMsg *beginAsciiSend(SendScope &scope, int peerRow, bool wantsReply);
+  STPBinaryOMsg *beginBinarySend(SendScope &scope, int peerRow, bool wantsReply);
   // Header flags of a send of that row: 1 with a reply, else 2, or 10 when
   // the descriptor has flag 4.
   int sendFlagsForRow(int peerRow, bool wantsReply) const;
@@ -232,11 +241,23 @@ class STPSpecClass {
   STPBinaryOMsg *newBinarySend(int peerRow, bool wantsReply);
   // One-way send: with wait, sendMessage with the condition added and
   // callerCount raised; else only enqueue. Deletes msg. True when queued.
-  bool completeOneWay(SendScope &scope, STPOMsg *msg, bool wait);
+  // With a peer row, the send is first logged on the send log ("SEND: " and
+  // the request fields, or "SEND FAILED" when the transport already failed).
+  bool completeOneWay(SendScope &scope, STPOMsg *msg, bool wait, int peerRow = -1);
   // Request with reply: sendMessage, then awaitResponse with the condition
   // added and callerCount raised. Deletes msg. Returns the reply, owned by
-  // the caller (delete it), or null with scope.stat() telling why.
-  STPIMsg *completeRequest(SendScope &scope, STPOMsg *msg);
+  // the caller (delete it), or null with scope.stat() telling why. With a
+  // peer row, logs the send as completeOneWay does and the reply that came
+  // ("RECV: " and the reply fields) on the receive log.
+  STPIMsg *completeRequest(SendScope &scope, STPOMsg *msg, int peerRow = -1);
+
+  // The start of a generated dispatch: false for an id outside the own table
+  // (the message is then ignored); else logs the request on the receive log
+  // ("RECV: " and the request fields) and moves an ASCII reader past the
+  // message name. The end: logs the reply, when there is one, on the send
+  // log ("REPLY: " and the reply fields).
+  bool beginDispatch(STPIMsg *msg, int id);
+  void endDispatch(STPOMsg *reply, int id);
 
   // Reads the name of the negotiation/interface records and updates the
   // peer tables; see the sources for the walks.
@@ -271,6 +292,9 @@ class STPSpecClass {
   int flags = 0;
   int ownMessageCount = 0;
   const STPMessageDesc *ownMessages = nullptr;
+  // The static table the peer table was copied from: the spec strings this
+  // side encodes with, whatever the peer announced.
+  const STPMessageDesc *peerSpecs = nullptr;
 
   // Learned from the peer (owned).
   char *peerRole = nullptr;
@@ -305,6 +329,8 @@ class STPSpecClass {
   // peer or extra row (ignored when neither exists).
   void notePeerSpec(const char *name, int length, const char *spec, int specLength);
   void freePeerTables();
+  // The send-log entry of a send of that peer row about to go out.
+  void logSend(int peerRow, const STPOMsg *msg);
 };
 
 // Vetoes further waiting once its endpoint is down in both directions.

@@ -11,6 +11,7 @@
 #include "shared/stp_transport/stp_bmsg.h"
 #include "shared/stp_transport/stp_specclass.h"
 #include "shared/stp_transport/stp_specclass_listener.h"
+#include "shared/stp_transport/stp_speclog.h"
 #include "shared/stp_transport/stp_transport.h"
 
 STPSpecClass_HandleMessages::~STPSpecClass_HandleMessages() {
@@ -83,9 +84,9 @@ void STPSpecClass::dispatchMessage(STPIMsg *msg, int type, int id) {
   --callerCount;
   STPOMsg *reply = areply ? static_cast<STPOMsg *>(areply) : breply;
   if (reply && STPOMsg::finishedSize(reply->get_pos()) > kSTPMaxPacketBytes) {
-    // Too big for the router, which would cut this whole process off for
-    // it. The asker gets an empty reply (every field reads as 0 or null)
-    // at once instead of waiting for a reply that never comes.
+    // Too big for the router, which would not pass it on. The asker gets an
+    // empty reply (every field reads as 0 or null) at once instead of
+    // waiting for a reply that never comes.
     gen_warning("reply of %d bytes to connection %d refused: larger than %d bytes", reply->get_pos(),
                 remoteRN, kSTPMaxPacketBytes);
     delete reply;
@@ -141,6 +142,23 @@ void STPSpecClass::dispatchByType(STPIMsg *msg, int type, int id, STPAsciiOMsg *
       gen_warning("oops");
       break;
   }
+}
+
+bool STPSpecClass::beginDispatch(STPIMsg *msg, int id) {
+  if (id < 0 || id >= ownMessageCount) return false;
+  if (recvLog) STPSpecLog_write(recvLog, this, true, "RECV: ", ownMessages[id], false, msg, STPSpecLogSide::Received);
+  if (!isBinaryInterface()) {
+    // The body starts with the message name; the fields follow it.
+    STPAsciiIMsg view(msg);
+    int len = 0;
+    view.getIdent(&len);
+  }
+  return true;
+}
+
+void STPSpecClass::endDispatch(STPOMsg *reply, int id) {
+  if (reply && sendLog && id >= 0 && id < ownMessageCount)
+    STPSpecLog_writeSent(sendLog, this, true, "REPLY: ", ownMessages[id], true, reply);
 }
 
 void STPSpecClass::handleAsciiMessage(STPAsciiIMsg *, STPAsciiOMsg *, int) {

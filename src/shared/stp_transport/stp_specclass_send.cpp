@@ -6,6 +6,7 @@
 #include "shared/stp_transport/stp_amsg.h"
 #include "shared/stp_transport/stp_bmsg.h"
 #include "shared/stp_transport/stp_specclass.h"
+#include "shared/stp_transport/stp_speclog.h"
 #include "shared/stp_transport/stp_transport.h"
 
 STP_RetryCondition::STP_RetryCondition(STPSpecClass *ep) : endpoint(ep) { endpoint->addRef(); }
@@ -76,7 +77,38 @@ STPBinaryOMsg *STPSpecClass::newBinarySend(int peerRow, bool wantsReply) {
                                         sendFlagsForRow(peerRow, wantsReply));
 }
 
-bool STPSpecClass::completeOneWay(SendScope &scope, STPOMsg *msg, bool wait) {
+namespace {
+
+// The name of a row of a static table of `count` rows; "" when out of range.
+const char *rowName(const STPMessageDesc *table, int count, int row) {
+  return table && row >= 0 && row < count && table[row].name ? table[row].name : "";
+}
+
+}  // namespace
+
+STPAsciiOMsg *STPSpecClass::beginAsciiSend(SendScope &scope, int peerRow, bool wantsReply) {
+  if (canSendRow(peerRow, wantsReply, false, scope.stat())) return newAsciiSend(peerRow, wantsReply);
+  STPSpecLog_writeFailed(sendLog, this, rowName(peerSpecs, peerMessageCount, peerRow));
+  return nullptr;
+}
+
+STPBinaryOMsg *STPSpecClass::beginBinarySend(SendScope &scope, int peerRow, bool wantsReply) {
+  if (canSendRow(peerRow, wantsReply, true, scope.stat())) return newBinarySend(peerRow, wantsReply);
+  STPSpecLog_writeFailed(sendLog, this, rowName(peerSpecs, peerMessageCount, peerRow));
+  return nullptr;
+}
+
+void STPSpecClass::logSend(int peerRow, const STPOMsg *msg) {
+  if (!sendLog || !peerSpecs || peerRow < 0 || peerRow >= peerMessageCount || !msg) return;
+  const STPMessageDesc &row = peerSpecs[peerRow];
+  if (transportHasFailed())
+    STPSpecLog_writeFailed(sendLog, this, row.name);
+  else
+    STPSpecLog_writeSent(sendLog, this, true, "SEND: ", row, false, msg);
+}
+
+bool STPSpecClass::completeOneWay(SendScope &scope, STPOMsg *msg, bool wait, int peerRow) {
+  if (sendLog) logSend(peerRow, msg);
   STPTransport *t = transport;
   if (!t || !msg) {
     delete msg;
@@ -100,7 +132,8 @@ bool STPSpecClass::completeOneWay(SendScope &scope, STPOMsg *msg, bool wait) {
   return serial != 0;
 }
 
-STPIMsg *STPSpecClass::completeRequest(SendScope &scope, STPOMsg *msg) {
+STPIMsg *STPSpecClass::completeRequest(SendScope &scope, STPOMsg *msg, int peerRow) {
+  if (sendLog) logSend(peerRow, msg);
   STPTransport *t = transport;
   if (!t || !msg) {
     delete msg;
@@ -116,5 +149,7 @@ STPIMsg *STPSpecClass::completeRequest(SendScope &scope, STPOMsg *msg) {
   --callerCount;
   scope.removeCondition();
   t->delRef();
+  if (reply && recvLog && peerSpecs && peerRow >= 0 && peerRow < peerMessageCount)
+    STPSpecLog_write(recvLog, this, false, "RECV: ", peerSpecs[peerRow], true, reply, STPSpecLogSide::Received);
   return reply;
 }

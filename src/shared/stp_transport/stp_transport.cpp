@@ -264,6 +264,7 @@ void STPTransport::resetBuffers() {
   wbuf.clear();
   rbuf.clear();
   needMore = false;
+  skipRemaining = 0;
 }
 
 // ---------------------------------------------------------------------------

@@ -89,6 +89,11 @@ class ForwardingHandler {
   // The transport that a packet for `destRN` is passed on to unchanged, or
   // null to deliver it here.
   virtual STPTransport *getForwardingTransport(int destRN) = 0;
+  // The same for a packet whose source RN is known too; a handler that
+  // checks senders overrides it (null still means deliver here).
+  virtual STPTransport *getForwardingTransportFrom(int sourceRN, int destRN) {
+    return getForwardingTransport(destRN);
+  }
 };
 
 // A transaction token: origin and number of the transaction, its nesting
@@ -270,6 +275,13 @@ class STPTransport {
   bool wantsToWrite() const { return bound && !loopback && wbuf.used > 0; }
   bool dataInWriteBuffer() const { return wbuf.used > 0; }
   bool wantsToDequeueAndDispatch() const;
+  // Packets larger than `bytes` on the wire (0: no limit) are skipped: their
+  // bytes are dropped as they arrive instead of being collected, and the
+  // connection stays up. Each one skipped is counted.
+  void setPacketLimit(long long bytes) { packetLimit = bytes; }
+  int getSkippedPacketCount() const { return skippedPackets; }
+  // Whether part of a packet (kept or being skipped) waits for more bytes.
+  bool isMidPacket() const { return rbuf.used > 0 || skipRemaining > 0; }
 
   // Inspection, for tests and diagnostics.
   int getResponseCount() const { return static_cast<int>(responses.size()); }
@@ -352,6 +364,9 @@ class STPTransport {
   Buffer wbuf;
   Buffer rbuf;
   bool needMore = false;
+  long long packetLimit = 0;    // 0: none
+  long long skipRemaining = 0;  // bytes of a skipped packet still to come
+  int skippedPackets = 0;
   std::vector<STPIMsg *> responses;  // owned, arrival order
   std::vector<STPIMsg *> unclaimed;  // owned, arrival order
   std::vector<STPIMsg *> deferred;   // owned, arrival order
@@ -403,7 +418,8 @@ class STPTransport {
   bool readSocket();
   void readLoopbackPeer();
   bool dispatchPackets();
-  bool forwardPacket(const char *packet, int size, int destRN);
+  bool forwardPacket(const char *packet, int size, int sourceRN, int destRN);
+  void skipBuffered();
   void deliverDeferred();
   bool deliverToListeners(STPIMsg *msg, bool awaitedReply);
   bool isAwaited(int serial) const;

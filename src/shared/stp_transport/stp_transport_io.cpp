@@ -264,6 +264,10 @@ bool STPTransport::handleDequeueAndDispatch(TStat *out) {
 // delivers each. False when an invalid header closed the connection.
 bool STPTransport::dispatchPackets() {
   while (rbuf.used > 0 && !needMore) {
+    if (skipRemaining > 0) {
+      skipBuffered();
+      continue;
+    }
     if (rbuf.used < 8) {
       needMore = true;
       break;
@@ -271,20 +275,30 @@ bool STPTransport::dispatchPackets() {
     int headerLength = 0;
     int bodyLength = 0;
     STPMsg::peekLengths(rbuf.data + rbuf.start, &headerLength, &bodyLength);
-    if (!STPMsg::checkHeader(headerLength, bodyLength) ||
-        !fitsReadBuffer(headerLength, bodyLength, rbuf.initialSize)) {
+    if (!STPMsg::checkHeader(headerLength, bodyLength)) {
       closeConnection(nullptr);
       fail(kStatDown, "[handleRead]: remote host sent invalid packet", nullptr);
       return false;
     }
     long long size = roundUp4(static_cast<long long>(headerLength) + bodyLength);
+    if (packetLimit > 0 && size > packetLimit) {
+      skipRemaining = size;
+      ++skippedPackets;
+      continue;
+    }
+    if (!fitsReadBuffer(headerLength, bodyLength, rbuf.initialSize)) {
+      closeConnection(nullptr);
+      fail(kStatDown, "[handleRead]: remote host sent invalid packet", nullptr);
+      return false;
+    }
     if (rbuf.used < size) {
       needMore = true;
       break;
     }
     const char *packet = rbuf.data + rbuf.start;
-    int destRN = headerLength >= 16 ? static_cast<int>(ut_network_buffer::decode_uint32(packet + 12)) : 0;
-    if (forwardPacket(packet, static_cast<int>(size), destRN)) {
+    int destRN = static_cast<int>(ut_network_buffer::decode_uint32(packet + 12));
+    int sourceRN = static_cast<int>(ut_network_buffer::decode_uint32(packet + 8));
+    if (forwardPacket(packet, static_cast<int>(size), sourceRN, destRN)) {
       rbuf.start += static_cast<int>(size);
       rbuf.used -= static_cast<int>(size);
       continue;
@@ -302,11 +316,19 @@ bool STPTransport::dispatchPackets() {
   return true;
 }
 
+// Drops the buffered bytes of a packet being skipped.
+void STPTransport::skipBuffered() {
+  long long n = skipRemaining < rbuf.used ? skipRemaining : rbuf.used;
+  rbuf.start += static_cast<int>(n);
+  rbuf.used -= static_cast<int>(n);
+  skipRemaining -= n;
+}
+
 // Passes a packet on unchanged when the forwarding handler names a
 // transport for its destination.
-bool STPTransport::forwardPacket(const char *packet, int size, int destRN) {
+bool STPTransport::forwardPacket(const char *packet, int size, int sourceRN, int destRN) {
   if (!forwardingHandler) return false;
-  STPTransport *to = forwardingHandler->getForwardingTransport(destRN);
+  STPTransport *to = forwardingHandler->getForwardingTransportFrom(sourceRN, destRN);
   if (!to) return false;
   to->appendToWriteBuffer(packet, size);
   return true;

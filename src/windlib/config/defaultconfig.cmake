@@ -9,9 +9,3 @@ add_library(korvo_defaultconfig STATIC
 target_link_libraries(korvo_defaultconfig
   PUBLIC korvo_whiteboard_client korvo_ut_strings
   PRIVATE korvo_srproxy korvo_runtime)
-
-# svc_statemgr connects its configuration at start-up and carries the editor
-# options, which nothing in main names: linked whole.
-if(TARGET svc_statemgr)
-  target_link_libraries(svc_statemgr PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,korvo_defaultconfig>")
-endif()

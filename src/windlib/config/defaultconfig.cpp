@@ -11,6 +11,7 @@
 
 #include "services/servicerouter_proxy/servicerouter_proxy.h"
 #include "services/whiteboard/whiteboard_client.h"
+#include "shared/gen_holder.h"
 #include "shared/indgen.h"
 
 std::vector<DefaultConfig *> *DefaultConfig::_allDefaultConfig = nullptr;
@@ -40,9 +41,8 @@ void parseLine(const char *line, WhiteBoard *wb) {
   while (*value == ' ' || *value == '\t') ++value;
   if (!*value || !ConfigMicroParser::findOption(key.c_str())) return;
   if (*value == '"') {
-    char *text = gen_dequotify_string(value);
-    if (text) wb->setString(kGroup, key.c_str(), ut_string(text), false);
-    gen_free(text);
+    GenString text(gen_dequotify_string(value));
+    if (text) wb->setString(kGroup, key.c_str(), ut_string(text.get()), false);
   } else if (isdigit(static_cast<unsigned char>(*value))) {
     wb->setInt(kGroup, key.c_str(), static_cast<int>(gen_strtoul(value, nullptr, 0)), false);
   } else if (strcmp(value, "On") == 0) {
@@ -55,9 +55,8 @@ void parseLine(const char *line, WhiteBoard *wb) {
 // The configuration file of `dir` ("korvo" as base name), preloaded.
 void preloadFrom(const char *dir) {
   if (!dir) return;
-  char *path = gen_createconfigfilename(dir, "korvo", true, false);
-  Config_PreLoadFile(path);
-  gen_free(path);
+  GenString path(gen_createconfigfilename(dir, "korvo", true, false));
+  Config_PreLoadFile(path.get());
 }
 
 }  // namespace
@@ -247,8 +246,6 @@ bool Config_SetString(const char *name, const ut_string &value) {
 }
 
 bool Config_SaveChangesToFile(const char *filename) {
-  char *path = gen_changesuffix(filename, ".wbd");
-  bool ok = WhiteBoard::getWhiteBoard()->saveGroupChangesToFile(kGroup, path);
-  gen_free(path);
-  return ok;
+  GenString path(gen_changesuffix(filename, ".wbd"));
+  return WhiteBoard::getWhiteBoard()->saveGroupChangesToFile(kGroup, path.get());
 }

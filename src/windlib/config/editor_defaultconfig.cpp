@@ -42,6 +42,11 @@ const _ConfigOption editor_service_options[] = {
     {"ExtEditor_OtherArgumentFormat", CFG_STRING, &edit_other_argumentformat, nullptr},
     {nullptr, 0, nullptr, nullptr}};
 
+const EditorService_Options editor_service_kind_options = {
+    {&edit_emacs_path, &edit_emacs_usexterm, &edit_emacs_argumentformat},
+    {&edit_vi_path, &edit_vi_usexterm, &edit_vi_argumentformat},
+    {&edit_other_path, &edit_other_usexterm, &edit_other_argumentformat}};
+
 namespace {
 const char kArgumentFormat[] = "+%LINE %FILE0 %FILES";
 }  // namespace

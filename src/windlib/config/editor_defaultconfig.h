@@ -7,6 +7,7 @@
 // WhiteBoard value. String variables own gen_copy heap strings. One thread.
 #pragma once
 
+#include "services/editorservice/editorservice_options.h"
 #include "windlib/config/defaultconfig.h"
 
 class Editor_DefaultConfig : public DefaultConfig {
@@ -33,6 +34,10 @@ extern char *edit_vi_argumentformat;
 extern char *edit_other_path;
 extern bool edit_other_usexterm;
 extern char *edit_other_argumentformat;
+
+// The addresses of the path, xterm and format variables of the three kinds
+// of outside editor, for the editor services (EditorService_SetOptions).
+extern const EditorService_Options editor_service_kind_options;
 
 // Change callback of every editor option: copies the value into its
 // variable.

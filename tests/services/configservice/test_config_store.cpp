@@ -2,13 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "services/configservice/broadcast_list.h"
 #include "services/configservice/config_array.h"
-#include "services/servicerouter_proxy/service_limits.h"
+#include "services/support/broadcast_list.h"
+#include "services/support/service_limits.h"
 
 namespace {
 
@@ -22,17 +21,10 @@ std::vector<std::string> contents(const ConfigService_ConfigArray &a) {
   return out;
 }
 
-// getConfigs as a vector, freeing what it handed out.
+// The lines as the store hands them out ("null" for a null line).
 std::vector<std::string> configs(const ConfigService_ConfigArray &a) {
-  int count = -1;
-  char **lines = reinterpret_cast<char **>(1);
-  a.getConfigs(&count, &lines);
   std::vector<std::string> out;
-  for (int i = 0; i < count; ++i) {
-    out.push_back(lines[i] ? lines[i] : "null");
-    free(lines[i]);
-  }
-  free(lines);
+  for (const char *line : a.lines()) out.push_back(line ? line : "null");
   return out;
 }
 
@@ -91,11 +83,7 @@ TEST(ConfigArray, AcceptsAnyIndexAndEmptyOrNullLines) {
 
 TEST(ConfigArray, EmptyStoreHandsOutNothingAndClearEmpties) {
   ConfigService_ConfigArray a;
-  int count = -1;
-  char **lines = reinterpret_cast<char **>(1);
-  a.getConfigs(&count, &lines);
-  EXPECT_EQ(count, 0);
-  EXPECT_EQ(lines, nullptr);
+  EXPECT_TRUE(a.lines().empty());
   a.addConfig(1, "x");
   a.clear();
   EXPECT_EQ(a.size(), 0);

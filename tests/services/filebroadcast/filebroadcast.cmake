@@ -5,8 +5,6 @@ korvo_add_test(test_filebroadcast
           ${CMAKE_CURRENT_LIST_DIR}/test_file_relay.cpp
   LIBS korvo_filenotify korvo_filebroadcast korvo_generated_testkit)
 
-if(TARGET korvo_configservice_module)
-  korvo_add_test(test_broadcast_modules
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_broadcast_modules.cpp
-    LIBS korvo_configservice_module korvo_filenotify_module korvo_filebroadcast_module)
-endif()
+korvo_add_test(test_broadcast_modules
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_broadcast_modules.cpp
+  LIBS korvo_configservice_module korvo_filenotify_module korvo_filebroadcast_module)

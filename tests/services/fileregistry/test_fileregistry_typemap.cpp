@@ -1,29 +1,17 @@
-// The file register by type: order, duplicates, exact type keys, unknown
-// types and the ownership of what GetFiles hands out.
+// The file register by type: order, duplicates, exact type keys and
+// unknown types.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "services/fileregistry/fileregistry_typemap.h"
-#include "services/servicerouter_proxy/service_limits.h"
+#include "services/support/service_limits.h"
 
 namespace {
 
-// GetFiles as a vector; frees what it got the way the dispatcher does.
 std::vector<std::string> files(const FileRegistry_TypeMap &map, const char *type) {
-  int num = -1;
-  char **names = reinterpret_cast<char **>(1);
-  map.GetFiles(type, &num, &names);
-  std::vector<std::string> out;
-  for (int i = 0; i < num; ++i) out.emplace_back(names[i]);
-  if (num == 0) {
-    EXPECT_EQ(names, nullptr);
-  }
-  for (int i = 0; i < num; ++i) free(names[i]);
-  free(names);
-  return out;
+  return map.GetFiles(type);
 }
 
 using Names = std::vector<std::string>;

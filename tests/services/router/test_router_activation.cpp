@@ -154,7 +154,7 @@ TEST_F(RouterActivation, LaunchRequestIsAnsweredWithTheNewPluginsId) {
   ASSERT_TRUE(pump(5000, [&] { return b->connected.size() == 2; }));
   EXPECT_EQ(b->connected[1].cookie, 10);
   EXPECT_EQ(b->connected[1].pluginId, -1);
-  EXPECT_EQ(b->connected[1].errors, "Unable to launch plugin.");
+  EXPECT_EQ(b->connected[1].errors.rfind("Unable to launch plugin: ", 0), 0u) << b->connected[1].errors;
 }
 
 TEST(RouterActivationStart, StartOptionStartsAtOnceAndStartedProgramsDoNotKeepItAlive) {

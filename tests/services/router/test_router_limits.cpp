@@ -1,15 +1,24 @@
 // One plugin must not hurt the others: a plugin that sends garbage, one
-// that breaks the protocol, one that never negotiates and a subscriber that
-// stops reading are all disconnected while the other plugins keep working.
+// that breaks the protocol, one that never negotiates, one that stops in the
+// middle of a packet and a subscriber that stops reading are all
+// disconnected while the other plugins keep working. Forged and oversized
+// packets are dropped with the sender kept; a flood slows its sender and
+// reaches every listener that reads.
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <arpa/inet.h>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
+#include "routerecho_parsing.h"
 #include "services/router/router_fixture.h"
+#include "services/router/router_rn_table.h"
+#include "shared/libcxxutil/ut_retry_handler.h"
 #include "shared/stp_transport/stp_bmsg.h"
 #include "shared/stp_transport/stp_msg.h"
 
@@ -50,10 +59,14 @@ bool closedWithin(int s, int ms) {
 class RouterLimits : public RouterFixture {
  protected:
   void SetUp() override {
-    routerArgs = {"-not_shared", "-idle_exit", "0", "-negotiate_timeout", "400",
-                  "-max_pending_bytes", "262144"};
+    routerArgs.insert(routerArgs.end(),
+                      {"-negotiate_timeout", "400", "-max_pending_bytes", "262144",
+                       "-stall_timeout", "1500", "-partial_timeout", "800",
+                       "-max_packet_bytes", "65536"});
+    routerArgs.insert(routerArgs.end(), extraArgs.begin(), extraArgs.end());
     RouterFixture::SetUp();
   }
+  std::vector<std::string> extraArgs;  // a derived fixture's, last
 };
 
 TEST_F(RouterLimits, PluginSendingGarbageIsDroppedWhileOthersKeepWorking) {
@@ -105,38 +118,183 @@ TEST_F(RouterLimits, ConnectionThatNeverNegotiatesIsClosedAfterTheTimeLimit) {
       << router.stderrText();
 }
 
-TEST_F(RouterLimits, SubscriberThatStopsReadingIsDroppedAtTheCap) {
+namespace {
+
+// A RouterEcho Ping as a client sends it, here from any RN to any RN.
+void sendPing(STPTransport *t, int fromRN, int toRN, int seq, const std::string &text) {
+  STPBinaryOMsg *m = t->createBinaryMessage(fromRN, toRN, STP_TYPE_BINARY, 0, STP_FLAG_ASYNC);
+  m->put4(RouterEcho_TAG_seq, seq);
+  m->putS(RouterEcho_TAG_text, text.c_str());
+  t->enqueueMessage(m);
+  delete m;
+}
+
+}  // namespace
+
+// Only packets from the sender's own RNs that fit the packet limit reach
+// the service; the sender stays connected either way.
+TEST_F(RouterLimits, ForgedAndOversizedPacketsAreDroppedWithTheSenderKept) {
   ASSERT_NO_FATAL_FAILURE(connectPair());
-  TestPlugin *slow = plugin();
-  ASSERT_TRUE(slow);
-  RT_Reply rs = request(slow, "Alpha", 2);
-  EchoClient *slowClient = openEcho(slow, rs);
-  ASSERT_NE(slowClient, nullptr);
-  EchoServer *toFast = a->serverFor(r.serviceRN, r.localRN);
-  EchoServer *toSlow = a->serverFor(rs.serviceRN, rs.localRN);
-  ASSERT_TRUE(toFast && toSlow);
-  ASSERT_TRUE(pump(5000, [&] { return toFast->isNegotiated() && toSlow->isNegotiated(); }));
-  const std::string payload(16384, 'n');
-  const std::pair<int, int> slowPair(rs.serviceRN, rs.localRN);
-  bool dropped = false;
-  int sent = 0;
-  // From here on only the provider and the fast subscriber are serviced.
-  std::vector<STPTransport *> active = {a->link(), b->link()};
-  for (int i = 0; i < 4000 && !dropped; ++i) {
-    TStat st;
-    ASSERT_TRUE(toFast->send_Notify(i, payload.c_str(), false, nullptr, &st)) << st.message;
-    ASSERT_TRUE(toSlow->send_Notify(i, payload.c_str(), false, nullptr, &st)) << st.message;
-    ++sent;
-    RouterTest_Pump(active, 2000, [&] { return !a->link()->dataInWriteBuffer(); });
-    dropped = std::find(a->drops.begin(), a->drops.end(), slowPair) != a->drops.end();
+  TestPlugin *x = plugin();
+  ASSERT_TRUE(x);
+  EchoServer *server = a->serverFor(r.serviceRN, r.localRN);
+  ASSERT_NE(server, nullptr);
+  struct Case {
+    const char *what;
+    TestPlugin *sender;
+    int fromRN;
+    int size;
+    bool delivered;
+    const char *logged;
+  } cases[] = {
+      {"own RN", b, r.localRN, 100, true, nullptr},
+      {"another plugin's RN", x, r.localRN, 100, false, "which it does not own"},
+      {"the link RN", b, kPluginLinkRN, 100, false, "which it does not own"},
+      {"oversized", b, r.localRN, 100000, false, "larger than 65536 bytes: skipped"},
+  };
+  int seq = 100;
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.what);
+    int before = server->pings;
+    sendPing(k.sender->link(), k.fromRN, r.serviceRN, ++seq, std::string(k.size, 'f'));
+    // A ping of the real client after it: once its pong is back, the test
+    // packet was either delivered or dropped.
+    EXPECT_TRUE(pingPong(c, ++seq, "after"));
+    EXPECT_EQ(server->pings - before, k.delivered ? 2 : 1);
+    EXPECT_TRUE(k.sender->linkAlive());
+    if (k.logged) {
+      EXPECT_NE(router.stderrText().find(k.logged), std::string::npos) << router.stderrText();
+    }
   }
-  ASSERT_TRUE(dropped) << "sent " << sent << " notifications";
-  // The fast subscriber receives everything, including what comes after.
-  for (int i = 0; i < 10; ++i, ++sent) toFast->send_Notify(sent, payload.c_str());
-  EXPECT_TRUE(RouterTest_Pump(active, 20000, [&] { return c->notifies == sent; }))
-      << c->notifies << " of " << sent;
-  EXPECT_EQ(c->lastNotifySeq, sent - 1);
-  EXPECT_NE(router.stderrText().find("bytes of output waiting, above the limit of 262144"),
+}
+
+TEST_F(RouterLimits, LinkStoppingInTheMiddleOfAPacketIsClosedAfterTheTimeLimit) {
+  ASSERT_NO_FATAL_FAILURE(connectPair());
+  TestPlugin *x = plugin();
+  ASSERT_TRUE(x);
+  // The first 100 bytes of a packet that announces 1000 (header 44, body
+  // 956: little-endian words).
+  unsigned char part[100] = {44, 0, 0, 0, 0xBC, 0x03, 0, 0};
+  ASSERT_EQ(::write(x->link()->getFD(), part, sizeof part), static_cast<ssize_t>(sizeof part));
+  EXPECT_TRUE(pump(5000, [&] { return !x->linkAlive(); }));
+  EXPECT_NE(router.stderrText().find("nothing received for 800 ms in the middle of a packet"),
+            std::string::npos)
+      << router.stderrText();
+  EXPECT_TRUE(pingPong(c, 1, "unharmed"));
+}
+
+// The provider `a` with a second subscriber beside `c`: its plugin, its
+// echo client, and the provider's server ends for both subscribers.
+class RouterFlow : public RouterLimits {
+ protected:
+  void SetUp() override {
+    routerArgs.insert(routerArgs.end(), {"-sr_log_internal", internalLog});
+    RouterLimits::SetUp();
+    ASSERT_NO_FATAL_FAILURE(connectPair());
+    other = plugin();
+    ASSERT_TRUE(other);
+    ro = request(other, "Alpha", 2);
+    otherClient = openEcho(other, ro);
+    ASSERT_NE(otherClient, nullptr);
+    toC = a->serverFor(r.serviceRN, r.localRN);
+    toOther = a->serverFor(ro.serviceRN, ro.localRN);
+    ASSERT_TRUE(toC && toOther);
+    ASSERT_TRUE(pump(5000, [&] { return toC->isNegotiated() && toOther->isNegotiated(); }));
+  }
+  // Queues `count` notifications of `size` bytes to both subscribers.
+  void broadcast(int first, int count, int size) {
+    const std::string payload(static_cast<size_t>(size), 'n');
+    for (int i = first; i < first + count; ++i) {
+      TStat st;
+      ASSERT_TRUE(toC->send_Notify(i, payload.c_str(), false, nullptr, &st)) << st.message;
+      ASSERT_TRUE(toOther->send_Notify(i, payload.c_str(), false, nullptr, &st)) << st.message;
+    }
+  }
+  void TearDown() override {
+    RouterLimits::TearDown();
+    std::remove(internalLog.c_str());
+  }
+  // Whether the router's own log has a line containing `text`.
+  bool logged(const std::string &text) const {
+    std::ifstream in(internalLog);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str().find(text) != std::string::npos;
+  }
+  const std::string internalLog = "/tmp/" + RouterTest_Unique("router_flow") + ".log";
+  TestPlugin *other = nullptr;
+  RT_Reply ro{};
+  EchoClient *otherClient = nullptr;
+  EchoServer *toC = nullptr;
+  EchoServer *toOther = nullptr;
+};
+
+// Listeners that read slowly make the router's queues pass a limit many
+// times over: the one to each listener, or all of them together. The
+// provider is slowed down, never cut, and both listeners get everything in
+// order.
+struct FloodCase {
+  const char *name;
+  std::vector<std::string> args;  // after the fixture's own
+  const char *logged;             // in the router's log: the limit was reached
+};
+
+class RouterFlood : public RouterFlow, public ::testing::WithParamInterface<FloodCase> {
+ protected:
+  void SetUp() override {
+    extraArgs = GetParam().args;
+    RouterFlow::SetUp();
+  }
+};
+
+TEST_P(RouterFlood, SlowListenersKeepTheProviderAndGetEverything) {
+  const int count = 300;
+  ASSERT_NO_FATAL_FAILURE(broadcast(0, count, 32768));
+  long long end = ut_getTimeMillis64() + 30000;
+  while ((c->notifies < count || otherClient->notifies < count) && ut_getTimeMillis64() < end) {
+    RouterTest_Pump({a->link()}, 20, [] { return false; });
+    for (int i = 0; i < 4; ++i) {
+      b->link()->serviceOnce(0, nullptr);
+      other->link()->serviceOnce(0, nullptr);
+    }
+  }
+  EXPECT_EQ(c->notifies, count);
+  EXPECT_EQ(otherClient->notifies, count);
+  EXPECT_EQ(c->lastNotifySeq, count - 1);
+  EXPECT_EQ(otherClient->lastNotifySeq, count - 1);
+  EXPECT_TRUE(a->linkAlive() && b->linkAlive() && other->linkAlive());
+  EXPECT_TRUE(a->drops.empty());
+  EXPECT_TRUE(pingPong(c, 1, "after the flood"));
+  // The limit was reached: the flood was held back, not absorbed.
+  EXPECT_TRUE(logged(GetParam().logged));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Limits, RouterFlood,
+    ::testing::Values(FloodCase{"PerListener", {}, "its senders wait"},
+                      FloodCase{"AllQueues",
+                                {"-max_pending_bytes", "64M", "-max_total_bytes", "393216"},
+                                "reading paused"}),
+    [](const ::testing::TestParamInfo<FloodCase> &info) { return std::string(info.param.name); });
+
+// A subscriber that stops reading holds the provider back only for the
+// stall time; then it alone is cut and the other one gets everything.
+TEST_F(RouterFlow, StalledListenerIsCutAlone) {
+  const int count = 200;
+  ASSERT_NO_FATAL_FAILURE(broadcast(0, count, 32768));
+  const std::pair<int, int> stalledPair(ro.serviceRN, ro.localRN);
+  std::vector<STPTransport *> active = {a->link(), b->link()};
+  EXPECT_TRUE(RouterTest_Pump(active, 20000, [&] {
+    return std::find(a->drops.begin(), a->drops.end(), stalledPair) != a->drops.end();
+  }));
+  EXPECT_TRUE(RouterTest_Pump(active, 20000, [&] { return c->notifies == count; }))
+      << c->notifies << " of " << count;
+  EXPECT_EQ(c->lastNotifySeq, count - 1);
+  EXPECT_TRUE(a->linkAlive());
+  EXPECT_TRUE(pingPong(c, 1, "after the stall"));
+  EXPECT_NE(router.stderrText().find("nothing taken for 1500 ms"), std::string::npos)
+      << router.stderrText();
+  EXPECT_EQ(router.stderrText().find("plugin " + std::to_string(a->pluginId) + " disconnected"),
             std::string::npos)
       << router.stderrText();
 }

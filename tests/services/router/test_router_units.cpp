@@ -7,6 +7,7 @@
 #include <set>
 
 #include "services/router/router_connections.h"
+#include "services/router/router_launcher.h"
 #include "services/router/router_options.h"
 #include "services/router/router_rn_table.h"
 #include "services/router/router_services.h"
@@ -55,7 +56,9 @@ TEST(RouterOptions, DefaultsWhenStartedByHand) {
   EXPECT_EQ(o.connectPort, -1);
   EXPECT_EQ(o.port, 0);
   EXPECT_EQ(o.idleExitMs, 10000);
-  EXPECT_EQ(o.maxPendingBytes, 64LL * 1024 * 1024);
+  EXPECT_EQ(o.maxPendingBytes, 8LL * 1024 * 1024);
+  EXPECT_EQ(o.stallTimeoutMs, 10000);
+  EXPECT_EQ(o.partialTimeoutMs, 30000);
   EXPECT_FALSE(o.notShared);
 }
 
@@ -165,14 +168,11 @@ TEST(RouterServicesFile, ProgramsServicesArgsAndDefaults) {
                                    "  Program = \"/opt/beta\"\n"
                                    "  Args = { \"-x\", \"y z\" }\n"
                                    "  Services = \"B1\"\n"
-                                   "}\n"
-                                   "empty {\n"
-                                   "  Program = \"nothing\"\n"
                                    "}\n"));
   Router_ServicesFile f;
   std::string error;
   ASSERT_TRUE(f.read(path.c_str(), &error)) << error;
-  ASSERT_EQ(f.programs().size(), 2u);  // a block without services is skipped
+  ASSERT_EQ(f.programs().size(), 2u);
   EXPECT_EQ(f.providerOf("A2")->name, "alpha");
   EXPECT_EQ(f.program("alpha")->program, "alpha");
   const Router_Program *beta = f.providerOf("B1");
@@ -180,7 +180,6 @@ TEST(RouterServicesFile, ProgramsServicesArgsAndDefaults) {
   EXPECT_EQ(beta->program, "/opt/beta");
   EXPECT_EQ(beta->args, (std::vector<std::string>{"-x", "y z"}));
   EXPECT_EQ(f.providerOf("C"), nullptr);
-  EXPECT_EQ(f.program("empty"), nullptr);
 }
 
 TEST(RouterServicesFile, UnreadableAndMalformedFilesAreErrors) {
@@ -196,4 +195,22 @@ TEST(RouterServicesFile, UnreadableAndMalformedFilesAreErrors) {
 TEST(RouterServicesFile, ResolvesAbsoluteNamesAsIs) {
   EXPECT_EQ(Router_ServicesFile::resolveProgram("/bin/true"), "/bin/true");
   EXPECT_EQ(Router_ServicesFile::resolveProgram("no/such/prog"), "no/such/prog");
+}
+
+// DebugPlugin: the next start of the program, named by block or base name,
+// runs under the debugger; the request is used up, and do_debug 0 forgets it.
+TEST(RouterLauncher, DebuggerWrapsOnlyTheNextStartOfThatProgram) {
+  using Words = std::vector<std::string>;
+  const Words words{"/opt/bin/prog", "-connect_servicerouter", "7"};
+  Router_Launcher l;
+  l.setDebugger("prog", "gdb", " --args  -q ");
+  EXPECT_EQ(l.underDebugger("block", words),
+            (Words{"gdb", "--args", "-q", "/opt/bin/prog", "-connect_servicerouter", "7"}));
+  EXPECT_EQ(l.underDebugger("block", words), words);
+  l.setDebugger("block", "valgrind", "");
+  EXPECT_EQ(l.underDebugger("other", words), words);
+  EXPECT_EQ(l.underDebugger("block", words).front(), "valgrind");
+  l.setDebugger("block", "valgrind", "");
+  l.setDebugger("block", "", "");
+  EXPECT_EQ(l.underDebugger("block", words), words);
 }

@@ -1,5 +1,7 @@
-// A small scripted service router for the router-client tests: the "router"
-// role of the ServiceRouter protocol on a TCP socket of this process. It
+// A small scripted service router for the router-client tests that need
+// what the real router never does (no answer, other cookies, a drop in the
+// middle of a negotiation, exact message order): the "router" role of the
+// ServiceRouter protocol on a TCP socket of this process. It
 // records every message a plugin sends as one line of text, answers the
 // registration the way the test sets it up (plugin id and a block of RNs),
 // and can send any router message. RouterSide also pumps the process's idle
@@ -13,6 +15,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -20,21 +23,30 @@
 
 #include "servicerouter_router_impl.h"
 #include "shared/libcxxutil/ut_idle_notifier.h"
+#include "shared/libcxxutil/ut_retry_handler.h"
 #include "shared/stp_transport/stp_transport.h"
 
 namespace srtest {
 
-// Joins the strings of an array with ",".
-inline std::string joinArray(const ServiceRouter_STRING_ARRAY &a) {
+// One word of a logged line: a string, "(null)", 1/0, a number, or the
+// strings of an array joined with ",".
+inline std::string logWord(const char *s) { return s ? s : "(null)"; }
+inline std::string logWord(bool b) { return b ? "1" : "0"; }
+inline std::string logWord(int i) { return std::to_string(i); }
+inline std::string logWord(const ServiceRouter_STRING_ARRAY &a) {
   std::string out;
-  for (int i = 0; i < a.count; ++i) {
-    if (i) out += ",";
-    out += a.data && a.data[i] ? a.data[i] : "(null)";
-  }
+  for (int i = 0; i < a.count; ++i) out += (i ? "," : "") + logWord(a.data ? a.data[i] : nullptr);
   return out;
 }
 
-inline std::string str(const char *s) { return s ? s : "(null)"; }
+// The blank-separated words of a line.
+inline std::vector<std::string> words(const std::string &line) {
+  std::vector<std::string> out(1);
+  for (char c : line)
+    if (c == ' ') out.emplace_back();
+    else out.back().push_back(c);
+  return out;
+}
 
 class ScriptedRouter : public ServiceRouter_router_Impl {
  public:
@@ -47,24 +59,22 @@ class ScriptedRouter : public ServiceRouter_router_Impl {
   int pluginIdToGive = 42;
   int nextRN = 100;
   int extraRNs = 0;
-  // The answer to RequestLocation.
-  std::string locationHost = "routerhost";
-  int locationPort = 4711;
 
-  bool saw(const std::string &line) const {
-    for (const std::string &l : log)
-      if (l == line) return true;
-    return false;
-  }
+  bool saw(const std::string &line) const { return std::count(log.begin(), log.end(), line) > 0; }
   int count(const std::string &prefix) const {
-    int n = 0;
+    return static_cast<int>(std::count_if(log.begin(), log.end(), [&](const std::string &l) {
+      return l.compare(0, prefix.size(), prefix) == 0;
+    }));
+  }
+  // The n-th (from 0) logged line starting with `prefix`, or "".
+  std::string line(const std::string &prefix, int n = 0) const {
     for (const std::string &l : log)
-      if (l.compare(0, prefix.size(), prefix) == 0) ++n;
-    return n;
+      if (l.compare(0, prefix.size(), prefix) == 0 && n-- == 0) return l;
+    return "";
   }
 
   void msg_RegisterServiceList(ServiceRouter_STRING_ARRAY &names) override {
-    log.push_back("RegisterServiceList " + joinArray(names));
+    rec("RegisterServiceList", names);
     if (!answerRegistration) return;
     if (pluginIdToGive != -1) send_PluginId(pluginIdToGive);
     std::vector<int> rns;
@@ -74,73 +84,49 @@ class ScriptedRouter : public ServiceRouter_router_Impl {
     block.data = rns.data();
     send_RNBlockReservedEvent(block);
   }
-  void msg_ConnectionAcceptedEvent(int serviceRN, int remoteRN, bool accept) override {
-    log.push_back("ConnectionAcceptedEvent " + std::to_string(serviceRN) + " " +
-                  std::to_string(remoteRN) + " " + (accept ? "1" : "0"));
+  void msg_ConnectionAcceptedEvent(int s, int r, bool a) override { rec("ConnectionAcceptedEvent", s, r, a); }
+  void msg_DebugPlugin(const char *n, bool d, const char *g, const char *o) override { rec("DebugPlugin", n, d, g, o); }
+  void msg_DropServiceConnection(int l, int s) override { rec("DropServiceConnection", l, s); }
+  void msg_LogMessageEvent(const char *m) override { rec("LogMessageEvent", m); }
+  void msg_NumPersistentServices(int *p, int *t) override {
+    rec("NumPersistentServices");
+    *p = 3;
+    *t = 8;
   }
-  void msg_DebugPlugin(const char *name, bool doDebug, const char *dbg, const char *opts) override {
-    log.push_back("DebugPlugin " + str(name) + " " + (doDebug ? "1" : "0") + " " + str(dbg) + " " +
-                  str(opts));
-  }
-  void msg_DropServiceConnection(int localRN, int serviceRN) override {
-    log.push_back("DropServiceConnection " + std::to_string(localRN) + " " +
-                  std::to_string(serviceRN));
-  }
-  void msg_LogMessageEvent(const char *message) override { log.push_back("LogMessageEvent " + str(message)); }
-  void msg_NumPersistentServices(int *numPersistent, int *numTotal) override {
-    log.push_back("NumPersistentServices");
-    *numPersistent = 3;
-    *numTotal = 8;
-  }
-  void msg_PersistentService(bool persistent) override {
-    log.push_back(std::string("PersistentService ") + (persistent ? "1" : "0"));
-  }
-  void msg_ReleaseRN(int rn) override { log.push_back("ReleaseRN " + std::to_string(rn)); }
+  void msg_PersistentService(bool p) override { rec("PersistentService", p); }
+  void msg_ReleaseRN(int rn) override { rec("ReleaseRN", rn); }
   void msg_RequestLocation() override {
-    log.push_back("RequestLocation");
-    send_LocationEvent(locationHost.c_str(), locationPort);
+    rec("RequestLocation");
+    send_LocationEvent("routerhost", 4711);
   }
-  void msg_RequestPluginConnect(const char *host, int port, int cookie) override {
-    log.push_back("RequestPluginConnect " + str(host) + " " + std::to_string(port) + " " +
-                  std::to_string(cookie));
+  void msg_RequestPluginConnect(const char *h, int p, int c) override { rec("RequestPluginConnect", h, p, c); }
+  void msg_RequestPluginIdForService(int c, const char *n, const char *d, bool s) override {
+    rec("RequestPluginIdForService", c, n, d, s);
   }
-  void msg_RequestPluginIdForService(int cookie, const char *name, const char *dir, bool start) override {
-    log.push_back("RequestPluginIdForService " + std::to_string(cookie) + " " + str(name) + " " +
-                  str(dir) + " " + (start ? "1" : "0"));
+  void msg_RequestPluginLaunch(ServiceRouter_STRING_ARRAY &a, int c, bool s, const char *d) override {
+    rec("RequestPluginLaunch", a, c, s, d);
   }
-  void msg_RequestPluginLaunch(ServiceRouter_STRING_ARRAY &argv, int cookie, bool clientStart,
-                               const char *dir) override {
-    log.push_back("RequestPluginLaunch " + joinArray(argv) + " " + std::to_string(cookie) + " " +
-                  (clientStart ? "1" : "0") + " " + str(dir));
+  void msg_RequestServiceConnection(const char *n, int p, ServiceRouter_STRING_ARRAY &pairs,
+                                    const char *d, bool l, int c, bool nr, bool cs) override {
+    rec("RequestServiceConnection", n, p, pairs, d, l, c, nr, cs);
   }
-  void msg_RequestServiceConnection(const char *name, int provider, ServiceRouter_STRING_ARRAY &pairs,
-                                    const char *dir, bool localOnly, int cookie, bool noReuse,
-                                    bool clientStart) override {
-    log.push_back("RequestServiceConnection " + str(name) + " " + std::to_string(provider) + " " +
-                  joinArray(pairs) + " " + str(dir) + " " + (localOnly ? "1" : "0") + " " +
-                  std::to_string(cookie) + " " + (noReuse ? "1" : "0") + " " +
-                  (clientStart ? "1" : "0"));
+  void msg_RequestServiceRouterDisconnect() override { rec("RequestServiceRouterDisconnect"); }
+  void msg_RequestValueOfNameOnPlugin(int p, const char *n) override { rec("RequestValueOfNameOnPlugin", p, n); }
+  void msg_ReserveRNBlock(int c) override { rec("ReserveRNBlock", c); }
+  void msg_SetEnvironmentVariable(const char *n, const char *v) override { rec("SetEnvironmentVariable", n, v); }
+  void msg_SetWorkingDir(const char *d) override { rec("SetWorkingDir", d); }
+  void msg_StartPluginEvent(int c, bool s, const char *e) override { rec("StartPluginEvent", c, s, e); }
+  void msg_UnregisterService(int rn) override { rec("UnregisterService", rn); }
+  void msg_ValueOfNameOnPluginResponseEvent(int r, int p, const char *n, const char *v) override {
+    rec("ValueOfNameOnPluginResponseEvent", r, p, n, v);
   }
-  void msg_RequestServiceRouterDisconnect() override { log.push_back("RequestServiceRouterDisconnect"); }
-  void msg_RequestValueOfNameOnPlugin(int pluginId, const char *name) override {
-    log.push_back("RequestValueOfNameOnPlugin " + std::to_string(pluginId) + " " + str(name));
-  }
-  void msg_ReserveRNBlock(int count) override { log.push_back("ReserveRNBlock " + std::to_string(count)); }
-  void msg_SetEnvironmentVariable(const char *variable, const char *value) override {
-    log.push_back("SetEnvironmentVariable " + str(variable) + " " + str(value));
-  }
-  void msg_SetWorkingDir(const char *dir) override { log.push_back("SetWorkingDir " + str(dir)); }
-  void msg_StartPluginEvent(int cookie, bool success, const char *error) override {
-    log.push_back("StartPluginEvent " + std::to_string(cookie) + " " + (success ? "1" : "0") + " " +
-                  str(error));
-  }
-  void msg_UnregisterService(int serviceRN) override {
-    log.push_back("UnregisterService " + std::to_string(serviceRN));
-  }
-  void msg_ValueOfNameOnPluginResponseEvent(int requester, int pluginId, const char *name,
-                                            const char *value) override {
-    log.push_back("ValueOfNameOnPluginResponseEvent " + std::to_string(requester) + " " +
-                  std::to_string(pluginId) + " " + str(name) + " " + str(value));
+
+ private:
+  template <class... T>
+  void rec(const char *name, const T &...args) {
+    std::string l = name;
+    ((l += " " + logWord(args)), ...);
+    log.push_back(l);
   }
 };
 
@@ -246,16 +232,22 @@ class RefusedPort {
   int port;
 };
 
-// A retry handler that pumps a RouterSide, with a time-out: what the proxy
-// is given for its waits when router and proxy share this process.
+// A retry handler that pumps a RouterSide, with a time-out, and then runs
+// the test's responder (which looks at the router's log and sends the
+// answers the script calls for): what the proxy is given for its waits
+// when router and proxy share this process.
 class RouterPump : public RetryHandler {
  public:
-  RouterPump(RouterSide *side, int timeoutMs)
-      : RetryHandler(kRetryMillisBase + timeoutMs), side(side) {}
-  void idle() override { side->pumpOnce(); }
+  RouterPump(RouterSide *side, int timeoutMs, std::function<void()> responder = {})
+      : RetryHandler(kRetryMillisBase + timeoutMs), side(side), responder(std::move(responder)) {}
+  void idle() override {
+    side->pumpOnce();
+    if (responder) responder();
+  }
 
  private:
   RouterSide *side;
+  std::function<void()> responder;
 };
 
 }  // namespace srtest

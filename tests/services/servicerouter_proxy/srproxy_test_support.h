@@ -60,16 +60,6 @@ class TestFactory : public ServiceFactory {
 // (the router would forward its packets from another process).
 class TestClient : public FileRegistry_client_Impl {};
 
-// Counts the packets of one routing-number pair that reach a transport.
-class PacketCounter : public ResponseListener {
- public:
-  int count = 0;
-  bool handleResponse(STPIMsg *, bool) override {
-    ++count;
-    return true;
-  }
-};
-
 class SRRouterTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(servicerouter_proxy, nullptr); }

@@ -95,26 +95,18 @@ TEST(ActiveServicesDisplay, DisplayPartFollowsTheRules) {
   const std::string h = hostName();
   const std::string local = "DISP" + h + ":0.0";
   EXPECT_EQ(take(ActiveServices_Manager::getDisplay("given:7")), "given:7");
-  {
-    EnvGuard env("DISPLAY", nullptr);
-    EXPECT_EQ(take(ActiveServices_Manager::getDisplay(nullptr)), local);
-    EXPECT_EQ(take(ActiveServices_Manager::getDisplay("")), local);
-  }
-  for (std::string d : {std::string(":0.0"), std::string(":0"), h + ":0", h + ":0.0"}) {
-    EnvGuard env("DISPLAY", d.c_str());
-    EXPECT_EQ(take(ActiveServices_Manager::getDisplay(nullptr)), local) << d;
-  }
-  {
-    EnvGuard env("DISPLAY", ":1");
-    EXPECT_EQ(take(ActiveServices_Manager::getDisplay(nullptr)), "DISP" + h + ":1");
-  }
-  {
-    EnvGuard env("DISPLAY", "otherhost:3.0");
-    EXPECT_EQ(take(ActiveServices_Manager::getDisplay(nullptr)), "DISPotherhost:3.0");
-  }
-  {
-    EnvGuard env("DISPLAY", ":.5");
-    EXPECT_EQ(take(ActiveServices_Manager::getDisplay(nullptr)), "DISP:.5");
+  // DISPLAY ("-": unset) -> the display part; "" as given counts as none.
+  const std::pair<std::string, std::string> cases[] = {
+      {"-", local},         {":0.0", local},       {":0", local},
+      {h + ":0", local},    {h + ":0.0", local},   {":1", "DISP" + h + ":1"},
+      {"otherhost:3.0", "DISPotherhost:3.0"},      {":.5", "DISP:.5"},
+  };
+  for (const auto &c : cases) {
+    EnvGuard env("DISPLAY", c.first == "-" ? nullptr : c.first.c_str());
+    EXPECT_EQ(take(ActiveServices_Manager::getDisplay(nullptr)), c.second) << c.first;
+    if (c.first == "-") {
+      EXPECT_EQ(take(ActiveServices_Manager::getDisplay("")), local);
+    }
   }
 }
 
@@ -287,4 +279,54 @@ TEST(ActiveServicesRecord, DeadPidMissingFieldsAndGarbageReadAsPortZero) {
   EXPECT_EQ(ActiveServices_Manager::getActiveServiceRouter_Port("garbage", nullptr, nullptr), 0);
   EXPECT_EQ(ActiveServices_Manager::getActiveServiceRouter_Port("missing", nullptr, nullptr), 0);
   EXPECT_TRUE(ActiveServices_Manager::removeActiveServiceRouterFile("dead", nullptr, nullptr));
+}
+
+// The record and its lock are this user's alone; a record that another
+// user owns, or that others may write, could send this user's clients to
+// someone else's router and is ignored.
+TEST(ActiveServicesRecord, OnlyAPrivateRecordOfThisUserIsTrusted) {
+  ActiveServices_Manager mgr(4712, "zoneP", nullptr, nullptr);
+  ASSERT_TRUE(mgr.wasWritten());
+  ASSERT_TRUE(mgr.nonblockingManagerFileLock());
+  const std::string path = tempDir() + "/svc_zoneP";
+  for (const std::string &file : {path, path + ".lock"}) {
+    struct stat st;
+    ASSERT_EQ(stat(file.c_str(), &st), 0) << file;
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << file;
+  }
+  EXPECT_TRUE(mgr.managerFileUnlock());
+  struct Case {
+    const char *what;
+    uid_t owner;
+    mode_t mode;
+    int port;
+  } cases[] = {
+      {"private", getuid(), 0600, 4712},
+      {"others may read", getuid(), 0644, 4712},
+      {"group may write", getuid(), 0620, 0},
+      {"others may write", getuid(), 0606, 0},
+      {"another user's", 54321, 0600, 0},
+  };
+  MessageCapture cap;  // the warnings about ignored records
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.what);
+    if (k.owner != getuid() && getuid() != 0) {
+      std::printf("skipped \"%s\": needs root to give the file away\n", k.what);
+      continue;
+    }
+    ASSERT_EQ(chown(path.c_str(), k.owner, static_cast<gid_t>(-1)), 0);
+    ASSERT_EQ(chmod(path.c_str(), k.mode), 0);
+    EXPECT_EQ(ActiveServices_Manager::getActiveServiceRouter_Port("zoneP", nullptr, nullptr),
+              k.port);
+    ASSERT_EQ(chown(path.c_str(), getuid(), static_cast<gid_t>(-1)), 0);
+  }
+  // A planted file is not taken over either.
+  ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+  if (getuid() == 0) {
+    ASSERT_EQ(chown(path.c_str(), 54321, static_cast<gid_t>(-1)), 0);
+    ActiveServices_Manager again(4713, "zoneP", nullptr, nullptr);
+    EXPECT_FALSE(again.wasWritten());
+    EXPECT_EQ(ActiveServices_Manager::getActiveServiceRouter_Port("zoneP", nullptr, nullptr), 0);
+  }
+  EXPECT_TRUE(mgr.removeManagerFile());
 }

@@ -1,6 +1,6 @@
-// Outgoing service connections of the router client against the scripted
-// router of this process: replies matched by name and cookie, refusals,
-// a service of this very process negotiated without messages, the
+// Outgoing connections and questions of the router client against the
+// scripted router of this process: replies matched by name and cookie, a
+// drop in the middle of a negotiation, questions nobody answers, the
 // plugin-id query, ServiceConnRetryHandler, and a service loaded from a
 // shared library built by the project and reached over a loopback pair.
 #include <unistd.h>
@@ -15,13 +15,7 @@
 #include "shared/indgen.h"
 #include "shared/runtime_test_support.h"
 #include "shared/stp_transport/stp_msg.h"
-#include "srproxy_answering_pump.h"
 #include "srproxy_test_support.h"
-
-using srtest::AnsweringPump;
-using srtest::loggedLine;
-using srtest::lastNumber;
-using srtest::wordFromEnd;
 
 namespace {
 
@@ -31,7 +25,10 @@ std::string currentDir() {
 }
 
 // The cookie of a logged RequestServiceConnection (third word from the end).
-int requestCookie(const std::string &line) { return std::atoi(wordFromEnd(line, 2).c_str()); }
+int requestCookie(const std::string &line) {
+  std::vector<std::string> w = srtest::words(line);
+  return std::atoi(w[w.size() - 3].c_str());
+}
 
 // Frees the strings a FileRegistry GetFiles reply hands out.
 std::vector<std::string> takeFiles(int num, char **files) {
@@ -57,7 +54,7 @@ class SROutgoingTest : public srtest::SRRouterTest {
   std::function<void()> answerRequest(int n, std::function<void(int cookie)> send) {
     auto done = std::make_shared<bool>(false);
     return [this, n, send, done] {
-      std::string req = loggedLine(side.router, "RequestServiceConnection ", n);
+      std::string req = side.router->line("RequestServiceConnection ", n);
       if (req.empty() || *done) return;
       *done = true;
       send(requestCookie(req));
@@ -74,7 +71,7 @@ TEST_F(SROutgoingTest, ReplyIsMatchedByNameAndCookieAndTheEndpointNegotiated) {
   srtest::TestService *provider = new srtest::TestService;
   provider->setTransport(side.transport, 500, 300);
   int cookieSeen = -1;
-  AnsweringPump pump(&side, 5000, answerRequest(0, [&](int cookie) {
+  srtest::RouterPump pump(&side, 5000, answerRequest(0, [&](int cookie) {
     cookieSeen = cookie;
     side.router->send_ConnectionReplyEvent("Remote.Service", 301, true, false, true, 501, 8, "",
                                            cookie + 1);
@@ -99,7 +96,7 @@ TEST_F(SROutgoingTest, ReplyIsMatchedByNameAndCookieAndTheEndpointNegotiated) {
   EXPECT_EQ(proxy->getNumServiceConnections(), before + 1);
   EXPECT_TRUE(proxy->isClientServiceConnection(client));
   EXPECT_EQ(proxy->getPluginIdForConnection(client), 7);
-  EXPECT_EQ(loggedLine(side.router, "RequestServiceConnection "),
+  EXPECT_EQ(side.router->line("RequestServiceConnection "),
             "RequestServiceConnection Remote.Service -1 cwd," + cwdAtStart + " /work/dir 1 " +
                 std::to_string(cookieSeen) + " 0 1");
 
@@ -111,7 +108,7 @@ TEST_F(SROutgoingTest, ReplyIsMatchedByNameAndCookieAndTheEndpointNegotiated) {
   // (its provider never negotiates, so connecting fails after the reply was
   // taken)...
   srtest::TestClient *other = new srtest::TestClient;
-  AnsweringPump shortPump(&side, 300);
+  srtest::RouterPump shortPump(&side, 300);
   found = accepted = false;
   EXPECT_FALSE(proxy->awaitConnectionReplyEvent("Remote.Service", other, cookieSeen + 1, &found,
                                                 &accepted, &shortPump));
@@ -138,7 +135,7 @@ TEST_F(SROutgoingTest, DropArrivingWhileNegotiatingFailsTheConnection) {
   // arrives: the connection must not end up recorded as alive.
   srtest::TestService *provider = new srtest::TestService;
   provider->setTransport(side.transport, 510, 310);
-  AnsweringPump pump(&side, 5000, answerRequest(0, [&](int cookie) {
+  srtest::RouterPump pump(&side, 5000, answerRequest(0, [&](int cookie) {
     side.router->send_ConnectionReplyEvent("Remote.Service", 310, true, false, true, 510, 7, "",
                                            cookie);
     side.router->send_ConnectionDroppedEvent(310, 510);
@@ -155,101 +152,41 @@ TEST_F(SROutgoingTest, DropArrivingWhileNegotiatingFailsTheConnection) {
   provider->delRef();
 }
 
-TEST_F(SROutgoingTest, NotFoundAndNotAcceptedFail) {
-  int answered = 0;
-  AnsweringPump pump(&side, 3000, [&] {
-    std::string req = loggedLine(side.router, "RequestServiceConnection ", answered);
-    if (req.empty()) return;
-    ++answered;
-    bool found = answered == 2;  // first not found, then found but refused
-    side.router->send_ConnectionReplyEvent(srtest::word(req, 1).c_str(), 0, found, false, false,
-                                           0, -1, "", requestCookie(req));
-  });
-  srtest::TestClient *client = new srtest::TestClient;
-  bool found = true, accepted = true;
-  EXPECT_FALSE(proxy->getServiceConnection("Missing", client, &found, &accepted, &pump, nullptr,
-                                           false, false, false));
-  EXPECT_FALSE(found);
-  EXPECT_FALSE(accepted);
-  EXPECT_FALSE(proxy->getServiceConnection("Refusing", client, &found, &accepted, &pump, nullptr,
-                                           false, false, false));
-  EXPECT_TRUE(found);
-  EXPECT_FALSE(accepted);
-  EXPECT_EQ(client->getTransport(), nullptr);
-  EXPECT_FALSE(proxy->isClientServiceConnection(client));
-
-  // Nobody answers: the wait ends with the retry handler.
-  AnsweringPump silent(&side, 300);
-  EXPECT_FALSE(proxy->getServiceConnection("Silent", client, &found, &accepted, &silent, nullptr,
-                                           false, false, false));
-  EXPECT_FALSE(found);
-  client->delRef();
-}
-
-TEST_F(SROutgoingTest, ServiceOfThisProcessIsNegotiatedWithoutMessages) {
-  srtest::PacketCounter negotiation;
-  side.transport->registerMessageListener(310, 100, &negotiation, STP_TYPE_ENDPOINT);
-  AnsweringPump pump(&side, 3000, answerRequest(0, [&](int cookie) {
-    side.router->send_ConnectionReplyEvent("Test.Local", 310, true, false, true, 100, 42, "",
-                                           cookie);
-  }));
-  srtest::TestClient *client = new srtest::TestClient;
-  bool found = false, accepted = false;
-  ASSERT_TRUE(proxy->getServiceConnection("Test.Local", client, &found, &accepted, &pump, nullptr,
-                                          false, false, false));
-  EXPECT_TRUE(client->isNegotiated());
-  side.pumpFor(100);
-  EXPECT_EQ(negotiation.count, 0);
-  side.transport->unregisterMessageListener(&negotiation);
-  client->delRef();
-}
-
-TEST_F(SROutgoingTest, FromPluginNeedsFoundAndAccepted) {
-  srtest::TestService *provider = new srtest::TestService;
-  provider->setTransport(side.transport, 520, 320);
-  AnsweringPump pump(&side, 3000, answerRequest(0, [&](int cookie) {
-    side.router->send_ConnectionReplyEvent("Remote.Service", 320, true, false, true, 520, 12, "",
-                                           cookie);
-    provider->sendNegotiate(true, nullptr, nullptr);
-  }));
-  srtest::TestClient *client = new srtest::TestClient;
-  EXPECT_TRUE(proxy->getServiceConnectionFromPlugin("Remote.Service", client, 12, &pump));
-  std::string req = loggedLine(side.router, "RequestServiceConnection ");
-  EXPECT_EQ(srtest::word(req, 2), "12");
-  EXPECT_EQ(req.substr(req.size() - 6), " 0 0 0") << req;
-  EXPECT_NE(req.find(" (null) 0 "), std::string::npos) << req;  // no working directory
-
-  AnsweringPump refusing(&side, 3000, answerRequest(1, [&](int cookie) {
-    side.router->send_ConnectionReplyEvent("Remote.Service", 0, true, false, false, 0, 12, "",
-                                           cookie);
-  }));
-  srtest::TestClient *second = new srtest::TestClient;
-  EXPECT_FALSE(proxy->getServiceConnectionFromPlugin("Remote.Service", second, 12, &refusing));
-  second->delRef();
-  client->delRef();
-  provider->delRef();
-}
-
 TEST_F(SROutgoingTest, PluginIdForServiceIsMatchedByCookie) {
   bool answered = false;
-  AnsweringPump pump(&side, 3000, [&] {
-    std::string req = loggedLine(side.router, "RequestPluginIdForService ");
+  srtest::RouterPump pump(&side, 3000, [&] {
+    std::string req = side.router->line("RequestPluginIdForService ");
     if (req.empty() || answered) return;
     answered = true;
-    int cookie = std::atoi(srtest::word(req, 1).c_str());
+    int cookie = std::atoi(srtest::words(req)[1].c_str());
     side.router->send_PluginIdForServiceReplyEvent(cookie + 50, "Name.Service", 1, true);
     side.router->send_PluginIdForServiceReplyEvent(cookie, "Name.Service", 33, true);
   });
   bool found = false;
   EXPECT_EQ(proxy->getPluginIdForService("Name.Service", "/wd", &pump, true, &found), 33);
   EXPECT_TRUE(found);
-  std::string req = loggedLine(side.router, "RequestPluginIdForService ");
+  std::string req = side.router->line("RequestPluginIdForService ");
   EXPECT_EQ(req.substr(req.find(" Name")), " Name.Service /wd 1");
+}
 
-  AnsweringPump silent(&side, 300);
-  found = true;
-  EXPECT_EQ(proxy->getPluginIdForService("Name.Service", nullptr, &silent, false, &found), -1);
+TEST_F(SROutgoingTest, UnansweredQuestionsEndWithTheRetryHandler) {
+  srtest::RouterPump silent(&side, 300);
+  srtest::TestClient *client = new srtest::TestClient;
+  bool found = true, accepted = true;
+  char stale[] = "stale";  // out-values are replaced, never freed
+  char *errors = stale;
+  EXPECT_FALSE(proxy->getServiceConnection("Silent", client, &found, &accepted, &silent, nullptr,
+                                           false, false, false));
   EXPECT_FALSE(found);
+  EXPECT_EQ(client->getTransport(), nullptr);
+  found = true;
+  EXPECT_EQ(proxy->getPluginIdForService("Silent", nullptr, &silent, false, &found), -1);
+  EXPECT_FALSE(found);
+  EXPECT_EQ(proxy->getValueOfNameForPlugin(56, "color", &silent), nullptr);
+  EXPECT_EQ(proxy->launchPlugin("nobody answers", &silent, false, &errors), -1);
+  EXPECT_EQ(errors, nullptr);
+  EXPECT_EQ(proxy->connectToPlugin("h", 1, &silent, &errors), -1);
+  client->delRef();
 }
 
 TEST_F(SROutgoingTest, ServiceConnRetryHandlerStopsWhenTheEndpointIsDown) {
@@ -314,7 +251,7 @@ TEST_F(SROutgoingTest, SharedObjectServiceIsReachedOverTheLoopbackPair) {
   const std::string lib = KORVO_TEST_SO_PATH;
   const std::string withoutSuffix = lib.substr(0, lib.size() - 3);
   ASSERT_EQ(lib.substr(lib.size() - 3), ".so");
-  AnsweringPump pump(&side, 5000, answerRequest(0, [&](int cookie) {
+  srtest::RouterPump pump(&side, 5000, answerRequest(0, [&](int cookie) {
     side.router->send_ConnectionReplyEvent("Test.SharedObject", 0, true, true, false, 0, -1,
                                            withoutSuffix.c_str(), cookie);
   }));

@@ -1,7 +1,8 @@
-// Start-up against the scripted router: registration order and contents,
-// the wait for the plugin id, RN assignment with spare RNs, later factory
-// registration, the router location, persistence queries, failures with
-// their texts, and the disconnect request.
+// The router client against a scripted router, for what the real router
+// never does or the client cannot see from it: no plugin id, spare RNs,
+// a connection closed during negotiation, the order of the first messages,
+// requests for unknown RNs, RN release of client connections, malformed
+// name/value pairs, start-up failures with their texts and the disconnect.
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 
 #include "shared/indgen.h"
 #include "shared/runtime_test_support.h"
+#include "shared/stp_transport/stp_msg.h"
 #include "srproxy_test_support.h"
 
 namespace srtest {
@@ -25,31 +27,6 @@ bool anyMessageContains(const MessageCapture &c, int level, const std::string &t
 }
 
 using SRStartupTest = SRRouterTest;
-
-TEST_F(SRStartupTest, RegistersFactoryNamesInOrderAndWaitsForThePluginId) {
-  TestFactory *a = addFactory("Svc.A");
-  TestFactory *b = addFactory("Svc.B");
-  TestFactory *c = addFactory("Svc.C");
-  side.router->pluginIdToGive = 0x12345;
-  ASSERT_TRUE(start({"tail"}));
-  EXPECT_EQ(proxy->getPluginId(), 0x12345);
-  EXPECT_TRUE(proxy->isConnected());
-  EXPECT_TRUE(proxy->isStarted());
-  // The options are gone from the caller's vector.
-  EXPECT_EQ(argc, 2);
-  EXPECT_STREQ(argv[1], "tail");
-  EXPECT_EQ(argv[2], nullptr);
-  // Launched by the router without a start cookie: no working directory.
-  ASSERT_GE(side.router->log.size(), 2u);
-  EXPECT_EQ(side.router->log[0], "RegisterServiceList Svc.A,Svc.B,Svc.C");
-  EXPECT_EQ(side.router->log[1], "PersistentService 0");
-  EXPECT_EQ(side.router->count("SetWorkingDir"), 0);
-  // The RNs come with the plugin id.
-  EXPECT_EQ(proxy->getFactoryForRN(100), a);
-  EXPECT_EQ(proxy->getFactoryForRN(101), b);
-  EXPECT_EQ(proxy->getFactoryForRN(102), c);
-  EXPECT_TRUE(proxy->isAlive());
-}
 
 TEST_F(SRStartupTest, NoPluginIdMeansStartupFails) {
   addFactory("Svc.A");
@@ -75,22 +52,6 @@ TEST_F(SRStartupTest, TenNamesAndTwelveRNsLeaveTwoSpare) {
   EXPECT_EQ(proxy->getSpareRNs(), (std::vector<int>{110, 111}));
   EXPECT_EQ(proxy->getFactoryForRN(110), nullptr);
   EXPECT_FALSE(proxy->isLocalRN(110));
-}
-
-TEST_F(SRStartupTest, FactoryRegisteredLaterGetsTheNextRNAndIsForgottenWhenGone) {
-  addFactory("Svc.A");
-  ASSERT_TRUE(start());
-  {
-    TestFactory late(proxy, "Svc.Late", -1);
-    EXPECT_EQ(proxy->getNumFactoriesAwaitingRN(), 1);
-    ASSERT_TRUE(side.pumpUntil([&] { return proxy->getFactoryForRN(101) == &late; }));
-    EXPECT_TRUE(side.router->saw("RegisterServiceList Svc.Late"));
-  }
-  // A factory that is gone no longer answers for its RN.
-  EXPECT_EQ(proxy->getFactoryForRN(101), nullptr);
-  ServiceRouter_STRING_ARRAY none;
-  side.router->send_ConnectionRequestedEvent(99, 101, 7, none);
-  EXPECT_TRUE(side.pumpUntil([&] { return side.router->saw("ConnectionAcceptedEvent 101 7 0"); }));
 }
 
 TEST_F(SRStartupTest, ClientStartCookieAndWorkingDirectoryComeFirst) {
@@ -127,32 +88,6 @@ TEST_F(SRStartupTest, HostOptionNamesTheLocationButNotTheConnection) {
   EXPECT_STREQ(host, "far.example");
   EXPECT_EQ(port, side.port);
   EXPECT_EQ(side.router->count("RequestLocation"), 0);
-}
-
-TEST_F(SRStartupTest, LocationIsAskedWhenNoHostIsKnown) {
-  ASSERT_TRUE(start());
-  RouterPump pump(&side, 5000);
-  const char *host = nullptr;
-  int port = 0;
-  ASSERT_TRUE(proxy->getServiceRouterLocation(&host, &port, &pump));
-  EXPECT_STREQ(host, "routerhost");
-  EXPECT_EQ(port, 4711);
-  // A second LocationEvent does not replace a known host.
-  side.router->send_LocationEvent("other", 1);
-  side.pumpFor(100);
-  ASSERT_TRUE(proxy->getServiceRouterLocation(&host, &port, &pump));
-  EXPECT_STREQ(host, "routerhost");
-  EXPECT_EQ(side.router->count("RequestLocation"), 1);
-}
-
-TEST_F(SRStartupTest, PersistenceIsSentAndQueried) {
-  ASSERT_TRUE(start());
-  EXPECT_TRUE(proxy->setPluginPersistence(true));
-  ASSERT_TRUE(side.pumpUntil([&] { return side.router->saw("PersistentService 1"); }));
-  RouterPump pump(&side, 5000);
-  int total = 0;
-  EXPECT_EQ(proxy->getNumPersistentServices(&pump, &total), 3);
-  EXPECT_EQ(total, 8);
 }
 
 TEST_F(SRStartupTest, IncompatibleOptionsWarnAndConnectToTheLaunchingRouter) {
@@ -210,16 +145,6 @@ TEST_F(SRStartupTest, NothingToConnectForLeavesTheProxyUnconnected) {
   EXPECT_FALSE(proxy->isTransportAlive());
 }
 
-TEST_F(SRStartupTest, DisconnectRequestAndRouterClosingEndTheConnection) {
-  ASSERT_TRUE(start());
-  EXPECT_TRUE(proxy->requestServiceRouterDisconnect(nullptr));
-  ASSERT_TRUE(side.pumpUntil([&] { return side.router->saw("RequestServiceRouterDisconnect"); }));
-  EXPECT_TRUE(proxy->isAlive());
-  side.disconnect();
-  EXPECT_TRUE(side.pumpUntil([&] { return !proxy->isAlive(); }));
-  EXPECT_FALSE(proxy->isTransportAlive());
-}
-
 TEST_F(SRStartupTest, ShutdownAsksForTheDisconnectAndReleasesTheProxy) {
   ASSERT_TRUE(start());
   EXPECT_FALSE(ServiceRouter_Proxy::shutdown(false));
@@ -228,6 +153,76 @@ TEST_F(SRStartupTest, ShutdownAsksForTheDisconnectAndReleasesTheProxy) {
   // The router sees the connection closed.
   EXPECT_TRUE(side.pumpUntil([&] { return side.transport->isDead(); }));
   EXPECT_TRUE(ServiceRouter_Proxy::shutdown(true));  // nothing left to do
+}
+
+TEST_F(SRStartupTest, RequestForAnUnknownRNIsRefused) {
+  ASSERT_TRUE(start());
+  ServiceRouter_STRING_ARRAY none;
+  side.router->send_ConnectionRequestedEvent(99, 555, 7, none);
+  ASSERT_TRUE(side.pumpUntil([&] { return side.router->saw("ConnectionAcceptedEvent 555 7 0"); }));
+  EXPECT_EQ(proxy->getNumPendingServiceConnections(), 0);
+  EXPECT_FALSE(proxy->acceptedAConnection());
+}
+
+TEST_F(SRStartupTest, ClientConnectionsReleaseTheirRN) {
+  ASSERT_TRUE(start());
+  // Outgoing connections are entered by the requesting code.
+  TestClient *first = new TestClient();
+  TestClient *second = new TestClient();
+  first->setTransport(proxy->getTransport(), 300, 50);
+  second->setTransport(proxy->getTransport(), 301, 51);
+  proxy->addServiceToConnectedServicesList(first, false, 77, false, nullptr);
+  proxy->addServiceToConnectedServicesList(second, false, 78, false, nullptr);
+  side.router->send_ConnectionDroppedEvent(300, 51);  // no such pair: ignored
+  side.router->send_ConnectionDroppedEvent(300, 50);
+  ASSERT_TRUE(side.pumpUntil([&] { return side.router->saw("ReleaseRN 300"); }));
+  EXPECT_TRUE(first->isDown());
+  EXPECT_FALSE(second->isDown());
+  EXPECT_TRUE(proxy->dropServiceConnection(second, nullptr, false));
+  ASSERT_TRUE(side.pumpUntil([&] { return side.router->saw("ReleaseRN 301"); }));
+  EXPECT_TRUE(side.router->saw("DropServiceConnection 301 51"));
+  EXPECT_EQ(proxy->getNumServiceConnections(), 0);
+  first->delRef();
+  second->delRef();
+}
+
+TEST(SRCacheTest, MalformedPairsAreSkippedAndLaterValuesReplace) {
+  ServiceRouter_Proxy *proxy = ServiceRouter_Proxy::ensureProxy();
+  struct Case {
+    std::vector<const char *> words;
+    const char *name;
+    const char *expected;
+  } cases[] = {
+      {{"cwd", "/a", "last"}, "last", nullptr},         // the odd last name is ignored
+      {{"cwd", nullptr, "k", "v"}, "cwd", "/a"},        // no value: the old one stays
+      {{"cwd", nullptr, "k", "v"}, "k", "v"},
+      {{nullptr, "x", "k2", ""}, "k2", ""},             // no name: skipped; "" counts
+      {{"cwd", "/c"}, "cwd", "/c"},                     // replaced
+      {{}, "cwd", "/c"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    ServiceRouter_STRING_ARRAY pairs;
+    pairs.count = static_cast<int>(c.words.size());
+    pairs.data = const_cast<char **>(c.words.data());
+    proxy->cacheNameValuePairs(5, pairs);
+    const char *got = proxy->getCachedValue(5, c.name);
+    EXPECT_EQ(std::string(got ? got : "<none>"), c.expected ? c.expected : "<none>");
+  }
+  ServiceRouter_STRING_ARRAY countWithoutData;
+  countWithoutData.count = 4;
+  proxy->cacheNameValuePairs(5, countWithoutData);
+  EXPECT_EQ(proxy->getCachedValue(6, "cwd"), nullptr);
+  EXPECT_EQ(proxy->getCachedValue(5, nullptr), nullptr);
+  ServiceRouter_Proxy::shutdown(false);
+}
+
+TEST(NameValueResolverTest, AnswersOnlyItsOwnName) {
+  NameValueResolver named(true, "cwd", "/x"), unnamed(false, nullptr, "v");
+  EXPECT_STREQ(named.valueForName("cwd"), "/x");
+  for (const char *asked : {"CWD", "other", static_cast<const char *>(nullptr)})
+    EXPECT_EQ(named.valueForName(asked), nullptr) << (asked ? asked : "(null)");
+  EXPECT_FALSE(unnamed.hasValueForName("v"));
 }
 
 }  // namespace

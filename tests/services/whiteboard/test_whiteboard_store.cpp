@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "services/servicerouter_proxy/service_limits.h"
+#include "services/support/service_limits.h"
 #include "services/whiteboard/whiteboard_image.h"
 #include "services/whiteboard/whiteboard_records.h"
 
@@ -266,28 +266,24 @@ TEST_F(WhiteBoardImageTest, SnapshotsAreOrderedByGroupThenName) {
   image.setInt32Value("B", "a", 2, &a);
   image.setInt32Value("A", "m", 3, &a);
   image.setStringListValue("A", "l", listOf({"x"}), &a);
-  Int32ValueInfoArray all = image.buildInt32Changes();
-  ASSERT_EQ(all._count, 3);
-  Lines seen;
-  for (int i = 0; i < all._count; ++i)
-    seen.push_back(std::string(all._info[i]._group) + "." + all._info[i]._name + "=" +
-                   std::to_string(all._info[i]._value));
-  EXPECT_EQ(seen, (Lines{"A.m=3", "B.a=2", "B.z=1"}));
-  WhiteBoard_Int32ValueInfoArray_free(&all);
-
-  Int32ValueInfoArray inB = image.buildInt32ChangesInGroup("B");
-  EXPECT_EQ(inB._count, 2);
-  WhiteBoard_Int32ValueInfoArray_free(&inB);
-  StringListValueInfoArray lists = image.buildStringListChanges();
-  ASSERT_EQ(lists._count, 1);
-  EXPECT_EQ(joined(lists._info[0]._value), "x");
-  WhiteBoard_StringListValueInfoArray_free(&lists);
-
-  BoolValueInfoArray none = image.buildBoolChangesInGroup("missing");
-  EXPECT_EQ(none._count, 0);
-  EXPECT_EQ(none._info, nullptr);
-  StringValueInfoArray noneNull = image.buildStringChangesInGroup(nullptr);
-  EXPECT_EQ(noneNull._count, 0);
+  // The values of one type over the groups a snapshot covers, in order.
+  auto ints = [&](const char *only) {
+    std::vector<Int32ValueInfo> records;
+    for (const GroupServer *g : image.groups(only)) g->buildInt32Changes(records);
+    Lines seen;
+    for (const Int32ValueInfo &r : records)
+      seen.push_back(std::string(r._group) + "." + r._name + "=" + std::to_string(r._value));
+    WB_FreeRecords(records);
+    return seen;
+  };
+  EXPECT_EQ(ints(nullptr), (Lines{"A.m=3", "B.a=2", "B.z=1"}));
+  EXPECT_EQ(ints("B"), (Lines{"B.a=2", "B.z=1"}));
+  EXPECT_TRUE(image.groups("missing").empty());
+  std::vector<StringListValueInfo> lists;
+  for (const GroupServer *g : image.groups(nullptr)) g->buildStringListChanges(lists);
+  ASSERT_EQ(lists.size(), 1u);
+  EXPECT_EQ(joined(lists[0]._value), "x");
+  WB_FreeRecords(lists);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // simple_integer_evaluator: precedence and associativity against the C++
-// compiler on generated expressions, short-circuit skipping, names and
+// compiler on every pair of operators, short-circuit skipping, names and
 // calls through the client, and the syntax-error messages.
 #include "shared/libcxxutil/simple_integer_evaluator.h"
 
@@ -9,48 +9,28 @@
 #include <string>
 #include <vector>
 
-#include "parser_testutil.h"
+#include "shared/runtime_test_support.h"
 
 namespace {
 
-struct Case {
+// The table kEvalCases (written at build time): each expression as text and
+// as the value the C++ compiler computed for it.
+struct EvalCase {
   const char *text;
   int value;
 };
-
-// The generated cases are compiled as C++ expressions; the compiler's
-// warnings about their style are beside the point.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpragmas"
-#pragma GCC diagnostic ignored "-Wunknown-warning-option"
-#pragma GCC diagnostic ignored "-Wconstant-logical-operand"
-#pragma GCC diagnostic ignored "-Wxor-used-as-pow"
-#pragma GCC diagnostic ignored "-Wparentheses"
-#pragma GCC diagnostic ignored "-Wunused-value"
-#pragma GCC diagnostic ignored "-Wint-in-bool-context"
-#pragma GCC diagnostic ignored "-Wbool-operation"
-#pragma GCC diagnostic ignored "-Wbool-compare"
-#pragma GCC diagnostic ignored "-Wlogical-not-parentheses"
-#pragma GCC diagnostic ignored "-Wlogical-op-parentheses"
-#pragma GCC diagnostic ignored "-Wbitwise-op-parentheses"
-#pragma GCC diagnostic ignored "-Wshift-op-parentheses"
-#pragma GCC diagnostic ignored "-Wtautological-compare"
-#pragma GCC diagnostic ignored "-Wcomma"
-const Case kCases[] = {
 #include "eval_cases.inc"
-};
-#pragma GCC diagnostic pop
 
-// Answers names from a table and records every call.
+// Answers names from a table and records every call as "name", "f[a|b]",
+// with "(skip)" when skipping.
 class FakeClient : public ut_simple_integer_evaluator_client_interface {
  public:
-  std::map<std::string, int> names;
-  std::vector<std::string> calls;  // "name(skipping)" or "f[a|b](skipping)"
+  std::map<std::string, int> names{{"A", 4}};
+  std::vector<std::string> calls;
 
   int val_from_name(const char *name, bool skipping) override {
     calls.push_back(std::string(name) + (skipping ? "(skip)" : ""));
-    auto it = names.find(name);
-    return it == names.end() ? 0 : it->second;
+    return names.count(name) ? names[name] : 0;
   }
   int val_from_fcn(const char *name, int argc, const char *const *argv, bool skipping) override {
     std::string c = std::string(name) + "[";
@@ -63,87 +43,58 @@ class FakeClient : public ut_simple_integer_evaluator_client_interface {
 
 class EvaluatorTest : public ::testing::Test {
  protected:
-  int eval(const char *text, bool skipping = false) { return evaluator.evaluate(text, skipping); }
   FakeClient client;
   simple_integer_evaluator evaluator{&client};
   MessageCapture capture;
 };
 
-TEST_F(EvaluatorTest, GeneratedExpressionsMatchTheCompiler) {
-  ASSERT_GT(sizeof kCases / sizeof kCases[0], 400u);
-  for (const Case &c : kCases) {
-    EXPECT_EQ(eval(c.text), c.value) << c.text;
+TEST_F(EvaluatorTest, ExpressionsMatchTheCompiler) {
+  ASSERT_GT(sizeof kEvalCases / sizeof kEvalCases[0], 700u);
+  for (const EvalCase &c : kEvalCases) {
+    EXPECT_EQ(evaluator.evaluate(c.text, false), c.value) << c.text;
     EXPECT_FALSE(evaluator.had_error()) << c.text;
   }
   EXPECT_EQ(capture.all(), "");
 }
 
-// What the generated cases leave out because C++ leaves it undefined.
-TEST_F(EvaluatorTest, OverflowAndShiftsOutsideTheCompilerCases) {
-  EXPECT_EQ(eval("0 - 2147483647 - 2"), 2147483647);  // wraps
-  EXPECT_EQ(eval("1 << 33"), 2);              // shift counts modulo 32
-  EXPECT_EQ(eval("(0 - 8) >> 1"), -4);        // arithmetic right shift
-  EXPECT_EQ(eval("  ( 0x10 + 010 )  "), 24);
-}
-
-TEST_F(EvaluatorTest, NamesAndCallsGoToTheClient) {
-  client.names["A"] = 4;
-  EXPECT_EQ(eval("A * 0", false), 0);  // "*" is not an operator here
-  EXPECT_TRUE(evaluator.had_error());
-  client.calls.clear();
-  capture.clear();
-  EXPECT_EQ(eval("A + f(x, \"a\\\"b\", y_1) + g()"), 4 + 3 + 0);
-  ASSERT_EQ(client.calls.size(), 3u);
-  EXPECT_EQ(client.calls[0], "A");
-  EXPECT_EQ(client.calls[1], "f[x|a\"b|y_1]");
-  EXPECT_EQ(client.calls[2], "g[]");
-  EXPECT_EQ(capture.all(), "");
-}
-
-TEST_F(EvaluatorTest, ShortCircuitSidesAreSkipped) {
-  eval("0 && A || 1 && B");
-  EXPECT_EQ(client.calls, (std::vector<std::string>{"A(skip)", "B"}));
-  client.calls.clear();
-  eval("1 || f(x)");
-  EXPECT_EQ(client.calls, (std::vector<std::string>{"f[x](skip)"}));
-  client.calls.clear();
-  eval("A", true);
-  EXPECT_EQ(client.calls, (std::vector<std::string>{"A(skip)"}));
-}
-
-TEST_F(EvaluatorTest, SyntaxErrorsNameThePlace) {
-  EXPECT_EQ(eval("1 + * 2"), 0);
-  EXPECT_TRUE(evaluator.had_error());
-  EXPECT_EQ(eval("(1 + 2"), 0);
-  EXPECT_EQ(eval("1 2"), 0);
-  EXPECT_EQ(eval("12abc"), 0);
-  EXPECT_EQ(eval(""), 0);
-  EXPECT_EQ(eval("f(1)"), 0);  // arguments are names or strings
-  EXPECT_EQ(capture.all(),
-            "error: parse error: near: \"* 2\"\n"
-            "error: parse error: near: \"\"\n"
-            "error: parse error: near: \"2\"\n"
-            "error: parse error: near: \"abc\"\n"
-            "error: parse error: near: \"\"\n"
-            "error: parse error: near: \"1)\"\n");
-  EXPECT_EQ(eval("1 + 1"), 2);
-  EXPECT_FALSE(evaluator.had_error());
-}
-
-TEST_F(EvaluatorTest, AtMostTwelveArguments) {
-  EXPECT_EQ(eval("f(a,b,c,d,e,f,g,h,i,j,k,l)"), 12);
-  EXPECT_EQ(capture.all(), "");
-  EXPECT_EQ(eval("f(a,b,c,d,e,f,g,h,i,j,k,l,m)"), 0);
-  EXPECT_EQ(capture.all(), "error: parse error: too many arguments\n");
-}
-
-TEST_F(EvaluatorTest, DeepNestingIsRefusedNotOverflowed) {
-  std::string deep(100000, '(');
-  EXPECT_EQ(eval(deep.c_str()), 0);
-  EXPECT_TRUE(evaluator.had_error());
-  std::string nots(100000, '!');
-  EXPECT_EQ(eval((nots + "1").c_str()), 0);
-  EXPECT_TRUE(evaluator.had_error());
+TEST_F(EvaluatorTest, ValuesNamesCallsAndErrors) {
+  const std::string deep(100000, '('), nots = std::string(100000, '!') + "1";
+  const std::string parseError = "error: parse error: near: ";
+  struct Case {
+    std::string text;
+    int value;
+    std::string calls;  // the client calls, joined with spaces
+    std::string message;
+    bool skipping = false;
+  } cases[] = {
+      // What C++ leaves undefined: wrapping, shift counts modulo 32, arithmetic right shift.
+      {"0 - 2147483647 - 2", 2147483647, "", ""}, {"1 << 33", 2, "", ""}, {"(0 - 8) >> 1", -4, "", ""},
+      {"  ( 0x10 + 010 )  ", 24, "", ""},
+      {"A + f(x, \"a\\\"b\", y_1) + g()", 4 + 3 + 0, "A f[x|a\"b|y_1] g[]", ""},
+      {"0 && A || 1 && B", 0, "A(skip) B", ""}, {"1 || f(x)", 1, "f[x](skip)", ""}, {"A", 4, "A(skip)", "", true},
+      {"f(a,b,c,d,e,f,g,h,i,j,k,l)", 12, "f[a|b|c|d|e|f|g|h|i|j|k|l]", ""},
+      {"f(a,b,c,d,e,f,g,h,i,j,k,l,m)", 0, "", "error: parse error: too many arguments\n"},
+      {"A * 0", 0, "A", parseError + "\"* 0\"\n"},  // "*" is not an operator here
+      {"1 + * 2", 0, "", parseError + "\"* 2\"\n"}, {"(1 + 2", 0, "", parseError + "\"\"\n"},
+      {"1 2", 0, "", parseError + "\"2\"\n"}, {"12abc", 0, "", parseError + "\"abc\"\n"},
+      {"", 0, "", parseError + "\"\"\n"}, {"f(1)", 0, "", parseError + "\"1)\"\n"},  // names or strings only
+      {deep, 0, "", "*"}, {nots, 0, "", "*"},  // refused, not overflowed
+  };
+  for (const Case &c : cases) {
+    client.calls.clear();
+    capture.clear();
+    const std::string text = c.text.substr(0, 40);
+    EXPECT_EQ(evaluator.evaluate(c.text.c_str(), c.skipping), c.value) << text;
+    EXPECT_EQ(evaluator.had_error(), !c.message.empty()) << text;
+    if (c.message != "*") {
+      EXPECT_EQ(capture.all(), c.message) << text;
+    }
+    std::string calls;
+    for (const std::string &call : client.calls) calls += (calls.empty() ? "" : " ") + call;
+    if (c.message.empty()) {
+      EXPECT_EQ(calls, c.calls) << text;
+    }
+  }
 }
 
 }  // namespace

@@ -1,46 +1,42 @@
-// string_parser: numbers with base detection, identifiers, string
-// constants with C escapes, comment and blank scanning.
+// string_parser (numbers with base detection, identifiers, string constants
+// with C escapes, blank and comment scanning) and ut_macro_map with the
+// client interface.
 #include "shared/libcxxutil/string_parser.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+
+#include "shared/libcxxutil/ut_client_interface.h"
+#include "shared/libcxxutil/ut_macro_map.h"
 
 namespace {
 
-int32_t number(const char *text, std::string *rest = nullptr) {
-  int32_t v = -12345;
-  const char *end = string_parser::parse_number(text, &v);
-  if (rest) *rest = end ? end : "(null)";
-  return v;
-}
-
-std::string decode(const char *text) {
+std::string decode(const std::string &text) {
   std::string buf(text);
   int n = string_parser::decode_string_constant(buf.data(), buf.data());
   return buf.substr(0, static_cast<size_t>(n));
 }
 
 TEST(StringParser, NumbersDetectTheirBase) {
-  std::string rest;
-  EXPECT_EQ(number("123 x", &rest), 123);
-  EXPECT_EQ(rest, " x");
-  EXPECT_EQ(number("0x1F", &rest), 31);
-  EXPECT_EQ(number("0XfFz", &rest), 255);
-  EXPECT_EQ(rest, "z");
-  EXPECT_EQ(number("017", &rest), 15);
-  // An octal number stops at the first digit that is not octal.
-  EXPECT_EQ(number("089", &rest), 0);
-  EXPECT_EQ(rest, "89");
-  // "0x" without hexadecimal digits is the number 0 followed by "x".
-  EXPECT_EQ(number("0xg", &rest), 0);
-  EXPECT_EQ(rest, "xg");
-  EXPECT_EQ(number("0", &rest), 0);
-  EXPECT_EQ(rest, "");
-  // Values wrap modulo 2^32.
-  EXPECT_EQ(number("0xFFFFFFFF"), -1);
-  EXPECT_EQ(number("4294967297"), 1);
-  EXPECT_EQ(string_parser::parse_number("x1", nullptr), nullptr);
+  struct Case {
+    const char *text;
+    int32_t value;
+    const char *rest;  // null: no number
+  } cases[] = {
+      {"123 x", 123, " x"}, {"0x1F", 31, ""}, {"0XfFz", 255, "z"}, {"017", 15, ""},
+      {"089", 0, "89"},  // octal stops at the first digit that is not octal
+      {"0xg", 0, "xg"},  // "0x" without digits is 0 followed by "x"
+      {"0", 0, ""}, {"0xFFFFFFFF", -1, ""}, {"4294967297", 1, ""},  // modulo 2^32
+      {"x1", -12345, nullptr},
+  };
+  for (const Case &c : cases) {
+    int32_t v = -12345;
+    const char *end = string_parser::parse_number(c.text, &v);
+    EXPECT_EQ(v, c.value) << c.text;
+    EXPECT_STREQ(end, c.rest) << c.text;
+  }
   EXPECT_FALSE(string_parser::starts_number("-1"));
   EXPECT_TRUE(string_parser::starts_hex_number("0x0"));
   EXPECT_FALSE(string_parser::starts_hex_number("0x"));
@@ -49,7 +45,7 @@ TEST(StringParser, NumbersDetectTheirBase) {
   EXPECT_EQ(v, 160);
 }
 
-TEST(StringParser, IdentifiersOfBothKinds) {
+TEST(StringParser, IdentifiersStringsBlanksAndComments) {
   ut_string s;
   EXPECT_STREQ(string_parser::parse_C_identifier("_a1b.c", s), ".c");
   EXPECT_STREQ(s.c_str(), "_a1b");
@@ -58,49 +54,103 @@ TEST(StringParser, IdentifiersOfBothKinds) {
   EXPECT_STREQ(s.c_str(), "usr/lib_2");
   EXPECT_STREQ(string_parser::parse_OD_identifier("10K=", s), "=");
   EXPECT_EQ(string_parser::parse_OD_identifier("-a", s), nullptr);
-  EXPECT_TRUE(string_parser::starts_OD_identifier("/x"));
-  EXPECT_FALSE(string_parser::starts_C_identifier("/x"));
-}
-
-TEST(StringParser, StringConstantsDecodeCEscapes) {
-  EXPECT_EQ(decode(R"("a\\b\"c\'d\?")"), "a\\b\"c'd?");
-  EXPECT_EQ(decode(R"("\a\b\f\n\r\t\v")"), "\a\b\f\n\r\t\v");
-  EXPECT_EQ(decode(R"("\x41\x4a\x4g")"), "AJ\x04g");
-  EXPECT_EQ(decode(R"("\101\060\0")"), std::string("A0\0", 3));
-  EXPECT_EQ(decode(R"("\0101")"), "\b1");  // at most three octal digits
-  // \4 and \6 start no octal escape (only 0 to 3 do): they stand for
-  // themselves.
-  EXPECT_EQ(decode(R"("\4\60\q\$")"), "460q$");
-  EXPECT_EQ(decode(R"("abc)"), "abc");  // unterminated
-  EXPECT_EQ(decode(R"("ab"cd)"), "ab");
-
+  EXPECT_TRUE(string_parser::starts_OD_identifier("/x") && !string_parser::starts_C_identifier("/x"));
   const char *text = R"("a\"b" rest)";
-  EXPECT_STREQ(string_parser::skip_string_constant(text), " rest");
-  EXPECT_STREQ(string_parser::skip_string_constant(R"("open\")"), "");
-  ut_string s;
   EXPECT_STREQ(string_parser::parse_string_constant(text, s), " rest");
   EXPECT_STREQ(s.c_str(), "a\"b");
   EXPECT_EQ(string_parser::parse_string_constant("x", s), nullptr);
-}
-
-TEST(StringParser, EscapeLettersRoundTripThroughDecoding) {
-  for (char c : std::string("\a\b\f\n\r\t\v\\\"")) {
-    char e = string_parser::string_escape_char_for_char(c);
-    ASSERT_NE(e, 0) << int(c);
-    EXPECT_EQ(decode((std::string("\"\\") + e + "\"").c_str()), std::string(1, c));
-  }
-  EXPECT_EQ(string_parser::string_escape_char_for_char('x'), 0);
-  EXPECT_EQ(string_parser::string_escape_char_for_char('$'), 0);
-}
-
-TEST(StringParser, BlanksAndComments) {
+  EXPECT_STREQ(string_parser::skip_string_constant(text), " rest");
+  EXPECT_STREQ(string_parser::skip_string_constant(R"("open\")"), "");
   EXPECT_STREQ(string_parser::skip_whitespace(" \t x "), "x ");
-  const char *t = "value \t ";
+  const char *t = "value \t ", *blank = "   ";
   EXPECT_EQ(string_parser::skip_to_trailing_whitespace(t) - t, 5);
-  const char *blank = "   ";
   EXPECT_EQ(string_parser::skip_to_trailing_whitespace(blank), blank);
   EXPECT_STREQ(string_parser::skip_to_trailing_comment(R"(a "b # c" # d)"), "# d");
   EXPECT_STREQ(string_parser::skip_to_trailing_comment(R"(a "b \" # c")"), "");
+}
+
+TEST(StringParser, StringConstantsDecodeCEscapes) {
+  const std::pair<const char *, std::string> cases[] = {
+      {R"("a\\b\"c\'d\?")", "a\\b\"c'd?"}, {R"("\a\b\f\n\r\t\v")", "\a\b\f\n\r\t\v"},
+      {R"("\x41\x4a\x4g")", "AJ\x04g"},   {R"("\101\060\0")", std::string("A0\0", 3)},
+      {R"("\0101")", "\b1"},  // at most three octal digits
+      {R"("\4\60\q\$")", "460q$"},  // only 0 to 3 start an octal escape
+      {R"("abc)", "abc"}, {R"("ab"cd)", "ab"},  // unterminated; ends at the quote
+  };
+  for (const auto &[text, want] : cases) EXPECT_EQ(decode(text), want) << text;
+  for (char c : std::string("\a\b\f\n\r\t\v\\\"")) {
+    char e = string_parser::string_escape_char_for_char(c);
+    EXPECT_EQ(decode(std::string("\"\\") + e + "\""), std::string(1, c)) << int(c);
+  }
+  EXPECT_EQ(string_parser::string_escape_char_for_char('x') + string_parser::string_escape_char_for_char('$'), 0);
+}
+
+std::string text(const ut_string *value) { return value ? std::string(value->c_str()) : "<undefined>"; }
+
+TEST(MacroMap, NameFormsReplacementCopiesAndBareMacros) {
+  ut_macro_map m, other;
+  const char *line = "NAME=value";
+  m.insert(line, 4, "v1", true);
+  m.insert("NAME", "v2");  // replaces value and flag
+  bool flag = true;
+  EXPECT_EQ(text(m.find("NAME", &flag)) + text(m.find(ut_string("NAME"))) + text(m.find(line, 4)) +
+                text(m.find(line, 3)) + text(m.find("name")),
+            "v2v2v2<undefined><undefined>");  // names compare exactly
+  EXPECT_FALSE(flag);
+  for (const char *bad : {static_cast<const char *>(nullptr), ""}) m.insert(bad, "x");
+  m.insert("N", 0, "x");
+  m.insert("BARE", nullptr);  // defined, with the empty default text
+  ASSERT_NE(m.find("BARE"), nullptr);
+  EXPECT_TRUE(m.find("BARE")->is_default());
+  EXPECT_EQ(m.size(), 2);
+  other.insert(ut_string("BARE"), ut_string("o"), true);
+  other.insert("Z", "z");
+  m.insert(other);
+  m.insert(m);  // itself: nothing changes
+  other.insert("Z", "changed");  // the copy is independent of the source
+  EXPECT_EQ(text(m.find("BARE", &flag)) + text(m.find("Z")), "oz");
+  EXPECT_TRUE(flag);
+  std::string order;
+  for (const auto &entry : m) order += entry.first + std::string(",");
+  EXPECT_EQ(order, "BARE,NAME,Z,");
+  EXPECT_TRUE(m.remove(line, 4) && m.remove(ut_string("Z")));
+  EXPECT_FALSE(m.remove("NAME") || m.remove(static_cast<const char *>(nullptr)));
+}
+
+struct Host {
+  int released = 0;
+  std::string lastFile;
+  int lastDepth = -1;
+};
+
+TEST(ClientInterface, DefaultsWithoutCallbacksAndHostAnswersWithThem) {
+  ut_client_interface none;
+  EXPECT_FALSE(none.is_defined_in_env("HOME"));
+  EXPECT_EQ(none.lookup_in_env("HOME"), nullptr);
+  EXPECT_TRUE(none.preprocess_file("f.cfg", 0));
+  Host host;
+  {
+    ut_client_interface c;
+    c.set_env_callback(
+        &host, [](void *h) { ++static_cast<Host *>(h)->released; },
+        [](void *, const char *name) { return std::strcmp(name, "K") == 0; },
+        [](void *, const char *name) -> const char * { return std::strcmp(name, "K") == 0 ? "kv" : nullptr; },
+        [](void *h, const char *file, int depth) {
+          static_cast<Host *>(h)->lastFile = file;
+          static_cast<Host *>(h)->lastDepth = depth;
+          return depth < 2;
+        });
+    EXPECT_EQ(c.get_context(), &host);
+    EXPECT_TRUE(c.is_defined_in_env("K"));
+    EXPECT_FALSE(c.is_defined_in_env("L") || c.is_defined_in_env(nullptr));
+    EXPECT_STREQ(c.lookup_in_env("K"), "kv");
+    EXPECT_EQ(c.lookup_in_env("L"), nullptr);
+    EXPECT_TRUE(c.preprocess_file("inc.cfg", 1));
+    EXPECT_EQ(host.lastFile + std::to_string(host.lastDepth), "inc.cfg1");
+    EXPECT_FALSE(c.preprocess_file("deep.cfg", 2));
+    EXPECT_EQ(host.released, 0);
+  }
+  EXPECT_EQ(host.released, 1);  // released with the interface
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// Tests of the process utilities: splitting command lines, editing argument
-// vectors, starting a real child (the helper program beside this test) with
-// and without LD_LIBRARY_PATH, and the scoped working-directory change.
+// Process utilities: splitting command lines, editing argument vectors,
+// starting a real child (the helper program beside this test) with and
+// without LD_LIBRARY_PATH, and the scoped working-directory change.
 #include "shared/libcxxutil/ut_process.h"
 
 #include <gtest/gtest.h>
@@ -8,55 +8,49 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstdlib>
-#include <fstream>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "shared/runtime_test_support.h"
+
 namespace {
 
-std::vector<std::string> words_of(char **argv, int argc) {
-  std::vector<std::string> words;
-  for (int i = 0; i < argc; ++i) words.emplace_back(argv[i]);
+using Words = std::vector<std::string>;
+
+Words words_of(char **argv, int argc) {
+  Words words(argv, argv + argc);
   EXPECT_EQ(argv[argc], nullptr);
   return words;
 }
 
-std::vector<std::string> split(const char *line, bool dash = false) {
+Words split(const char *line, bool dash = false) {
   int argc = -1;
   char **argv = makeArgv(line, &argc, dash);
-  std::vector<std::string> words = words_of(argv, argc);
+  Words words = words_of(argv, argc);
   freeArgv(argv);
   return words;
 }
 
-using Words = std::vector<std::string>;
-
-std::string cwd() {
-  char buf[PATH_MAX];
-  return getcwd(buf, sizeof buf) ? buf : "";
-}
+std::string cwd() { return std::filesystem::current_path(); }
 
 TEST(MakeArgv, QuotesGroupWordsAndOuterQuotesGo) {
-  EXPECT_EQ(split("a \"b c\" 'd'"), (Words{"a", "b c", "d"}));
-  EXPECT_EQ(split("  x\t\ty  "), (Words{"x", "y"}));
-  // Inner quotes stay; the two quote kinds toggle the same state.
-  EXPECT_EQ(split("x\"y z\"w"), (Words{"x\"y z\"w"}));
-  // The apostrophe closes what the double quote opened, so the blank after
-  // it separates, and the later double quote opens a group to the end.
-  EXPECT_EQ(split("\"it's here\" next"), (Words{"\"it's", "here\" next"}));
-  EXPECT_EQ(split("\"it is\""), (Words{"it is"}));
-  EXPECT_EQ(split("'a'\"b\""), (Words{"'a'\"b\""}));  // different quote at each end
-  EXPECT_EQ(split("\"\" '"), (Words{"", "'"}));       // one quote alone stays
-}
-
-TEST(MakeArgv, EmptyLinesAndDashFlag) {
-  EXPECT_TRUE(split("").empty());
-  EXPECT_TRUE(split(" \t ").empty());
-  EXPECT_TRUE(split(nullptr).empty());
-  EXPECT_EQ(split("vi x", true), (Words{"-vi", "x"}));
-  EXPECT_TRUE(split("", true).empty());
+  struct Case {
+    const char *line;
+    bool dash;
+    Words words;
+  } cases[] = {
+      {"a \"b c\" 'd'", false, {"a", "b c", "d"}}, {"  x\t\ty  ", false, {"x", "y"}},
+      {"x\"y z\"w", false, {"x\"y z\"w"}},  // inner quotes stay
+      // The apostrophe closes what the double quote opened, so the blank
+      // after it separates, and the later double quote opens a group to the end.
+      {"\"it's here\" next", false, {"\"it's", "here\" next"}}, {"\"it is\"", false, {"it is"}},
+      {"'a'\"b\"", false, {"'a'\"b\""}},  // a different quote at each end
+      {"\"\" '", false, {"", "'"}},       // one quote alone stays
+      {"", false, {}}, {" \t ", false, {}}, {nullptr, false, {}}, {"vi x", true, {"-vi", "x"}}, {"", true, {}},
+  };
+  for (const Case &c : cases) EXPECT_EQ(split(c.line, c.dash), c.words) << (c.line ? c.line : "(null)");
 }
 
 TEST(ArgvEditing, CopyAndInsert) {
@@ -64,25 +58,18 @@ TEST(ArgvEditing, CopyAndInsert) {
   char **argv = makeArgv("prog a b", &argc, false);
   char **copy = copyArgv(argv, argc);
   ASSERT_NE(copy[0], argv[0]);  // deep copy
-  EXPECT_EQ(words_of(copy, argc), (Words{"prog", "a", "b"}));
-
+  freeArgv(argv);
   insertArg(&copy, &argc, 1, "localhost");
-  insertArg(&copy, &argc, 2, "4242");
   insertArg(&copy, &argc, argc, "last");
   insertArg(&copy, &argc, 0, "first");
-  EXPECT_EQ(words_of(copy, argc), (Words{"first", "prog", "localhost", "4242", "a", "b", "last"}));
-  insertArg(&copy, &argc, argc + 1, "out");
+  insertArg(&copy, &argc, argc + 1, "out");  // outside: ignored
   insertArg(&copy, &argc, -1, "out");
   insertArg(&copy, &argc, 0, nullptr);
-  EXPECT_EQ(argc, 7);
-  EXPECT_EQ(copy[7], nullptr);
+  EXPECT_EQ(words_of(copy, argc), (Words{"first", "prog", "localhost", "a", "b", "last"}));
   freeArgv(copy);
-  freeArgv(argv);
   freeArgv(nullptr);
-
   int none = 0;
   char **empty = copyArgv(nullptr, 3);
-  EXPECT_EQ(empty[0], nullptr);
   insertArg(&empty, &none, 0, "only");
   EXPECT_EQ(words_of(empty, none), (Words{"only"}));
   freeArgv(empty);
@@ -91,141 +78,85 @@ TEST(ArgvEditing, CopyAndInsert) {
 class SystemCall : public ::testing::Test {
  protected:
   void SetUp() override {
-    char exe[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    ASSERT_GT(n, 0);
-    exe[n] = 0;
-    binDir_ = exe;
-    binDir_ = binDir_.substr(0, binDir_.rfind('/'));
+    binDir_ = std::filesystem::read_symlink("/proc/self/exe").parent_path();
     helper_ = binDir_ + "/ut_process_child_helper";
-    const char *tmp = getenv("TMPDIR");
-    outFile_ = std::string(tmp && *tmp ? tmp : "/tmp") + "/ut_process_out." +
-               std::to_string(getpid());
-    unlink(outFile_.c_str());
-    const char *lib = getenv("LD_LIBRARY_PATH");
-    hadLib_ = lib != nullptr;
-    if (lib) savedLib_ = lib;
+    outFile_ = dir_.path("out");
   }
-
-  void TearDown() override {
-    if (hadLib_) {
-      setenv("LD_LIBRARY_PATH", savedLib_.c_str(), 1);
-    } else {
-      unsetenv("LD_LIBRARY_PATH");
-    }
-    unlink(outFile_.c_str());
-  }
-
-  // Starts argv through systemcall and waits for the child; returns its exit
-  // status (-1 when it did not exit normally).
-  int run(std::vector<std::string> args, bool dash) {
+  // Starts argv through systemcall (or spawnProgram) and waits for the
+  // child; returns its exit status (-1 when it did not exit normally).
+  int run(Words args, bool dash, bool spawn = false) {
     std::vector<char *> argv;
     for (std::string &a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     int pid = 0;
-    EXPECT_TRUE(systemcall(argv.data(), &pid, dash));
-    EXPECT_GT(pid, 0);
+    if (spawn) pid = spawnProgram(argv.data(), dash);
+    else EXPECT_TRUE(systemcall(argv.data(), &pid, dash));
+    if (pid <= 0) return -2;
     int status = 0;
     EXPECT_EQ(waitpid(pid, &status, 0), pid);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-
   // The lines the helper wrote: name, LD_LIBRARY_PATH, working directory.
-  std::vector<std::string> report() {
-    std::ifstream in(outFile_);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+  Words report() {
+    Words lines;
+    std::string all = TempDir::read(outFile_);
+    for (size_t at = 0, nl; (nl = all.find('\n', at)) != std::string::npos; at = nl + 1)
+      lines.push_back(all.substr(at, nl - at));
+    std::filesystem::remove(outFile_);
     return lines;
   }
 
-  std::string binDir_, helper_, outFile_, savedLib_;
-  bool hadLib_ = false;
+  TempDir dir_;
+  std::string binDir_, helper_, outFile_;
 };
 
-// The child sees the program directory added to LD_LIBRARY_PATH (the parent's
-// own value untouched) and, with the dash flag, runs under the dashed name,
-// also when that name is found on the search path.
+// The child sees the program directory added to LD_LIBRARY_PATH (the
+// parent's own value untouched) and, with the dash flag, runs under the
+// dashed name, also when that name is found on the search path.
 TEST_F(SystemCall, ChildGetsProgramDirectoryOnLibraryPathAndItsName) {
   struct Case {
     const char *libPath;  // null: unset
     std::string program;
-    bool dash;
+    bool dash, spawn;
     std::string childLibPath;
   } cases[] = {
-      {nullptr, helper_, false, binDir_},
-      {"/lib", helper_, false, "/lib:" + binDir_},
-      {nullptr, "-" + helper_, true, binDir_},
-      {nullptr, "-ut_process_child_helper", true, binDir_},
+      {nullptr, helper_, false, false, binDir_},
+      {"/lib", helper_, false, false, "/lib:" + binDir_},
+      {nullptr, "-" + helper_, true, false, binDir_},
+      {nullptr, "-ut_process_child_helper", true, false, binDir_},
+      {nullptr, "-" + helper_, true, true, binDir_},
   };
-  std::string savedPath = getenv("PATH") ? getenv("PATH") : "";
-  setenv("PATH", (binDir_ + ":" + savedPath).c_str(), 1);
+  EnvGuard path("PATH", (binDir_ + ":" + (getenv("PATH") ? getenv("PATH") : "")).c_str());
   for (const Case &c : cases) {
-    if (c.libPath) setenv("LD_LIBRARY_PATH", c.libPath, 1);
-    else unsetenv("LD_LIBRARY_PATH");
-    EXPECT_EQ(run({c.program, outFile_}, c.dash), 0) << c.program;
-    std::vector<std::string> lines = report();
-    ASSERT_EQ(lines.size(), 3u) << c.program;
-    EXPECT_EQ(lines[0], c.program);
-    EXPECT_EQ(lines[1], c.childLibPath);
+    EnvGuard lib("LD_LIBRARY_PATH", c.libPath);
+    EXPECT_EQ(run({c.program, outFile_}, c.dash, c.spawn), 0) << c.program;
+    EXPECT_EQ(report(), (Words{c.program, c.childLibPath, cwd()})) << c.program;
     if (c.libPath) EXPECT_STREQ(getenv("LD_LIBRARY_PATH"), c.libPath);
     else EXPECT_EQ(getenv("LD_LIBRARY_PATH"), nullptr);
   }
-  setenv("PATH", savedPath.c_str(), 1);
 }
 
-TEST_F(SystemCall, MissingProgramEndsChildWithStatusTwo) {
-  EXPECT_EQ(run({binDir_ + "/no_such_program_here", outFile_}, false), 2);
+TEST_F(SystemCall, MissingProgramFailsInTheChildOrBeforeForking) {
+  EXPECT_EQ(run({binDir_ + "/no_such_program_here", outFile_}, false), 2);  // the child ends with 2
   EXPECT_EQ(run({"no_such_program_on_path_either"}, false), 2);
+  EXPECT_EQ(run({binDir_ + "/no_such_program_here"}, false, true), -2);  // spawnProgram checks first
+  EXPECT_EQ(run({"no_such_program_on_path_either"}, false, true), -2);
 }
 
-TEST_F(SystemCall, SpawnProgramChecksTheProgramBeforeForking) {
-  std::string missing = binDir_ + "/no_such_program_here";
-  std::vector<char *> argv = {missing.data(), nullptr};
-  EXPECT_EQ(spawnProgram(argv.data(), false), 0);
-  std::string bare = "no_such_program_on_path_either";
-  argv[0] = bare.data();
-  EXPECT_EQ(spawnProgram(argv.data(), false), 0);
-
-  std::string dashed = "-" + helper_;
-  std::vector<char *> good = {dashed.data(), outFile_.data(), nullptr};
-  int pid = spawnProgram(good.data(), true);
-  ASSERT_GT(pid, 0);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  std::vector<std::string> lines = report();
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0], dashed);
-}
-
-TEST_F(SystemCall, ChildStartsInChangedDirectoryAndParentReturns) {
-  const std::string before = cwd();
-  std::string dir = outFile_ + ".dir";
-  ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+TEST_F(SystemCall, CwdChangerMovesTheChildAndComesBack) {
+  const std::string before = cwd(), sub = dir_.path("sub");
+  ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
   {
-    CwdChanger cwd(dir.c_str());
-    EXPECT_FALSE(cwd.Failed());
+    CwdChanger c(sub.c_str());
+    EXPECT_FALSE(c.Failed());
     EXPECT_EQ(run({helper_, outFile_}, false), 0);
   }
   EXPECT_EQ(cwd(), before);
-  std::vector<std::string> lines = report();
-  ASSERT_EQ(lines.size(), 3u);
-  char real[PATH_MAX];
-  ASSERT_NE(realpath(dir.c_str(), real), nullptr);
-  EXPECT_EQ(lines[2], real);
-  rmdir(dir.c_str());
-}
-
-TEST(CwdChangerTest, TildeExpandsMissingDirectoryFailsNullChangesNothing) {
-  const char *home = getenv("HOME");
-  ASSERT_NE(home, nullptr);
-  char realHome[PATH_MAX];
-  ASSERT_NE(realpath(home, realHome), nullptr);
-  const std::string before = cwd();
+  EXPECT_EQ(report().at(2), std::filesystem::canonical(sub).string());
   {
     CwdChanger c("~");
     EXPECT_FALSE(c.Failed());
-    EXPECT_EQ(cwd(), realHome);
+    EXPECT_EQ(cwd(), std::filesystem::canonical(getenv("HOME")).string());
   }
   EXPECT_EQ(cwd(), before);
   {

@@ -1,261 +1,256 @@
-// Tests of ut_string: sharing and copy-on-write, the append fast path,
-// default versus empty string, quoting, editing boundaries, queries and hash.
+// ut_string, ut_char_buffer and ut_string_list: sharing and copy-on-write,
+// default versus empty string, quoting, the editing boundaries, queries,
+// the hash, and list links kept consistent through every edit.
 #include "shared/libcxxutil/ut_string.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "shared/libcxxutil/ut_char_buffer.h"
+#include "shared/libcxxutil/ut_string_list.h"
 
 namespace {
 
+// The text, or "<default>" for the shared default string.
+std::string text(const ut_string &s) { return s.is_default() ? "<default>" : s.c_str(); }
+
+// The string `start` after `edit`.
+std::string edited(const char *start, const std::function<void(ut_string &)> &edit) {
+  ut_string s(start);
+  ut_string keep(s);  // a second reference: every edit must copy first
+  edit(s);
+  EXPECT_STREQ(keep.c_str(), start ? start : "");
+  EXPECT_EQ(s.length(), static_cast<int>(std::strlen(s.c_str())));
+  return text(s);
+}
+
+TEST(UtString, EditsAndTheirBoundaries) {
+  using S = ut_string &;
+  struct Case {
+    std::string got;
+    const char *want;
+  } cases[] = {
+      {edited("hello", [](S s) { s.append(" world"); }), "hello world"},
+      {edited("ab", [](S s) { s.append(s); }), "abab"},
+      {edited("ab", [](S s) { s.append('c'), s.append(s.c_str() + 1); }), "abcbc"},
+      {edited(nullptr, [](S s) { s.append(nullptr), s.append('\0'), s.appendn("abc", -4), s.append(""); }), "<default>"},
+      {edited(nullptr, [](S s) { s.appendn("abcdef", 2), s.append(ut_string("cd")); }), "abcd"},
+      {text(ut_string("ab\0cd", 5)), "ab"},  // a length never passes a zero byte
+      {edited("text", [](S s) { s = static_cast<const char *>(nullptr); }), "<default>"},
+      {edited("text", [](S s) { s = ""; }), ""},
+      {edited("text", [](S s) { s.assignn("abc", 0); }), ""},
+      {edited("text", [](S s) { s.assignn(nullptr, 3); }), "<default>"},
+      {edited("text", [](S s) { s.assign_concat(nullptr, ""); }), ""},
+      {edited("text", [](S s) { s.assign_concat("foo", nullptr); }), "foo"},
+      {edited("text", [](S s) { s.clear(); }), "<default>"},
+      {edited(nullptr, [](S s) { s.appendq("say \"hi\" \\o/"); }), "\"say \\\"hi\\\" \\\\o/\""},
+      {edited(nullptr, [](S s) { s.appende("a b"); }), "\"a b\""},
+      {edited(nullptr, [](S s) { s.appende("a\\b"); }), "a\\b"},  // no quoting needed: kept single
+      {edited(nullptr, [](S s) { s.appende("it's a\\b"); }), "\"it's a\\\\b\""},
+      {edited(nullptr, [](S s) { s.appendnq("x y z", 3), s.appendne("pq rs", 2); }), "\"x y\"pq"},
+      {edited("hello", [](S s) { s.change_char(0, 'j'), s.change_char(9, 'x'); }), "jello"},
+      {edited("hello", [](S s) { s.change_char(2, '\0'), s.append("ts"); }), "hets"},
+      {edited("abcdef", [](S s) { s.erase(6, 1), s.erase(-1, 2), s.erase(2, 0); }), "abcdef"},
+      {edited("abcdef", [](S s) { s.erase(4, 100), s.erase(0, 1); }), "bcd"},
+      {edited("abcdef", [](S s) { s.replace(7, 1, "X"); }), "abcdef"},  // outside 0 ... length
+      {edited("abcdef", [](S s) { s.replace(6, 3, "XY"); }), "abcdefXY"},
+      {edited("abcdef", [](S s) { s.replace(1, 2, "1234"); }), "a1234def"},
+      {edited("abcdef", [](S s) { s.replace(2, 100, nullptr), s.replace(0, 0, ">"); }), ">ab"},
+      {text(ut_string("abcdef").substr(2, 2)), "cd"}, {text(ut_string("abcdef").substr(4, 100)), "ef"},
+      {text(ut_string("abcdef").substr(6, 1)), "<default>"}, {text(ut_string("abcdef").substr(-1, 1)), "<default>"},
+      {text(ut_string("abcdef").substr(1, 0)), "<default>"}, {text(ut_string("").substr(0)), "<default>"},
+      {text(ut_string("foo") + ut_string("bar")), "foobar"}, {text("<" + ut_string("foo")), "<foo"},
+      {text(ut_string("foo") + ">"), "foo>"}, {text(ut_string() + ut_string()), ""},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(cases[i].got, cases[i].want) << "case " << i;
+}
+
 TEST(UtString, CopiesShareTextUntilOneIsChanged) {
-  ut_string a("hello");
-  ut_string b(a);
-  EXPECT_EQ(a.c_str(), b.c_str());  // shared characters
+  ut_string a("hello"), b(a);
+  EXPECT_EQ(a.c_str(), b.c_str());
   EXPECT_EQ(a.ref_count(), 2);
+  ut_string whole = a.substr(0, 5);  // the whole string: shared, not copied
+  EXPECT_EQ(whole.c_str(), a.c_str());
   b.append(" world");
-  EXPECT_STREQ(a.c_str(), "hello");
-  EXPECT_STREQ(b.c_str(), "hello world");
-  EXPECT_EQ(a.ref_count(), 1);
-  // A shared growable block with room is copied, not written in place.
-  ut_string c(b);
-  const char *before = b.c_str();
+  ut_string c(b);  // a shared growable block with room is copied, not written in place
   c.append("!");
-  EXPECT_EQ(b.c_str(), before);
-  EXPECT_STREQ(b.c_str(), "hello world");
-  EXPECT_STREQ(c.c_str(), "hello world!");
-}
-
-TEST(UtString, AppendReallocatesOnlyWhenRoomIsUsedUp) {
-  ut_string s("abcd");
-  s.append('e');  // first append makes a growable copy
-  int reallocations = 0;
-  const char *block = s.c_str();
-  int capacity = s.capacity();
-  EXPECT_GE(capacity, 2 * s.length());
-  std::string expected = "abcde";
-  for (int i = 0; i < 2000; ++i) {
-    char c = static_cast<char>('a' + i % 26);
-    bool room = s.length() + 1 <= s.capacity();
-    s.append(c);
-    expected += c;
-    if (s.c_str() != block) {
-      EXPECT_FALSE(room) << "moved while there was room, at " << i;
-      EXPECT_GE(s.capacity(), 2 * s.length());
-      ++reallocations;
-      block = s.c_str();
-    } else {
-      EXPECT_TRUE(room) << "stayed in place without room, at " << i;
-    }
-    ASSERT_EQ(s.ref_count(), 1);
-  }
-  EXPECT_EQ(expected, s.c_str());
-  EXPECT_EQ(s.length(), static_cast<int>(expected.size()));
-  // Doubling: about log2(2000 / 5) reallocations, far fewer than appends.
-  EXPECT_GT(reallocations, 3);
-  EXPECT_LT(reallocations, 12);
-}
-
-TEST(UtString, DefaultAndEmptyAreEqualButOnlyNullIsDefault) {
-  ut_string fromNull(static_cast<const char *>(nullptr));
-  ut_string fromEmpty("");
-  ut_string byDefault;
-  EXPECT_TRUE(fromNull == fromEmpty);
-  EXPECT_TRUE(fromNull.is_default());
-  EXPECT_TRUE(byDefault.is_null());
-  EXPECT_FALSE(fromEmpty.is_default());
-  EXPECT_STREQ(fromNull.c_str(), "");
-  EXPECT_EQ(fromEmpty.length(), 0);
-
-  ut_string s("text");
-  s = static_cast<const char *>(nullptr);
-  EXPECT_TRUE(s.is_default());
-  s = "";
-  EXPECT_FALSE(s.is_default());
-  s.assignn("abc", 0);
-  EXPECT_FALSE(s.is_default());
-  s.assignn(nullptr, 3);
-  EXPECT_TRUE(s.is_default());
-  s.assign_concat(nullptr, "");
-  EXPECT_FALSE(s.is_default());
-  EXPECT_STREQ(s.c_str(), "");
-  s.clear();
-  EXPECT_TRUE(s.is_default());
-}
-
-TEST(UtString, AppendIgnoresNullZeroAndNonPositiveLengths) {
-  ut_string s;
-  s.append(static_cast<const char *>(nullptr));
-  s.append('\0');
-  s.appendn("abc", 0);
-  s.appendn("abc", -4);
-  s.append("");
-  EXPECT_TRUE(s.is_default());
-  s.appendn("abcdef", 2);
-  s.append(ut_string("cd"));
-  EXPECT_STREQ(s.c_str(), "abcd");
-  ut_string stops("ab\0cd", 5);  // a length never passes a zero byte
-  EXPECT_STREQ(stops.c_str(), "ab");
-  EXPECT_EQ(stops.length(), 2);
-}
-
-TEST(UtString, AppendOwnTextToItself) {
-  ut_string s("ab");
-  s.append(s);
-  EXPECT_STREQ(s.c_str(), "abab");
-  s.append(s.c_str() + 1);  // in place: source lies before the write position
-  EXPECT_STREQ(s.c_str(), "ababbab");
-}
-
-TEST(UtString, QuotedAppends) {
-  ut_string s;
-  s.appendq("say \"hi\" \\o/");
-  EXPECT_STREQ(s.c_str(), "\"say \\\"hi\\\" \\\\o/\"");
-
-  ut_string e;
-  e.appende("a b");
-  EXPECT_STREQ(e.c_str(), "\"a b\"");
-  ut_string plain;
-  plain.appende("ab");
-  EXPECT_STREQ(plain.c_str(), "ab");
-  ut_string slash;
-  slash.appende("a\\b");  // no quoting needed: backslash kept single
-  EXPECT_STREQ(slash.c_str(), "a\\b");
-  ut_string both;
-  both.appende("it's a\\b");
-  EXPECT_STREQ(both.c_str(), "\"it's a\\\\b\"");
-  ut_string n;
-  n.appendnq("x y z", 3);
-  EXPECT_STREQ(n.c_str(), "\"x y\"");
-  n.appendne("pq rs", 2);
-  EXPECT_STREQ(n.c_str(), "\"x y\"pq");
-}
-
-TEST(UtString, ChangeAndSwapCharCopyOnWrite) {
-  ut_string a("hello");
-  ut_string b(a);
-  b.change_char(0, 'j');
-  EXPECT_STREQ(a.c_str(), "hello");
-  EXPECT_STREQ(b.c_str(), "jello");
+  EXPECT_EQ(text(a) + "|" + text(b) + "|" + text(c), "hello|hello world|hello world!");
   EXPECT_EQ(b.swap_char(4, '!'), 'o');
-  EXPECT_EQ(b.swap_char(5, 'x'), 0);   // the terminator is outside the text
+  EXPECT_EQ(b.swap_char(11, 'x'), 0);  // the terminator is outside the text
   EXPECT_EQ(b.swap_char(-1, 'x'), 0);
-  EXPECT_STREQ(b.c_str(), "jell!");
-  b.change_char(2, '\0');
-  EXPECT_STREQ(b.c_str(), "je");
-  EXPECT_EQ(b.length(), 2);
-  b.append("ts");
-  EXPECT_STREQ(b.c_str(), "jets");
+  EXPECT_EQ(text(b) + "|" + text(c), "hell! world|hello world!");
+  std::string expected;
+  for (int i = 0; i < 2000; ++i) {
+    c.append(static_cast<char>('a' + i % 26));
+    expected += static_cast<char>('a' + i % 26);
+  }
+  EXPECT_EQ("hello world!" + expected, c.c_str());
+  EXPECT_EQ(c.length(), 2012);
 }
 
-TEST(UtString, EraseBoundaries) {
-  ut_string s("abcdef");
-  ut_string keep(s);
-  s.erase(6, 1);   // pos == length: outside
-  s.erase(-1, 2);
-  s.erase(2, 0);
-  EXPECT_STREQ(s.c_str(), "abcdef");
-  s.erase(4, 100);  // clipped to the end
-  EXPECT_STREQ(s.c_str(), "abcd");
-  s.erase(0, 1);
-  EXPECT_STREQ(s.c_str(), "bcd");
-  EXPECT_EQ(s.length(), 3);
-  EXPECT_STREQ(keep.c_str(), "abcdef");
-}
-
-TEST(UtString, ReplaceBoundaries) {
-  ut_string s("abcdef");
-  s.replace(7, 1, "X");  // outside 0 ... length
-  EXPECT_STREQ(s.c_str(), "abcdef");
-  s.replace(6, 3, "XY");  // at the end: append
-  EXPECT_STREQ(s.c_str(), "abcdefXY");
-  s.replace(1, 2, "1234");
-  EXPECT_STREQ(s.c_str(), "a1234defXY");
-  s.replace(5, 100, nullptr);
-  EXPECT_STREQ(s.c_str(), "a1234");
-  s.replace(0, 0, ">");
-  EXPECT_STREQ(s.c_str(), ">a1234");
-  EXPECT_EQ(s.length(), 6);
-}
-
-TEST(UtString, SubstrBoundaries) {
-  ut_string s("abcdef");
-  EXPECT_STREQ(s.substr(2, 2).c_str(), "cd");
-  EXPECT_STREQ(s.substr(2).c_str(), "cdef");
-  EXPECT_STREQ(s.substr(4, 100).c_str(), "ef");
-  EXPECT_TRUE(s.substr(6, 1).is_default());
-  EXPECT_TRUE(s.substr(-1, 1).is_default());
-  EXPECT_TRUE(s.substr(1, 0).is_default());
-  ut_string whole = s.substr(0, 6);
-  EXPECT_EQ(whole.c_str(), s.c_str());  // shared, not copied
-  EXPECT_EQ(s.ref_count(), 2);
-  EXPECT_TRUE(ut_string("").substr(0).is_default());
-}
-
-TEST(UtString, CopyIntoBuffer) {
-  ut_string s("abc");
+TEST(UtString, QueriesCompareCopyAndHash) {
+  ut_string s("abcabc");
+  struct {
+    int got, want;
+  } cases[] = {
+      {s.find('c'), 2}, {s.find('c', 3), 5}, {s.find('z'), -1}, {s.find('a', 6), -1}, {s.find("ca"), 2},
+      {s.find("bc", 2), 4}, {s.find("bcx"), -1}, {s.find(static_cast<const char *>(nullptr)), -1},
+      {ut_string("abc").compare("abd") < 0, 1}, {ut_string("b").compare("abc") > 0, 1},
+      {ut_string("abc").compare("abc"), 0}, {ut_string("ab").compare("abc") < 0, 1},
+      {ut_string("\xe9t").compare("a") < 0, 1},  // signed chars: a byte above 127 sorts first
+      {ut_string(static_cast<const char *>(nullptr)) == ut_string(""), 1}, {ut_string("a") != ut_string("b"), 1},
+      {ut_string::hash("a", 1000), 97}, {ut_string::hash("abc", 100000), 26499},  // (97*16 + 98)*16 + 99
+      {ut_string::hash("abc", 101), 26499 % 101}, {ut_string::hash("abcdefgh", 1 << 30), 144358056},
+      {ut_string::hash("printf", 1 << 30), 125371814}, {ut_string::hash("", 17), 0},
+      {ut_string::hash(nullptr, 17), 0}, {ut_string::hash("abc", 0), 0},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(cases[i].got, cases[i].want) << "case " << i;
   char buf[8];
   std::memset(buf, 'x', sizeof buf);
-  EXPECT_EQ(s.copy(buf, -1), 4);
+  EXPECT_EQ(ut_string("abc").copy(buf, 2, 1), 2);
+  EXPECT_EQ(std::string(buf, 3), "bcx");
+  EXPECT_EQ(ut_string("abc").copy(buf, -1), 4);
   EXPECT_STREQ(buf, "abc");
-  std::memset(buf, 'x', sizeof buf);
-  EXPECT_EQ(s.copy(buf, 2, 1), 2);
-  EXPECT_EQ(buf[0], 'b');
-  EXPECT_EQ(buf[1], 'c');
-  EXPECT_EQ(buf[2], 'x');
-  EXPECT_EQ(s.copy(buf, 10, 2), 2);  // "c" and the terminator
+  EXPECT_EQ(ut_string("abc").copy(buf, 10, 2), 2);
   EXPECT_STREQ(buf, "c");
-  EXPECT_EQ(s.copy(buf, 1, 4), 0);
+  EXPECT_EQ(ut_string("abc").copy(buf, 1, 4), 0);
 }
 
-TEST(UtString, FindAndCompare) {
-  ut_string s("abcabc");
-  EXPECT_EQ(s.find('c'), 2);
-  EXPECT_EQ(s.find('c', 3), 5);
-  EXPECT_EQ(s.find('z'), -1);
-  EXPECT_EQ(s.find('a', 6), -1);
-  EXPECT_EQ(s.find("ca"), 2);
-  EXPECT_EQ(s.find("bc", 2), 4);
-  EXPECT_EQ(s.find("bcx"), -1);
-  EXPECT_EQ(s.find(static_cast<const char *>(nullptr)), -1);
-
-  EXPECT_LT(ut_string("abc").compare("abd"), 0);
-  EXPECT_GT(ut_string("b").compare("abc"), 0);
-  EXPECT_EQ(ut_string("abc").compare("abc"), 0);
-  EXPECT_LT(ut_string("ab").compare("abc"), 0);
-  // The first characters compare as signed chars: a byte above 127 sorts
-  // before plain ASCII.
-  EXPECT_LT(ut_string("\xe9t").compare("a"), 0);
-  EXPECT_TRUE(ut_string("a") < ut_string("b"));
-  EXPECT_TRUE(ut_string("a") != ut_string("b"));
-  EXPECT_TRUE(ut_string("same") == ut_string("same"));
+TEST(UtCharBuffer, AddsDropsAndEditsCountFromTheCurrentStart) {
+  ut_char_buffer buf("xxabcdef");
+  buf.remove_first_chars(2);
+  EXPECT_EQ(text(buf.substr(1, 2)) + text(buf.substr(3)) + text(buf.substr(6)) + text(buf.substr(0, 0)),
+            "bcdef<default><default>");
+  EXPECT_EQ((std::vector<int>{buf.find('c'), buf.find("de"), buf.find('c', 3), buf.find("xx")}),
+            (std::vector<int>{2, 3, -1, -1}));
+  char out[8] = {};
+  EXPECT_EQ(buf.copy(out, -1, 4), 3);
+  EXPECT_STREQ(out, "ef");
+  ut_char_buffer copy(buf), assigned(ut_string("str"));  // a copy of a buffer with a dropped front
+  assigned = buf;
+  EXPECT_STREQ(assigned.c_str(), "abcdef");
+  assigned.remove_first_chars(3);
+  char *peeled = assigned.peel();  // moves the text to the front of its block
+  EXPECT_STREQ(peeled, "def");
+  std::free(peeled);
+  buf.erase(1, 2);
+  buf.erase(2, -1);
+  buf.erase(2, 1);  // outside
+  buf.add_char('z');  // the freed tail is zero: no stale bytes
+  EXPECT_STREQ(buf.c_str(), "adz");
+  copy = copy.c_str() + 2;  // assignment from its own text
+  copy.add_strn("x\0yz", 4);
+  copy.add_strn(nullptr, 3);
+  copy.add_str(ut_string("!"));
+  copy.add_str(copy.c_str());  // its own text, across a reallocation
+  EXPECT_STREQ(copy.c_str(), "cdefx!cdefx!");
+  char *block = copy.peel();
+  EXPECT_STREQ(block, "cdefx!cdefx!");
+  std::free(block);
+  EXPECT_TRUE(copy.is_empty());  // usable after peel
+  copy.ensure_capacity(64);
+  for (int i = 0; i < 500; ++i) {  // a queue: add at the back, consume at the front
+    copy.add_str("0123456789");
+    copy.remove_first_chars(i % 2 ? 15 : 5);
+  }
+  EXPECT_TRUE(copy.is_empty());
+  EXPECT_EQ(copy.get_first_char(), 0);
 }
 
-TEST(UtString, Concatenation) {
-  ut_string a("foo");
-  EXPECT_STREQ((a + ut_string("bar")).c_str(), "foobar");
-  EXPECT_STREQ(("<" + a).c_str(), "<foo");
-  EXPECT_STREQ((a + ">").c_str(), "foo>");
-  ut_string none = ut_string() + ut_string();
-  EXPECT_STREQ(none.c_str(), "");
-  EXPECT_FALSE(none.is_default());
-  ut_string concat;
-  concat.assign_concat("foo", nullptr);
-  EXPECT_STREQ(concat.c_str(), "foo");
+TEST(UtCharBuffer, QuotingFormattingTrimmingAndZeroBytes) {
+  ut_char_buffer q;
+  q.add_strq("a\"b\\c");
+  q.add_strnq(" xyz", 3);
+  q.add_stre("plain\\");
+  q.add_stre("two words");
+  q.add_streq("it's");
+  q.add_strf("|%d %-4s|", 42, "s");
+  q.add_strf(nullptr);
+  EXPECT_STREQ(q.c_str(), "\"a\\\"b\\\\c\"\" xy\"plain\\\"two words\"\"it's\"|42 s   |");
+  const int before = q.length();
+  q.add_strf("[%s]", std::string(3000, 'q').c_str());
+  EXPECT_EQ(q.get_last_char(), ']');
+  EXPECT_EQ(q.length(), before + 3002);
+
+  ut_char_buffer t(" \t ab c\t \t");
+  t.remove_initial_spaces_and_tabs();
+  t.remove_trailing_spaces_and_tabs();
+  EXPECT_EQ(std::string(1, t.get_first_char()) + t.get_second_char() + t.get_last_char(), "abc");
+  t.remove_last_char();
+  t.remove_first_char();
+  t.remove_first_char();
+  EXPECT_EQ(t.get_second_char(), 0);
+  t.remove_last_char();
+  t.remove_last_char();  // on an empty buffer: nothing
+  EXPECT_TRUE(t.is_empty());
+  EXPECT_EQ(t.get_last_char(), 0);
+
+  ut_char_buffer z("ab");
+  z.add_extra_null_char();
+  z.add_str("cd");
+  ut_char_buffer zcopy(z);
+  EXPECT_EQ(std::string(zcopy.c_str(), zcopy.length()), std::string("ab\0cd", 5));
+  EXPECT_EQ(z.find('\0'), 2);
+  EXPECT_STREQ(ut_char_buffer("abcdef", 4).c_str(), "abcd");
+  EXPECT_STREQ(ut_char_buffer("abc", -1).c_str(), "");
 }
 
-TEST(UtString, ElfHash) {
-  EXPECT_EQ(ut_string::hash("a", 1000), 97);
-  EXPECT_EQ(ut_string::hash("ab", 100000), 1650);   // 97*16 + 98
-  EXPECT_EQ(ut_string::hash("abc", 100000), 26499);  // 1650*16 + 99
-  EXPECT_EQ(ut_string::hash("abc", 101), 26499 % 101);
-  // Long enough for the top four bits to fold back.
-  EXPECT_EQ(ut_string::hash("abcdefgh", 1 << 30), 144358056);
-  EXPECT_EQ(ut_string::hash("printf", 1 << 30), 125371814);
-  EXPECT_EQ(ut_string::hash("", 17), 0);
-  EXPECT_EQ(ut_string::hash(nullptr, 17), 0);
-  EXPECT_EQ(ut_string::hash("abc", 0), 0);
+// The list read forwards, checked against a walk backwards and the count.
+std::string contents(const ut_string_list &list) {
+  std::string forward, backward;
+  int n = 0;
+  for (const ut_string &s : list) forward += (n++ ? "," : "") + std::string(s.c_str());
+  EXPECT_EQ(n, list.count);
+  for (ut_string_list_node *node = list.tail; node; node = node->prev)
+    backward = std::string(node->value.c_str()) + (node == list.tail ? "" : ",") + backward;
+  EXPECT_EQ(forward, backward);
+  EXPECT_EQ(list.head == nullptr, list.tail == nullptr);
+  return forward;
+}
+
+TEST(UtStringList, EditsKeepTheLinksConsistent) {
+  ut_string_list list;
+  list.push_back("b");
+  list.push_front("a");
+  list.push_back(ut_string("x"));
+  list.push_back_concat("e", nullptr);
+  list.push_front_concat("<", "0");
+  list.insert(list.find("x"), "c");
+  list.insert(list.end(), "x");
+  EXPECT_EQ(contents(list), "<0,a,b,c,x,e,x");
+  EXPECT_TRUE(list.find("zz").is_end());
+  EXPECT_STREQ(list.erase(list.begin())->c_str(), "a");
+  EXPECT_FALSE(list.erase(list.find("x")).is_end());
+  EXPECT_TRUE(list.erase(list.end()).is_end());
+  list.push_front("x");
+  list.remove("x");
+  EXPECT_EQ(contents(list), "a,b,c,e");
+  ut_string_list only;
+  only.push_back("x");
+  only.remove(*only.begin());  // the value to remove lives in the list itself
+  EXPECT_EQ(contents(only), "");
+
+  for (const char *s : {"pear", "Apple", "fig", "apple", "", "fig"}) only.push_back(s);
+  only.sort();
+  EXPECT_EQ(contents(only), ",Apple,apple,fig,fig,pear");
+  ut_string_list copy(only), other;
+  EXPECT_TRUE(copy == only);
+  copy.push_back("3");
+  other.push_back("1");
+  EXPECT_TRUE(copy != only && !(other == list));
+  other = list;
+  other.append_list(other);  // appending a list to itself doubles it once
+  EXPECT_EQ(contents(other), "a,b,c,e,a,b,c,e");
+  std::unique_ptr<ut_string_list> dup(ut_string_list::copy_list(&other));
+  other.clear();
+  EXPECT_EQ(contents(*dup) + contents(other), "a,b,c,e,a,b,c,e");
+  EXPECT_EQ(ut_string_list::copy_list(nullptr), nullptr);
 }
 
 }  // namespace

@@ -1,4 +1,3 @@
 korvo_add_test(test_ut_idle
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_ut_idle_notifier.cpp
-          ${CMAKE_CURRENT_LIST_DIR}/test_ut_select.cpp
   LIBS korvo_ut_idle korvo_ut_retry)

@@ -1,4 +1,3 @@
 korvo_add_test(test_stp_specclass
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_stp_specclass.cpp
-          ${CMAKE_CURRENT_LIST_DIR}/test_stp_specclass_receive.cpp
-  LIBS korvo_stp_specclass korvo_stp_transport)
+  LIBS korvo_stp_specclass korvo_stp_transport korvo_testsupport)

@@ -1,7 +1,7 @@
-// Tests of STPChildProcess with a real child (the helper program beside this
-// test): a child that connects back, its working directory and added
-// arguments, a missing program, a child that dies before connecting, a
-// second launch, a time-out, and kill on delete.
+// STPChildProcess with a real child (the helper program beside this test):
+// a child that connects back, its working directory and arguments, a
+// missing program, a child that dies before connecting, a second launch, a
+// time-out, kill on delete, and killPID.
 #include "shared/stp_transport/stp_child_process.h"
 
 #include <gtest/gtest.h>
@@ -16,58 +16,53 @@
 
 #include "shared/stp_transport/stp_retry_handlers.h"
 #include "shared/stp_transport/stp_transport.h"
+#include "support/stp_sockets.h"
+
+using testsupport::TransportRef;
 
 namespace {
 
-// Waits by sleeping 10 ms per round, for at most `ms` milliseconds; needs no
-// transport (unlike the STP handlers, which give up without one).
-class SleepingRetryHandler : public RetryHandler {
- public:
+// Sleeps 10 ms per round for at most `ms`; needs no transport.
+struct SleepingRetryHandler : RetryHandler {
   explicit SleepingRetryHandler(int ms) : RetryHandler(kRetryMillisBase + ms) {}
   void idle() override { usleep(10000); }
 };
 
-class ChildProcessTest : public ::testing::Test {
- protected:
+bool alive(int pid) { return kill(pid, 0) == 0; }
+
+struct ChildProcessTest : ::testing::Test {
+  std::string helper;
+  TransportRef transport;
+  TStat stat;
   void SetUp() override {
     char exe[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
     ASSERT_GT(n, 0);
-    exe[n] = 0;
-    std::string path = exe;
-    helper_ = path.substr(0, path.rfind('/')) + "/stp_child_helper";
-    transport_ = new STPTransport();
+    helper = std::string(exe, n);
+    helper = helper.substr(0, helper.rfind('/')) + "/stp_child_helper";
   }
-  void TearDown() override { transport_->delRef(); }
-
-  static bool alive(int pid) { return kill(pid, 0) == 0; }
-
-  std::string helper_;
-  STPTransport *transport_ = nullptr;
+  // Launches `args` (after the helper's path) with a bounded wait.
+  bool launch(STPChildProcess &child, const std::string &args, int ms = 20000) {
+    child.setCommand((helper + args).c_str());
+    child.setTransport(transport.t);
+    TimeoutSTPRetryHandler rh(transport.t, ms);
+    return child.launch(&rh, &stat);
+  }
 };
 
 TEST_F(ChildProcessTest, ChildConnectsBackAndSecondLaunchIsRefused) {
   STPChildProcess child(true);
-  child.setCommand((helper_ + " connect").c_str());
-  child.setTransport(transport_);
-  TimeoutSTPRetryHandler rh(transport_, 20000);
-  TStat stat;
-  ASSERT_TRUE(child.launch(&rh, &stat)) << stat.message;
-  EXPECT_TRUE(child.isConnected());
-  EXPECT_TRUE(transport_->isBound());
-  EXPECT_FALSE(transport_->isListening());  // listening socket closed
+  ASSERT_TRUE(launch(child, " connect")) << stat.message;
+  EXPECT_TRUE(child.isConnected() && transport->isBound() && !transport->isListening());
   int pid = child.getPID();
   ASSERT_GT(pid, 0);
   EXPECT_TRUE(alive(pid));
-
-  EXPECT_FALSE(child.launch(&rh, &stat));
+  EXPECT_FALSE(launch(child, " connect"));
   EXPECT_EQ(stat.code, kStatBadState);
   EXPECT_STREQ(stat.message, "[launch]: Child is already launched.");
   EXPECT_EQ(child.getPID(), pid);
-
   // Closing our side lets the child end on its own; killChild waits for it.
-  TStat ignored;
-  transport_->closeConnection(&ignored);
+  transport->closeConnection(nullptr);
   SleepingRetryHandler wait(10000);
   child.killChild(&wait);
   EXPECT_EQ(child.getPID(), 0);
@@ -76,96 +71,85 @@ TEST_F(ChildProcessTest, ChildConnectsBackAndSecondLaunchIsRefused) {
 
 TEST_F(ChildProcessTest, ConnectionArgumentsWithoutHostnameAtPortArg) {
   STPChildProcess child(true);
-  child.setCommand((helper_ + " connect").c_str());
+  child.setCommand((helper + " connect").c_str());
   child.insertArgument("-connect_servicerouter", 1);
   child.setInsertHostname(false);
   child.setPortArg(2);
-  child.setTransport(transport_);
-  TStat stat;
+  child.setTransport(transport.t);
   // Without a retry handler the launcher services the transport itself.
   ASSERT_TRUE(child.launch(nullptr, &stat)) << stat.message;
-  EXPECT_TRUE(transport_->isBound());
+  EXPECT_TRUE(transport->isBound());
 }
 
-// The child starts in the working directory given to the launcher, with an
-// added argument after the connection arguments; the launcher's own working
-// directory stays as it was.
+// The child starts in its working directory, with an added argument after
+// the connection arguments; the launcher's own directory stays.
 TEST_F(ChildProcessTest, ChildStartsInItsWorkingDirectoryWithAddedArgument) {
-  const char *tmp = getenv("TMPDIR");
-  std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/launchXXXXXX";
+  std::string dir = std::string(getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp") + "/launchXXXXXX";
   ASSERT_NE(mkdtemp(dir.data()), nullptr);
-  char *real = realpath(dir.c_str(), nullptr);
-  ASSERT_NE(real, nullptr);
-  dir = real;
-  free(real);
-  char before[PATH_MAX];
+  char real[PATH_MAX], before[PATH_MAX], after[PATH_MAX], seen[PATH_MAX] = {};
+  ASSERT_NE(realpath(dir.c_str(), real), nullptr);
   ASSERT_NE(getcwd(before, sizeof before), nullptr);
-
   STPChildProcess child(true);
-  child.setCommand(helper_.c_str());
+  child.setCommand(helper.c_str());
   child.addArgument("cwd");
   child.addArgument(nullptr);  // ignored
-  child.setWorkingDir(dir.c_str());
-  child.setTransport(transport_);
-  TimeoutSTPRetryHandler rh(transport_, 20000);
-  TStat stat;
+  child.setWorkingDir(real);
+  child.setTransport(transport.t);
+  TimeoutSTPRetryHandler rh(transport.t, 20000);
   ASSERT_TRUE(child.launch(&rh, &stat)) << stat.message;
-  char after[PATH_MAX];
   ASSERT_NE(getcwd(after, sizeof after), nullptr);
   EXPECT_STREQ(after, before);
-  std::string file = dir + "/cwd.txt";
+  std::string file = std::string(real) + "/cwd.txt";
   FILE *in = fopen(file.c_str(), "r");
-  ASSERT_NE(in, nullptr) << "the helper did not run in " << dir;
-  char seen[PATH_MAX] = {};
+  ASSERT_NE(in, nullptr) << "the helper did not run in " << real;
   ASSERT_NE(fgets(seen, sizeof seen, in), nullptr);
   fclose(in);
-  EXPECT_EQ(std::string(seen), dir);
+  EXPECT_STREQ(seen, real);
   unlink(file.c_str());
-  rmdir(dir.c_str());
+  rmdir(real);
 }
 
-TEST_F(ChildProcessTest, MissingProgramCouldNotStart) {
-  STPChildProcess child(true);
-  child.setCommand("/no/such/dir/program connect");
-  child.setTransport(transport_);
-  TimeoutSTPRetryHandler rh(transport_, 5000);
-  TStat stat;
-  EXPECT_FALSE(child.launch(&rh, &stat));
+TEST_F(ChildProcessTest, LaunchFailures) {
+  STPChildProcess missing(true);
+  missing.setCommand("/no/such/dir/program connect");
+  missing.setTransport(transport.t);
+  EXPECT_FALSE(missing.launch(nullptr, &stat));
   EXPECT_EQ(stat.code, kStatChildFailed);
   EXPECT_STREQ(stat.message, "[launch]: Program could not start (not found?).");
-  EXPECT_EQ(child.getPID(), 0);
-  EXPECT_TRUE(transport_->isDead());  // not left listening
-}
+  EXPECT_EQ(missing.getPID(), 0);
+  EXPECT_TRUE(transport->isDead());  // not left listening
 
-TEST_F(ChildProcessTest, ChildThatDiesBeforeConnecting) {
-  STPChildProcess child(false);
-  child.setCommand((helper_ + " exit").c_str());
-  child.setTransport(transport_);
-  TimeoutSTPRetryHandler rh(transport_, 20000);
-  TStat stat;
-  EXPECT_FALSE(child.launch(&rh, &stat));
+  STPChildProcess dies(false);
+  EXPECT_FALSE(launch(dies, " exit"));
   EXPECT_EQ(stat.code, kStatChildFailed);
-  // The exit is normally seen while waiting for the connection; a child that
-  // is faster than the first check is reported as dying upon launch.
+  // Normally seen while waiting; a child faster than the first check is
+  // reported as dying upon launch.
   EXPECT_TRUE(std::string(stat.message) == "[launch]: Program died before connecting." ||
               std::string(stat.message) == "[launch]: Program died upon launch.")
       << stat.message;
-  EXPECT_EQ(child.getPID(), 0);
-  // A new launch is allowed afterwards, on a transport that is idle again.
-  child.setCommand((helper_ + " connect").c_str());
-  EXPECT_TRUE(child.launch(&rh, &stat)) << stat.message;
-  child.killChild(nullptr);
+  EXPECT_EQ(dies.getPID(), 0);
+  EXPECT_TRUE(launch(dies, " connect")) << stat.message;  // a new launch is allowed
+  dies.killChild(nullptr);
+
+  STPChildProcess none(true);
+  none.setCommand("prog");
+  EXPECT_FALSE(none.launch(nullptr, &stat));
+  EXPECT_STREQ(stat.message, "[launch]: transport required to launch STPChildProcess.");
+  for (const char *command : {static_cast<const char *>(nullptr), "", "   "}) {
+    STPChildProcess empty(true);
+    if (command) empty.setCommand(command);
+    empty.setTransport(transport.t);
+    EXPECT_FALSE(empty.launch(nullptr, &stat));
+    EXPECT_EQ(stat.code, kStatBadState);
+    EXPECT_STREQ(stat.message, "[launch]: command required to launch STPChildProcess.");
+  }
 }
 
 TEST_F(ChildProcessTest, TimeOutLeavesChildRunningUntilKillOnDelete) {
   int pid = 0;
   {
     STPChildProcess child(true);
-    child.setCommand((helper_ + " sleep").c_str());
-    child.setTransport(transport_);
-    TimeoutSTPRetryHandler rh(transport_, 300);
-    TStat stat;
-    EXPECT_FALSE(child.launch(&rh, &stat));
+    EXPECT_FALSE(launch(child, " sleep", 300));
     EXPECT_EQ(stat.code, kStatTimedOut);
     EXPECT_STREQ(stat.message, "[launch]: Timed out while waiting for child to connect.");
     pid = child.getPID();
@@ -175,55 +159,26 @@ TEST_F(ChildProcessTest, TimeOutLeavesChildRunningUntilKillOnDelete) {
   EXPECT_FALSE(alive(pid));  // killed and reaped by the destructor
 }
 
-TEST_F(ChildProcessTest, RefusalsBeforeStarting) {
-  STPChildProcess child(true);
-  TStat stat;
-  child.setCommand("prog");
-  EXPECT_FALSE(child.launch(nullptr, &stat));
-  EXPECT_EQ(stat.code, kStatBadState);
-  EXPECT_STREQ(stat.message, "[launch]: transport required to launch STPChildProcess.");
-
-  STPChildProcess empty(true);
-  empty.setTransport(transport_);
-  EXPECT_FALSE(empty.launch(nullptr, &stat));
-  EXPECT_STREQ(stat.message, "[launch]: command required to launch STPChildProcess.");
-  empty.setCommand("   ");
-  EXPECT_FALSE(empty.launch(nullptr, &stat));
-  EXPECT_STREQ(stat.message, "[launch]: command required to launch STPChildProcess.");
-  EXPECT_TRUE(transport_->isDead());
-}
-
-TEST(KillPID, ZeroDoesNothingAndRunningChildIsAwaitedNotKilled) {
-  STPChildProcess::killPID(0, nullptr);
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    usleep(200000);
-    _exit(0);
+// With a handler killPID waits for a child to end by itself; without one it
+// kills at once. Either way the child is reaped.
+TEST(KillPID, WaitsThroughAHandlerOrKillsAtOnce) {
+  STPChildProcess::killPID(0, nullptr);  // does nothing
+  for (bool withHandler : {true, false}) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      usleep(withHandler ? 200000 : 60000000);
+      _exit(0);
+    }
+    long long start = ut_getTimeMillis64();
+    SleepingRetryHandler wait(10000);
+    STPChildProcess::killPID(pid, withHandler ? &wait : nullptr);
+    long long took = ut_getTimeMillis64() - start;
+    EXPECT_TRUE(withHandler ? took >= 150 : took < 5000) << took;
+    errno = 0;
+    EXPECT_EQ(kill(pid, 0), -1);
+    EXPECT_EQ(errno, ESRCH);
   }
-  // Waits through the handler until the child ends by itself, then reaps it.
-  long long start = ut_getTimeMillis64();
-  SleepingRetryHandler wait(10000);
-  STPChildProcess::killPID(pid, &wait);
-  EXPECT_GE(ut_getTimeMillis64() - start, 150);
-  errno = 0;
-  EXPECT_EQ(kill(pid, 0), -1);
-  EXPECT_EQ(errno, ESRCH);
-}
-
-TEST(KillPID, WithoutHandlerKillsAtOnce) {
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    sleep(60);
-    _exit(0);
-  }
-  long long start = ut_getTimeMillis64();
-  STPChildProcess::killPID(pid, nullptr);
-  EXPECT_LT(ut_getTimeMillis64() - start, 5000);
-  errno = 0;
-  EXPECT_EQ(kill(pid, 0), -1);
-  EXPECT_EQ(errno, ESRCH);
 }
 
 }  // namespace

@@ -1,119 +1,86 @@
-// Packet header, framing and the receiver's header check.
+// Packet header and framing: the exact header words written, the receiver's
+// length check, and decoding of short, standard and long headers.
 #include "shared/stp_transport/stp_msg.h"
 
 #include <gtest/gtest.h>
 
-#include "stp_msg_testutil.h"
+#include "support/stp_packets.h"
+
+using namespace testsupport;
 
 namespace {
 
-uint32_t word(const std::vector<uint8_t> &b, int index) {
-  return ut_network_buffer::decode_uint32(b.data() + 4 * index);
+// Header words, then body bytes (padded to 4, plus the closing zero word).
+TEST(StpHeader, FinishedPacketsAreExactBytes) {
+  STPOMsg text(3, 7, STP_TYPE_ASCII, 5, 0, STP_FLAG_ASYNC, 0x00010002, 4);
+  text.put_raw_string("Hi ");
+  text.finishMessage(2);
+  STPOMsg reply(1, 2, STP_TYPE_REPLY, -1, 9, 0, 0, 0);  // negative words, empty body
+  reply.finishMessage(3);
+  STPOMsg twice(1, 2, STP_TYPE_ASCII, 0, 0, 0, 0, 0);  // refinishing changes only the serial
+  twice.put_raw_string("abcd");
+  twice.finishMessage(2);
+  twice.finishMessage(6);
+  const struct {
+    STPOMsg *m;
+    Bytes want;
+  } cases[] = {
+      {&text, cat({le(44), le(8), le(3), le(7), le(2), le(0), le(14), le(5), le(2), le(0x00010002),
+                   le(4), {'H', 'i', ' ', 0}, le(0)})},
+      {&reply, cat({le(44), le(4), le(1), le(2), le(3), le(9), le(0xffffffff), le(0xffffffff),
+                    le(0), le(0), le(0), le(0)})},
+      {&twice, cat({le(44), le(8), le(1), le(2), le(6), le(0), le(STP_TYPE_ASCII), le(0), le(0),
+                    le(0), le(0), {'a', 'b', 'c', 'd'}, le(0)})},
+  };
+  for (const auto &c : cases) EXPECT_EQ(packetBytes(*c.m), c.want);
 }
 
-TEST(StpHeader, FinishWritesElevenLittleEndianWords) {
-  STPOMsg m(3, 7, STP_TYPE_ASCII, 5, 0, STP_FLAG_ASYNC, 0x00010002, 4);
-  m.put_raw_string("Hi ");  // 3 body bytes: padded to 4, then the zero word
-  m.finishMessage(2);
-  std::vector<uint8_t> b = packetBytes(m);
-  ASSERT_EQ(b.size(), 52u);
-  const uint32_t want[11] = {44, 8, 3, 7, 2, 0, 14, 5, 2, 0x00010002, 4};
-  for (int i = 0; i < 11; i++) EXPECT_EQ(word(b, i), want[i]) << "word " << i;
-  EXPECT_EQ(b[0], 44);  // least significant byte first
-  EXPECT_EQ(b[1], 0);
-  EXPECT_EQ(std::vector<uint8_t>(b.begin() + 44, b.end()),
-            std::vector<uint8_t>({'H', 'i', ' ', 0, 0, 0, 0, 0}));
-}
-
-TEST(StpHeader, ReplyAndNegativeWordsAreTwosComplement) {
-  STPOMsg m(1, 2, STP_TYPE_REPLY, -1, 9, 0, 0, 0);
-  m.finishMessage(3);
-  std::vector<uint8_t> b = packetBytes(m);
-  EXPECT_EQ(word(b, 1), 4u);  // an empty body is just the closing word
-  EXPECT_EQ(word(b, 5), 9u);
-  EXPECT_EQ(word(b, 6), 0xffffffffu);
-  EXPECT_EQ(word(b, 7), 0xffffffffu);
-}
-
-TEST(StpHeader, FinishingTwiceOnlyChangesTheSerial) {
-  STPOMsg m(1, 2, STP_TYPE_ASCII, 0, 0, 0, 0, 0);
-  m.put_raw_string("abcd");
-  m.finishMessage(2);
-  m.finishMessage(6);
-  std::vector<uint8_t> b = packetBytes(m);
-  EXPECT_EQ(b.size(), 52u);
-  EXPECT_EQ(word(b, 1), 8u);
-  EXPECT_EQ(word(b, 4), 6u);
-}
-
-TEST(StpHeader, ReceiverRefusesBadLengths) {
-  EXPECT_FALSE(STPMsg::checkHeader(30, 0));
-  EXPECT_FALSE(STPMsg::checkHeader(132, 0));
-  EXPECT_FALSE(STPMsg::checkHeader(46, 0));
-  EXPECT_FALSE(STPMsg::checkHeader(44, -4));
-  EXPECT_FALSE(STPMsg::checkHeader(28, 4));
-  EXPECT_TRUE(STPMsg::checkHeader(32, 0));
-  EXPECT_TRUE(STPMsg::checkHeader(44, 4));
-  EXPECT_TRUE(STPMsg::checkHeader(128, 1000));
+TEST(StpHeader, ReceiverChecksLengthsAndFramesToFourBytes) {
+  const struct {
+    int hl, bl;
+    bool ok;
+    int size;
+  } cases[] = {{30, 0, false, 0},   {132, 0, false, 0}, {46, 0, false, 0},  {44, -4, false, 0},
+               {28, 4, false, 0},   {32, 0, true, 32},  {32, 1, true, 36},  {44, 4, true, 48},
+               {44, 9, true, 56},   {128, 1000, true, 1128}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(testing::Message() << c.hl << "/" << c.bl);
+    EXPECT_EQ(STPMsg::checkHeader(c.hl, c.bl), c.ok);
+    EXPECT_EQ(c.ok ? STPMsg::packetSize(c.hl, c.bl) : 0, c.size);
+  }
   int hl = 0, bl = 0;
-  const uint8_t neg[8] = {44, 0, 0, 0, 0xfc, 0xff, 0xff, 0xff};
-  STPMsg::peekLengths(neg, &hl, &bl);
-  EXPECT_EQ(hl, 44);
+  Bytes neg = cat({le(44), le(0xfffffffc)});
+  STPMsg::peekLengths(neg.data(), &hl, &bl);
   EXPECT_EQ(bl, -4);
-  EXPECT_FALSE(STPMsg::checkHeader(hl, bl));
-}
-
-TEST(StpHeader, FramingRoundsToFourBytes) {
-  EXPECT_EQ(STPMsg::packetSize(44, 8), 52);
-  EXPECT_EQ(STPMsg::packetSize(44, 9), 56);
-  EXPECT_EQ(STPMsg::packetSize(32, 1), 36);
-  EXPECT_EQ(STPMsg::packetSize(44, 0), 44);
 }
 
 TEST(StpHeader, IncomingDecodesTheHeader) {
   STPOMsg m(11, 12, STP_TYPE_BINARY, 3, 0, STP_FLAG_REPLY, 0x00050006, 2);
   m.put_uint32(0xabcdef01);
   auto in = receive(m);
-  EXPECT_EQ(in->headerLength, 44);
-  EXPECT_EQ(in->bodyLength, 8);
-  EXPECT_EQ(in->sourceRN, 11);
-  EXPECT_EQ(in->destRN, 12);
-  EXPECT_EQ(in->serial, 2);
-  EXPECT_EQ(in->replyTo, 0);
-  EXPECT_EQ(in->type, STP_TYPE_BINARY);
-  EXPECT_EQ(in->id, 3);
-  EXPECT_EQ(in->flags, STP_FLAG_REPLY);
-  EXPECT_EQ(in->token, 0x00050006);
-  EXPECT_EQ(in->depth, 2);
+  const int got[] = {in->headerLength, in->bodyLength, in->sourceRN, in->destRN, in->serial,
+                     in->replyTo,      in->type,       in->id,       in->flags,  in->token,
+                     in->depth,        in->get_pos()};
+  const int want[] = {44, 8, 11, 12, 2, 0, STP_TYPE_BINARY, 3, STP_FLAG_REPLY, 0x00050006, 2, 44};
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(got[i], want[i]) << "field " << i;
   EXPECT_FALSE(in->deferred);
-  EXPECT_EQ(in->get_pos(), 44);
   EXPECT_EQ(in->get_uint32(), 0xabcdef01u);
 }
 
-TEST(StpHeader, ShortHeaderLeavesMissingWordsZeroLongOneIsSkipped) {
-  std::vector<uint8_t> p(32, 0);
-  for (int i = 0; i < 8; i++) p[4 * i] = static_cast<uint8_t>(i + 1);
-  p[0] = 32;
-  p[4] = 4;
-  p.insert(p.end(), {0x5a, 0, 0, 0});
-  STPIMsg shortHeader(p.data(), 32, 4);
-  EXPECT_EQ(shortHeader.type, 7);
-  EXPECT_EQ(shortHeader.id, 8);
-  EXPECT_EQ(shortHeader.flags, 0);
-  EXPECT_EQ(shortHeader.token, 0);
-  EXPECT_EQ(shortHeader.depth, 0);
-  EXPECT_EQ(shortHeader.get_uint32(), 0x5au);  // body starts at 32
-
-  std::vector<uint8_t> q(48, 0);
-  q[0] = 48;
-  q[4] = 4;
-  q[40] = 9;   // depth
-  q[44] = 0x77;  // an extra header word, ignored
-  q.insert(q.end(), {0x66, 0, 0, 0});
-  STPIMsg longHeader(q.data(), 48, 4);
-  EXPECT_EQ(longHeader.depth, 9);
-  EXPECT_EQ(longHeader.get_uint32(), 0x66u);
-  EXPECT_EQ(longHeader.get_uint32(), 0u);  // nothing past the body
+// A 32-byte header leaves the last three words zero; a 48-byte one has its
+// extra word skipped. The body starts at the header length either way.
+TEST(StpHeader, ShortAndLongHeaders) {
+  Bytes shortP = cat({le(32), le(4), le(3), le(4), le(5), le(6), le(7), le(8), le(0x5a)});
+  STPIMsg s(shortP.data(), 32, 4);
+  EXPECT_EQ(s.type, 7);
+  EXPECT_EQ(s.id, 8);
+  EXPECT_EQ(s.flags + s.token + s.depth, 0);
+  EXPECT_EQ(s.get_uint32(), 0x5au);
+  Bytes longP = cat({rawHeader(48, 4, 40), le(9), le(0x77), le(0x66)});
+  STPIMsg l(longP.data(), 48, 4);
+  EXPECT_EQ(l.depth, 9);
+  EXPECT_EQ(l.get_uint32(), 0x66u);
+  EXPECT_EQ(l.get_uint32(), 0u);  // nothing past the body
 }
 
 }  // namespace

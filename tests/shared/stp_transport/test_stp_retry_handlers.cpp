@@ -6,25 +6,29 @@
 #include "shared/stp_transport/stp_retry_handlers.h"
 #include "shared/stp_transport/stp_specclass.h"
 #include "shared/stp_transport/stp_transport.h"
-#include "stp_transport_testutil.h"
+#include "support/stp_sockets.h"
 
-using namespace stptest;
+using namespace testsupport;
 
 namespace {
 
 long long fakeNow = 0;
 long long fakeClock() { return fakeNow; }
 
-class Endpoint : public STPSpecClass {
- public:
+struct Endpoint : STPSpecClass {
   int getDefaultLocalRN() override { return 1; }
   int getDefaultRemoteRN() override { return 2; }
 };
 
-class Ticker : public TimerListener {
- public:
+struct Ticker : TimerListener {
   int fired = 0;
   void handleTimer(int) override { ++fired; }
+};
+
+struct RetryHandlers : ::testing::Test {
+  SocketPair pair;
+  TransportRef t;
+  void SetUp() override { ASSERT_TRUE(t->bindFD(pair.mine, nullptr)); }
 };
 
 TEST(STPRetryHandler, WithoutTransportGivesUpAfterTheFirstRound) {
@@ -36,10 +40,7 @@ TEST(STPRetryHandler, WithoutTransportGivesUpAfterTheFirstRound) {
   EXPECT_FALSE(h.retryOp());
 }
 
-TEST(STPRetryHandler, GivesUpOnceItsTransportIsClosedOrFailed) {
-  SocketPair pair;
-  TransportRef t;
-  ASSERT_TRUE(t->bindFD(pair.mine, nullptr));
+TEST_F(RetryHandlers, GivesUpOnceItsTransportIsClosed) {
   STPRetryHandler h(t.t);
   h.beginOp();
   EXPECT_TRUE(h.retryOp());
@@ -49,28 +50,21 @@ TEST(STPRetryHandler, GivesUpOnceItsTransportIsClosedOrFailed) {
   EXPECT_FALSE(h.retryOp());
 }
 
-TEST(TimeoutSTPRetryHandler, TimesOutAfterExactlyTheGivenMilliseconds) {
+TEST_F(RetryHandlers, TimeoutHandlerEndsAfterExactlyTheGivenMilliseconds) {
   fakeNow = 5000000;
   ut_setClockForTesting(fakeClock);
-  SocketPair pair;
-  TransportRef t;
-  ASSERT_TRUE(t->bindFD(pair.mine, nullptr));
-  TimeoutSTPRetryHandler h(t.t, 500);
+  TimeoutSTPRetryHandler h(t.t, 500), zero(t.t, 0);
   h.beginOp();
+  zero.beginOp();
   fakeNow += 499;
   EXPECT_TRUE(h.retryOp());
   fakeNow += 1;
   EXPECT_FALSE(h.retryOp());
-  TimeoutSTPRetryHandler zero(t.t, 0);
-  zero.beginOp();
   EXPECT_FALSE(zero.retryOp());
   ut_setClockForTesting(nullptr);
 }
 
-TEST(IdleConnRetryHandler, RunsOneNotifierPassAndStopsWhenTheConnectionIsDown) {
-  SocketPair pair;
-  TransportRef t;
-  ASSERT_TRUE(t->bindFD(pair.mine, nullptr));
+TEST_F(RetryHandlers, IdleConnHandlerRunsTheNotifierAndStopsWhenTheEndpointIsDown) {
   Endpoint *ep = new Endpoint;
   ep->setTransport(t.t);
   Ticker ticker;

@@ -7,9 +7,7 @@ korvo_add_test(test_defaultconfig
 
 # svc_statemgr under a real router: its configuration's connection to its
 # own WhiteBoard keeps it serving until the router ends.
-if(TARGET svc_router AND TARGET svc_statemgr)
-  korvo_add_test(test_statemgr_configuration
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_statemgr_configuration.cpp
-    LIBS korvo_runtime)
-  add_dependencies(test_statemgr_configuration svc_router svc_statemgr)
-endif()
+korvo_add_test(test_statemgr_configuration
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_statemgr_configuration.cpp
+  LIBS korvo_runtime)
+add_dependencies(test_statemgr_configuration svc_router svc_statemgr)

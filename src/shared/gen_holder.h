@@ -1,0 +1,40 @@
+// RAII holders for blocks from the gen_ allocator, and the one conversion
+// of a list of strings into the gen_-allocated array shape that generated
+// messages carry (count plus char **), used at a handler's edge.
+//
+// A block with one owner inside C++ code is held by GenPtr<T> (GenString
+// for a string) rather than by a bare pointer freed on every path. Strings
+// handed between objects keep gen_copy and gen_free. One thread per holder.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "shared/indgen.h"
+
+// Frees with gen_free (null is ignored).
+struct GenFreeDeleter {
+  void operator()(void *pointer) const { gen_free(pointer); }
+};
+
+// Sole owner of a block from gen_calloc, gen_allocate or gen_copy.
+template <class T>
+using GenPtr = std::unique_ptr<T, GenFreeDeleter>;
+using GenString = GenPtr<char>;
+
+// A new array of gen_copy copies of `strings` (null elements stay null),
+// from gen_calloc; null when `strings` is empty. The receiver frees each
+// element and the array with gen_free (or the C library's free).
+inline char **gen_copy_string_array(const std::vector<const char *> &strings) {
+  if (strings.empty()) return nullptr;
+  char **copies = static_cast<char **>(gen_calloc(strings.size(), sizeof(char *)));
+  for (size_t i = 0; i < strings.size(); ++i) copies[i] = gen_copy(strings[i]);
+  return copies;
+}
+inline char **gen_copy_string_array(const std::vector<std::string> &strings) {
+  if (strings.empty()) return nullptr;
+  char **copies = static_cast<char **>(gen_calloc(strings.size(), sizeof(char *)));
+  for (size_t i = 0; i < strings.size(); ++i) copies[i] = gen_copy(strings[i].c_str());
+  return copies;
+}
