@@ -2,9 +2,11 @@
 //
 // File format: per set a "[name]" line, then for each column i (from 1)
 // name<i>=, width<i>= (the plain width), sort<i>=ascending|descending and
-// hidden<i>=true, each only when set, then an empty line.
+// hidden<i>=true, each only when set (hidden<i>=false for a column with
+// nothing set), then an empty line.
 #include "services/mruservice/column_config.h"
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -56,12 +58,13 @@ void free_set(ColumnConfig_Set *set) {
   delete set;
 }
 
-// The column index a key refers to when it starts with `prefix`, else -2
-// (-1 and below are out of range anyway).
+// The column index a key refers to when it starts with `prefix` (-1 when
+// the number is not a column's), else -2.
 int key_index(const char *key, const char *prefix) {
   int n = static_cast<int>(std::strlen(prefix));
   if (!gen_strnequal(key, prefix, n)) return -2;
-  return static_cast<int>(std::strtol(key + n, nullptr, 10)) - 1;
+  long column = std::strtol(key + n, nullptr, 10);
+  return column >= 1 && column <= INT_MAX ? static_cast<int>(column - 1) : -1;
 }
 
 void apply_value(ColumnConfig_Info *info, int which, const char *value) {
@@ -111,7 +114,11 @@ void write_sets(FILE *out) {
       if (c.width != 0) std::fprintf(out, "width%d=%d\n", i + 1, c.width - 1);
       if (c.sort != 0)
         std::fprintf(out, "sort%d=%s\n", i + 1, c.sort < 1 ? "descending" : "ascending");
-      if (c.hidden) std::fprintf(out, "hidden%d=true\n", i + 1);
+      // A column with nothing recorded still gets a line, or reading the
+      // file back would lose it and every column after it.
+      bool recorded = c.name || c.width != 0 || c.sort != 0;
+      if (c.hidden || !recorded)
+        std::fprintf(out, "hidden%d=%s\n", i + 1, c.hidden ? "true" : "false");
     }
     std::fputs("\n", out);
   }

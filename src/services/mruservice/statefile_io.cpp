@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -135,5 +137,6 @@ char *StateFile_SplitAssignment(char *line) {
 }
 
 int StateFile_ParseNumber(const char *text) {
-  return static_cast<int>(std::strtol(text, nullptr, 0));
+  long value = std::strtol(text, nullptr, 0);
+  return static_cast<int>(std::clamp<long>(value, INT_MIN, INT_MAX - 1));
 }

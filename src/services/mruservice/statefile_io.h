@@ -62,5 +62,6 @@ void StateFile_NoteChange();
 char *StateFile_SplitAssignment(char *line);
 
 // A number with base detection (decimal, "0x" hexadecimal, leading-zero
-// octal); text that is not a number gives 0.
+// octal); text that is not a number gives 0. Cut to INT_MIN..INT_MAX-1, so
+// that the stored form of the values (the number plus one) always fits.
 int StateFile_ParseNumber(const char *text);

@@ -205,14 +205,16 @@ std::string simple_preprocessor::substitute_dirs(const std::string &name) {
   std::string out = name;
   if (out.find("_KORVO_DIR") != std::string::npos) {
     const char *v = get_define_value("_KORVO_DIR", false);
-    std::string korvo = v ? v : gen_getprogdir();
+    if (!v) v = gen_getprogdir();
+    std::string korvo = v ? v : ".";  // a program that never named itself
     replace_all(out, "${__KORVO_DIR__}", korvo);
     replace_all(out, "${_KORVO_DIR}", korvo);
     replace_all(out, "_KORVO_DIR", korvo);
   }
   if (out.find("${__DIR__}") != std::string::npos) {
     const char *v = get_define_value("__DIR__", false);
-    replace_all(out, "${__DIR__}", v ? std::string(v) : std::string(gen_getcwd()));
+    if (!v) v = gen_getcwd();
+    replace_all(out, "${__DIR__}", v ? v : ".");
   }
   return out;
 }

@@ -13,6 +13,9 @@ namespace {
 
 // Deeper nesting than this is taken to be a file that includes itself.
 constexpr int kMaxIncludeDepth = 64;
+// Files one parser may open in all: a file that includes itself twice would
+// otherwise be read 2^64 times before the depth limit ends it.
+constexpr int kMaxOpenedFiles = 1024;
 // Characters (plus one per reference) that macro expansion may add to one
 // line: far beyond real use, small enough to stop definitions that double
 // at every level.
@@ -149,6 +152,12 @@ void ut_file_parser::open_include(const char *name) {
   char *full = gen_sconcat(cur.dir.c_str(), name);
   int depth = get_file_stack_depth();
   if (client_ && !client_->preprocess_file(full, depth)) {
+    gen_free(full);
+    return;
+  }
+  if (opened_files_.size() >= kMaxOpenedFiles) {
+    gen_error("too many included files: not opening \"%s\" which was referenced at \"%s\":%d",
+              full, cur.name.c_str(), cur.statement_line);
     gen_free(full);
     return;
   }

@@ -79,9 +79,24 @@ TEST_F(ColumnConfigTest, UpdateReplacesOrCreatesAtTheHead) {
   ColumnConfig_UpdateColumnInfo("New", &array);
   EXPECT_TRUE(ColumnConfig_IsModified());
   ColumnConfig_Exit();
+  // A column with nothing set keeps its place with a line of its own.
   EXPECT_EQ(ReadStateFile("columns.ini"),
-            "[New]\nname1=x\nwidth1=10\nsort1=descending\nhidden1=true\n\n"
-            "[Old]\nname1=x\nwidth1=10\nsort1=descending\nhidden1=true\n\n");
+            "[New]\nname1=x\nwidth1=10\nsort1=descending\nhidden1=true\nhidden2=false\n\n"
+            "[Old]\nname1=x\nwidth1=10\nsort1=descending\nhidden1=true\nhidden2=false\n\n");
+}
+
+TEST_F(ColumnConfigTest, EmptyColumnsAndExtremeNumbersSurviveSaving) {
+  // Column 1 records nothing; keys beyond the int range name no column.
+  WriteStateFile("columns.ini", "[S]\nsort1=sideways\nname2=B\nwidth2=2147483647\n"
+                                "name-2147483648=Z\nname4294967297=Y\nname3=C\n");
+  ColumnConfig_Init();
+  const std::vector<std::string> expected{"-/0/0/v", "B/2147483647/0/v", "C/0/0/v"};
+  EXPECT_EQ(columns("S"), expected);
+  ColumnConfig_Array none;
+  ColumnConfig_UpdateColumnInfo("other", &none);
+  ColumnConfig_Exit();
+  ColumnConfig_Init();
+  EXPECT_EQ(columns("S"), expected);
 }
 
 TEST_F(ColumnConfigTest, GrowingASetAndMissingSets) {

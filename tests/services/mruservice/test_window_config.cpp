@@ -2,6 +2,8 @@
 // saved geometry shared between connections, and "windowpos.ini".
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "services/mruservice/state_file_support.h"
 #include "services/mruservice/window_config.h"
 #include "shared/runtime_test_support.h"
@@ -121,6 +123,13 @@ TEST_F(WindowConfigTest, MalformedLinesAreSkipped) {
   WindowConfig_Init();
   // "width " is not the key width; "abc" reads as 0.
   EXPECT_EQ(saved(a, "W"), (std::vector<int>{0, 3, -1, -1, 0}));
+}
+
+TEST_F(WindowConfigTest, NumbersAreCutToWhatTheStoredFormHolds) {
+  WriteStateFile("windowpos.ini",
+                 "[W]\nx=2147483647\ny=-2147483648\nwidth=99999999999\nheight=-99999999999\n");
+  WindowConfig_Init();
+  EXPECT_EQ(saved(a, "W"), (std::vector<int>{0, 2147483646, INT_MIN, 2147483646, INT_MIN}));
 }
 
 TEST_F(WindowConfigTest, FailedSaveKeepsTheOldFile) {

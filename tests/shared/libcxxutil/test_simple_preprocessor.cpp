@@ -126,6 +126,11 @@ TEST_F(PreprocessorTest, DefineUndefAndLookupOrder) {
 }
 
 TEST_F(PreprocessorTest, IncludeNamesHaveTheirDirectoriesSubstituted) {
+  // Without "_KORVO_DIR", the program's directory; "." when it is unknown
+  // (as in this test program, which never names itself).
+  ASSERT_TRUE(pp->process_line("%include \"${_KORVO_DIR}/e\""));
+  const char *prog = gen_getprogdir();
+  EXPECT_EQ(std::string(pp->get_last_include_file_name()), std::string(prog ? prog : ".") + "/e");
   pp->add_define("__DIR__", "/cur");
   macros.insert("_KORVO_DIR", "/prog");
   const char *cases[][2] = {{"%include \"${__DIR__}/a.cfg\"", "/cur/a.cfg"},

@@ -172,6 +172,13 @@ TEST_F(FileParserTest, PositionsEatHelpersAndFatalMode) {
   EXPECT_EQ(capture.all(), "fatal: \"" + file + "\", line 1: error: stop\n");
 }
 
+TEST_F(FileParserTest, BranchingSelfIncludeStopsAtTheFileLimit) {
+  std::string tokens = lex("%include \"main.cfg\"\n%include \"main.cfg\"\nx\n");
+  EXPECT_EQ(parser->get_opened_files_list().size(), 1024);
+  EXPECT_EQ(tokens.size(), 1024 * std::string("x | ").size());
+  EXPECT_NE(capture.all().find("error: too many included files: not opening"), std::string::npos);
+}
+
 std::string g_vetoed;
 
 TEST_F(FileParserTest, MissingSelfAndVetoedIncludes) {
