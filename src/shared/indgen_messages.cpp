@@ -30,6 +30,7 @@ void add(char **line, const char *text) { *line = gen_fconcat(*line, text); }
 }  // namespace
 
 void gen_private_write_stderr(const char *text) {
+  GenPrivatePipeQuiet quiet;
   size_t left = std::strlen(text);
   while (left > 0) {
     ssize_t n = write(2, text, left);
@@ -45,6 +46,7 @@ bool gen_private_exit_in_progress(void) { return g_exiting; }
 void gen_default_domessage(int level, const char *format, va_list args) {
   const int err = errno;
   const int base = level > GEN_LEVEL_PERROR ? level - GEN_LEVEL_PERROR : level;
+  GenPrivatePipeQuiet quiet;  // a reader that went away must not end the process
   std::fflush(stdout);
   char *line = gen_copy("");
   if (base != GEN_LEVEL_PRINTF && gen_progname && *gen_progname) {

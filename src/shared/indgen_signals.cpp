@@ -4,7 +4,9 @@
 //
 // The handlers report through the library's message and exit functions; a
 // signal that arrives while the process is already exiting ends it at once.
+#include <cerrno>
 #include <csignal>
+#include <ctime>
 #include <cstdio>
 #include <unistd.h>
 
@@ -74,3 +76,36 @@ void trapsetup(void) {
 }
 
 int gen_caught_signal(void) { return static_cast<int>(g_signal); }
+
+namespace {
+
+bool sigpipePending() {
+  sigset_t pending;
+  sigemptyset(&pending);
+  return sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+}
+
+}  // namespace
+
+GenPrivatePipeQuiet::GenPrivatePipeQuiet() {
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  sigprocmask(SIG_BLOCK, &pipe, &saved_);
+  pendingBefore_ = sigpipePending();
+}
+
+GenPrivatePipeQuiet::~GenPrivatePipeQuiet() {
+  if (!pendingBefore_ && sigpipePending()) {
+    // Raised by one of our own writes: consume it while it is still blocked.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    timespec none{0, 0};
+    int saved = errno;
+    while (sigtimedwait(&pipe, nullptr, &none) < 0 && errno == EINTR) {
+    }
+    errno = saved;
+  }
+  sigprocmask(SIG_SETMASK, &saved_, nullptr);
+}

@@ -1,8 +1,8 @@
-// e2e_script_client: a test client of the WindowRegister, the FileRegistry
-// or the "Editor.Other" service, or of the router itself, driven line by
-// line from standard input.
+// e2e_script_client: a test client of the WindowRegister, the FileRegistry,
+// the MRUService or the "Editor.Other" service, or of the router itself,
+// driven line by line from standard input.
 //
-//   e2e_script_client windows|files|editor|router -sr_connect_servicerouter_port PORT
+//   e2e_script_client windows|files|mru|editor|router -sr_connect_servicerouter_port PORT
 //
 // It connects to the router named by the options, asks for the service
 // (not in router mode), prints "ready" and then runs one command per input
@@ -13,7 +13,10 @@
 // line. Commands:
 //   windows: add CLASS TITLE ID | list | show SERVICE CLASS ID | showall
 //            | iconifyall | closeall
-//   files:   add TYPE FILE | remove TYPE FILE | list TYPE
+//   files:   add TYPE FILE | addbig TYPE BYTES (a name of that many "x")
+//            | remove TYPE FILE | list TYPE
+//   mru:     geometry CLASS WINDOW X Y WIDTH HEIGHT (opens the window and
+//            stores its geometry)
 //   editor:  builderror FILE LINE WINDOW (EditBuildErrorInFile, asking for
 //            a window when WINDOW is not 0)
 //   router:  setwd DIR (SetWorkingDir)
@@ -41,6 +44,7 @@
 
 #include "fileregistry_client_impl.h"
 #include "korvoeditor_client_impl.h"
+#include "mruservice_client_impl.h"
 #include "routerecho_client_impl.h"
 #include "services/servicerouter_proxy/servicerouter_proxy.h"
 #include "shared/indgen.h"
@@ -151,6 +155,10 @@ bool windowCommand(WindowClient *c, const std::vector<std::string> &w) {
 bool fileCommand(FileRegistry_client_Impl *c, const std::vector<std::string> &w) {
   const std::string &op = w[0];
   if (op == "add" && w.size() == 3) return c->send_AddFile(orNull(w[2]), orNull(w[1]), true);
+  if (op == "addbig" && w.size() == 3) {
+    std::string big(std::strtoul(w[2].c_str(), nullptr, 10), 'x');
+    return c->send_AddFile(big.c_str(), orNull(w[1]), true);
+  }
   if (op == "remove" && w.size() == 3) return c->send_RemoveFile(orNull(w[2]), orNull(w[1]), true);
   if (op == "list" && w.size() == 2) {
     int num = 0;
@@ -163,6 +171,16 @@ bool fileCommand(FileRegistry_client_Impl *c, const std::vector<std::string> &w)
     return true;
   }
   return false;
+}
+
+bool mruCommand(MRUService_client_Impl *c, const std::vector<std::string> &w) {
+  if (w[0] != "geometry" || w.size() != 7) return false;
+  int n[5];
+  for (int i = 0; i < 5; ++i) n[i] = std::atoi(w[2 + i].c_str());
+  int sequence, first, prev, x, y, width, height;
+  return c->send_CreateWindow(w[1].c_str(), n[0], &sequence, &first, &prev, &x, &y, &width,
+                              &height) &&
+         c->send_UpdateWindowSavedGeometry(w[1].c_str(), n[1], n[2], n[3], n[4]);
 }
 
 bool editorCommand(EditorClient *c, const std::vector<std::string> &w) {
@@ -266,6 +284,9 @@ int main(int argc, char **argv) {
   if (mode == "windows") {
     endpoint = new WindowClient;
     service = "TWL_WindowRegisterService";
+  } else if (mode == "mru") {
+    endpoint = new MRUService_client_Impl;
+    service = "MRUService";
   } else if (mode == "editor") {
     endpoint = new EditorClient;
     service = "Editor.Other";
@@ -308,6 +329,8 @@ int main(int argc, char **argv) {
         ok = routerCommand(w);
       } else if (mode == "windows") {
         ok = windowCommand(static_cast<WindowClient *>(endpoint), w);
+      } else if (mode == "mru") {
+        ok = mruCommand(static_cast<MRUService_client_Impl *>(endpoint), w);
       } else if (mode == "editor") {
         ok = editorCommand(static_cast<EditorClient *>(endpoint), w);
       } else {

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "services/support/service_limits.h"
 #include "shared/indgen.h"
 
 ConfigService_ConfigArray::~ConfigService_ConfigArray() { clear(); }
@@ -31,6 +32,8 @@ void ConfigService_ConfigArray::addConfig(int index, const char *line) {
   if (pos < configArraySize && configArray[pos].index == index) {
     // Copy before freeing: `line` may be the stored string itself.
     char *copy = gen_copy(line);
+    bytes_ -= ServiceLimits_Cost(configArray[pos].configLine);
+    bytes_ += ServiceLimits_Cost(copy);
     gen_free(configArray[pos].configLine);
     configArray[pos].configLine = copy;
     return;
@@ -44,7 +47,15 @@ void ConfigService_ConfigArray::addConfig(int index, const char *line) {
                static_cast<size_t>(configArraySize - pos) * sizeof(Entry));
   configArray[pos].index = index;
   configArray[pos].configLine = gen_copy(line);
+  bytes_ += ServiceLimits_Cost(line);
   ++configArraySize;
+}
+
+bool ConfigService_ConfigArray::fits(int index, const char *line) const {
+  if (!ServiceLimits_StringFits(line)) return false;
+  int pos = find(index);
+  size_t old = pos >= 0 ? ServiceLimits_Cost(configArray[pos].configLine) : 0;
+  return bytes_ - old + ServiceLimits_Cost(line) <= kServiceMaxStoreBytes;
 }
 
 std::vector<const char *> ConfigService_ConfigArray::lines() const {
@@ -60,4 +71,5 @@ void ConfigService_ConfigArray::clear() {
   configArray = nullptr;
   configArraySize = 0;
   configArrayMax = 0;
+  bytes_ = 0;
 }

@@ -2,9 +2,12 @@
 // service. It keeps the latest configuration line for every numeric index,
 // sorted by ascending index with at most one entry per index, in an array
 // that grows by 20 entries at a time. Lines are owned copies (a null line is
-// kept as null). Nothing is written to disk. Plain data, one thread.
+// kept as null). Nothing is written to disk. The array counts what it
+// holds (service_limits.h) so that the server can refuse lines that would
+// make ListenForConfigs too big to answer. Plain data, one thread.
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 class ConfigService_ConfigArray {
@@ -32,6 +35,12 @@ class ConfigService_ConfigArray {
   // still owned by the store: valid until the next change.
   std::vector<const char *> lines() const;
 
+  // Whether storing `line` under `index` keeps the line and the whole
+  // array within the service limits.
+  bool fits(int index, const char *line) const;
+  // What the array holds, counted as service_limits.h says.
+  size_t bytes() const { return bytes_; }
+
   // The position of `index` in the array, or -1 when it is not stored.
   int find(int index) const;
   // Entries in use and entries allocated.
@@ -50,4 +59,5 @@ class ConfigService_ConfigArray {
   Entry *configArray = nullptr;  // owned (gen_free), configArrayMax entries
   int configArraySize = 0;
   int configArrayMax = 0;
+  size_t bytes_ = 0;
 };

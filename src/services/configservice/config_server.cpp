@@ -3,6 +3,7 @@
 #include "services/configservice/config_server.h"
 
 #include "services/servicerouter_proxy/service_factory.h"
+#include "services/support/service_limits.h"
 #include "shared/gen_holder.h"
 
 int ConfigService_Server::_num_connections = 0;
@@ -26,12 +27,17 @@ ConfigService_ConfigArray &ConfigService_Server::configArray() { return g_config
 void ConfigService_Server::AddConfig(int index, const char *line) { g_configArray.addConfig(index, line); }
 
 void ConfigService_Server::msg_BroadcastConfig(int index, const char *configLine) {
+  // Refused lines are neither stored nor passed on.
+  if (!g_configArray.fits(index, configLine))
+    return ServiceLimits_Refuse(this, "[BroadcastConfig]", "the line or the store would be too large");
   AddConfig(index, configLine);
   BroadcastSnapshot<ConfigService_Server> listeners(listenerList);
   listeners.forEach([configLine](ConfigService_Server *l) { l->send_ReceiveNotification(configLine, false); });
 }
 
 void ConfigService_Server::msg_BroadcastMessage(int type, const char *message) {
+  if (!ServiceLimits_StringFits(message))
+    return ServiceLimits_Refuse(this, "[BroadcastMessage]", "the message is too large");
   BroadcastSnapshot<ConfigService_Server> listeners(listenerList);
   listeners.forEach([type, message](ConfigService_Server *l) { l->send_ReceiveMessage(type, message, false); });
 }

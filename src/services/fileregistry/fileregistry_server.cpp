@@ -2,6 +2,7 @@
 // process-wide objects.
 #include "services/fileregistry/fileregistry_server.h"
 
+#include "services/support/service_limits.h"
 #include "shared/gen_holder.h"
 #include "shared/indgen.h"
 
@@ -20,8 +21,12 @@ int FileRegistry_Server::_num_connections = 0;
 FileRegistry_ServiceFactory *FileRegistry_GetServiceFactory() { return &fileregistry_factory; }
 
 void FileRegistry_Server::msg_AddFile(const char *fileName, const char *type) {
+  if (!typemap.fitsAdd(fileName, type)) {
+    ServiceLimits_Refuse(this, "[AddFile]", "a name or the registry would be too large");
+    return;
+  }
   if (!typemap.AddFile(fileName, type))
-    gen_warning("[AddFile]: no file name given (type \"%s\")", type ? type : "");
+    gen_warning("[AddFile] from %s: no file name given", ServiceLimits_SenderName(this).c_str());
 }
 
 void FileRegistry_Server::msg_GetFiles(const char *type, int *num, char ***files) {
@@ -31,5 +36,9 @@ void FileRegistry_Server::msg_GetFiles(const char *type, int *num, char ***files
 }
 
 void FileRegistry_Server::msg_RemoveFile(const char *fileName, const char *type) {
+  if (!typemap.fitsRemove(type)) {
+    ServiceLimits_Refuse(this, "[RemoveFile]", "the type name or the registry would be too large");
+    return;
+  }
   typemap.RemoveFile(fileName, type);
 }

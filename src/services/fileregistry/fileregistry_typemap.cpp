@@ -1,8 +1,30 @@
 // FileRegistry_TypeMap: lists of file names by type, most recent first.
 #include "services/fileregistry/fileregistry_typemap.h"
 
+#include "services/support/service_limits.h"
 
-ut_string_list *FileRegistry_TypeMap::listFor(const char *type) { return &lists[ut_string(type)]; }
+ut_string_list *FileRegistry_TypeMap::listFor(const char *type) {
+  auto [it, made] = lists.try_emplace(ut_string(type));
+  if (made) bytes_ += ServiceLimits_Cost(type);
+  return &it->second;
+}
+
+size_t FileRegistry_TypeMap::costOfAdding(const char *fileName, const char *type) const {
+  const ut_string_list *list = find(type);
+  size_t cost = list ? 0 : ServiceLimits_Cost(type);
+  if (fileName && !(list && list->find(ut_string(fileName)) != list->end()))
+    cost += ServiceLimits_Cost(fileName);
+  return cost;
+}
+
+bool FileRegistry_TypeMap::fitsAdd(const char *fileName, const char *type) const {
+  return ServiceLimits_StringFits(fileName) && ServiceLimits_StringFits(type) &&
+         bytes_ + costOfAdding(fileName, type) <= kServiceMaxStoreBytes;
+}
+
+bool FileRegistry_TypeMap::fitsRemove(const char *type) const {
+  return fitsAdd(nullptr, type);
+}
 
 const ut_string_list *FileRegistry_TypeMap::find(const char *type) const {
   auto it = lists.find(ut_string(type));
@@ -14,14 +36,19 @@ bool FileRegistry_TypeMap::AddFile(const char *fileName, const char *type) {
   if (!fileName) return false;
   ut_string name(fileName);
   // Re-adding moves a name to the front rather than duplicating it.
-  list->remove(name);
+  if (list->find(name) != list->end()) list->remove(name);
+  else bytes_ += ServiceLimits_Cost(fileName);
   list->push_front(name);
   return true;
 }
 
 void FileRegistry_TypeMap::RemoveFile(const char *fileName, const char *type) {
   ut_string_list *list = listFor(type);
-  if (fileName) list->remove(ut_string(fileName));
+  if (!fileName) return;
+  ut_string name(fileName);
+  if (list->find(name) == list->end()) return;
+  list->remove(name);  // there is never more than one
+  bytes_ -= ServiceLimits_Cost(fileName);
 }
 
 std::vector<std::string> FileRegistry_TypeMap::GetFiles(const char *type) const {

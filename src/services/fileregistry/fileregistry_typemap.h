@@ -5,9 +5,12 @@
 // list of file names, most recently added first, without duplicates. A
 // type's list, once made, stays for the life of the map even when it
 // empties. The process keeps one map (FileRegistry_Server::typemap); tests
-// make their own. Nothing here touches a socket. One thread.
+// make their own. The map counts what it holds (service_limits.h) so that
+// the server can refuse what would make it too big to answer. Nothing here
+// touches a socket. One thread.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <string>
 #include <vector>
@@ -33,6 +36,14 @@ class FileRegistry_TypeMap {
   // with an empty one. A null type is the type "".
   std::vector<std::string> GetFiles(const char *type) const;
 
+  // Whether AddFile / RemoveFile with these arguments keeps every string
+  // and the whole map within the service limits (a removal may only grow
+  // the map by the type's new empty list).
+  bool fitsAdd(const char *fileName, const char *type) const;
+  bool fitsRemove(const char *type) const;
+  // What the map holds, counted as service_limits.h says.
+  size_t bytes() const { return bytes_; }
+
   // The type's list (owned by the map) or null when there is none.
   const ut_string_list *find(const char *type) const;
   // Number of types that have a list.
@@ -42,5 +53,9 @@ class FileRegistry_TypeMap {
   // The type's list, made when missing.
   ut_string_list *listFor(const char *type);
 
+  // What making the type's list and adding fileName to it would cost.
+  size_t costOfAdding(const char *fileName, const char *type) const;
+
   std::map<ut_string, ut_string_list> lists;
+  size_t bytes_ = 0;
 };

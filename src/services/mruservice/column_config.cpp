@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "services/mruservice/statefile_io.h"
+#include "services/support/service_limits.h"
 #include "shared/indgen.h"
 
 namespace {
@@ -128,6 +129,7 @@ void write_sets(FILE *out) {
 void ColumnConfig_Init() {
   if (column_loaded) return;
   column_loaded = true;
+  StateFile_RemoveStaleTemp(kFileName);
   char *path = StateFile_Path(kFileName, false);
   load(path);
   gen_free(path);
@@ -150,6 +152,15 @@ bool ColumnConfig_Save() {
 }
 
 bool ColumnConfig_IsModified() { return column_modified; }
+
+size_t ColumnConfig_Bytes() {
+  size_t bytes = 0;
+  for (ColumnConfig_Set *set = column_head; set; set = set->next) {
+    bytes += ServiceLimits_Cost(set->name);
+    for (int i = 0; i < set->count; ++i) bytes += ServiceLimits_Cost(set->entries[i].name);
+  }
+  return bytes;
+}
 
 ColumnConfig_Set *ColumnConfig_Find(const char *name) {
   for (ColumnConfig_Set *set = column_head; set; set = set->next)
@@ -182,6 +193,7 @@ void ColumnConfig_UpdateColumnInfo(const char *name, const ColumnConfig_Array *i
     to.hidden = from.hidden;
   }
   column_modified = true;
+  StateFile_NoteChange();
 }
 
 void ColumnConfig_GetColumnInfo(const char *name, ColumnConfig_Array *out) {

@@ -8,6 +8,8 @@
 // at shut-down when changed. Process-wide state; one thread.
 #pragma once
 
+#include <cstddef>
+
 // One column. `name` is owned (gen_copy / gen_free) and may be null.
 struct ColumnConfig_Info {
   char *name = nullptr;
@@ -40,6 +42,9 @@ void ColumnConfig_Exit();
 // Writes "columns.ini" when changed; false when a due write failed.
 bool ColumnConfig_Save();
 bool ColumnConfig_IsModified();
+// What the sets hold, counted as service_limits.h says (set names and
+// columns).
+size_t ColumnConfig_Bytes();
 
 // Replaces the columns of set `name` with copies of `in` (the width in
 // stored form), creating the set at the head of the chain when missing.

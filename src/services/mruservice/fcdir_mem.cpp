@@ -55,6 +55,7 @@ void FCDirMem_Init() {
   fcdir_loaded = true;
   fcdirmem_list = static_cast<char **>(gen_calloc(FCDIR_KINDS, sizeof(char *)));
   fcdir_modified = false;
+  StateFile_RemoveStaleTemp(kFileName);
   char *path = StateFile_Path(kFileName, false);
   load(path);
   gen_free(path);

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "services/mruservice/statefile_io.h"
+#include "services/support/service_limits.h"
 #include "shared/indgen.h"
 
 namespace {
@@ -17,6 +18,12 @@ constexpr const char *kFileName = "mrulist.ini";
 MRU_List *mru_head = nullptr;
 bool mru_modified = false;
 bool mru_loaded = false;
+
+// A change the exit would save; also reported for the deferred save.
+void mark_modified() {
+  mru_modified = true;
+  StateFile_NoteChange();
+}
 
 MRU_List *new_list(const char *name) {
   auto *list = new MRU_List;
@@ -100,6 +107,7 @@ char **copy_strings(char *const *strings, int count) {
 void MRU_Init() {
   if (mru_loaded) return;
   mru_loaded = true;
+  StateFile_RemoveStaleTemp(kFileName);
   char *path = StateFile_Path(kFileName, false);
   load(path);
   gen_free(path);
@@ -123,6 +131,15 @@ bool MRU_Save() {
 
 bool MRU_IsModified() { return mru_modified; }
 
+size_t MRU_Bytes() {
+  size_t bytes = 0;
+  for (MRU_List *list = mru_head; list; list = list->next) {
+    bytes += ServiceLimits_Cost(list->name);
+    for (int i = 0; i < list->count; ++i) bytes += ServiceLimits_Cost(list->items[i]);
+  }
+  return bytes;
+}
+
 MRU_List *MRU_Find(const char *name) {
   for (MRU_List *list = mru_head; list; list = list->next)
     if (gen_strequal(list->name, name)) return list;
@@ -142,10 +159,10 @@ void MRU_UpdateList(const char *name, const char *item, bool expand) {
   int k = index_of(list, item);
   if (k < 0) {
     insert_at(list, 0, gen_copy(item));
-    mru_modified = true;
+    mark_modified();
   } else if (k > 0) {
     insert_at(list, 0, take_at(list, k));
-    mru_modified = true;
+    mark_modified();
   }
   gen_free(expanded);
 }
@@ -197,7 +214,7 @@ bool MRU_ModifyMRUList(const char *name, int op, int slot, const char *data) {
     default:
       return false;
   }
-  mru_modified = true;
+  mark_modified();
   return true;
 }
 

@@ -7,6 +7,8 @@
 // closes). Process-wide state; one thread.
 #pragma once
 
+#include <cstddef>
+
 constexpr int MRU_MAX_ITEMS = 9;
 
 // One named list. Everything in it is owned (gen_copy / gen_free).
@@ -36,6 +38,8 @@ void MRU_Exit();
 bool MRU_Save();
 // Whether a change is waiting for MRU_Save.
 bool MRU_IsModified();
+// What the lists hold, counted as service_limits.h says (names and items).
+size_t MRU_Bytes();
 
 // Makes `item` the most recent entry of list `name`, creating the list at
 // the head of the chain when missing. An item already present (in any

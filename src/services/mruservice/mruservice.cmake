@@ -9,6 +9,11 @@ add_library(korvo_mrustate STATIC
   ${CMAKE_CURRENT_LIST_DIR}/fcdir_mem.cpp)
 target_link_libraries(korvo_mrustate PUBLIC korvo_ut_strings PRIVATE korvo_runtime)
 
+# korvo_mrustate_saver: the early save of the state files, on a timer of
+# the idle notifier (the stores themselves stay free of the event loop).
+add_library(korvo_mrustate_saver STATIC ${CMAKE_CURRENT_LIST_DIR}/statefile_saver.cpp)
+target_link_libraries(korvo_mrustate_saver PUBLIC korvo_mrustate PRIVATE korvo_ut_idle korvo_runtime)
+
 # korvo_mruservice: the "MRUService" server endpoint, its exit condition and
 # factory. Its objects are built before main; a program that offers the
 # service links the library whole (WHOLE_ARCHIVE) or calls

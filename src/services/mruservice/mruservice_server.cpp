@@ -2,12 +2,48 @@
 // process-wide objects.
 #include "services/mruservice/mruservice_server.h"
 
+#include <initializer_list>
 #include <vector>
 
 #include "services/mruservice/column_config.h"
 #include "services/mruservice/fcdir_mem.h"
 #include "services/mruservice/mru_lists.h"
+#include "services/support/service_limits.h"
 #include "shared/indgen.h"
+
+namespace {
+
+constexpr char kTooLarge[] = "a name or the store would be too large";
+
+// Whether a store holding `bytes` may take `strings` more (each within the
+// string limit). Counted as additions, so a change that replaces something
+// is refused a little early, close to the limit only.
+bool storeTakes(size_t bytes, std::initializer_list<const char *> strings) {
+  for (const char *s : strings) {
+    if (!ServiceLimits_StringFits(s)) return false;
+    bytes += ServiceLimits_Cost(s);
+  }
+  return bytes <= kServiceMaxStoreBytes;
+}
+
+bool columnsFit(const char *which, const MRUService_ColumnConfig_Array &info) {
+  size_t bytes = ColumnConfig_Bytes();
+  if (!storeTakes(bytes, {which})) return false;
+  bytes += ServiceLimits_Cost(which);
+  for (int i = 0; info.columnInfos && i < info.count; ++i) {
+    if (!storeTakes(bytes, {info.columnInfos[i].name})) return false;
+    bytes += ServiceLimits_Cost(info.columnInfos[i].name);
+  }
+  return true;
+}
+
+bool dirsFit(const MRUService_STRING_ARRAY &dirs) {
+  for (int i = 0; dirs.data && i < dirs.count; ++i)
+    if (!ServiceLimits_StringFits(dirs.data[i])) return false;
+  return true;
+}
+
+}  // namespace
 
 // The module's objects, built before main in this order: the exit
 // condition (installed globally) and the factory (registered globally; its
@@ -27,6 +63,10 @@ MRUService_Server::~MRUService_Server() { MRU_Save(); }
 void MRUService_Server::msg_CreateWindow(const char *which, int window, int *sequenceNumber,
                                          int *firstWindow, int *prevWindow, int *x, int *y,
                                          int *width, int *height) {
+  if (!storeTakes(WindowConfig_Bytes(&windows_), {which, ""})) {
+    *sequenceNumber = *firstWindow = *prevWindow = *x = *y = *width = *height = 0;
+    return ServiceLimits_Refuse(this, "[CreateWindow]", kTooLarge);
+  }
   WindowConfig_CreateWindow(&windows_, which, window, sequenceNumber, firstWindow, prevWindow, x,
                             y, width, height);
 }
@@ -71,11 +111,19 @@ void MRUService_Server::msg_GetWindowSavedGeometry(const char *which, int *first
 }
 
 void MRUService_Server::msg_InitFCDir(MRUService_STRING_ARRAY &dirs) {
+  if (!dirsFit(dirs)) return ServiceLimits_Refuse(this, "[InitFCDir]", kTooLarge);
   FCDirMem_InitDirs(dirs.data ? dirs.count : 0, dirs.data);
 }
 
 void MRUService_Server::msg_ModifyList(const char *which, int operation, int slot,
                                        const char *data, int *ret) {
+  // Never creates a list; only what it stores is counted, so a deletion
+  // always goes through.
+  bool stores = operation != MRU_Modify_Delete;
+  if (!ServiceLimits_StringFits(which) || (stores && !storeTakes(MRU_Bytes(), {data}))) {
+    *ret = 0;
+    return ServiceLimits_Refuse(this, "[ModifyList]", kTooLarge);
+  }
   *ret = MRU_ModifyMRUList(which, operation, slot, data) ? 1 : 0;
 }
 
@@ -83,6 +131,7 @@ void MRUService_Server::msg_SaveFCDir() { FCDirMem_Save(); }
 
 void MRUService_Server::msg_UpdateColumnInfo(const char *which,
                                              MRUService_ColumnConfig_Array &info) {
+  if (!columnsFit(which, info)) return ServiceLimits_Refuse(this, "[UpdateColumnInfo]", kTooLarge);
   int count = info.columnInfos && info.count > 0 ? info.count : 0;
   std::vector<ColumnConfig_Info> infos;
   for (int i = 0; i < count; ++i) {
@@ -96,13 +145,20 @@ void MRUService_Server::msg_UpdateColumnInfo(const char *which,
   ColumnConfig_UpdateColumnInfo(which, &columns);
 }
 
-void MRUService_Server::msg_UpdateFCDir(int which, const char *dir) { FCDirMem_Update(which, dir); }
+void MRUService_Server::msg_UpdateFCDir(int which, const char *dir) {
+  if (!ServiceLimits_StringFits(dir)) return ServiceLimits_Refuse(this, "[UpdateFCDir]", kTooLarge);
+  FCDirMem_Update(which, dir);
+}
 
 void MRUService_Server::msg_UpdateList(const char *which, const char *fullname) {
+  if (!storeTakes(MRU_Bytes(), {which, fullname}))
+    return ServiceLimits_Refuse(this, "[UpdateList]", kTooLarge);
   MRU_UpdateList(which, fullname, false);
 }
 
 void MRUService_Server::msg_UpdateWindowSavedGeometry(const char *which, int x, int y, int width,
                                                       int height) {
+  if (!storeTakes(WindowConfig_Bytes(&windowConfigGlobal), {which}))
+    return ServiceLimits_Refuse(this, "[UpdateWindowSavedGeometry]", kTooLarge);
   WindowConfig_UpdateSavedGeometry(&windows_, which, x, y, width, height);
 }

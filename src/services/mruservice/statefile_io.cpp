@@ -2,6 +2,10 @@
 // replace-by-rename writer shared by the four state files.
 #include "services/mruservice/statefile_io.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
@@ -10,6 +14,20 @@
 #include "shared/indgen.h"
 
 namespace {
+
+StateFile_ChangeHook change_hook = nullptr;
+
+// Makes a finished rename survive a crash: the directory entry is what
+// changed. Best effort; a failure leaves the rename done but not yet synced.
+void sync_directory_of(const char *path) {
+  char *dir = gen_dirname(path);
+  int fd = dir ? ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+  gen_free(dir);
+}
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
@@ -80,16 +98,35 @@ bool StateFile_Write(const char *path, const std::function<void(FILE *)> &body) 
     return false;
   }
   body(stream);
-  // Both the buffered writes and the final flush must have reached the
-  // file before it may replace the saved one.
-  bool ok = !std::ferror(stream);
+  // The buffered writes, the flush and the sync must all have reached the
+  // disk before the file may replace the saved one: otherwise a crash just
+  // after the rename could leave an empty file in its place.
+  bool ok = std::fflush(stream) == 0 && !std::ferror(stream);
+  ok = ok && ::fsync(fileno(stream)) == 0;
   ok = std::fclose(stream) == 0 && ok;
   // A plain rename: on failure it leaves the saved file alone (the
   // library's rename would remove the target and try again).
   ok = ok && std::rename(temp, path) == 0;
-  if (!ok) gen_unlink(temp);
+  if (ok) sync_directory_of(path);
+  else gen_unlink(temp);
   gen_free(temp);
   return ok;
+}
+
+void StateFile_RemoveStaleTemp(const char *file) {
+  char *path = StateFile_Path(file, false);
+  char *temp = path ? gen_concat(path, ".tmp") : nullptr;
+  // Only a plain file: anything else was not made by a save.
+  struct stat st;
+  if (temp && gen_lstat(temp, &st) == 0 && S_ISREG(st.st_mode)) gen_unlink(temp);
+  gen_free(temp);
+  gen_free(path);
+}
+
+void StateFile_SetChangeHook(StateFile_ChangeHook hook) { change_hook = hook; }
+
+void StateFile_NoteChange() {
+  if (change_hook) change_hook();
 }
 
 char *StateFile_SplitAssignment(char *line) {

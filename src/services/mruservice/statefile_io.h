@@ -4,8 +4,11 @@
 // The files are small "[section]" + "key=value" (or plain item) texts in the
 // user configuration directory. Reading never reports anything: a missing
 // or unreadable file is simply an empty store. Writing goes to a temporary
-// file beside the target that is renamed over it only when every byte was
-// written, so a failed save leaves the previous file as it was. One thread.
+// file beside the target that is synced to disk and renamed over it only
+// when every byte was written, so neither a failed save nor a crash in the
+// middle of one leaves anything but the previous file or the new one.
+// Stores report their changes through StateFile_NoteChange, which the
+// program may route to a deferred save (statefile_saver.h). One thread.
 #pragma once
 
 #include <cstdio>
@@ -37,10 +40,22 @@ void StateFile_ReadStream(FILE *stream, const StateFileReader &reader);
 bool StateFile_Read(const char *path, const StateFileReader &reader);
 
 // Replaces the file `path` with what `body` writes: the text goes to
-// "<path>.tmp" (mode "w"), which is renamed over `path` only when writing
-// and closing succeeded. Returns false, leaving `path` untouched and no
-// temporary file behind, when anything failed (null path included).
+// "<path>.tmp" (mode "w"), is flushed and fsync'ed, and is renamed over
+// `path` only when all of that succeeded; the directory is synced after
+// the rename. Returns false, leaving `path` untouched and no temporary file
+// behind, when anything failed (null path included).
 bool StateFile_Write(const char *path, const std::function<void(FILE *)> &body);
+
+// Removes the temporary file a save of `file` (a name in the user
+// configuration directory) left behind when the process died in the middle
+// of it. Called by each store's _Init.
+void StateFile_RemoveStaleTemp(const char *file);
+
+// The hook stores call when something changed that an exit would save.
+// Does nothing until a hook is set; null removes it.
+using StateFile_ChangeHook = void (*)();
+void StateFile_SetChangeHook(StateFile_ChangeHook hook);
+void StateFile_NoteChange();
 
 // Splits "key=value" in place at the first "=": returns the value and cuts
 // the key there, or null (line unchanged) when there is no "=".

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "services/mruservice/statefile_io.h"
+#include "services/support/service_limits.h"
 #include "services/servicerouter_proxy/service_factory.h"
 #include "shared/indgen.h"
 
@@ -17,6 +18,13 @@ namespace {
 constexpr const char *kFileName = "windowpos.ini";
 
 bool window_readonly = false;
+// A change to the saved geometry not yet written by WindowConfig_Save.
+// (The list's own flag starts set, so that every exit writes the file.)
+bool window_unsaved = false;
+
+bool write_global(const char *path) {
+  return StateFile_Write(path, [](FILE *out) { windowConfigGlobal.SaveToFile(out); });
+}
 
 // Whether the saved geometry could be written: the file when it exists,
 // else the directory it would be made in (or, when that does not exist
@@ -127,6 +135,7 @@ void WindowConfigList::Clear() {
 }
 
 void WindowConfig_Init() {
+  StateFile_RemoveStaleTemp(kFileName);
   char *path = StateFile_Path(kFileName, false);
   window_readonly = !path || !geometry_writable(path);
   FILE *stream = path ? gen_fopen(path, "r") : nullptr;
@@ -140,15 +149,32 @@ void WindowConfig_Init() {
 void WindowConfig_Exit() {
   if (windowConfigGlobal.modified) {
     char *path = StateFile_Path(kFileName, true);
-    StateFile_Write(path, [](FILE *out) { windowConfigGlobal.SaveToFile(out); });
+    write_global(path);
     gen_free(path);
   }
   windowConfigGlobal.Clear();
   windowConfigGlobal.modified = true;
   window_readonly = false;
+  window_unsaved = false;
+}
+
+bool WindowConfig_Save() {
+  if (!window_unsaved) return true;
+  char *path = StateFile_Path(kFileName, true);
+  bool ok = write_global(path);
+  gen_free(path);
+  if (ok) window_unsaved = false;
+  return ok;
 }
 
 bool WindowConfig_IsReadOnly() { return window_readonly; }
+
+size_t WindowConfig_Bytes(const WindowConfigList *list) {
+  size_t bytes = 0;
+  for (const WindowConfigEntry *e = list->first; e; e = e->next)
+    bytes += ServiceLimits_Cost(e->name.c_str()) + e->windows.size() * ServiceLimits_Cost(size_t{0});
+  return bytes;
+}
 
 WindowConfigList *WindowConfig_AllocList() { return new WindowConfigList; }
 
@@ -217,5 +243,9 @@ void WindowConfig_UpdateSavedGeometry(WindowConfigList *list, const char *name, 
   if (entry->SetGeometry(x + 1, y + 1, width + 1, height + 1)) list->modified = true;
   if (window_readonly) return;
   WindowConfigEntry *saved = windowConfigGlobal.Find(name, true);
-  if (saved->SetGeometry(x + 1, y + 1, width + 1, height + 1)) windowConfigGlobal.modified = true;
+  if (saved->SetGeometry(x + 1, y + 1, width + 1, height + 1)) {
+    windowConfigGlobal.modified = true;
+    window_unsaved = true;
+    StateFile_NoteChange();
+  }
 }

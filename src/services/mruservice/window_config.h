@@ -78,6 +78,13 @@ void WindowConfig_Init();
 // Writes the global list when modified, then empties it (modified again, as
 // at start).
 void WindowConfig_Exit();
+// Writes "windowpos.ini" when the saved geometry changed since the last
+// such save (not merely because an exit always writes it). False when a
+// due write failed; the change then stays due.
+bool WindowConfig_Save();
+// What `list` holds, counted as service_limits.h says (a class name per
+// class, an item per live window).
+size_t WindowConfig_Bytes(const WindowConfigList *list);
 // Whether WindowConfig_Init found the saved geometry unwritable.
 bool WindowConfig_IsReadOnly();
 

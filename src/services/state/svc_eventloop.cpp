@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "services/state/svc_routerlink.h"
+#include "services/state/svc_signals.h"
 #include "shared/libcxxutil/ut_idle_notifier.h"
 #include "shared/libcxxutil/ut_retry_handler.h"
 
@@ -99,6 +100,9 @@ bool Svc_EventLoop::enterLoop() {
   for (;;) {
     Svc_RouterLink *link = Svc_RouterLink::installed();
     if (!link || !link->isAlive()) break;
+    // A stop signal: leave without asking the router, so that the caller
+    // saves and ends the process while it still can.
+    if (Svc_StopSignal() != 0) break;
     loopAction();
     if (!shouldExit()) {
       // Withdrawn agreement: the next agreement asks again at once.

@@ -5,7 +5,8 @@
 // process may end. When they agree the loop does not stop by itself: it asks
 // the service router to disconnect the process (again every 30000 ms while
 // the agreement lasts) and keeps serving until the router connection is
-// gone. The router is reached through the installed Svc_RouterLink.
+// gone. The router is reached through the installed Svc_RouterLink. A stop
+// signal (svc_signals.h) ends the loop at the start of the next pass.
 //
 // Every list holds pointers or functions only; the loop never deletes the
 // objects installed in it. Assumes one thread.
@@ -90,8 +91,9 @@ class Svc_EventLoop {
   Svc_EventLoop(const Svc_EventLoop &) = delete;
   Svc_EventLoop &operator=(const Svc_EventLoop &) = delete;
 
-  // Serves until the router link reports the connection gone; returns true.
-  // Returns at once when no router link is installed.
+  // Serves until the router link reports the connection gone, or until a
+  // stop signal was caught (Svc_StopSignal); returns true. Returns at once
+  // when no router link is installed.
   virtual bool enterLoop();
   // True when a condition demands exit, or when every condition and every
   // exit-condition function allows it (also when there are none).

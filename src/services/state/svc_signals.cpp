@@ -1,10 +1,73 @@
-// svc_signals: SIGCHLD reaping and the ignored terminal signals.
+// svc_signals: SIGCHLD reaping, the ignored terminal signals, and the stop
+// signals that let the event loop save before the process ends.
 #include "services/state/svc_signals.h"
 
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+
+#include "shared/indgen.h"
+#include "shared/libcxxutil/ut_idle_notifier.h"
+
+namespace {
+
+constexpr int kStopStatus = 2;
+constexpr int kStopSignals[] = {SIGHUP, SIGQUIT, SIGTERM, SIGPIPE};
+
+volatile sig_atomic_t g_stop_signal = 0;
+int g_wake_read = -1;
+int g_wake_write = -1;
+
+// Only async-signal-safe calls: a store to a sig_atomic_t and a write to a
+// non-blocking pipe (a full pipe already holds a wake-up).
+void stopSigHandler(int sig) {
+  if (g_stop_signal != 0) return;
+  g_stop_signal = sig;
+  int saved = errno;
+  char byte = 1;
+  if (g_wake_write >= 0) (void)::write(g_wake_write, &byte, 1);
+  errno = saved;
+}
+
+// The read end of the wake-up pipe: being readable ends the socket wait;
+// the loop itself looks at Svc_StopSignal().
+class WakeListener : public SocketListener {
+ public:
+  bool hasFD() override { return true; }
+  int getFD() override { return g_wake_read; }
+  bool wantsToRead() override { return true; }
+  bool wantsToWrite() override { return false; }
+  bool wantsToDequeueAndDispatch() override { return false; }
+  bool wantsToStop() override { return false; }
+  void handleRead() override {
+    char buffer[64];
+    while (::read(g_wake_read, buffer, sizeof buffer) > 0) {
+    }
+  }
+  void handleWrite() override {}
+  void handleDequeueAndDispatch() override {}
+  void handleStop() override {}
+};
+
+WakeListener g_wake_listener;
+
+bool makeWakePipe() {
+  if (g_wake_read >= 0) return true;
+  int fds[2];
+  if (::pipe(fds) != 0) return false;
+  for (int fd : fds) {
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);  // launched children must not hold it
+  }
+  g_wake_read = fds[0];
+  g_wake_write = fds[1];
+  return true;
+}
+
+}  // namespace
 
 void childDiedSigHandler(int) {
   int saved = errno;  // the interrupted code may be about to read errno
@@ -20,4 +83,24 @@ void Svc_SetSignalDispositions() {
   std::signal(SIGTSTP, SIG_IGN);
   std::signal(SIGTTIN, SIG_IGN);
   std::signal(SIGTTOU, SIG_IGN);
+}
+
+bool Svc_InstallStopSignals() {
+  if (!makeWakePipe()) return false;
+  if (IdleNotifier *notifier = getIdleNotifier()) notifier->addSocketListener(&g_wake_listener);
+  struct sigaction sa = {};
+  sa.sa_handler = stopSigHandler;
+  sigemptyset(&sa.sa_mask);
+  for (int sig : kStopSignals) sigaddset(&sa.sa_mask, sig);
+  sa.sa_flags = SA_RESTART;
+  for (int sig : kStopSignals) ::sigaction(sig, &sa, nullptr);
+  return true;
+}
+
+int Svc_StopSignal() { return static_cast<int>(g_stop_signal); }
+
+void Svc_ExitAfterStopSignal(int signal) {
+  if (signal == SIGPIPE) gen_errorexit(kStopStatus, "Halted by a SIGPIPE.");
+  else if (signal == SIGTERM) gen_exit(kStopStatus);
+  else gen_errorexit(kStopStatus, "Interrupt (%d)", signal);
 }

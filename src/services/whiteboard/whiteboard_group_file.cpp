@@ -7,9 +7,13 @@
 // file in place.
 #include "services/whiteboard/whiteboard_group_file.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "services/whiteboard/whiteboard_group_server.h"
 #include "shared/gen_holder.h"
@@ -77,17 +81,45 @@ void addTrees(const Group &group, ut_options_database &db, bool &any) {
   }
 }
 
-// Writes `db` to a temporary file beside `path` and renames it over `path`.
-// Without a temporary file the database is written to `path` directly.
+// The suffix of the temporary files: "_" and six characters from mkstemp.
+constexpr char kTempSuffix[] = "_XXXXXX";
+constexpr size_t kTempSuffixLength = sizeof kTempSuffix - 1;
+
+// Syncs the directory holding `path`, so that a finished rename survives a
+// crash. Best effort.
+void syncDirectoryOf(const char *path) {
+  GenString dir(gen_dirname(path));
+  int fd = dir ? open(dir.get(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+  if (fd >= 0) {
+    fsync(fd);
+    close(fd);
+  }
+}
+
+// Writes `db` to a temporary file beside `path`, syncs it to disk and
+// renames it over `path`: a crash leaves the old file or the new one, never
+// a part. Without a temporary file the database is written to `path`
+// directly.
 bool writeReplacing(ut_options_database &db, const char *path) {
-  GenString temp(gen_concat(path, "_XXXXXX"));
+  GenString temp(gen_concat(path, kTempSuffix));
   int fd = gen_mkstemp(temp.get());
   if (fd < 0) return db.write_to_file_name(path);
+  // The database writes by name; the descriptor still syncs what it wrote,
+  // since it names the same file.
+  bool ok = db.write_to_file_name(temp.get()) && fsync(fd) == 0;
   close(fd);
   // A plain rename: on failure the target must stay untouched.
-  bool ok = db.write_to_file_name(temp.get()) && rename(temp.get(), path) == 0;
-  if (!ok) gen_unlink(temp.get());
+  ok = ok && rename(temp.get(), path) == 0;
+  if (ok) syncDirectoryOf(path);
+  else gen_unlink(temp.get());
   return ok;
+}
+
+// Whether `name` is "<something>.wbd" followed by a temporary suffix.
+bool isStaleTempName(const char *name) {
+  size_t length = std::strlen(name);
+  size_t base = length > kTempSuffixLength ? length - kTempSuffixLength : 0;
+  return base > 4 && std::strncmp(name + base - 4, ".wbd_", 5) == 0;
 }
 
 }  // namespace
@@ -99,6 +131,24 @@ const char *getWhiteBoardDirectory() {
   whiteboard_directory = gen_sconcat(config, "WhiteBoard");
   gen_createdir(whiteboard_directory, 0755);  // a failure shows when a file is written
   return whiteboard_directory;
+}
+
+int WhiteBoard_RemoveStaleTempFiles() {
+  // Looked up without creating anything: no directory, no temporaries.
+  const char *config = gen_getuserconfigdir(false, nullptr);
+  GenString dir(config ? gen_sconcat(config, "WhiteBoard") : nullptr);
+  DIR *d = dir ? opendir(dir.get()) : nullptr;
+  if (!d) return 0;
+  int removed = 0;
+  while (struct dirent *entry = readdir(d)) {
+    if (!isStaleTempName(entry->d_name)) continue;
+    GenString path(gen_sconcat(dir.get(), entry->d_name));
+    struct stat st;
+    if (path && gen_lstat(path.get(), &st) == 0 && S_ISREG(st.st_mode) && gen_unlink(path.get()) == 0)
+      ++removed;
+  }
+  closedir(d);
+  return removed;
 }
 
 char *getGroupFilenameFromGroupName(const char *groupName) {

@@ -14,6 +14,11 @@
 // to this module.
 const char *getWhiteBoardDirectory();
 
+// Removes the temporary files ("<group>.wbd_" and six characters) that a
+// save interrupted by a crash left in the WhiteBoard directory; only plain
+// files are removed. Returns how many. Call at start-up, before any save.
+int WhiteBoard_RemoveStaleTempFiles();
+
 // "<group>.wbd" (the group name is not transformed); null for a null name.
 // A new string the caller frees with gen_free.
 char *getGroupFilenameFromGroupName(const char *groupName);

@@ -8,9 +8,11 @@
 // before it goes away (also while a change is being passed on: the rest of
 // that fan-out then skips it). Groups are owned by the store and live until
 // it is destroyed; its destructor saves every disk group into its default
-// file. One thread.
+// file. The store counts what it holds (service_limits.h); the fits...
+// checks tell the server whether a change would pass a limit. One thread.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <set>
@@ -74,6 +76,17 @@ class WhiteBoard_Image {
   // GroupServer::saveToFile of the group; false when the group is missing.
   bool saveGroupToFile(const char *groupName, const char *fileName);
 
+  // Whether the change keeps every string and the whole store within the
+  // service limits (a value replaces what the name holds now). True for a
+  // missing group or an unusable name: the setter refuses those itself.
+  bool fitsGroup(const char *groupName, const char *fileName) const;
+  bool fitsBoolValue(const char *group, const char *name) const;
+  bool fitsInt32Value(const char *group, const char *name) const;
+  bool fitsStringValue(const char *group, const char *name, const char *value) const;
+  bool fitsStringListValue(const char *group, const char *name, const ut_string_list &value) const;
+  // What the store holds, counted as service_limits.h says.
+  size_t bytes() const { return bytes_; }
+
   // The groups a snapshot covers, owned by the store: every group in name
   // order, or only the one `onlyGroup` names when it is not null (none when
   // it is missing).
@@ -90,7 +103,11 @@ class WhiteBoard_Image {
   template <class Send>
   void fanOut(GroupServer *group, WhiteBoard_Subscriber *sender, Send send);
 
+  // Whether `newCost` in place of what (group, name, type) holds fits.
+  bool fitsValue(const char *group, const char *name, WhiteBoard_Type type, size_t newCost) const;
+
   std::map<ut_string, std::unique_ptr<GroupServer>> groups_;
+  size_t bytes_ = 0;
   // Entries of one group keep their insertion order.
   std::multimap<GroupServer *, WhiteBoard_Subscriber *> subscriptions_;
   // Subscribers removed while a fan-out runs; skipped by the rest of it.

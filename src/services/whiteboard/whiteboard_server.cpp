@@ -2,6 +2,7 @@
 // condition, factory and the module's process-wide objects.
 #include "services/whiteboard/whiteboard_server.h"
 
+#include "services/support/service_limits.h"
 #include "services/whiteboard/whiteboard_records.h"
 #include "shared/indgen.h"
 
@@ -48,26 +49,45 @@ WhiteBoard_Server::~WhiteBoard_Server() {
 
 void WhiteBoard_Server::msg_RegisterGroup(const char *groupname, bool broadcast_changes,
                                           bool use_disk, const char *use_filename) {
+  if (!image_->fitsGroup(groupname, use_filename)) {
+    ServiceLimits_Refuse(this, "[RegisterGroup]", "a name or the WhiteBoard would be too large");
+    return;
+  }
   if (!image_->setupGroup(groupname, broadcast_changes, use_disk, use_filename, this)) {
-    gen_warning("[RegisterGroup]: no group name given");
+    gen_warning("[RegisterGroup] from %s: no group name given",
+                ServiceLimits_SenderName(this).c_str());
     return;
   }
   if (use_disk) diskGroups_.push_back(groupname);
 }
 
+namespace {
+
+constexpr char kTooLarge[] = "a name, a value or the WhiteBoard would be too large";
+
+}  // namespace
+
 void WhiteBoard_Server::msg_ChangeBoolValue(BoolValueInfo &info) {
+  if (!image_->fitsBoolValue(info._group, info._name))
+    return ServiceLimits_Refuse(this, "[ChangeBoolValue]", kTooLarge);
   image_->setBoolValue(info._group, info._name, info._value, this);
 }
 
 void WhiteBoard_Server::msg_ChangeInt32Value(Int32ValueInfo &info) {
+  if (!image_->fitsInt32Value(info._group, info._name))
+    return ServiceLimits_Refuse(this, "[ChangeInt32Value]", kTooLarge);
   image_->setInt32Value(info._group, info._name, info._value, this);
 }
 
 void WhiteBoard_Server::msg_ChangeStringValue(StringValueInfo &info) {
+  if (!image_->fitsStringValue(info._group, info._name, info._value))
+    return ServiceLimits_Refuse(this, "[ChangeStringValue]", kTooLarge);
   image_->setStringValue(info._group, info._name, info._value, this);
 }
 
 void WhiteBoard_Server::msg_ChangeStringListValue(StringListValueInfo &info) {
+  if (!image_->fitsStringListValue(info._group, info._name, info._value))
+    return ServiceLimits_Refuse(this, "[ChangeStringListValue]", kTooLarge);
   image_->setStringListValue(info._group, info._name, info._value, this);
 }
 

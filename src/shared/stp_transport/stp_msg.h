@@ -38,6 +38,9 @@ constexpr int kSTPHeaderWords = 11;
 constexpr int kSTPHeaderLength = 44;     // bytes of a header this program sends
 constexpr int kSTPMinHeaderLength = 32;  // smallest header a receiver accepts
 constexpr int kSTPMaxHeaderLength = 128; // largest header a receiver accepts
+// The largest packet (bytes on the stream) this program queues: the service
+// router passes on no bigger one, so a sender must never produce them.
+constexpr int kSTPMaxPacketBytes = 64 * 1024 * 1024;
 
 // The base of both message directions: the byte buffer plus the header words
 // as host integers. Header words are plain data; the transport and the
@@ -88,6 +91,9 @@ public:
   // and the two lengths; meaningful after finishMessage.
   const unsigned char *getContent(int *headerLength, int *bodyLength) const;
   bool isFinished() const { return finished; }
+  // Bytes the packet will occupy once finished, with the cursor at `pos`:
+  // the body padded to 4 plus the closing word.
+  static long long finishedSize(int pos) { return ((static_cast<long long>(pos) + 3) & ~3LL) + 4; }
 
 private:
   bool finished = false;

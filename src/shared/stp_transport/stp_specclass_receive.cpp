@@ -83,6 +83,18 @@ void STPSpecClass::dispatchMessage(STPIMsg *msg, int type, int id) {
   dispatchByType(msg, type, id, areply, breply);
   --callerCount;
   STPOMsg *reply = areply ? static_cast<STPOMsg *>(areply) : breply;
+  if (reply && STPOMsg::finishedSize(reply->get_pos()) > kSTPMaxPacketBytes) {
+    // Too big for the router, which would not pass it on. The asker gets an
+    // empty reply (every field reads as 0 or null) at once instead of
+    // waiting for a reply that never comes.
+    gen_warning("reply of %d bytes to connection %d refused: larger than %d bytes", reply->get_pos(),
+                remoteRN, kSTPMaxPacketBytes);
+    delete reply;
+    if (type == STP_TYPE_BINARY)
+      reply = t->createBinaryReply(localRN, remoteRN, msg->serial, 0);
+    else
+      reply = t->createAsciiReply(localRN, remoteRN, msg->serial, 0);
+  }
   if (reply) {
     // The reply goes back on the transport the request came from.
     if (sendingUp) {

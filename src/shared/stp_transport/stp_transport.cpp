@@ -205,6 +205,11 @@ int STPTransport::enqueueMessage(STPOMsg *msg) {
     fail(kStatBadState, "[enqueueMessage]: invalid message header", nullptr);
     return 0;
   }
+  // Before a serial is spent: the packet as it will be on the stream.
+  if (STPOMsg::finishedSize(msg->get_pos()) > kSTPMaxPacketBytes) {
+    fail(kStatBadState, "[enqueueMessage]: packet larger than the router accepts", nullptr);
+    return 0;
+  }
   // The counter starts at 1, so a connection's first serial is 2; 0 never
   // names a packet because it means "no reply" in replyTo.
   if (++messageCounter == 0) ++messageCounter;

@@ -212,7 +212,9 @@ class STPTransport {
 
   // Assigns the next serial, finishes the packet and appends it to the write
   // buffer. Returns the serial, or 0 (code 3 "[enqueueMessage]: invalid
-  // message header" for type 0). msg stays owned by the caller.
+  // message header" for type 0; code 3 "[enqueueMessage]: packet larger
+  // than the router accepts" above kSTPMaxPacketBytes, nothing queued).
+  // msg stays owned by the caller.
   int enqueueMessage(STPOMsg *msg);
   // Enqueue, then at most `tries` write attempts with delivery suspended.
   // Returns the serial, 0 when it was not queued or a write failed.
@@ -229,6 +231,7 @@ class STPTransport {
   // type; false when there is none.
   bool dequeueAndDeliverMessage(int sourceRN, int destRN, int type);
   // Hands a received message to its listeners or queues it; takes ownership.
+  // A reply that no listener takes and nobody awaits is deleted.
   void deliverMessage(STPIMsg *msg);
   // May `msg` be handed to its endpoint now? (The delivery rules.)
   bool shouldDeliverMessage(const STPIMsg *msg) const;
@@ -369,7 +372,9 @@ class STPTransport {
   std::vector<STPIMsg *> deferred;   // owned, arrival order
   std::vector<STPToken> tokenStack;  // newest last; capacity is reused
   STPToken defaultToken;
-  std::vector<int> awaited;  // serials whose replies are being waited for
+  // Serials whose replies are kept: from sendMessage of a request to the
+  // end of its awaitResponse. Replies to any other serial are dropped.
+  std::vector<int> awaited;
   std::multimap<MsgHeader2, ResponseListener *> listeners;  // not owned
   std::vector<MsgHeader1> syncList;  // received sync packets (source, dest)
   ForwardingHandler *forwardingHandler = nullptr;  // not owned
@@ -418,6 +423,7 @@ class STPTransport {
   void deliverDeferred();
   bool deliverToListeners(STPIMsg *msg, bool awaitedReply);
   bool isAwaited(int serial) const;
+  void forgetAwaited(int serial);
   bool isRegistered(const MsgHeader2 &key, ResponseListener *listener) const;
   STPIMsg *takeResponse(int serial);
   void setupPoll(pollfd *pfd, bool *watchWrite) const;

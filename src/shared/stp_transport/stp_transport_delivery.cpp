@@ -67,9 +67,13 @@ void STPTransport::deliverMessage(STPIMsg *msg) {
   STPTransportHold hold(this);
   bool awaitedReply = isAwaited(msg->replyTo);
   if (!deliverToListeners(msg, awaitedReply)) return;  // kept as deferred, or deleted
-  // Nobody took it, or it is a reply someone waits for.
-  if (msg->replyTo != 0)
+  // Nobody took it, or it is a reply someone waits for. A reply nobody
+  // waits for (its asker gave up, or never asked) would stay forever: it
+  // is dropped.
+  if (msg->replyTo != 0 && awaitedReply)
     responses.push_back(msg);
+  else if (msg->replyTo != 0)
+    delete msg;
   else
     unclaimed.push_back(msg);
 }
@@ -152,6 +156,11 @@ bool STPTransport::dequeueAndDeliverMessage(int sourceRN, int destRN, int type) 
   return false;
 }
 
+void STPTransport::forgetAwaited(int serial) {
+  auto it = std::find(awaited.begin(), awaited.end(), serial);
+  if (it != awaited.end()) awaited.erase(it);
+}
+
 STPIMsg *STPTransport::takeResponse(int serial) {
   for (size_t i = 0; i < responses.size(); ++i) {
     if (responses[i]->replyTo == serial) {
@@ -213,6 +222,11 @@ int STPTransport::sendMessage(STPOMsg *msg, RetryHandler *rh, TStat *out) {
     return 0;
   }
   STPTransportHold hold(this);
+  // A request's reply may come while the request is still being written;
+  // it is awaited from now on, so that it is kept (awaitResponse takes the
+  // mark off again).
+  const bool wantsReply = !(msg->flags & STP_FLAG_ASYNC);
+  if (wantsReply) awaited.push_back(serial);
   incrementStackDepth();
   pushToken(msg->token, msg->depth, msg->flags);
   int result = serial;
@@ -236,6 +250,7 @@ int STPTransport::sendMessage(STPOMsg *msg, RetryHandler *rh, TStat *out) {
     decrementStackDepth();
     popToken();
   }
+  if (result == 0 && wantsReply) forgetAwaited(serial);
   report(out);
   return result;
 }
@@ -247,13 +262,11 @@ STPIMsg *STPTransport::awaitResponse(int serial, RetryHandler *rh, TStat *out) {
   if (!reply) {
     bool strict = (getCurrentToken().flags & STP_FLAG_ONLY_SAFE) != 0;
     if (strict) ++_only_deliver_safemsg_or_backmsg_for_transaction;
-    awaited.push_back(serial);
+    if (!isAwaited(serial)) awaited.push_back(serial);
     waitUntil(rh, [&]() {
       if (!reply) reply = takeResponse(serial);
       return reply != nullptr || isDead();
     });
-    auto it = std::find(awaited.begin(), awaited.end(), serial);
-    if (it != awaited.end()) awaited.erase(it);
     if (strict) --_only_deliver_safemsg_or_backmsg_for_transaction;
     if (reply) {
       // The reply is what the caller waited for, even if the connection
@@ -268,6 +281,8 @@ STPIMsg *STPTransport::awaitResponse(int serial, RetryHandler *rh, TStat *out) {
              nullptr);
     }
   }
+  // From here on a late reply to `serial` is dropped on arrival.
+  forgetAwaited(serial);
   decrementStackDepth();
   popToken();
   report(out);

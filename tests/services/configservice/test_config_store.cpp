@@ -7,6 +7,7 @@
 
 #include "services/configservice/config_array.h"
 #include "services/support/broadcast_list.h"
+#include "services/support/service_limits.h"
 
 namespace {
 
@@ -143,6 +144,30 @@ TEST(BroadcastList, SnapshotHoldsReferencesAndIgnoresLaterChanges) {
   EXPECT_EQ(late.refs, 1);
   list.remove(&a);
   list.remove(&late);
+}
+
+}  // namespace
+
+namespace {
+
+// Lines count their bytes plus the item overhead; replacing a line counts
+// only the new one; a line over the string limit, or one past the store
+// limit, does not fit.
+TEST(ConfigStore, CountsWhatItHoldsAndRefusesPastTheLimits) {
+  ConfigService_ConfigArray a;
+  a.addConfig(1, "abc");
+  a.addConfig(1, "abcdef");
+  a.addConfig(2, nullptr);
+  EXPECT_EQ(a.bytes(), ServiceLimits_Cost("abcdef") + ServiceLimits_Cost(size_t{0}));
+  std::string tooLong(kServiceMaxStringBytes + 1, 'x');
+  EXPECT_FALSE(a.fits(3, tooLong.c_str()));
+  std::string big(kServiceMaxStringBytes, 'y');
+  int index = 10;
+  while (a.fits(index, big.c_str()) && index < 100) a.addConfig(index++, big.c_str());
+  EXPECT_EQ(index - 10, 15);
+  EXPECT_TRUE(a.fits(10, big.c_str()));  // a replacement
+  a.clear();
+  EXPECT_EQ(a.bytes(), 0u);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "services/fileregistry/fileregistry_typemap.h"
+#include "services/support/service_limits.h"
 
 namespace {
 
@@ -82,6 +83,37 @@ TEST(FileRegistryTypeMap, ManyNamesKeepMostRecentFirst) {
   EXPECT_EQ(got[0], "250");
   EXPECT_EQ(got[1], "499");
   EXPECT_EQ(got[499], "0");
+}
+
+}  // namespace
+
+namespace {
+
+// The register counts each string plus the item overhead once, gives it
+// back on removal, and refuses a name over the string limit or an addition
+// past the store limit (a re-add of a known name costs nothing).
+TEST(FileRegistryTypeMap, CountsWhatItHoldsAndRefusesPastTheLimits) {
+  FileRegistry_TypeMap map;
+  const size_t typeCost = ServiceLimits_Cost("C");
+  EXPECT_TRUE(map.AddFile("/a.c", "C"));
+  EXPECT_TRUE(map.AddFile("/a.c", "C"));
+  EXPECT_EQ(map.bytes(), typeCost + ServiceLimits_Cost("/a.c"));
+  map.RemoveFile("/a.c", "C");
+  map.RemoveFile("/a.c", "C");
+  EXPECT_EQ(map.bytes(), typeCost);  // the empty list stays
+
+  std::string tooLong(kServiceMaxStringBytes + 1, 'x');
+  EXPECT_FALSE(map.fitsAdd(tooLong.c_str(), "C"));
+  EXPECT_FALSE(map.fitsAdd("/a.c", tooLong.c_str()));
+  EXPECT_FALSE(map.fitsRemove(tooLong.c_str()));
+  std::string big(kServiceMaxStringBytes - 8, 'y');
+  int added = 0;
+  while (map.fitsAdd((big + std::to_string(added)).c_str(), "C") && added < 100)
+    map.AddFile((big + std::to_string(added++)).c_str(), "C");
+  EXPECT_EQ(added, 15);  // 16 MiB with the overheads and the type
+  EXPECT_LE(map.bytes(), kServiceMaxStoreBytes);
+  EXPECT_TRUE(map.fitsAdd((big + "0").c_str(), "C"));  // already there
+  EXPECT_FALSE(map.fitsRemove(std::string(kServiceMaxStringBytes, 't').c_str()));  // a new type
 }
 
 }  // namespace

@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include "services/state/svc_eventloop.h"
+#include "services/state/svc_routerlink.h"
 #include "services/state/svc_signals.h"
+#include "shared/indgen.h"
 
 namespace {
 
@@ -58,6 +61,39 @@ void reapsTwoChildren() {
   sigprocmask(SIG_SETMASK, &old, nullptr);
   bool ok = a > 0 && b > 0 && reapedByHandler(a) && reapedByHandler(b);
   std::_Exit(ok ? 0 : 1);
+}
+
+// A router link that stays alive for ever: only a stop signal ends the loop.
+class AliveLink : public Svc_RouterLink {
+ public:
+  bool isAlive() override { return true; }
+  void requestDisconnect() override {}
+  bool createdAService() override { return false; }
+};
+
+// Runs in the child: a warning into a closed stderr raises no SIGPIPE; the
+// first stop signal is kept and ends the loop; later ones change nothing.
+void stopSignalsAreNotedAndEndTheLoop() {
+  gen_init("stoptest", 0, 0);
+  bool ok = Svc_InstallStopSignals();
+  int fds[2];
+  ok = ok && ::pipe(fds) == 0 && ::dup2(fds[1], 2) == 2;
+  ::close(fds[0]);
+  gen_warning("nobody reads this");
+  ok = ok && Svc_StopSignal() == 0;
+  ::raise(SIGHUP);
+  ::raise(SIGTERM);
+  ok = ok && Svc_StopSignal() == SIGHUP;
+  AliveLink link;
+  Svc_RouterLink::install(&link);
+  Svc_EventLoop loop;
+  loop.enterLoop();  // returns at once instead of serving for ever
+  Svc_RouterLink::install(nullptr);
+  std::_Exit(ok ? 0 : 1);
+}
+
+TEST(SignalDispositionsTest, StopSignalsAreNotedAndEndTheLoopWhileAClosedStderrIsHarmless) {
+  EXPECT_EXIT(stopSignalsAreNotedAndEndTheLoop(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(SignalDispositionsTest, TerminalSignalsAreIgnoredAndInterruptDoesNotStop) {

@@ -234,6 +234,27 @@ TEST_F(WhiteBoardFileTest, FailedWriteLeavesTheStoredFileAsItWas) {
   }
 }
 
+// Only what a save's temporary file looks like goes: "<group>.wbd_" and six
+// characters, and only a plain file.
+TEST_F(WhiteBoardFileTest, StaleTemporaryFilesAreRemovedAtStartUp) {
+  std::string wb = getWhiteBoardDirectory();
+  const struct {
+    const char *name;
+    bool removed;
+  } cases[] = {{"Crashed.wbd_a1B2c3", true}, {"Other.wbd_XXXXXX", true},
+               {"Kept.wbd", false},          {"Kept.wbd_short", false},
+               {"Kept.txt_a1B2c3", false},   {".wbd_a1B2c3", false}};
+  for (const auto &c : cases) writeFile(wb + "/" + c.name, "x");
+  mkdir((wb + "/Dir.wbd_a1B2c3").c_str(), 0755);  // not a file: left alone
+  EXPECT_EQ(WhiteBoard_RemoveStaleTempFiles(), 2);
+  for (const auto &c : cases) {
+    EXPECT_EQ(exists(wb + "/" + c.name), !c.removed) << c.name;
+    std::remove((wb + "/" + c.name).c_str());
+  }
+  EXPECT_TRUE(gen_isdir((wb + "/Dir.wbd_a1B2c3").c_str()));
+  rmdir((wb + "/Dir.wbd_a1B2c3").c_str());
+}
+
 TEST_F(WhiteBoardFileTest, StoreSavesDiskGroupsIntoTheirDefaultFileAtTheEnd) {
   std::string own = path("own.wbd");
   char *defaultPath = getGroupPathFromGroupName("EndSaved");

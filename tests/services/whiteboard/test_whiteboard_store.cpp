@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "services/support/service_limits.h"
 #include "services/whiteboard/whiteboard_image.h"
 #include "services/whiteboard/whiteboard_records.h"
 
@@ -283,6 +284,43 @@ TEST_F(WhiteBoardImageTest, SnapshotsAreOrderedByGroupThenName) {
   ASSERT_EQ(lists.size(), 1u);
   EXPECT_EQ(joined(lists[0]._value), "x");
   WB_FreeRecords(lists);
+}
+
+}  // namespace
+
+namespace {
+
+// The store counts groups and values, replacing a value counts only the
+// new one, deleting gives it back; strings over the limit and values past
+// the store limit are refused before anything is stored.
+TEST_F(WhiteBoardImageTest, CountsWhatItHoldsAndRefusesPastTheLimits) {
+  ASSERT_TRUE(image.setupGroup("G", false, false, nullptr, &a));
+  const size_t empty = image.bytes();
+  EXPECT_EQ(empty, ServiceLimits_Cost("G"));
+  image.setStringValue("G", "s", "abc", &a);
+  image.setStringValue("G", "s", "abcdef", &a);
+  image.setBoolValue("G", "s", true, &a);
+  image.setStringListValue("G", "l", listOf({"x", "yz"}), &a);
+  EXPECT_EQ(image.bytes(), empty + ServiceLimits_Cost("s") + 6 + ServiceLimits_Cost("s") +
+                               ServiceLimits_Cost("l") + ServiceLimits_Cost("x") +
+                               ServiceLimits_Cost("yz"));
+  image.deleteName("G", "s", WB_ANY, &a);
+  image.deleteName("G", "l", WB_STRINGLIST, &a);
+  EXPECT_EQ(image.bytes(), empty);
+
+  std::string tooLong(kServiceMaxStringBytes + 1, 'x');
+  EXPECT_FALSE(image.fitsGroup(tooLong.c_str(), nullptr));
+  EXPECT_FALSE(image.fitsGroup("H", tooLong.c_str()));
+  EXPECT_FALSE(image.fitsStringValue("G", "s", tooLong.c_str()));
+  EXPECT_FALSE(image.fitsStringListValue("G", "l", listOf({"ok", tooLong.c_str()})));
+  std::string big(kServiceMaxStringBytes, 'y');
+  int stored = 0;
+  while (image.fitsStringValue("G", std::to_string(stored).c_str(), big.c_str()) && stored < 100)
+    image.setStringValue("G", std::to_string(stored++).c_str(), big.c_str(), &a);
+  EXPECT_EQ(stored, 15);
+  EXPECT_TRUE(image.fitsStringValue("G", "0", big.c_str()));  // a replacement
+  EXPECT_TRUE(image.fitsInt32Value("G", "n"));
+  EXPECT_FALSE(image.fitsBoolValue("G", std::string(kServiceMaxStringBytes, 'n').c_str()));
 }
 
 }  // namespace

@@ -166,22 +166,49 @@ TEST_F(TransportLocal, SerialsTokensAndTypeZero) {
   delete nested;
 }
 
-// A wait for a reply times out without closing; a reply that arrived
-// before anyone waited is kept for its wait.
+// The router's packet size limit: a packet exactly at it goes, one a word
+// over it is refused with nothing queued and no serial spent.
+TEST_F(TransportLocal, PacketsOverTheRouterLimitAreRefused) {
+  const struct {
+    int bodyBytes;  // raw bytes written after the header
+    int serial;
+  } cases[] = {{kSTPMaxPacketBytes - kSTPHeaderLength - 3, 0},
+               {kSTPMaxPacketBytes - kSTPHeaderLength - 7, 2}};
+  for (const auto &c : cases) {
+    STPAsciiOMsg m(2, 1, STP_TYPE_ASCII, 0, 0, 2, 0, 1);
+    m.putRawString(std::string(static_cast<size_t>(c.bodyBytes), 'b').c_str(), c.bodyBytes);
+    EXPECT_EQ(t->enqueueMessage(&m), c.serial);
+    EXPECT_EQ(t->getWriteBufferUsed(), c.serial ? kSTPMaxPacketBytes : 0);
+    if (!c.serial)
+      expectStat(t->getStat(), kStatBadState, "[enqueueMessage]: packet larger than the router accepts");
+  }
+}
+
+// A wait for a reply times out without closing. A reply is kept from the
+// moment its request is sent (it may come before anyone waits) until the
+// wait for it ends; a reply to a serial nobody asked about, and a late one
+// (after a time-out or a duplicate), are dropped, so they cannot pile up.
 TEST_F(TransportLocal, AwaitResponse) {
   TimeoutSTPRetryHandler rh(t.t, 100);
   TStat st;
   for (bool replied : {false, true}) {
-    if (replied) pair.writeRaw(asciiPacket(1, 2, STP_TYPE_REPLY, -1, 2, 6, 0, 77));
-    if (replied) readOnce();
+    STPAsciiOMsg *request = t->createAsciiMessage(2, 1, STP_TYPE_ASCII, 0, STP_FLAG_REPLY);
+    int serial = t->sendMessage(request, nullptr, &st);
+    delete request;
+    ASSERT_NE(serial, 0) << st.message;
+    if (replied) pair.writeRaw(asciiPacket(1, 2, STP_TYPE_REPLY, -1, 2, serial, 0, 77));
+    pair.writeRaw(asciiPacket(1, 2, STP_TYPE_REPLY, -1, 3, serial + 100, 0, 78));  // unasked
+    readOnce();
     EXPECT_EQ(t->getResponseCount(), replied ? 1 : 0);
-    STPTransport::incrementStackDepth();  // what sendMessage leaves for a request
-    t->pushToken(0, 1, 1);
-    std::unique_ptr<STPIMsg> reply(t->awaitResponse(6, &rh, &st));
+    std::unique_ptr<STPIMsg> reply(t->awaitResponse(serial, &rh, &st));
     EXPECT_EQ(reply ? numberOf(reply.get()) : -1, replied ? 77 : -1);
     EXPECT_EQ(t->getTokenStackSize() + t->getResponseCount(), 0);
     EXPECT_EQ(statText(st), replied ? "0 " : "7 [awaitResponse]: reached timeout while waiting to receive response");
+    pair.writeRaw(asciiPacket(1, 2, STP_TYPE_REPLY, -1, 4, serial, 0, 79));  // late
+    readOnce();
+    EXPECT_EQ(t->getResponseCount() + t->getUnclaimedCount(), 0);
   }
+  EXPECT_EQ(STPTransport::getMessageDepth(), 0);
   EXPECT_TRUE(t->isBound());
 }
 
@@ -248,6 +275,12 @@ TEST_F(TransportLocal, DeliveryRules) {
     return t->shouldDeliverMessage(&m);
   };
   EXPECT_TRUE(deliver(1, 0, STP_FLAG_TRANSACTION, 0, 1));  // depth 0: anything
+  // A request whose reply is queued below (a reply nobody asked for would
+  // be dropped); it keeps its depth and token until awaitResponse.
+  STPAsciiOMsg *request = t->createAsciiMessage(2, 1, STP_TYPE_ASCII, 0, STP_FLAG_REPLY);
+  int serial = t->sendMessage(request, nullptr, nullptr);
+  delete request;
+  ASSERT_NE(serial, 0);
   STPTransport::incrementStackDepth();
   t->pushToken(txn, 2, 0);
   const struct {
@@ -268,7 +301,7 @@ TEST_F(TransportLocal, DeliveryRules) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
     if (c.queuedReply && t->getResponseCount() == 0) {
-      pair.writeRaw(asciiPacket(1, 2, STP_TYPE_REPLY, -1, 2, 40, 0, 0, 0, 3));
+      pair.writeRaw(asciiPacket(1, 2, STP_TYPE_REPLY, -1, 2, serial, 0, 0, 0, 3));
       readOnce();
       ASSERT_EQ(t->getResponseCount(), 1);
     }
@@ -276,6 +309,8 @@ TEST_F(TransportLocal, DeliveryRules) {
   }
   t->popToken();
   STPTransport::decrementStackDepth();
+  delete t->awaitResponse(serial, nullptr, nullptr);
+  EXPECT_EQ(STPTransport::getMessageDepth(), 0);
 }
 
 // Buffers grow to hold a big packet and go back to their initial size once
@@ -515,10 +550,14 @@ TEST(TransportUnbind, ClosingForgetsRepliesAndRestartsTheSerials) {
   ASSERT_TRUE(t->bindFD(first.mine, nullptr));
   STPAsciiOMsg *m = oneNumber(t.t, STP_FLAG_ASYNC, 1);
   EXPECT_EQ(t->enqueueMessage(m), 2);
+  STPAsciiOMsg *request = oneNumber(t.t, STP_FLAG_REPLY, 1);
+  EXPECT_EQ(t->sendMessage(request, nullptr, nullptr), 3);
+  delete request;
   first.writeRaw(asciiPacket(1, 2, STP_TYPE_REPLY, -1, 5, 3, 0, 9));
   ASSERT_TRUE(serviceUntil(t.t, [&] { return t->getResponseCount() == 1; }));
   t->closeConnection(nullptr);
   EXPECT_EQ(t->getResponseCount(), 0);
+  EXPECT_EQ(t->awaitResponse(3, nullptr, nullptr), nullptr);  // ends the request's depth
   EXPECT_FALSE(t->dataInWriteBuffer());
   ASSERT_TRUE(t->bindFD(second.mine, nullptr));
   EXPECT_EQ(t->enqueueMessage(m), 2);  // a new connection starts again at 2
