@@ -203,7 +203,8 @@ TEST(WhiteBoardClientFiles, GroupFileLoadsReplaceOrMerge) {
 // Observers that change their own group's observer list while a change is
 // being reported: each observer listed when the change began is called at
 // most once, one removed before its turn is skipped, and one added hears
-// only later changes.
+// only later changes; also when an observer's own change is reported
+// inside the walk.
 struct ObserverListCase {
   const char *name;
   const char *installed;   // observers in registration order
@@ -216,6 +217,7 @@ void PrintTo(const ObserverListCase &c, std::ostream *os) { *os << c.name; }
 
 std::string called;
 bool firstRun = true;
+WhiteBoard *board = nullptr;
 GroupClient *observed = nullptr;
 void (*duringFirst)() = nullptr;
 
@@ -238,6 +240,7 @@ TEST_P(WhiteBoardObserverListChangedDuringNotification, CallsEachListedObserverO
   const ObserverListCase &c = GetParam();
   auto *wb = new WhiteBoard;
   for (const char *l = c.installed; *l; ++l) wb->registerFuncForBoolChanges("G", observerFor(*l));
+  board = wb;
   observed = wb->getGroup("G");
   called.clear();
   firstRun = true;
@@ -258,6 +261,13 @@ const ObserverListCase kObserverListCases[] = {
      "BC"},
     {"RemoveAnother", "ABC", [] { observed->removeFuncForBoolChanges(observerFor('C')); }, "AB",
      "AB"},
+    // The change A makes is reported inside the first one's walk.
+    {"RemoveThenNotifyAgain", "ABC",
+     [] {
+       observed->removeFuncForBoolChanges(observerFor('B'));
+       board->setBool("G", "other", true, false);
+     },
+     "AACC", "AC"},
 };
 INSTANTIATE_TEST_SUITE_P(Cases, WhiteBoardObserverListChangedDuringNotification,
                          ::testing::ValuesIn(kObserverListCases),
