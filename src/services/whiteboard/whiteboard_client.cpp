@@ -56,35 +56,37 @@ GroupClient::~GroupClient() = default;
 
 bool GroupClient::setBoolValue(const char *name, bool value, bool quiet) {
   if (!Group::setBoolValue(name, value, quiet)) return false;
-  for (WhiteBoard_BoolObserver f : boolObservers_) f(groupName_, name, value);
+  boolObservers_.forEach([&](WhiteBoard_BoolObserver f) { f(groupName_, name, value); });
   if (!quiet) notifyChange(name);
   return true;
 }
 
 bool GroupClient::setInt32Value(const char *name, int value, bool quiet) {
   if (!Group::setInt32Value(name, value, quiet)) return false;
-  for (WhiteBoard_IntObserver f : intObservers_) f(groupName_, name, value);
+  intObservers_.forEach([&](WhiteBoard_IntObserver f) { f(groupName_, name, value); });
   if (!quiet) notifyChange(name);
   return true;
 }
 
 bool GroupClient::setStringValue(const char *name, const char *value, bool quiet) {
   if (!Group::setStringValue(name, value, quiet)) return false;
-  for (WhiteBoard_StringObserver f : stringObservers_) f(groupName_, name, orEmpty(value));
+  stringObservers_.forEach(
+      [&](WhiteBoard_StringObserver f) { f(groupName_, name, orEmpty(value)); });
   if (!quiet) notifyChange(name);
   return true;
 }
 
 bool GroupClient::setStringListValue(const char *name, const ut_string_list &value, bool quiet) {
   if (!Group::setStringListValue(name, value, quiet)) return false;
-  for (WhiteBoard_StringListObserver f : stringListObservers_) f(groupName_, name, value);
+  stringListObservers_.forEach(
+      [&](WhiteBoard_StringListObserver f) { f(groupName_, name, value); });
   if (!quiet) notifyChange(name);
   return true;
 }
 
 bool GroupClient::deleteName(const char *name, WhiteBoard_Type type, bool quiet) {
   if (!Group::deleteName(name, type, quiet)) return false;
-  for (WhiteBoard_DeleteObserver f : deleteObservers_) f(groupName_, name, type);
+  deleteObservers_.forEach([&](WhiteBoard_DeleteObserver f) { f(groupName_, name, type); });
   if (!quiet) notifyChange(name);
   return true;
 }
@@ -95,19 +97,23 @@ void GroupClient::installChangeCallback(const char *name, WhiteBoard_ChangeCallb
 }
 
 void GroupClient::installFuncForBoolChanges(WhiteBoard_BoolObserver f) {
-  if (f) boolObservers_.push_back(f);
+  if (f) boolObservers_.append(f);
 }
 void GroupClient::installFuncForIntChanges(WhiteBoard_IntObserver f) {
-  if (f) intObservers_.push_back(f);
+  if (f) intObservers_.append(f);
 }
 void GroupClient::installFuncForStringChanges(WhiteBoard_StringObserver f) {
-  if (f) stringObservers_.push_back(f);
+  if (f) stringObservers_.append(f);
 }
 void GroupClient::installFuncForStringListChanges(WhiteBoard_StringListObserver f) {
-  if (f) stringListObservers_.push_back(f);
+  if (f) stringListObservers_.append(f);
 }
 void GroupClient::installFuncForDeleteEvents(WhiteBoard_DeleteObserver f) {
-  if (f) deleteObservers_.push_back(f);
+  if (f) deleteObservers_.append(f);
+}
+
+bool GroupClient::removeFuncForBoolChanges(WhiteBoard_BoolObserver f) {
+  return boolObservers_.remove(f);
 }
 
 void GroupClient::notifyChange(const char *name) {

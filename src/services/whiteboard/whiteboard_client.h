@@ -19,9 +19,10 @@
 #pragma once
 
 #include <map>
+#include <type_traits>
 #include <utility>
-#include <vector>
 
+#include "services/support/broadcast_list.h"
 #include "services/whiteboard/whiteboard_group.h"
 #include "shared/libcxxutil/ut_string.h"
 #include "shared/libcxxutil/ut_string_list.h"
@@ -66,6 +67,11 @@ class GroupClient : public Group {
   void installFuncForStringChanges(WhiteBoard_StringObserver f);
   void installFuncForStringListChanges(WhiteBoard_StringListObserver f);
   void installFuncForDeleteEvents(WhiteBoard_DeleteObserver f);
+  // Remove the first registration of `f`; false when it was not installed.
+  // An observer may add or remove observers while it is being called:
+  // one added then hears only later changes, one removed is not called
+  // again.
+  bool removeFuncForBoolChanges(WhiteBoard_BoolObserver f);
 
   // Calls the callbacks of exactly `name`, then those of the empty name.
   void notifyChange(const char *name);
@@ -75,11 +81,14 @@ class GroupClient : public Group {
  private:
   WhiteBoard *owner_;
   std::multimap<ut_string, WhiteBoard_ChangeCallback> callbacks_;
-  std::vector<WhiteBoard_BoolObserver> boolObservers_;
-  std::vector<WhiteBoard_IntObserver> intObservers_;
-  std::vector<WhiteBoard_StringObserver> stringObservers_;
-  std::vector<WhiteBoard_StringListObserver> stringListObservers_;
-  std::vector<WhiteBoard_DeleteObserver> deleteObservers_;
+  // Observers in registration order, walked in place (see BroadcastList).
+  template <class Observer>
+  using ObserverList = OwnedBroadcastList<std::remove_pointer_t<Observer>>;
+  ObserverList<WhiteBoard_BoolObserver> boolObservers_;
+  ObserverList<WhiteBoard_IntObserver> intObservers_;
+  ObserverList<WhiteBoard_StringObserver> stringObservers_;
+  ObserverList<WhiteBoard_StringListObserver> stringListObservers_;
+  ObserverList<WhiteBoard_DeleteObserver> deleteObservers_;
 };
 
 class WhiteBoard : public WhiteBoard_client_Impl {

@@ -78,7 +78,7 @@ bool WhiteBoard_Image::setupGroup(const char *groupName, bool broadcastChanges, 
     group->useDisk(true);
     if (fileName) group->useFilename(fileName);
   }
-  if (broadcastChanges) subscriptions_.emplace(group, connection);
+  if (broadcastChanges) subscriptions_[group].append(connection);
   return true;
 }
 
@@ -110,18 +110,15 @@ bool WhiteBoard_Image::getStringListValue(const char *group, const char *name,
 }
 
 // Sends through `send` to every subscriber of `group` but `sender`, in
-// subscription order. The targets are taken first: a send may end a
-// connection, which then leaves the subscriptions (and is skipped here).
+// subscription order. A send may end a connection, which then leaves the
+// subscriptions and is skipped by the rest of the walk.
 template <class Send>
 void WhiteBoard_Image::fanOut(GroupServer *group, WhiteBoard_Subscriber *sender, Send send) {
-  std::vector<WhiteBoard_Subscriber *> targets;
-  auto range = subscriptions_.equal_range(group);
-  for (auto it = range.first; it != range.second; ++it)
-    if (it->second != sender) targets.push_back(it->second);
-  ++fanOutDepth_;
-  for (WhiteBoard_Subscriber *target : targets)
-    if (!removedDuringFanOut_.count(target)) send(target);
-  if (--fanOutDepth_ == 0) removedDuringFanOut_.clear();
+  auto it = subscriptions_.find(group);
+  if (it == subscriptions_.end()) return;
+  it->second.forEach([&](WhiteBoard_Subscriber *target) {
+    if (target != sender) send(target);
+  });
 }
 
 bool WhiteBoard_Image::setBoolValue(const char *group, const char *name, bool value,
@@ -244,16 +241,12 @@ std::vector<const GroupServer *> WhiteBoard_Image::groups(const char *onlyGroup)
 }
 
 void WhiteBoard_Image::removeReferences(WhiteBoard_Subscriber *connection) {
-  for (auto it = subscriptions_.begin(); it != subscriptions_.end();) {
-    if (it->second == connection)
-      it = subscriptions_.erase(it);
-    else
-      ++it;
-  }
-  if (fanOutDepth_ > 0) removedDuringFanOut_.insert(connection);
+  // The group's list stays even when emptied: a fan-out may be walking it.
+  for (auto &[group, subscribers] : subscriptions_) subscribers.removeAll(connection);
 }
 
 int WhiteBoard_Image::countSubscriptions(const char *groupName) const {
   GroupServer *g = getGroup(groupName);
-  return g ? static_cast<int>(subscriptions_.count(g)) : 0;
+  auto it = subscriptions_.find(g);
+  return it == subscriptions_.end() ? 0 : it->second.size();
 }

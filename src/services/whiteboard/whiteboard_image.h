@@ -15,9 +15,9 @@
 #include <cstddef>
 #include <map>
 #include <memory>
-#include <set>
 #include <vector>
 
+#include "services/support/broadcast_list.h"
 #include "services/whiteboard/whiteboard_group_server.h"
 #include "whiteboard_parsing.h"
 
@@ -108,9 +108,7 @@ class WhiteBoard_Image {
 
   std::map<ut_string, std::unique_ptr<GroupServer>> groups_;
   size_t bytes_ = 0;
-  // Entries of one group keep their insertion order.
-  std::multimap<GroupServer *, WhiteBoard_Subscriber *> subscriptions_;
-  // Subscribers removed while a fan-out runs; skipped by the rest of it.
-  int fanOutDepth_ = 0;
-  std::set<WhiteBoard_Subscriber *> removedDuringFanOut_;
+  // The subscribers of each group in subscription order, one entry per
+  // subscribing RegisterGroup; a fan-out walks them in place.
+  std::map<GroupServer *, OwnedBroadcastList<WhiteBoard_Subscriber>> subscriptions_;
 };

@@ -200,4 +200,77 @@ TEST(WhiteBoardClientFiles, GroupFileLoadsReplaceOrMerge) {
   wb->delRef();
 }
 
+// Observers that change their own group's observer list while a change is
+// being reported: each observer listed when the change began is called at
+// most once, one removed before its turn is skipped, and one added hears
+// only later changes; also when an observer's own change is reported
+// inside the walk.
+struct ObserverListCase {
+  const char *name;
+  const char *installed;   // observers in registration order
+  void (*duringFirst)();   // what observer A does the first time it runs
+  const char *firstPass;   // observers called for the first change
+  const char *secondPass;  // ... and for the next one
+};
+
+void PrintTo(const ObserverListCase &c, std::ostream *os) { *os << c.name; }
+
+std::string called;
+bool firstRun = true;
+WhiteBoard *board = nullptr;
+GroupClient *observed = nullptr;
+void (*duringFirst)() = nullptr;
+
+template <char Letter>
+void observer(const char *, const char *, bool) {
+  called += Letter;
+  if (Letter == 'A' && firstRun) {
+    firstRun = false;
+    duringFirst();
+  }
+}
+constexpr WhiteBoard_BoolObserver kObservers[] = {observer<'A'>, observer<'B'>, observer<'C'>,
+                                                  observer<'D'>};
+WhiteBoard_BoolObserver observerFor(char letter) { return kObservers[letter - 'A']; }
+
+class WhiteBoardObserverListChangedDuringNotification
+    : public ::testing::TestWithParam<ObserverListCase> {};
+
+TEST_P(WhiteBoardObserverListChangedDuringNotification, CallsEachListedObserverOnce) {
+  const ObserverListCase &c = GetParam();
+  auto *wb = new WhiteBoard;
+  for (const char *l = c.installed; *l; ++l) wb->registerFuncForBoolChanges("G", observerFor(*l));
+  board = wb;
+  observed = wb->getGroup("G");
+  called.clear();
+  firstRun = true;
+  duringFirst = c.duringFirst;
+  wb->setBool("G", "n", true, false);
+  EXPECT_EQ(called, c.firstPass);
+  called.clear();
+  wb->setBool("G", "n", false, false);
+  EXPECT_EQ(called, c.secondPass);
+  wb->delRef();
+}
+
+const ObserverListCase kObserverListCases[] = {
+    // Two observers fill the list, so adding a third moves its storage.
+    {"AddAnother", "AB", [] { observed->installFuncForBoolChanges(observerFor('D')); }, "AB",
+     "ABD"},
+    {"RemoveSelf", "ABC", [] { observed->removeFuncForBoolChanges(observerFor('A')); }, "ABC",
+     "BC"},
+    {"RemoveAnother", "ABC", [] { observed->removeFuncForBoolChanges(observerFor('C')); }, "AB",
+     "AB"},
+    // The change A makes is reported inside the first one's walk.
+    {"RemoveThenNotifyAgain", "ABC",
+     [] {
+       observed->removeFuncForBoolChanges(observerFor('B'));
+       board->setBool("G", "other", true, false);
+     },
+     "AACC", "AC"},
+};
+INSTANTIATE_TEST_SUITE_P(Cases, WhiteBoardObserverListChangedDuringNotification,
+                         ::testing::ValuesIn(kObserverListCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
 }  // namespace
