@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "shared/libcxxutil/ut_retry_handler.h"
+#include "support/stp_pump.h"
 #include "shared/stp_transport/stp_msg.h"
 #include "shared/stp_transport/stp_transport.h"
 
@@ -197,22 +198,11 @@ void TestPlugin::requestService(const std::string &name, int cookie, int provide
 
 bool RouterTest_Pump(const std::vector<STPTransport *> &links, int ms,
                      const std::function<bool()> &done) {
-  long long end = ut_getTimeMillis64() + ms;
-  while (!done()) {
-    long long left = end - ut_getTimeMillis64();
-    if (left <= 0) return false;
-    std::vector<STPTransport *> live;
-    for (STPTransport *t : links)
-      if (t && !t->isDead()) live.push_back(t);
-    if (live.empty()) {
-      ::usleep(static_cast<useconds_t>(std::min<long long>(left, 20) * 1000));
-      continue;
-    }
-    TStat st;
-    STPTransport::serviceFirst(static_cast<int>(std::min<long long>(left, 50)), live.data(),
-                               static_cast<int>(live.size()), &st);
-  }
-  return true;
+  std::vector<STPTransport *> live;
+  for (STPTransport *t : links)
+    if (t) live.push_back(t);
+  testsupport::Pump pump(live, ms);
+  return pump.until(done);
 }
 
 EchoClient *RouterTest_OpenEcho(TestPlugin *client, const RT_Reply &reply,

@@ -1,7 +1,6 @@
 // Test support for the service router: a plugin built on the generated
 // "plugin" role that records what the router sends it, the endpoints of the
-// RouterEcho test service, pumping several transports of one test process
-// with a time limit, and a running svc_router process.
+// RouterEcho test service, and a running svc_router process.
 //
 // Every wait is bounded. Endpoints are reference counted: the test plugin
 // owns its echo endpoints and releases them with itself. One thread.
@@ -143,7 +142,7 @@ class TestPlugin : public ServiceRouter_plugin_Impl {
   std::vector<EchoServer *> echoServers;  // one reference each
 };
 
-// Runs one service round over every live link among `links` until `done`
+// Services the live links among `links` (a testsupport::Pump) until `done`
 // holds or `ms` passed; returns done().
 bool RouterTest_Pump(const std::vector<STPTransport *> &links, int ms,
                      const std::function<bool()> &done);
