@@ -16,12 +16,14 @@
 
 using RouterBroker = RouterFixture;
 
+// Names of a plugin that is not persistent do not count as persistent.
 TEST_F(RouterBroker, RegistrationGivesUniqueRNsOnePerNameInOneBlock) {
   TestPlugin *a = plugin();
   TestPlugin *b = plugin();
   ASSERT_TRUE(a && b);
   EXPECT_NE(a->pluginId, b->pluginId);
   std::vector<int> rnA = registerOn(a, {"Alpha", "Beta", ""});
+  b->send_PersistentService(false);
   std::vector<int> rnB = registerOn(b, {"Gamma"});
   ASSERT_EQ(rnA.size(), 3u);
   ASSERT_EQ(rnB.size(), 1u);
@@ -31,6 +33,11 @@ TEST_F(RouterBroker, RegistrationGivesUniqueRNsOnePerNameInOneBlock) {
   EXPECT_EQ(all.size(), 4u);
   EXPECT_EQ(all.count(1) + all.count(2), 0u) << "RNs 1 and 2 name the link ends";
   EXPECT_EQ(a->startLogging, 0) << "no log was given to the router";
+  int persistent = -1;
+  int total = -1;
+  ASSERT_TRUE(b->send_NumPersistentServices(&persistent, &total));
+  EXPECT_EQ(persistent, 2);  // the empty name got an RN but names no service
+  EXPECT_EQ(total, 3);
 }
 
 // A provider that is another plugin, or the requester itself: the request
@@ -145,6 +152,8 @@ TEST_F(RouterBroker, StaleDropsReleasesAndPacketsAreIgnored) {
   a->send_RequestLocation();
   b->send_RequestLocation();
   ASSERT_TRUE(pump(5000, [&] { return a->locationPort > 0 && b->locationPort > 0; }));
+  EXPECT_EQ(b->locationHost, "127.0.0.1");
+  EXPECT_EQ(b->locationPort, router.port);
   pump(200, [] { return false; });
   EXPECT_EQ(c->notifies, 1);
   EXPECT_EQ(a->drops.size(), 1u);
@@ -171,24 +180,6 @@ TEST_F(RouterBroker, ValueQueriesAreForwardedAndAnsweredEmptyWhenNobodyCan) {
                       {{a->pluginId, "unknown"}, std::nullopt},
                       {{999, "cwd"}, std::nullopt},
                       {{mute->pluginId, "cwd"}, std::nullopt}}));
-}
-
-TEST_F(RouterBroker, LocationAndPersistentServiceCount) {
-  TestPlugin *a = plugin();
-  TestPlugin *b = plugin();
-  ASSERT_TRUE(a && b);
-  registerOn(a, {"P1", "P2"});
-  b->send_PersistentService(false);
-  registerOn(b, {"Q1"});
-  b->send_RequestLocation();
-  ASSERT_TRUE(pump(5000, [&] { return b->locationPort != -1; }));
-  EXPECT_EQ(b->locationHost, "127.0.0.1");
-  EXPECT_EQ(b->locationPort, router.port);
-  int persistent = -1;
-  int total = -1;
-  ASSERT_TRUE(b->send_NumPersistentServices(&persistent, &total));
-  EXPECT_EQ(persistent, 2);
-  EXPECT_EQ(total, 3);
 }
 
 TEST(RouterStart, HelpAndUsageErrors) {
