@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "configservice_testkit.h"
 #include "korvoeditor_testkit.h"
 #include "servicerouter_testkit.h"
 #include "tools/logged_pair.h"
@@ -44,27 +43,6 @@ char **strings(std::initializer_list<const char *> list) {
   int i = 0;
   for (const char *s : list) out[i++] = dup(s);
   return out;
-}
-
-class ConfigServer : public ConfigService_server_Recorder {
- public:
-  void msg_ListenForConfigs(ConfigService_STRING_ARRAY *configItems) override {
-    configItems->count = 2;
-    configItems->data = strings({"a", "b"});
-  }
-};
-
-TEST(GeneratedWire, ListenForConfigsReplyText) {
-  ConfigServer *server = new ConfigServer;
-  StringLog log;
-  server->setSendLogging(&log);
-  STPAsciiIMsg in("ListenForConfigs ");
-  STPAsciiOMsg reply(2, 1, -1, -1, 7, 0, 0, 0);
-  server->handleAsciiMessage(&in, &reply, 3);
-  EXPECT_STREQ(reply.getAsciiContent(), "configItems:{ count:0x2 data:(0x2 )[ \"a\" \"b\" ] } ");
-  ASSERT_EQ(log.entries.size(), 1u);
-  EXPECT_EQ(log.entries[0], "REPLY: ListenForConfigs: configItems:{count:0x2 data:\"a\", \"b\", }\n");
-  server->delRef();
 }
 
 TEST(GeneratedWire, WhiteBoardChangesWithAllFourArrays) {
