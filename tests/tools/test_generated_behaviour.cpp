@@ -23,26 +23,30 @@ namespace {
 
 using ConfigPair = LoggedPair<ConfigService_server_Recorder, ConfigService_client_Recorder>;
 
-// Sends a hand-made ASCII message from the client side of `p`.
-void sendRaw(ConfigPair &p, int id, const char *name, int index) {
+// Sends a hand-made ASCII message (name and raw field text) from the
+// client side of `p`.
+template <class Pair>
+void sendRaw(Pair &p, int id, const char *name, const std::string &fields) {
   STPAsciiOMsg *m = p.tp.b->createAsciiMessage(p.b->getLocalRN(), p.b->getRemoteRN(), 14, id, 2);
   m->putIdent(name);
-  m->putNumber("index", index);
-  m->putString("configLine", "line");
+  m->putRawString(fields.c_str());
   TStat st;
   EXPECT_NE(p.tp.b->sendMessage(m, &p.pump, &st), 0);
   delete m;
 }
+
+// The fields of a BroadcastConfig with a one-digit index.
+std::string config(int index) { return "index:0x" + std::to_string(index) + " configLine:\"line\" "; }
 
 // Id -1 is dispatched by the message name; an unknown id or name is ignored
 // and a good message afterwards still arrives.
 TEST(GeneratedDispatch, AsciiIdMinusOneByNameAndUnknownIdsIgnored) {
   ConfigPair p;
   ASSERT_TRUE(p.negotiated);
-  sendRaw(p, -1, "BroadcastConfig", 9);
-  sendRaw(p, 77, "BroadcastConfig", 1);
-  sendRaw(p, -1, "NoSuchMessage", 2);
-  sendRaw(p, 0, "BroadcastConfig", 3);
+  sendRaw(p, -1, "BroadcastConfig", config(9));
+  sendRaw(p, 77, "BroadcastConfig", config(1));
+  sendRaw(p, -1, "NoSuchMessage", config(2));
+  sendRaw(p, 0, "BroadcastConfig", config(3));
   ASSERT_TRUE(p.pump.until([&] { return p.a->handled == 2; }));
   for (int i = 0; i < 20; ++i) p.pump.idle();
   EXPECT_EQ(p.a->calls.entries, (std::vector<std::string>{"BroadcastConfig: index:0x9, configLine:\"line\"\n",
@@ -64,14 +68,7 @@ TEST(GeneratedLog, ReceiveLogShowsWhatTheHandlerGot) {
   LoggedPair<MRUService_server_Recorder, MRUService_client_Recorder> p;
   ASSERT_TRUE(p.negotiated);
   int id = p.a->getMessageId("InitFCDir");
-  for (const char *body : bodies) {
-    STPAsciiOMsg *m = p.tp.b->createAsciiMessage(p.b->getLocalRN(), p.b->getRemoteRN(), 14, id, 2);
-    m->putIdent("InitFCDir");
-    m->putRawString(body);
-    TStat st;
-    EXPECT_NE(p.tp.b->sendMessage(m, &p.pump, &st), 0);
-    delete m;
-  }
+  for (const char *body : bodies) sendRaw(p, id, "InitFCDir", body);
   const int n = static_cast<int>(sizeof bodies / sizeof *bodies);
   ASSERT_TRUE(p.pump.until([&] { return p.a->handled == n; }));
   ASSERT_EQ(p.aRecv.entries.size(), static_cast<size_t>(n));
