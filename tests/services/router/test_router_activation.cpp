@@ -1,7 +1,8 @@
 // Starting programs on demand: names listed in a services file, the test
 // provider program started for them, programs that exit at once or do not
 // register what they should, plugin-id queries that start a provider and
-// launch requests the router carries out.
+// launch requests the router carries out, and -start in a router launched
+// by a client.
 #include <fstream>
 #include <sstream>
 
@@ -142,4 +143,39 @@ TEST_F(RouterActivation, LaunchRequestIsAnsweredWithTheNewPluginsId) {
   EXPECT_EQ(b->connected[1].cookie, 10);
   EXPECT_EQ(b->connected[1].pluginId, -1);
   EXPECT_EQ(b->connected[1].errors.rfind("Unable to launch plugin: ", 0), 0u) << b->connected[1].errors;
+}
+
+// Launched by a client with -start: the router connects back to the
+// client's port, starts the program at once (its names are registered
+// without anyone asking), and ends after the idle time once only the
+// started program is left; the program then ends with status 0.
+TEST(RouterActivationStart, LaunchedWithStartEndsWhenOnlyTheStartedProgramIsLeft) {
+  std::string logFile = tempDir() + "/" + RouterTest_Unique("internal") + ".log";
+  TStat st;
+  int port = 0;
+  int lfd = STPTransport::getListenSocket(&port, &st);
+  ASSERT_GE(lfd, 0);
+  RouterProcess router;
+  ASSERT_TRUE(router.spawn({"-connect_servicerouter", std::to_string(port), "-not_shared",
+                            "-services", writeServicesFile(), "-start", "echo_provider",
+                            "-idle_exit", "1000", "-sr_log_internal", logFile}));
+  STPTransport *t = new STPTransport(32768);
+  ASSERT_TRUE(t->listenOnFD(lfd, true, nullptr, &st)) << st.message;
+  TestPlugin *b = TestPlugin::adopt(t);
+  ASSERT_NE(b, nullptr);
+  bool found = false;
+  for (int cookie = 1; !found && cookie < 100; ++cookie) {
+    b->send_RequestPluginIdForService(cookie, "Echo", "/tmp", false);
+    RouterTest_Pump({b->link()}, 2000, [&] { return b->pluginIdReplies.size() == size_t(cookie); });
+    found = !b->pluginIdReplies.empty() && b->pluginIdReplies.back().found;
+    if (!found) RouterTest_Pump({b->link()}, 100, [] { return false; });
+  }
+  EXPECT_TRUE(found);
+  b->destroy();
+  int status = 0;
+  ASSERT_TRUE(router.waitExit(20000, &status)) << router.stderrText();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  std::string log = readFile(logFile);
+  EXPECT_NE(log.find("echo_provider (pid "), std::string::npos) << log;
+  EXPECT_NE(log.find(") exited with status 0"), std::string::npos) << log;
 }

@@ -156,6 +156,9 @@ TEST(RouterServicesFile, ProgramsServicesArgsDefaultsAndErrors) {
   EXPECT_EQ(beta->program, "/opt/beta");
   EXPECT_EQ(beta->args, (std::vector<std::string>{"-x", "y z"}));
   EXPECT_EQ(f.providerOf("C"), nullptr);
+  // Absolute names, and names found nowhere, are taken as they are.
+  EXPECT_EQ(Router_ServicesFile::resolveProgram("/bin/true"), "/bin/true");
+  EXPECT_EQ(Router_ServicesFile::resolveProgram("no/such/prog"), "no/such/prog");
   // Unreadable and malformed files are errors.
   EXPECT_FALSE(f.read(tempPath("no_such_services.cfg").c_str(), &error));
   EXPECT_NE(error.find("cannot read services file"), std::string::npos);
