@@ -23,13 +23,14 @@
 #include "services/servicerouter_proxy/service_factory.h"
 #include "shared/stp_transport/stp_specclass.h"
 #include "shared/stp_transport/stp_transport.h"
-#include "tools/endpoint_pair.h"
+#include "shared/stp_transport/stp_log.h"
+#include "support/stp_pump.h"
 
 class ServiceConnections {
  public:
   STPTransport *serverSide = nullptr;
   STPTransport *clientSide = nullptr;
-  PumpBoth pump;
+  testsupport::Pump pump;
 
   ServiceConnections() {
     int fds[2];
@@ -40,8 +41,8 @@ class ServiceConnections {
     clientSide = new STPTransport(32768);
     serverSide->bindFD(fds[0], &st);
     clientSide->bindFD(fds[1], &st);
-    pump.a = serverSide;
-    pump.b = clientSide;
+    pump.add(serverSide);
+    pump.add(clientSide);
   }
 
   ~ServiceConnections() {

@@ -22,3 +22,5 @@ korvo_add_test(test_stpgen
   LIBS korvo_stpgen_core)
 add_dependencies(test_stpgen stpgen)
 target_compile_definitions(test_stpgen PRIVATE KORVO_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+# Generated test kits are driven through the support library's pairs.
+target_link_libraries(korvo_generated_testkit PUBLIC korvo_testsupport)

@@ -21,7 +21,7 @@
 #include "korvoeditor_testkit.h"
 #include "mruservice_testkit.h"
 #include "servicerouter_testkit.h"
-#include "tools/endpoint_pair.h"
+#include "tools/logged_pair.h"
 #include "whiteboard_testkit.h"
 #include "windowregister_testkit.h"
 
@@ -62,7 +62,7 @@ void checkGolden(const std::string &name, const std::string &text) {
 
 // One direction: `from` sends everything, `to` handles it.
 template <class From, class To, class SendAll>
-void oneWay(PumpBoth &pump, From *from, To *to, StringLog &fromSend, StringLog &fromRecv, StringLog &toSend,
+void oneWay(testsupport::Pump &pump, From *from, To *to, StringLog &fromSend, StringLog &fromRecv, StringLog &toSend,
             StringLog &toRecv, SendAll sendAll, int count) {
   int ok = sendAll(from, &pump, 11);
   EXPECT_EQ(ok, count);
@@ -76,7 +76,7 @@ void oneWay(PumpBoth &pump, From *from, To *to, StringLog &fromSend, StringLog &
 }
 
 template <class A, class B>
-void transcribeAll(std::string &out, EndpointPair<A, B> &p) {
+void transcribeAll(std::string &out, LoggedPair<A, B> &p) {
   transcribe(out, "a send", p.aSend);
   transcribe(out, "a recv", p.aRecv);
   transcribe(out, "b send", p.bSend);
@@ -85,7 +85,7 @@ void transcribeAll(std::string &out, EndpointPair<A, B> &p) {
 
 template <class A, class B, class SendAllA, class SendAllB>
 void roundTrip(const char *name, SendAllA sendAllA, int countA, SendAllB sendAllB, int countB) {
-  EndpointPair<A, B> p;
+  LoggedPair<A, B> p;
   ASSERT_TRUE(p.negotiated);
   std::string transcript;
   if (countB) oneWay(p.pump, p.b, p.a, p.bSend, p.bRecv, p.aSend, p.aRecv, sendAllB, countB);
@@ -112,51 +112,5 @@ TEST(GeneratedRoundTrip, ConfigService) { ROUND_TRIP(ConfigService, server, clie
 TEST(GeneratedRoundTrip, FileNotify) { ROUND_TRIP(FileNotify, receiver, notifier); }
 TEST(GeneratedRoundTrip, FileBroadcast) { ROUND_TRIP(FileBroadcast, listener, forwarder); }
 TEST(GeneratedRoundTrip, KorvoEditor) { ROUND_TRIP(KorvoEditor, editor, client); }
-
-// The counts the service descriptions give for each table.
-TEST(GeneratedTables, SizesAndOrder) {
-  EXPECT_EQ(ServiceRouter_plugin_msgs_count, 12);
-  EXPECT_EQ(ServiceRouter_router_msgs_count, 21);
-  EXPECT_EQ(WhiteBoard_server_msgs_count, 9);
-  EXPECT_EQ(WhiteBoard_client_msgs_count, 6);
-  EXPECT_EQ(MRUService_server_msgs_count, 14);
-  EXPECT_EQ(WindowRegister_server_msgs_count, 8);
-  EXPECT_EQ(WindowRegister_client_msgs_count, 3);
-  EXPECT_EQ(FileRegistry_server_msgs_count, 3);
-  EXPECT_EQ(ConfigService_server_msgs_count, 5);
-  EXPECT_EQ(ConfigService_client_msgs_count, 4);
-  EXPECT_EQ(FileNotify_receiver_msgs_count, 6);
-  EXPECT_EQ(FileBroadcast_forwarder_msgs_count, 7);
-  EXPECT_EQ(FileBroadcast_listener_msgs_count, 6);
-  EXPECT_EQ(KorvoEditor_editor_msgs_count, 10);
-  EXPECT_EQ(KorvoEditor_client_msgs_count, 4);
-  const STPMessageDesc *t = MRUService_server_msgs;
-  for (int i = 0; i < MRUService_server_msgs_count; ++i) {
-    EXPECT_EQ(t[i].id, i);
-    if (i) {
-      EXPECT_LT(strcmp(t[i - 1].name, t[i].name), 0);
-    }
-  }
-  EXPECT_STREQ(t[13].name, "UpdateWindowSavedGeometry");
-  EXPECT_EQ(t[13].flags, 1);
-  EXPECT_STREQ(KorvoEditor_editor_msgs[2].name, "EditBuildErrorInFile");
-  EXPECT_EQ(KorvoEditor_editor_msgs[2].flags, 134);
-  EXPECT_EQ(WindowRegister_server_msgs[3].flags, 6);
-  EXPECT_EQ(ServiceRouter_plugin_msgs[0].flags, 18);
-  EXPECT_STREQ(ConfigService_server_msgs[3].spec, "| configItems:{count:%num% data:*(count)[%str%] } ");
-}
-
-TEST(GeneratedTables, ServiceRouterTagNames) {
-  static const char *const expected[] = {
-      "accept", "args", "argv", "client_cookie", "client_start", "cookie", "count", "data", "debugger",
-      "debugger_opts", "do_debug", "error_message", "errors", "found", "host", "hostname", "is_shared_object",
-      "localRN", "local_only", "message", "my_plugin_id", "name", "name_list", "name_value_pairs", "no_reuse",
-      "num_persistent", "num_total", "persistent", "pluginID", "plugin_id", "plugin_name", "port",
-      "providingPluginID", "remoteRN", "requesting_plugin_id", "rn", "rn_list", "serviceName", "serviceRN",
-      "service_name", "shared_object_name", "startup_if_not_running", "success", "value", "variable",
-      "wasAccepted", "wasFound", "working_dir"};
-  ASSERT_EQ(ServiceRouter_tagCount, 48);
-  for (int i = 0; i < 48; ++i) EXPECT_STREQ(ServiceRouter_tagNames[i], expected[i]) << i;
-}
 
 }  // namespace

@@ -8,10 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "configservice_testkit.h"
 #include "korvoeditor_testkit.h"
 #include "servicerouter_testkit.h"
-#include "tools/endpoint_pair.h"
+#include "tools/logged_pair.h"
 #include "whiteboard_testkit.h"
 
 namespace {
@@ -46,29 +45,8 @@ char **strings(std::initializer_list<const char *> list) {
   return out;
 }
 
-class ConfigServer : public ConfigService_server_Recorder {
- public:
-  void msg_ListenForConfigs(ConfigService_STRING_ARRAY *configItems) override {
-    configItems->count = 2;
-    configItems->data = strings({"a", "b"});
-  }
-};
-
-TEST(GeneratedWire, ListenForConfigsReplyText) {
-  ConfigServer *server = new ConfigServer;
-  StringLog log;
-  server->setSendLogging(&log);
-  STPAsciiIMsg in("ListenForConfigs ");
-  STPAsciiOMsg reply(2, 1, -1, -1, 7, 0, 0, 0);
-  server->handleAsciiMessage(&in, &reply, 3);
-  EXPECT_STREQ(reply.getAsciiContent(), "configItems:{ count:0x2 data:(0x2 )[ \"a\" \"b\" ] } ");
-  ASSERT_EQ(log.entries.size(), 1u);
-  EXPECT_EQ(log.entries[0], "REPLY: ListenForConfigs: configItems:{count:0x2 data:\"a\", \"b\", }\n");
-  server->delRef();
-}
-
 TEST(GeneratedWire, WhiteBoardChangesWithAllFourArrays) {
-  EndpointPair<WhiteBoard_server_Recorder, WhiteBoard_client_Recorder> p;
+  LoggedPair<WhiteBoard_server_Recorder, WhiteBoard_client_Recorder> p;
   ASSERT_TRUE(p.negotiated);
   BoolValueInfoArray bools;
   bools._count = 1;
@@ -94,7 +72,7 @@ TEST(GeneratedWire, WhiteBoardChangesWithAllFourArrays) {
   lists._info[0]._value.push_back("");
   TStat st;
   ASSERT_TRUE(p.a->send_Changes(bools, ints, strs, lists, true, &p.pump, &st));
-  Peeked pk = peek(p.fds[1]);
+  Peeked pk = peek(p.tp.b->getFD());
   EXPECT_EQ(pk.word(6), 14);  // ASCII service message
   EXPECT_EQ(pk.word(7), 0);   // Changes is row 0 of the client table
   EXPECT_EQ(pk.word(8), 2);   // one-way
@@ -117,7 +95,7 @@ TEST(GeneratedWire, WhiteBoardChangesWithAllFourArrays) {
 }
 
 TEST(GeneratedWire, EditBuildErrorArraysAndTheTransactionFlagOfEditFile) {
-  EndpointPair<KorvoEditor_editor_Recorder, KorvoEditor_client_Recorder> p;
+  LoggedPair<KorvoEditor_editor_Recorder, KorvoEditor_client_Recorder> p;
   ASSERT_TRUE(p.negotiated);
   KorvoEditor_FILENAME_ARRAY files{1, strings({"/src/a.c"})};
   int lineValues[] = {12, -1};
@@ -127,7 +105,7 @@ TEST(GeneratedWire, EditBuildErrorArraysAndTheTransactionFlagOfEditFile) {
   KorvoEditor_STRING_ARRAY messages{2, msgText};
   TStat st;
   ASSERT_TRUE(p.b->send_EditBuildError(3, files, lines, cols, messages, true, &p.pump, &st));
-  Peeked pk = peek(p.fds[0]);
+  Peeked pk = peek(p.tp.a->getFD());
   EXPECT_EQ(pk.word(7), 1);    // row of EditBuildError in the editor table
   EXPECT_EQ(pk.word(8), 2);    // flags 130 carry no transaction bit
   EXPECT_EQ(pk.text(),
@@ -138,7 +116,7 @@ TEST(GeneratedWire, EditBuildErrorArraysAndTheTransactionFlagOfEditFile) {
   KorvoEditor_FILENAME_ARRAY_free(&files);
   // A transaction message sets header flag 8.
   ASSERT_TRUE(p.b->send_EditFile("/a", 7, "v", true, &p.pump, &st));
-  pk = peek(p.fds[0]);
+  pk = peek(p.tp.a->getFD());
   EXPECT_EQ(pk.word(8), 10);
   EXPECT_EQ(pk.text(), "EditFile fullPath:\"/a\" line:0x7 version:\"v\" ");
 }
@@ -150,33 +128,30 @@ std::vector<unsigned char> words(std::initializer_list<unsigned> list) {
   return out;
 }
 
-TEST(GeneratedWire, ServiceRouterReleaseRNBytes) {
-  EndpointPair<ServiceRouter_router_Recorder, ServiceRouter_plugin_Recorder> p;
+// Binary messages: the header words and the tagged body, strings
+// untranslated.
+TEST(GeneratedWire, ServiceRouterBytes) {
+  LoggedPair<ServiceRouter_router_Recorder, ServiceRouter_plugin_Recorder> p;
   ASSERT_TRUE(p.negotiated);
   TStat st;
   ASSERT_TRUE(p.b->send_ReleaseRN(5, true, &p.pump, &st));
-  Peeked pk = peek(p.fds[0]);
+  Peeked pk = peek(p.tp.a->getFD());
   EXPECT_EQ(pk.word(6), 15);  // binary service message
   EXPECT_EQ(pk.word(7), 7);   // ReleaseRN is row 7 of the router table
   EXPECT_EQ(pk.word(8), 2);
   // Tag "rn" is 35: (35 << 8) + 0x24, the value, the closing zero word.
   EXPECT_EQ(pk.body(), words({(35u << 8) + 0x24, 5, 0}));
-}
-
-TEST(GeneratedWire, ServiceRouterStringArrayBytes) {
-  EndpointPair<ServiceRouter_router_Recorder, ServiceRouter_plugin_Recorder> p;
-  ASSERT_TRUE(p.negotiated);
+  ASSERT_TRUE(p.pump.until([&] { return p.a->handled == 1; }));
   ServiceRouter_STRING_ARRAY names{2, strings({"a", "bc"})};
-  TStat st;
   ASSERT_TRUE(p.b->send_RegisterServiceList(names, true, &p.pump, &st));
-  Peeked pk = peek(p.fds[0]);
+  pk = peek(p.tp.a->getFD());
   // Record under tag 22 ("name_list"); inside: "count" (tag 6), the count
   // again under tag 22 and each string under tag 23, untranslated.
   std::vector<unsigned char> expect = words({(22u << 8) + 0x40, 39, (6u << 8) + 0x24, 2, (22u << 8) + 0x24, 2,
                                              (23u << 8) + 0x10, 2, 'a', (23u << 8) + 0x10, 3, 'b' + ('c' << 8), 0});
   EXPECT_EQ(pk.body(), expect);
-  ASSERT_TRUE(p.pump.until([&] { return p.a->handled == 1; }));
-  EXPECT_EQ(p.a->calls.entries[0], "RegisterServiceList: name_list:{count:0x2 data:\"a\", \"bc\", }\n");
+  ASSERT_TRUE(p.pump.until([&] { return p.a->handled == 2; }));
+  EXPECT_EQ(p.a->calls.entries[1], "RegisterServiceList: name_list:{count:0x2 data:\"a\", \"bc\", }\n");
   ServiceRouter_STRING_ARRAY_free(&names);
 }
 

@@ -84,29 +84,17 @@ TEST(StpgenReader, HeaderProblems) {
   EXPECT_EQ(errors, expect);
 }
 
+// What the emitter relies on beyond what generated code shows: the sorted
+// table order beside the declaration order, and the tag numbering.
 TEST(StpgenReader, GoodFileGivesTheModel) {
   stpgen::Interface itf;
   std::vector<std::string> errors;
   std::string dir = std::string(KORVO_SOURCE_DIR) + "/interfaces/";
   ASSERT_TRUE(stpgen::readInterfaceFile(dir + "WhiteBoard.stp", itf, errors)) << errors[0];
-  EXPECT_FALSE(itf.binary);
-  EXPECT_EQ(itf.roles[0].name, "server");
-  EXPECT_TRUE(itf.roles[0].serving);
-  ASSERT_EQ(itf.roles[0].messages.size(), 9u);
-  EXPECT_EQ(itf.roles[0].messages[0].name, "RegisterGroup");  // declaration order kept
+  EXPECT_EQ(itf.roles[0].messages[0].name, "RegisterGroup");
   EXPECT_EQ(stpgen::sortedMessages(itf.roles[0])[0]->name, "ChangeBoolValue");
-  const stpgen::Message &set = itf.roles[1].messages[0];
-  ASSERT_EQ(set.name, "SetBoolValue");
-  EXPECT_EQ(set.request[0].type.record->name, "BoolValueInfo");
-  EXPECT_EQ(set.request[0].type.record->fields[2].type.kind, stpgen::Kind::Bool);
-  const stpgen::Message &changes = itf.roles[1].messages[5];
-  EXPECT_EQ(changes.request[1].type.record->name, "Int32ValueInfoArray");
-  EXPECT_EQ(changes.request[3].type.record->fields[1].type.elem->record->name, "StringListValueInfo");
-
   stpgen::Interface sr;
   ASSERT_TRUE(stpgen::readInterfaceFile(dir + "ServiceRouter.stp", sr, errors));
-  EXPECT_TRUE(sr.binary);
-  EXPECT_EQ(sr.tagNames.size(), 48u);
   EXPECT_EQ(stpgen::tagIndex(sr, "rn"), 35);
   EXPECT_EQ(stpgen::tagIndex(sr, "nope"), -1);
 }

@@ -7,7 +7,7 @@ korvo_add_test(test_mrustate
 
 korvo_add_test(test_mruservice
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_mruservice_server.cpp
-  LIBS korvo_mruservice korvo_stp_transport korvo_runtime)
+  LIBS korvo_mruservice korvo_stp_transport korvo_runtime korvo_testsupport)
 
 korvo_add_test(test_statefile_durability
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_statefile_durability.cpp

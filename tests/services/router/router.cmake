@@ -5,7 +5,7 @@ korvo_add_interfaces(korvo_router_echo ${CMAKE_CURRENT_LIST_DIR}/RouterEcho.stp)
 
 add_library(korvo_router_testkit STATIC ${CMAKE_CURRENT_LIST_DIR}/router_testkit.cpp)
 target_include_directories(korvo_router_testkit PUBLIC ${PROJECT_SOURCE_DIR}/tests)
-target_link_libraries(korvo_router_testkit PUBLIC korvo_router_echo korvo_generated korvo_ut_retry)
+target_link_libraries(korvo_router_testkit PUBLIC korvo_router_echo korvo_generated korvo_ut_retry korvo_testsupport)
 
 add_executable(router_test_provider ${CMAKE_CURRENT_LIST_DIR}/router_test_provider.cpp)
 target_link_libraries(router_test_provider PRIVATE korvo_router_testkit korvo_runtime)

@@ -83,15 +83,15 @@ class RouterFixture : public ::testing::Test {
     return c->pongs.back().first == seq && c->pongs.back().second == text;
   }
 
-  // A provider `a` of "Alpha" (echo) and a client `b` with an accepted
-  // echo connection `c` (reply `r`), for tests that need others working.
-  void connectPair() {
+  // A provider `a` of `name` (echo) and a client `b` with an accepted echo
+  // connection `c` (reply `r`), for tests that need others working.
+  void connectPair(const std::string &name = "Alpha") {
     a = plugin();
     b = plugin();
     ASSERT_TRUE(a && b);
     a->serveEcho = true;
-    registerOn(a, {"Alpha"});
-    r = request(b, "Alpha", 1);
+    registerOn(a, {name});
+    r = request(b, name, 1);
     ASSERT_TRUE(r.accepted);
     c = openEcho(b, r);
     ASSERT_NE(c, nullptr);

@@ -1,9 +1,6 @@
 // Test support for the service router (see router_testkit.h).
 #include "services/router/router_testkit.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +11,7 @@
 #include <sstream>
 
 #include "shared/libcxxutil/ut_retry_handler.h"
+#include "support/stp_pump.h"
 #include "shared/stp_transport/stp_msg.h"
 #include "shared/stp_transport/stp_transport.h"
 
@@ -46,7 +44,6 @@ void EchoClient::msg_Notify(int seq, const char *data) {
   notifyBytes += data ? static_cast<long long>(std::strlen(data)) : 0;
 }
 
-void EchoClient::msg_Pong(int seq, const char *text) { pongs.emplace_back(seq, text ? text : ""); }
 
 // ---------------------------------------------------------------------------
 // Test plugin
@@ -106,13 +103,6 @@ void TestPlugin::msg_ConnectionDroppedEvent(int serviceRN, int remoteRN) {
   if (EchoServer *s = serverFor(serviceRN, remoteRN)) s->markAsDown();
 }
 
-void TestPlugin::msg_ConnectionReplyEvent(const char *serviceName, int localRN, bool wasFound,
-                                          bool is_shared_object, bool wasAccepted, int serviceRN,
-                                          int plugin_id, const char *, int client_cookie) {
-  replies.push_back(RT_Reply{serviceName ? serviceName : "", localRN, serviceRN, plugin_id,
-                             client_cookie, wasFound, is_shared_object, wasAccepted});
-}
-
 void TestPlugin::msg_ConnectionRequestedEvent(int requesting_plugin_id, int serviceRN,
                                               int remoteRN,
                                               ServiceRouter_STRING_ARRAY &name_value_pairs) {
@@ -139,40 +129,11 @@ void TestPlugin::msg_ForwardedRequestValueOfNameOnPlugin(int requesting_plugin_i
   send_ValueOfNameOnPluginResponseEvent(requesting_plugin_id, pluginId, name, value);
 }
 
-void TestPlugin::msg_LocationEvent(const char *hostname, int port) {
-  locationHost = hostname ? hostname : "";
-  locationPort = port;
-}
-
-void TestPlugin::msg_PluginConnectedEvent(int cookie, int pluginID, const char *errors) {
-  connected.push_back(RT_Connected{cookie, pluginID, errors ? errors : ""});
-}
-
 void TestPlugin::msg_PluginId(int plugin_id) {
   pluginId = plugin_id;
   getTransport()->setDefaultToken(plugin_id & 0xffff);
 }
 
-void TestPlugin::msg_PluginIdForServiceReplyEvent(int cookie, const char *service_name,
-                                                  int plugin_id, bool found) {
-  pluginIdReplies.push_back(RT_PluginIdReply{cookie, plugin_id, service_name ? service_name : "",
-                                             found});
-}
-
-void TestPlugin::msg_RNBlockReservedEvent(ServiceRouter_INT_ARRAY &rn_list) {
-  rnBlocks.emplace_back(rn_list.data, rn_list.data + rn_list.count);
-}
-
-void TestPlugin::msg_StartLogging() { ++startLogging; }
-
-void TestPlugin::msg_StartPlugin(ServiceRouter_STRING_ARRAY &, int cookie, const char *) {
-  send_StartPluginEvent(cookie, false, "test plugins start nothing");
-}
-
-void TestPlugin::msg_ValueOfNameOnPluginEvent(int plugin_id, const char *name, const char *value) {
-  valueEvents.push_back(RT_Value{plugin_id, name ? name : "",
-                                 value ? std::optional<std::string>(value) : std::nullopt});
-}
 
 void TestPlugin::registerNames(const std::vector<std::string> &names) {
   std::vector<char *> ptrs;
@@ -197,22 +158,11 @@ void TestPlugin::requestService(const std::string &name, int cookie, int provide
 
 bool RouterTest_Pump(const std::vector<STPTransport *> &links, int ms,
                      const std::function<bool()> &done) {
-  long long end = ut_getTimeMillis64() + ms;
-  while (!done()) {
-    long long left = end - ut_getTimeMillis64();
-    if (left <= 0) return false;
-    std::vector<STPTransport *> live;
-    for (STPTransport *t : links)
-      if (t && !t->isDead()) live.push_back(t);
-    if (live.empty()) {
-      ::usleep(static_cast<useconds_t>(std::min<long long>(left, 20) * 1000));
-      continue;
-    }
-    TStat st;
-    STPTransport::serviceFirst(static_cast<int>(std::min<long long>(left, 50)), live.data(),
-                               static_cast<int>(live.size()), &st);
-  }
-  return true;
+  std::vector<STPTransport *> live;
+  for (STPTransport *t : links)
+    if (t) live.push_back(t);
+  testsupport::Pump pump(live, ms);
+  return pump.until(done);
 }
 
 EchoClient *RouterTest_OpenEcho(TestPlugin *client, const RT_Reply &reply,
@@ -237,78 +187,38 @@ EchoClient *RouterTest_OpenEcho(TestPlugin *client, const RT_Reply &reply,
 // ---------------------------------------------------------------------------
 // Router process
 
-RouterProcess::~RouterProcess() {
-  if (pid > 0) {
-    ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-  }
-  if (outFd >= 0) ::close(outFd);
-}
-
 bool RouterProcess::spawn(const std::vector<std::string> &args) {
-  std::string program = RouterTest_BinDir() + "/svc_router";
   const char *tmp = std::getenv("TMPDIR");
   errFile = std::string(tmp && *tmp ? tmp : "/tmp") + "/" + RouterTest_Unique("router_err");
-  int out[2];
-  if (::pipe(out) != 0) return false;
-  pid = ::fork();
-  if (pid < 0) return false;
-  if (pid == 0) {
-    ::dup2(out[1], 1);
-    int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (err >= 0) ::dup2(err, 2);
-    ::close(out[0]);
-    std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(program.c_str()));
-    for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
-    ::_exit(127);
-  }
-  ::close(out[1]);
-  outFd = out[0];
-  return true;
+  child = std::make_unique<E2EChild>(RouterTest_BinDir() + "/svc_router", args, errFile);
+  pid = child->pid > 0 ? child->pid : 0;
+  return pid > 0;
 }
 
 bool RouterProcess::start(const std::vector<std::string> &args) {
   if (!spawn(args)) return false;
-  long long end = ut_getTimeMillis64() + 5000;
-  ::fcntl(outFd, F_SETFL, O_NONBLOCK);
-  while (banner.find('\n') == std::string::npos && ut_getTimeMillis64() < end) {
-    char buf[512];
-    ssize_t n = ::read(outFd, buf, sizeof buf);
-    if (n > 0) {
-      banner.append(buf, static_cast<size_t>(n));
-    } else if (n == 0) {
-      break;
-    } else {
-      ::usleep(10000);
-    }
+  // The banner's last line says how to stop it.
+  for (std::string l; banner.find("Ctrl-C") == std::string::npos;) {
+    l = child->readLine(5000);
+    if (l == "<timeout>" || l == "<eof>") break;
+    banner += l + "\n";
   }
   size_t at = banner.find(" port ");
-  if (at == std::string::npos) return false;
-  port = std::atoi(banner.c_str() + at + 6);
+  port = at == std::string::npos ? 0 : std::atoi(banner.c_str() + at + 6);
   return port > 0;
 }
 
 bool RouterProcess::waitExit(int ms, int *status) {
-  if (pid <= 0) return false;
-  long long end = ut_getTimeMillis64() + ms;
-  for (;;) {
-    pid_t r = ::waitpid(pid, status, WNOHANG);
-    if (r == pid) {
-      pid = 0;
-      return true;
-    }
-    if (ut_getTimeMillis64() >= end) return false;
-    ::usleep(10000);
-  }
+  int code = pid > 0 ? child->waitExit(ms) : -1;
+  if (code < 0) return false;
+  *status = code >= 128 ? code - 128 : code << 8;  // waitpid's form
+  pid = 0;
+  return true;
 }
 
 bool RouterProcess::stop(int sig, int ms, int *status) {
   if (pid <= 0) return false;
-  ::kill(pid, sig);
+  child->signalChild(sig);
   return waitExit(ms, status);
 }
 

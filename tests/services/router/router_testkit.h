@@ -1,19 +1,21 @@
 // Test support for the service router: a plugin built on the generated
 // "plugin" role that records what the router sends it, the endpoints of the
-// RouterEcho test service, pumping several transports of one test process
-// with a time limit, and a running svc_router process.
+// RouterEcho test service, and a running svc_router process.
 //
 // Every wait is bounded. Endpoints are reference counted: the test plugin
 // owns its echo endpoints and releases them with itself. One thread.
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "e2e/e2e_process.h"
 #include "routerecho_client_impl.h"
 #include "routerecho_server_impl.h"
 #include "servicerouter_plugin_impl.h"
@@ -39,7 +41,7 @@ class EchoServer : public RouterEcho_server_Impl {
 class EchoClient : public RouterEcho_client_Impl {
  public:
   void msg_Notify(int seq, const char *data) override;
-  void msg_Pong(int seq, const char *text) override;
+  void msg_Pong(int seq, const char *text) override { pongs.emplace_back(seq, text ? text : ""); }
   std::vector<std::pair<int, std::string>> pongs;
   int notifies = 0;
   long long notifyBytes = 0;
@@ -73,6 +75,8 @@ struct RT_PluginIdReply {
   bool found;
 };
 
+inline std::string RT_Text(const char *s) { return s ? s : ""; }
+
 class TestPlugin : public ServiceRouter_plugin_Impl {
  public:
   // Connects to 127.0.0.1:port, binds as a router client does (local RN 2,
@@ -99,26 +103,41 @@ class TestPlugin : public ServiceRouter_plugin_Impl {
   EchoServer *serverFor(int localRN, int remoteRN) const;
   const std::vector<EchoServer *> &servers() const { return echoServers; }
 
-  // Handlers: recorded.
+  // Handlers: recorded (and answered where the router waits for it).
   void msg_ConnectionDroppedEvent(int serviceRN, int remoteRN) override;
   void msg_ConnectionReplyEvent(const char *serviceName, int localRN, bool wasFound,
                                 bool is_shared_object, bool wasAccepted, int serviceRN,
-                                int plugin_id, const char *shared_object_name,
-                                int client_cookie) override;
+                                int plugin_id, const char *, int client_cookie) override {
+    replies.push_back(RT_Reply{RT_Text(serviceName), localRN, serviceRN, plugin_id,
+                               client_cookie, wasFound, is_shared_object, wasAccepted});
+  }
   void msg_ConnectionRequestedEvent(int requesting_plugin_id, int serviceRN, int remoteRN,
                                     ServiceRouter_STRING_ARRAY &name_value_pairs) override;
   void msg_ForwardedRequestValueOfNameOnPlugin(int requesting_plugin_id, int my_plugin_id,
                                                const char *name) override;
-  void msg_LocationEvent(const char *hostname, int port) override;
-  void msg_PluginConnectedEvent(int cookie, int pluginID, const char *errors) override;
+  void msg_LocationEvent(const char *hostname, int port) override {
+    locationHost = RT_Text(hostname);
+    locationPort = port;
+  }
+  void msg_PluginConnectedEvent(int cookie, int pluginID, const char *errors) override {
+    connected.push_back(RT_Connected{cookie, pluginID, RT_Text(errors)});
+  }
   void msg_PluginId(int plugin_id) override;
   void msg_PluginIdForServiceReplyEvent(int cookie, const char *service_name, int plugin_id,
-                                        bool found) override;
-  void msg_RNBlockReservedEvent(ServiceRouter_INT_ARRAY &rn_list) override;
-  void msg_StartLogging() override;
-  void msg_StartPlugin(ServiceRouter_STRING_ARRAY &args, int cookie,
-                       const char *working_dir) override;
-  void msg_ValueOfNameOnPluginEvent(int plugin_id, const char *name, const char *value) override;
+                                        bool found) override {
+    pluginIdReplies.push_back(RT_PluginIdReply{cookie, plugin_id, RT_Text(service_name), found});
+  }
+  void msg_RNBlockReservedEvent(ServiceRouter_INT_ARRAY &rn_list) override {
+    rnBlocks.emplace_back(rn_list.data, rn_list.data + rn_list.count);
+  }
+  void msg_StartLogging() override { ++startLogging; }
+  void msg_StartPlugin(ServiceRouter_STRING_ARRAY &, int cookie, const char *) override {
+    send_StartPluginEvent(cookie, false, "test plugins start nothing");
+  }
+  void msg_ValueOfNameOnPluginEvent(int plugin_id, const char *name, const char *value) override {
+    valueEvents.push_back(RT_Value{plugin_id, RT_Text(name),
+                                   value ? std::optional<std::string>(value) : std::nullopt});
+  }
 
   int pluginId = -1;
   std::vector<std::vector<int>> rnBlocks;
@@ -143,7 +162,7 @@ class TestPlugin : public ServiceRouter_plugin_Impl {
   std::vector<EchoServer *> echoServers;  // one reference each
 };
 
-// Runs one service round over every live link among `links` until `done`
+// Services the live links among `links` (a testsupport::Pump) until `done`
 // holds or `ms` passed; returns done().
 bool RouterTest_Pump(const std::vector<STPTransport *> &links, int ms,
                      const std::function<bool()> &done);
@@ -156,15 +175,14 @@ EchoClient *RouterTest_OpenEcho(TestPlugin *client, const RT_Reply &reply,
                                 const std::vector<STPTransport *> &pumpAlso, int ms = 5000);
 
 // ---------------------------------------------------------------------------
-// A svc_router process started by the test.
+// A svc_router process started by the test (an E2EChild, its standard
+// error in a file of its own).
 
 class RouterProcess {
  public:
-  RouterProcess() = default;
-  ~RouterProcess();  // kills a router still running
-  RouterProcess(const RouterProcess &) = delete;
-  RouterProcess &operator=(const RouterProcess &) = delete;
-
+  ~RouterProcess() {
+    if (child && pid > 0) child->signalChild(SIGKILL);
+  }
   // Starts svc_router by hand with `args` and reads its banner (5 s at
   // most); false when it did not print its port.
   bool start(const std::vector<std::string> &args);
@@ -176,12 +194,12 @@ class RouterProcess {
   bool stop(int sig, int ms, int *status);
   std::string stderrText() const;
 
-  pid_t pid = 0;
+  pid_t pid = 0;  // 0 once it ended (or for a caller that let it go)
   int port = 0;
   std::string banner;
 
  private:
-  int outFd = -1;
+  std::unique_ptr<E2EChild> child;  // kills a router still running when destroyed
   std::string errFile;
 };
 

@@ -49,19 +49,6 @@ TEST(RouterOptions, ClientLaunchOptionsAndOwnOptions) {
   EXPECT_EQ(o.servicesFile, "s.cfg");
 }
 
-TEST(RouterOptions, DefaultsWhenStartedByHand) {
-  Router_Options o;
-  std::string error;
-  ASSERT_TRUE(parse({}, &o, &error));
-  EXPECT_EQ(o.connectPort, -1);
-  EXPECT_EQ(o.port, 0);
-  EXPECT_EQ(o.idleExitMs, 10000);
-  EXPECT_EQ(o.maxPendingBytes, 8LL * 1024 * 1024);
-  EXPECT_EQ(o.stallTimeoutMs, 10000);
-  EXPECT_EQ(o.partialTimeoutMs, 30000);
-  EXPECT_FALSE(o.notShared);
-}
-
 TEST(RouterOptions, UsageErrorsAreOneLine) {
   struct Case {
     std::vector<std::string> words;
@@ -105,42 +92,31 @@ TEST(RouterRNTable, NumbersAreUniqueAndReservedOnesNeverHandedOut) {
   EXPECT_EQ(t.size(), 1000 - 1 + 1 - 333);
 }
 
+// Each side names a connection by its own (local, remote) pair; a plugin
+// connected to its own service is found from both sides.
 TEST(RouterConnections, EachSideNamesTheConnectionByItsOwnPair) {
-  Router_ConnectionTable t;
-  Router_Connection c;
-  c.clientRN = 40;
-  c.clientId = 7;
-  c.serviceRN = 20;
-  c.providerId = 3;
-  t.add(c);
-  bool isClient = false;
-  EXPECT_EQ(t.findFromSide(7, 40, 20, &isClient), t.find(40));
-  EXPECT_TRUE(isClient);
-  EXPECT_EQ(t.findFromSide(3, 20, 40, &isClient), t.find(40));
-  EXPECT_FALSE(isClient);
-  // The pair of another plugin, or a reversed pair, names nothing.
-  EXPECT_EQ(t.findFromSide(3, 40, 20, &isClient), nullptr);
-  EXPECT_EQ(t.findFromSide(7, 20, 40, &isClient), nullptr);
-  EXPECT_TRUE(t.anyBetweenDifferentPlugins());
-  EXPECT_EQ(t.involving(3), std::vector<int>{40});
-  EXPECT_TRUE(t.remove(40));
-  EXPECT_FALSE(t.anyBetweenDifferentPlugins());
-}
-
-TEST(RouterConnections, SelfConnectionIsFoundFromBothSides) {
-  Router_ConnectionTable t;
-  Router_Connection c;
-  c.clientRN = 41;
-  c.clientId = 5;
-  c.serviceRN = 21;
-  c.providerId = 5;
-  t.add(c);
-  bool isClient = false;
-  ASSERT_NE(t.findFromSide(5, 41, 21, &isClient), nullptr);
-  EXPECT_TRUE(isClient);
-  ASSERT_NE(t.findFromSide(5, 21, 41, &isClient), nullptr);
-  EXPECT_FALSE(isClient);
-  EXPECT_FALSE(t.anyBetweenDifferentPlugins());
+  for (int provider : {3, 7}) {
+    SCOPED_TRACE(provider == 7 ? "self connection" : "two plugins");
+    Router_ConnectionTable t;
+    Router_Connection c;
+    c.clientRN = 40;
+    c.clientId = 7;
+    c.serviceRN = 20;
+    c.providerId = provider;
+    t.add(c);
+    bool isClient = false;
+    EXPECT_EQ(t.findFromSide(7, 40, 20, &isClient), t.find(40));
+    EXPECT_TRUE(isClient);
+    EXPECT_EQ(t.findFromSide(provider, 20, 40, &isClient), t.find(40));
+    EXPECT_FALSE(isClient);
+    // Another plugin's pair, or the reversed pair of two plugins, names nothing.
+    EXPECT_EQ(t.findFromSide(5, 40, 20, &isClient), nullptr);
+    EXPECT_EQ(t.findFromSide(7, 20, 40, &isClient) != nullptr, provider == 7);
+    EXPECT_EQ(t.anyBetweenDifferentPlugins(), provider != 7);
+    EXPECT_EQ(t.involving(provider), std::vector<int>{40});
+    EXPECT_TRUE(t.remove(40));
+    EXPECT_FALSE(t.anyBetweenDifferentPlugins());
+  }
 }
 
 TEST(RouterRegistry, EarliestProviderFirstAndPreferredProvider) {
@@ -157,7 +133,7 @@ TEST(RouterRegistry, EarliestProviderFirstAndPreferredProvider) {
   EXPECT_EQ(r.findRN(22), nullptr);
 }
 
-TEST(RouterServicesFile, ProgramsServicesArgsAndDefaults) {
+TEST(RouterServicesFile, ProgramsServicesArgsDefaultsAndErrors) {
   std::string path = tempPath(RouterTest_Unique("services") + ".cfg");
   ASSERT_TRUE(RouterTest_WriteFile(path,
                                    "# test\n"
@@ -180,21 +156,14 @@ TEST(RouterServicesFile, ProgramsServicesArgsAndDefaults) {
   EXPECT_EQ(beta->program, "/opt/beta");
   EXPECT_EQ(beta->args, (std::vector<std::string>{"-x", "y z"}));
   EXPECT_EQ(f.providerOf("C"), nullptr);
-}
-
-TEST(RouterServicesFile, UnreadableAndMalformedFilesAreErrors) {
-  Router_ServicesFile f;
-  std::string error;
-  EXPECT_FALSE(f.read(tempPath("no_such_services.cfg").c_str(), &error));
-  EXPECT_NE(error.find("cannot read services file"), std::string::npos);
-  std::string path = tempPath(RouterTest_Unique("broken") + ".cfg");
-  ASSERT_TRUE(RouterTest_WriteFile(path, "alpha {\n Services = { \"A1\", \n"));
-  EXPECT_FALSE(f.read(path.c_str(), &error));
-}
-
-TEST(RouterServicesFile, ResolvesAbsoluteNamesAsIs) {
+  // Absolute names, and names found nowhere, are taken as they are.
   EXPECT_EQ(Router_ServicesFile::resolveProgram("/bin/true"), "/bin/true");
   EXPECT_EQ(Router_ServicesFile::resolveProgram("no/such/prog"), "no/such/prog");
+  // Unreadable and malformed files are errors.
+  EXPECT_FALSE(f.read(tempPath("no_such_services.cfg").c_str(), &error));
+  EXPECT_NE(error.find("cannot read services file"), std::string::npos);
+  ASSERT_TRUE(RouterTest_WriteFile(path, "alpha {\n Services = { \"A1\", \n"));
+  EXPECT_FALSE(f.read(path.c_str(), &error));
 }
 
 // DebugPlugin: the next start of the program, named by block or base name,
