@@ -111,7 +111,9 @@ void write_sets(FILE *out) {
     for (int i = 0; i < set->count; ++i) {
       const ColumnConfig_Info &c = set->entries[i];
       if (c.name) std::fprintf(out, "name%d=%s\n", i + 1, c.name);
-      if (c.width != 0) std::fprintf(out, "width%d=%d\n", i + 1, c.width - 1);
+      // A client may have stored INT_MIN: write the plain width without wrapping.
+      if (c.width != 0)
+        std::fprintf(out, "width%d=%lld\n", i + 1, static_cast<long long>(c.width) - 1);
       if (c.sort != 0)
         std::fprintf(out, "sort%d=%s\n", i + 1, c.sort < 1 ? "descending" : "ascending");
       // A column with nothing recorded still gets a line, or reading the

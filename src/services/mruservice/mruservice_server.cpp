@@ -67,8 +67,10 @@ void MRUService_Server::msg_CreateWindow(const char *which, int window, int *seq
     *sequenceNumber = *firstWindow = *prevWindow = *x = *y = *width = *height = 0;
     return ServiceLimits_Refuse(this, "[CreateWindow]", kTooLarge);
   }
-  WindowConfig_CreateWindow(&windows_, which, window, sequenceNumber, firstWindow, prevWindow, x,
-                            y, width, height);
+  if (!WindowConfig_CreateWindow(&windows_, which, window, sequenceNumber, firstWindow, prevWindow,
+                                 x, y, width, height))
+    gen_warning("[CreateWindow]: could not find window (%d) from %s", window,
+                ServiceLimits_SenderName(this).c_str());
 }
 
 void MRUService_Server::msg_DestroyWindow(const char *which, int window, int *needToSave) {
@@ -160,5 +162,7 @@ void MRUService_Server::msg_UpdateWindowSavedGeometry(const char *which, int x, 
                                                       int height) {
   if (!storeTakes(WindowConfig_Bytes(&windowConfigGlobal), {which}))
     return ServiceLimits_Refuse(this, "[UpdateWindowSavedGeometry]", kTooLarge);
-  WindowConfig_UpdateSavedGeometry(&windows_, which, x, y, width, height);
+  if (!WindowConfig_UpdateSavedGeometry(&windows_, which, x, y, width, height))
+    gen_warning("[UpdateSavedGeometry]: unexpected window class from %s",
+                ServiceLimits_SenderName(this).c_str());
 }

@@ -6,6 +6,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
+
 #include "services/mruservice/statefile_io.h"
 #include "services/support/service_limits.h"
 #include "services/servicerouter_proxy/service_factory.h"
@@ -180,7 +183,7 @@ WindowConfigList *WindowConfig_AllocList() { return new WindowConfigList; }
 
 void WindowConfig_FreeList(WindowConfigList *list) { delete list; }
 
-void WindowConfig_CreateWindow(WindowConfigList *list, const char *name, int window,
+bool WindowConfig_CreateWindow(WindowConfigList *list, const char *name, int window,
                                int *sequence, int *firstWindow, int *prevWindow, int *x,
                                int *y, int *width, int *height) {
   WindowConfigEntry *entry = list->Find(name, false);
@@ -190,8 +193,8 @@ void WindowConfig_CreateWindow(WindowConfigList *list, const char *name, int win
     if (saved) entry->SetGeometry(saved->x, saved->y, saved->width, saved->height);
   }
   WindowEntry *record = entry->Find(window);
-  if (record) gen_warning("[CreateWindow]: could not find window (%d)", window);
-  else record = entry->Add(window);
+  bool created = record == nullptr;
+  if (created) record = entry->Add(window);
   int index = static_cast<int>(record - entry->windows.data());
   const WindowEntry &head = entry->windows.front();
   *sequence = record->sequence;
@@ -201,6 +204,7 @@ void WindowConfig_CreateWindow(WindowConfigList *list, const char *name, int win
   *y = entry->y;
   *width = entry->width;
   *height = entry->height;
+  return created;
 }
 
 void WindowConfig_DestroyWindow(WindowConfigList *list, const char *name, int window,
@@ -231,21 +235,24 @@ void WindowConfig_GetSavedGeometry(WindowConfigList *list, const char *name, int
   *height = entry->height - 1;
 }
 
-void WindowConfig_UpdateSavedGeometry(WindowConfigList *list, const char *name, int x, int y,
+bool WindowConfig_UpdateSavedGeometry(WindowConfigList *list, const char *name, int x, int y,
                                       int width, int height) {
   if (x < 0) x = 0;
   if (y < 0) y = 0;
+  // The stored form is the value plus 1; a client's INT_MAX must not wrap.
+  x = std::min(x, INT_MAX - 1);
+  y = std::min(y, INT_MAX - 1);
+  width = std::min(width, INT_MAX - 1);
+  height = std::min(height, INT_MAX - 1);
   WindowConfigEntry *entry = list->Find(name, false);
-  if (!entry) {
-    gen_warning("[UpdateSavedGeometry]: unexpected window class");
-    return;
-  }
+  if (!entry) return false;
   if (entry->SetGeometry(x + 1, y + 1, width + 1, height + 1)) list->modified = true;
-  if (window_readonly) return;
+  if (window_readonly) return true;
   WindowConfigEntry *saved = windowConfigGlobal.Find(name, true);
   if (saved->SetGeometry(x + 1, y + 1, width + 1, height + 1)) {
     windowConfigGlobal.modified = true;
     window_unsaved = true;
     StateFile_NoteChange();
   }
+  return true;
 }

@@ -96,8 +96,9 @@ void WindowConfig_FreeList(WindowConfigList *list);
 // (a class new to the list inherits the saved geometry). Results: its
 // sequence number, the id of the class's first window when that one has
 // sequence 0 (else 0), the id of the window before it (0 for the first) and
-// the geometry in stored form.
-void WindowConfig_CreateWindow(WindowConfigList *list, const char *name, int window,
+// the geometry in stored form. False when the window was already registered
+// (its record is reused); the caller warns, naming the sender.
+bool WindowConfig_CreateWindow(WindowConfigList *list, const char *name, int window,
                                int *sequence, int *firstWindow, int *prevWindow, int *x,
                                int *y, int *width, int *height);
 // Forgets window `window` of class `name`; *needToSave is true when it was
@@ -110,6 +111,8 @@ void WindowConfig_DestroyWindow(WindowConfigList *list, const char *name, int wi
 void WindowConfig_GetSavedGeometry(WindowConfigList *list, const char *name, int *firstWindow,
                                    int *x, int *y, int *width, int *height);
 // Stores plain geometry for a class this connection created (negative x or
-// y become 0) and, unless read-only, in the saved geometry too.
-void WindowConfig_UpdateSavedGeometry(WindowConfigList *list, const char *name, int x, int y,
+// y become 0; values are kept below INT_MAX, since the stored form adds 1)
+// and, unless read-only, in the saved geometry too. False when the
+// connection has no such class; nothing is stored then.
+bool WindowConfig_UpdateSavedGeometry(WindowConfigList *list, const char *name, int x, int y,
                                       int width, int height);

@@ -72,16 +72,13 @@ TEST_F(WindowConfigTest, SequencesRestartWhenAClassEmpties) {
   EXPECT_EQ(again.first, 3);
 }
 
-TEST_F(WindowConfigTest, DuplicateWindowWarnsAndReusesItsRecord) {
+TEST_F(WindowConfigTest, DuplicateWindowIsReportedAndReusesItsRecord) {
   create(a, "C", 1);
   create(a, "C", 2);
-  MessageCapture capture;
-  Created dup = create(a, "C", 1);
-  EXPECT_EQ(dup.sequence, 0);
-  EXPECT_EQ(dup.prev, 0);
-  ASSERT_EQ(capture.messages.size(), 1u);
-  EXPECT_EQ(capture.messages[0].first, GEN_LEVEL_WARNING);
-  EXPECT_EQ(capture.messages[0].second, "[CreateWindow]: could not find window (1)");
+  int seq, first, prev, x, y, w, h;
+  EXPECT_FALSE(WindowConfig_CreateWindow(a, "C", 1, &seq, &first, &prev, &x, &y, &w, &h));
+  EXPECT_EQ(seq, 0);
+  EXPECT_EQ(prev, 0);
   EXPECT_EQ(create(a, "C", 3).sequence, 2);
 }
 
@@ -99,10 +96,15 @@ TEST_F(WindowConfigTest, GeometryIsSharedThroughTheSavedList) {
 }
 
 TEST_F(WindowConfigTest, UpdateForAClassTheConnectionNeverCreatedIsRefused) {
-  MessageCapture capture;
-  WindowConfig_UpdateSavedGeometry(a, "Stranger", 1, 2, 3, 4);
-  EXPECT_EQ(capture.lastText(), "[UpdateSavedGeometry]: unexpected window class");
+  EXPECT_FALSE(WindowConfig_UpdateSavedGeometry(a, "Stranger", 1, 2, 3, 4));
   EXPECT_EQ(saved(a, "Stranger"), (std::vector<int>{0, -1, -1, -1, -1}));
+}
+
+TEST_F(WindowConfigTest, LargestGeometryDoesNotWrapInItsStoredForm) {
+  create(a, "Big", 1);
+  EXPECT_TRUE(WindowConfig_UpdateSavedGeometry(a, "Big", INT_MAX, INT_MAX, INT_MAX, INT_MAX));
+  EXPECT_EQ(saved(a, "Big"), (std::vector<int>{1, INT_MAX - 1, INT_MAX - 1, INT_MAX - 1,
+                                               INT_MAX - 1}));
 }
 
 TEST_F(WindowConfigTest, FileRoundTripsAndUnsetValuesAreLeftOut) {
