@@ -7,6 +7,7 @@
 // handed between objects keep gen_copy and gen_free. One thread per holder.
 #pragma once
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,6 +23,15 @@ struct GenFreeDeleter {
 template <class T>
 using GenPtr = std::unique_ptr<T, GenFreeDeleter>;
 using GenString = GenPtr<char>;
+
+// Frees with the C library's free (null is ignored).
+struct CFreeDeleter {
+  void operator()(void *pointer) const { std::free(pointer); }
+};
+
+// Sole owner of a string from malloc: a getcwd(nullptr, 0) result, or a
+// string a generated sender returned.
+using MallocString = std::unique_ptr<char, CFreeDeleter>;
 
 // A new array of gen_copy copies of `strings` (null elements stay null),
 // from gen_calloc; null when `strings` is empty. The receiver frees each

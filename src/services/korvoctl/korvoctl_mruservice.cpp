@@ -13,6 +13,7 @@
 #include "services/korvoctl/korvoctl_command.h"
 #include "services/korvoctl/korvoctl_service.h"
 #include "services/korvoctl/korvoctl_session.h"
+#include "shared/gen_holder.h"
 #include "shared/indgen.h"
 
 namespace {
@@ -243,9 +244,9 @@ bool getDir(KorvoCtl_Session &session, MRUService_client_Impl *client, int kind,
   char *d = nullptr;
   TStat st;
   if (!answered(client->send_GetFCDir(kind, &d, session.retry(), &st), st)) return false;
+  MallocString owned(d);
   *set = d != nullptr;
   *dir = d ? d : "";
-  free(d);
   return true;
 }
 

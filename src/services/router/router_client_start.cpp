@@ -23,15 +23,14 @@
 #include "services/router/router_endpoint.h"
 #include "services/router/router_log.h"
 #include "services/router/router_plugin.h"
+#include "shared/gen_holder.h"
 #include "shared/libcxxutil/ut_retry_handler.h"
 
 namespace {
 
 std::string routerDirectory() {
-  char *dir = ::getcwd(nullptr, 0);
-  std::string out = dir ? dir : "";
-  std::free(dir);
-  return out;
+  MallocString dir(::getcwd(nullptr, 0));
+  return dir ? dir.get() : "";
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // servicerouter_proxy: creation and release of the process's router client,
-// start-up (options, self-debugging, connecting when there is a reason to)
-// and shut-down with the reaping of the children the proxy is responsible
-// for. The proxy is also the event loop's router link.
+// start-up and shut-down with the reaping of the children the proxy is
+// responsible for, and the few handlers that involve more than one part.
+// The proxy is also the event loop's router link.
 #include "services/servicerouter_proxy/servicerouter_proxy.h"
 
 #include <errno.h>
@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "services/servicerouter_proxy/service_factory.h"
 #include "services/state/svc_routerlink.h"
@@ -34,10 +35,6 @@ class ProxyRouterLink : public Svc_RouterLink {
 };
 
 constinit ProxyRouterLink g_routerLink;
-
-// Empty iterations that give a debugger started on this process the time to
-// attach before start-up goes on.
-constexpr unsigned long kDebuggerAttachSpins = 2415919103UL;
 
 // The time a verbose shut-down gives each child before killing it.
 constexpr int kVerboseReapLimitMs = 4000;
@@ -64,31 +61,14 @@ GlobalServiceRouterProxyDestroyer::~GlobalServiceRouterProxyDestroyer() {
 
 // ---- creation and release
 
-ServiceRouter_Proxy::ServiceRouter_Proxy() {
-  initPluginState();
-  Svc_RouterLink::install(&g_routerLink);
-}
+ServiceRouter_Proxy::ServiceRouter_Proxy() { Svc_RouterLink::install(&g_routerLink); }
 
 ServiceRouter_Proxy::~ServiceRouter_Proxy() {
-  writeLogBlock(globalLog, this, "Destroying ServiceRouter_Proxy.\n");
+  writeLogBlock(link_.getGlobalLog(), this, "Destroying ServiceRouter_Proxy.\n");
   if (Svc_RouterLink::installed() == &g_routerLink) Svc_RouterLink::install(nullptr);
-  for (char **s : {&zone, &display, &routerHost, &debugPluginName, &debugger, &debuggerOpts,
-                   &startupDebugger, &startupDebuggerOpts, &routerDir, &routerLogFile,
-                   &routerInternalLogFile}) {
-    gen_free(*s);
-    *s = nullptr;
-  }
-  releaseServiceRecords();  // the negotiator first, then every record
-  setLogging(nullptr);
-  delete globalLog;
-  globalLog = nullptr;
-  if (logFile) std::fclose(logFile);
-  logFile = nullptr;
-  releaseRouterTransport();
-  freePluginState();
-  freeOutgoingState();
-  for (auto &entry : nameValueCache) gen_free(entry.second);
-  nameValueCache.clear();
+  registry_.releaseRecords();  // the negotiator first, then every record
+  link_.releaseLog();
+  link_.releaseRouterTransport();
 }
 
 ServiceRouter_Proxy *ServiceRouter_Proxy::ensureProxy() {
@@ -101,40 +81,26 @@ ServiceRouter_Proxy *ServiceRouter_Proxy::ensureProxy() {
 bool ServiceRouter_Proxy::startup(bool persistent, int *argc, char **argv, const char *display,
                                   bool privateRouter, RetryHandler *rh, bool connectNow,
                                   bool mayLaunchRouter) {
-  ServiceRouter_Proxy *p = ensureProxy();
-  if (p->startupDone) return true;
-  p->startupDone = true;
-  p->persistent = persistent;
-  p->privateRouter = privateRouter;
-  p->connectNow = connectNow;
-  p->mayLaunchRouter = mayLaunchRouter;
-
-  p->parseArguments(argc, argv);
-  p->verifyConsistentArgs();
-  writeLogBlock(p->globalLog, p, "Created global ServiceRouter_Proxy.\n");
-  p->selfDebugAtStartup();
-  gen_free(p->display);
-  p->display = gen_copy(display);
-
-  if (GlobalServiceFactoryList::numRegistered() > 0 || p->launchedFromRouter) p->connectNow = true;
-  bool result = p->connectNow ? p->doSRConnectNow(rh) : true;
-  // The proxy may have been released by a handler during the connection.
-  if (servicerouter_proxy == p) p->started = true;
-  return result;
+  return ensureProxy()->link_.startup(persistent, argc, argv, display, privateRouter, rh,
+                                      connectNow, mayLaunchRouter);
 }
 
-void ServiceRouter_Proxy::selfDebugAtStartup() {
-  if (!debugAtStartup || !startupDebugger || !startupDebuggerOpts) return;
-  std::string command = std::string(startupDebugger) + " " + startupDebuggerOpts + " " +
-                        std::to_string(static_cast<int>(getpid()));
-  int count = 0;
-  char **words = makeArgv(command.c_str(), &count, false);
-  int pid = 0;
-  bool started = count > 0 && systemcall(words, &pid, false);
-  freeArgv(words);
-  if (!started) return;
-  volatile unsigned long spins = 0;
-  while (spins < kDebuggerAttachSpins) spins = spins + 1;
+// ---- the request that carries another part's state
+
+bool ServiceRouter_Proxy::send_RequestServiceConnection(const char *serviceName,
+                                                        int providingPluginID,
+                                                        const char *working_dir, bool local_only,
+                                                        int client_cookie, bool no_reuse,
+                                                        bool client_start, bool stp_wait,
+                                                        RetryHandler *stp_rh, TStat *stp_stat) {
+  // The sender only reads the resolvers' strings.
+  std::vector<char *> pairs = plugins_.precachedPairs();
+  ServiceRouter_STRING_ARRAY array;
+  array.count = static_cast<int>(pairs.size());
+  array.data = pairs.empty() ? nullptr : pairs.data();
+  return ServiceRouter_plugin_Impl::send_RequestServiceConnection(
+      serviceName, providingPluginID, array, working_dir, local_only, client_cookie, no_reuse,
+      client_start, stp_wait, stp_rh, stp_stat);
 }
 
 // ---- shut-down
@@ -144,18 +110,18 @@ bool ServiceRouter_Proxy::shutdown(bool verbose) {
   if (!p) return verbose;
   p->requestServiceRouterDisconnect(nullptr);
 
-  int routerPid = p->privateRouterPid;
-  std::vector<int> pids = p->pluginPids;
-  std::map<int, std::string> names = p->pluginPidNames;
+  int routerPid = p->link_.getPrivateRouterPid();
+  std::vector<int> pids = p->plugins_.getPluginPids();
+  std::vector<std::string> names;
+  for (int pid : pids) names.push_back(p->plugins_.pluginName(pid));
   servicerouter_proxy = nullptr;
   p->delRef();
 
   int limit = verbose ? kVerboseReapLimitMs : 0;
   if (routerPid) waitForChildToEnd(routerPid, "svc_router", verbose, limit);
-  for (int pid : pids) {
-    auto it = names.find(pid);
-    std::string name = it == names.end() ? "plugin" : "plugin " + it->second;
-    waitForChildToEnd(pid, name.c_str(), verbose, limit);
+  for (size_t i = 0; i < pids.size(); ++i) {
+    std::string name = names[i].empty() ? "plugin" : "plugin " + names[i];
+    waitForChildToEnd(pids[i], name.c_str(), verbose, limit);
   }
   return verbose;
 }

@@ -8,7 +8,7 @@
 // local transport, owns the library handle and the path string. Every
 // initialised connection is entered in the process-wide map under its
 // cookie, so that the library's read notifications find it; the destructor
-// removes it. The proxy's ServiceStatus record owns the connection (see
+// removes it. The service registry's ServiceStatus record owns the connection (see
 // deleteSharedObjectConnection). One thread.
 #pragma once
 

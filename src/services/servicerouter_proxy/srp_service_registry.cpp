@@ -1,4 +1,4 @@
-// servicerouter_proxy_services: the service side of the router client.
+// srp_service_registry: the service side of the router client.
 // Factories get routing numbers, incoming connections are created by their
 // factory, accepted, negotiated by the Negotiator idler and kept in the
 // connection lists until the router (or this process) drops them; the
@@ -9,6 +9,8 @@
 // creation reference is dropped once negotiation has ended, so from then on
 // the record in the connected list keeps the endpoint alive, and deleting
 // the record (a drop) releases it.
+#include "services/servicerouter_proxy/srp_service_registry.h"
+
 #include <algorithm>
 
 #include "services/servicerouter_proxy/service_factory.h"
@@ -38,9 +40,9 @@ ServiceStatus::~ServiceStatus() {
 
 // Finishes the negotiation of accepted connections from the event loop, so
 // that accepting never blocks the router connection.
-class ServiceRouter_Proxy::Negotiator : public Idler {
+class SRP_ServiceRegistry::Negotiator : public Idler {
  public:
-  explicit Negotiator(ServiceRouter_Proxy *proxy) : proxy(proxy) {}
+  explicit Negotiator(SRP_ServiceRegistry *registry) : registry(registry) {}
   ~Negotiator() override {
     setRegistered(false);
     for (Client &c : clients) c.endpoint->delRef();  // creation references
@@ -70,7 +72,7 @@ class ServiceRouter_Proxy::Negotiator : public Idler {
     std::vector<Client> keep;
     for (Client &c : current) {
       if (c.endpoint->isDown() || c.endpoint->isNegotiated())
-        proxy->finishNegotiatedConnection(c.endpoint, c.pluginId, c.factory);
+        registry->finishNegotiatedConnection(c.endpoint, c.pluginId, c.factory);
       else
         keep.push_back(c);
     }
@@ -109,12 +111,12 @@ class ServiceRouter_Proxy::Negotiator : public Idler {
     registered = on;
   }
 
-  ServiceRouter_Proxy *proxy;  // owner
+  SRP_ServiceRegistry *registry;  // owner
   std::vector<Client> clients;
   bool registered = false;
 };
 
-void ServiceRouter_Proxy::finishNegotiatedConnection(STPSpecClass *endpoint, int peerPluginId,
+void SRP_ServiceRegistry::finishNegotiatedConnection(STPSpecClass *endpoint, int peerPluginId,
                                                      ServiceFactory *factory) {
   if (endpoint->isDown()) {
     // Went down while negotiating: it never becomes a connection.
@@ -123,7 +125,8 @@ void ServiceRouter_Proxy::finishNegotiatedConnection(STPSpecClass *endpoint, int
   } else {
     removeServiceFromPendingServicesList(endpoint);
     if (factory) factory->connectionNegotiated(endpoint);
-    if (!endpoint->isDown()) addServiceToConnectedServicesList(endpoint, false, peerPluginId, true, nullptr);
+    if (!endpoint->isDown())
+      addServiceToConnectedServicesList(endpoint, false, peerPluginId, true, nullptr);
     ++numServerConnections;
   }
   acceptedConnection = true;
@@ -132,23 +135,24 @@ void ServiceRouter_Proxy::finishNegotiatedConnection(STPSpecClass *endpoint, int
 
 // ---- factories and routing numbers
 
-bool ServiceRouter_Proxy::registerServiceFactory(ServiceFactory *factory, RetryHandler *rh) {
-  connectNow = true;
-  if (connected) {
+bool SRP_ServiceRegistry::registerServiceFactory(ServiceFactory *factory, RetryHandler *rh) {
+  SRP_RouterLink &link = proxy.routerLink();
+  link.requestConnectNow();
+  if (link.isConnected()) {
     char *name = const_cast<char *>(factory->getServiceName());
     ServiceRouter_STRING_ARRAY names;
     names.count = 1;
     names.data = &name;
-    if (!send_RegisterServiceList(names, false, rh)) return false;
+    if (!proxy.send_RegisterServiceList(names, false, rh)) return false;
     factoriesAwaitingRN.push_back(factory);
     return true;
   }
   localFactories.push_back(factory);
-  if (started) return doSRConnectNow(rh);
+  if (link.isStarted()) return link.doSRConnectNow(rh);
   return true;
 }
 
-void ServiceRouter_Proxy::forgetServiceFactory(ServiceFactory *factory) {
+void SRP_ServiceRegistry::forgetServiceFactory(ServiceFactory *factory) {
   auto drop = [factory](std::vector<ServiceFactory *> &list) {
     list.erase(std::remove(list.begin(), list.end(), factory), list.end());
   };
@@ -159,7 +163,18 @@ void ServiceRouter_Proxy::forgetServiceFactory(ServiceFactory *factory) {
   if (negotiator) negotiator->forgetFactory(factory);
 }
 
-void ServiceRouter_Proxy::msg_RNBlockReservedEvent(ServiceRouter_INT_ARRAY &rn_list) {
+std::vector<ServiceFactory *> SRP_ServiceRegistry::takeFactoriesToRegister() {
+  std::vector<ServiceFactory *> factories;
+  if (const std::vector<ServiceFactory *> *global =
+          GlobalServiceFactoryList::getServiceFactoryList())
+    factories = *global;
+  factories.insert(factories.end(), localFactories.begin(), localFactories.end());
+  localFactories.clear();
+  factoriesAwaitingRN.insert(factoriesAwaitingRN.end(), factories.begin(), factories.end());
+  return factories;
+}
+
+void SRP_ServiceRegistry::onRNBlockReserved(const ServiceRouter_INT_ARRAY &rn_list) {
   for (int i = 0; i < rn_list.count && rn_list.data; ++i) {
     int rn = rn_list.data[i];
     if (factoriesAwaitingRN.empty()) {
@@ -172,35 +187,36 @@ void ServiceRouter_Proxy::msg_RNBlockReservedEvent(ServiceRouter_INT_ARRAY &rn_l
   }
 }
 
-ServiceFactory *ServiceRouter_Proxy::getFactoryForRN(int rn) const {
+ServiceFactory *SRP_ServiceRegistry::getFactoryForRN(int rn) const {
   auto it = rnToFactory.find(rn);
   return it == rnToFactory.end() ? nullptr : it->second;
 }
 
-bool ServiceRouter_Proxy::isLocalRN(int rn) const {
+bool SRP_ServiceRegistry::isLocalRN(int rn) const {
   auto it = localRNs.find(rn);
   return it != localRNs.end() && it->second;
 }
 
 // ---- incoming connections
 
-void ServiceRouter_Proxy::msg_ConnectionRequestedEvent(int requesting_plugin_id, int serviceRN,
-                                                       int remoteRN,
-                                                       ServiceRouter_STRING_ARRAY &name_value_pairs) {
+void SRP_ServiceRegistry::onConnectionRequested(
+    int requesting_plugin_id, int serviceRN, int remoteRN,
+    const ServiceRouter_STRING_ARRAY &name_value_pairs) {
   gen_assert(requesting_plugin_id != -1);
   ServiceFactory *factory = getFactoryForRN(serviceRN);
   STPSpecClass *endpoint =
-      factory ? factory->createService(routerTransport, serviceRN, remoteRN) : nullptr;
+      factory ? factory->createService(proxy.routerLink().currentTransport(), serviceRN, remoteRN)
+              : nullptr;
   if (!endpoint) {
-    send_ConnectionAcceptedEvent(serviceRN, remoteRN, false);
+    proxy.send_ConnectionAcceptedEvent(serviceRN, remoteRN, false);
     return;
   }
-  if (globalLog) endpoint->setLogging(globalLog);
-  send_ConnectionAcceptedEvent(serviceRN, remoteRN, true);
+  if (STPLog *log = proxy.getGlobalLog()) endpoint->setLogging(log);
+  proxy.send_ConnectionAcceptedEvent(serviceRN, remoteRN, true);
   addServiceToPendingServicesList(endpoint, requesting_plugin_id, true);
-  cacheNameValuePairs(requesting_plugin_id, name_value_pairs);
+  proxy.cacheNameValuePairs(requesting_plugin_id, name_value_pairs);
 
-  if (requesting_plugin_id == pluginId) {
+  if (requesting_plugin_id == proxy.getPluginId()) {
     // Both ends live in this process: nothing to exchange.
     endpoint->negotiate_local(nullptr, nullptr);
     removeServiceFromPendingServicesList(endpoint);
@@ -213,25 +229,6 @@ void ServiceRouter_Proxy::msg_ConnectionRequestedEvent(int requesting_plugin_id,
   }
   if (!negotiator) negotiator = new Negotiator(this);
   negotiator->addClient(endpoint, requesting_plugin_id, factory);
-}
-
-void ServiceRouter_Proxy::cacheNameValuePairs(int peerPluginId,
-                                              const ServiceRouter_STRING_ARRAY &pairs) {
-  if (!pairs.data) return;
-  for (int i = 0; i + 1 < pairs.count; i += 2) {
-    const char *name = pairs.data[i];
-    const char *value = pairs.data[i + 1];
-    if (!name || !value) continue;
-    char *&slot = nameValueCache[PluginIdAndNamePair{peerPluginId, name}];
-    gen_free(slot);
-    slot = gen_copy(value);
-  }
-}
-
-const char *ServiceRouter_Proxy::getCachedValue(int peerPluginId, const char *name) const {
-  if (!name) return nullptr;
-  auto it = nameValueCache.find(PluginIdAndNamePair{peerPluginId, name});
-  return it == nameValueCache.end() ? nullptr : it->second;
 }
 
 // ---- drops
@@ -272,7 +269,7 @@ const ServiceStatus *findByEndpoint(const std::vector<ServiceStatus *> &list,
 
 }  // namespace
 
-void ServiceRouter_Proxy::msg_ConnectionDroppedEvent(int serviceRN, int remoteRN) {
+void SRP_ServiceRegistry::onConnectionDropped(int serviceRN, int remoteRN) {
   if (ServiceStatus *s = takeByRNs(connectedServices, serviceRN, remoteRN)) {
     handleConnectionDrop(s, true);
   } else if (ServiceStatus *p = takeByRNs(pendingServices, serviceRN, remoteRN)) {
@@ -282,10 +279,10 @@ void ServiceRouter_Proxy::msg_ConnectionDroppedEvent(int serviceRN, int remoteRN
   }
 }
 
-void ServiceRouter_Proxy::handleConnectionDrop(ServiceStatus *record, bool wasConnected) {
+void SRP_ServiceRegistry::handleConnectionDrop(ServiceStatus *record, bool wasConnected) {
   STPSpecClass *endpoint = record->endpoint;
   if (!record->isServerConnection)
-    send_ReleaseRN(endpoint->getLocalRN());
+    proxy.send_ReleaseRN(endpoint->getLocalRN());
   else if (wasConnected)
     --numServerConnections;
   record->startingDeletion();
@@ -294,14 +291,14 @@ void ServiceRouter_Proxy::handleConnectionDrop(ServiceStatus *record, bool wasCo
   delete record;
 }
 
-bool ServiceRouter_Proxy::dropServiceConnection(STPSpecClass *endpoint, RetryHandler *rh,
+bool SRP_ServiceRegistry::dropServiceConnection(STPSpecClass *endpoint, RetryHandler *rh,
                                                 bool force) {
   if (!endpoint) return false;
   if (!force && endpoint->getCallerCount() > 0) return false;
   endpoint->addRef();  // the record below may hold the last reference
   endpoint->markAsDown();
-  send_DropServiceConnection(endpoint->getLocalRN(), endpoint->getRemoteRN(), false, rh);
-  if (isClientServiceConnection(endpoint)) send_ReleaseRN(endpoint->getLocalRN(), false, rh);
+  proxy.send_DropServiceConnection(endpoint->getLocalRN(), endpoint->getRemoteRN(), false, rh);
+  if (isClientServiceConnection(endpoint)) proxy.send_ReleaseRN(endpoint->getLocalRN(), false, rh);
   notifyConnectionDiedListeners(endpoint);
   if (ServiceStatus *s = takeByEndpoint(connectedServices, endpoint)) {
     if (s->isServerConnection) --numServerConnections;
@@ -312,20 +309,35 @@ bool ServiceRouter_Proxy::dropServiceConnection(STPSpecClass *endpoint, RetryHan
   return true;
 }
 
+// True when the router dropped the endpoint's connection while it was being
+// negotiated; the drop is then handled now that the connection has a record.
+bool SRP_ServiceRegistry::takeDropWhileConnecting(STPSpecClass *endpoint) {
+  std::pair<int, int> rns(endpoint->getLocalRN(), endpoint->getRemoteRN());
+  auto it = std::find(dropsWhileConnecting.begin(), dropsWhileConnecting.end(), rns);
+  if (it == dropsWhileConnecting.end()) return false;
+  dropsWhileConnecting.erase(it);
+  onConnectionDropped(rns.first, rns.second);
+  return true;
+}
+
+void SRP_ServiceRegistry::endOutgoingConnect() {
+  if (--outgoingConnectsInProgress == 0) dropsWhileConnecting.clear();
+}
+
 // ---- connection-died listeners
 
-void ServiceRouter_Proxy::installConnectionDiedListener(ConnectionDiedListener *listener) {
+void SRP_ServiceRegistry::installConnectionDiedListener(ConnectionDiedListener *listener) {
   if (listener) connectionDiedListeners.push_back(listener);
 }
 
-bool ServiceRouter_Proxy::removeConnectionDiedListener(ConnectionDiedListener *listener) {
+bool SRP_ServiceRegistry::removeConnectionDiedListener(ConnectionDiedListener *listener) {
   auto it = std::find(connectionDiedListeners.begin(), connectionDiedListeners.end(), listener);
   if (it == connectionDiedListeners.end()) return false;
   connectionDiedListeners.erase(it);
   return true;
 }
 
-void ServiceRouter_Proxy::notifyConnectionDiedListeners(STPSpecClass *endpoint) {
+void SRP_ServiceRegistry::notifyConnectionDiedListeners(STPSpecClass *endpoint) {
   // Listeners may install or remove listeners while being told: walk a
   // snapshot, skip those removed meanwhile, remove the finished ones after.
   std::vector<ConnectionDiedListener *> snapshot = connectionDiedListeners;
@@ -342,20 +354,20 @@ void ServiceRouter_Proxy::notifyConnectionDiedListeners(STPSpecClass *endpoint) 
 
 // ---- queries
 
-bool ServiceRouter_Proxy::isClientServiceConnection(STPSpecClass *endpoint) const {
+bool SRP_ServiceRegistry::isClientServiceConnection(STPSpecClass *endpoint) const {
   const ServiceStatus *s = findByEndpoint(connectedServices, endpoint);
   if (!s) s = findByEndpoint(pendingServices, endpoint);
   return s && !s->isServerConnection;
 }
 
-STPSpecClass *ServiceRouter_Proxy::getServiceConnectionForPluginId(int peerPluginId) const {
+STPSpecClass *SRP_ServiceRegistry::getServiceConnectionForPluginId(int peerPluginId) const {
   for (const std::vector<ServiceStatus *> *list : {&connectedServices, &pendingServices})
     for (const ServiceStatus *s : *list)
       if (s->pluginId == peerPluginId) return s->endpoint;
   return nullptr;
 }
 
-int ServiceRouter_Proxy::getPluginIdForConnection(STPSpecClass *endpoint) const {
+int SRP_ServiceRegistry::getPluginIdForConnection(STPSpecClass *endpoint) const {
   const ServiceStatus *s = findByEndpoint(connectedServices, endpoint);
   if (!s) s = findByEndpoint(pendingServices, endpoint);
   return s ? s->pluginId : -1;
@@ -363,7 +375,7 @@ int ServiceRouter_Proxy::getPluginIdForConnection(STPSpecClass *endpoint) const 
 
 // ---- list maintenance
 
-void ServiceRouter_Proxy::addServiceToConnectedServicesList(STPSpecClass *endpoint,
+void SRP_ServiceRegistry::addServiceToConnectedServicesList(STPSpecClass *endpoint,
                                                             bool isSharedObject, int peerPluginId,
                                                             bool isServer,
                                                             SharedObjectConnection *sharedObject) {
@@ -371,7 +383,7 @@ void ServiceRouter_Proxy::addServiceToConnectedServicesList(STPSpecClass *endpoi
       new ServiceStatus(endpoint, isSharedObject, peerPluginId, isServer, sharedObject));
 }
 
-bool ServiceRouter_Proxy::removeServiceFromConnectedServicesList(STPSpecClass *endpoint) {
+bool SRP_ServiceRegistry::removeServiceFromConnectedServicesList(STPSpecClass *endpoint) {
   ServiceStatus *s = takeByEndpoint(connectedServices, endpoint);
   if (!s) return false;
   s->startingDeletion();
@@ -379,12 +391,12 @@ bool ServiceRouter_Proxy::removeServiceFromConnectedServicesList(STPSpecClass *e
   return true;
 }
 
-void ServiceRouter_Proxy::addServiceToPendingServicesList(STPSpecClass *endpoint, int peerPluginId,
+void SRP_ServiceRegistry::addServiceToPendingServicesList(STPSpecClass *endpoint, int peerPluginId,
                                                           bool isServer) {
   pendingServices.push_back(new ServiceStatus(endpoint, false, peerPluginId, isServer, nullptr));
 }
 
-bool ServiceRouter_Proxy::removeServiceFromPendingServicesList(STPSpecClass *endpoint) {
+bool SRP_ServiceRegistry::removeServiceFromPendingServicesList(STPSpecClass *endpoint) {
   ServiceStatus *s = takeByEndpoint(pendingServices, endpoint);
   if (!s) return false;
   s->startingDeletion();
@@ -392,7 +404,12 @@ bool ServiceRouter_Proxy::removeServiceFromPendingServicesList(STPSpecClass *end
   return true;
 }
 
-void ServiceRouter_Proxy::releaseServiceRecords() {
+void SRP_ServiceRegistry::setLoggingOnAll(STPLog *log) {
+  for (ServiceStatus *s : connectedServices) s->endpoint->setLogging(log);
+  for (ServiceStatus *s : pendingServices) s->endpoint->setLogging(log);
+}
+
+void SRP_ServiceRegistry::releaseRecords() {
   delete negotiator;
   negotiator = nullptr;
   // Marking an endpoint down may call back into the proxy; take the lists

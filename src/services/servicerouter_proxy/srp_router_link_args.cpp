@@ -1,10 +1,10 @@
-// servicerouter_proxy_args: the router options of the command line. Every
+// srp_router_link_args: the router options of the command line. Every
 // option is removed from the argument vector once recognised; an option that
 // takes a value is recognised only when a value follows it.
 #include <cstdio>
 #include <cstring>
 
-#include "services/servicerouter_proxy/servicerouter_proxy.h"
+#include "services/servicerouter_proxy/srp_router_link.h"
 #include "shared/indgen.h"
 #include "shared/stp_transport/stp_log.h"
 
@@ -88,7 +88,7 @@ void removeWords(int *argc, char **argv, int index, int count) {
 
 }  // namespace
 
-bool ServiceRouter_Proxy::argsIndicateLaunchedFromServiceRouter(int argc, char **argv) {
+bool SRP_RouterLink::argsIndicateLaunchedFromServiceRouter(int argc, char **argv) {
   if (!argv) return false;
   for (int i = 0; i < argc - 1; ++i) {
     const OptionDesc *o = findOption(argv[i]);
@@ -98,7 +98,7 @@ bool ServiceRouter_Proxy::argsIndicateLaunchedFromServiceRouter(int argc, char *
   return false;
 }
 
-bool ServiceRouter_Proxy::isSRArgument(int argc, char **argv, int index, int *wordCount) {
+bool SRP_RouterLink::isSRArgument(int argc, char **argv, int index, int *wordCount) {
   if (!argv || index < 0 || index >= argc) return false;
   const OptionDesc *o = findOption(argv[index]);
   if (!o) return false;
@@ -107,7 +107,7 @@ bool ServiceRouter_Proxy::isSRArgument(int argc, char **argv, int index, int *wo
   return true;
 }
 
-void ServiceRouter_Proxy::parseArguments(int *argc, char **argv) {
+void SRP_RouterLink::parseArguments(int *argc, char **argv) {
   if (!argc || !argv) return;
   int i = 1;
   while (i < *argc) {
@@ -121,7 +121,7 @@ void ServiceRouter_Proxy::parseArguments(int *argc, char **argv) {
   }
 }
 
-void ServiceRouter_Proxy::applyOption(const char *name, const char *value) {
+void SRP_RouterLink::applyOption(const char *name, const char *value) {
   const OptionDesc *o = findOption(name);
   if (!o) return;
   switch (o->id) {
@@ -192,7 +192,7 @@ void ServiceRouter_Proxy::applyOption(const char *name, const char *value) {
   }
 }
 
-void ServiceRouter_Proxy::openLogFile(const char *fileName) {
+void SRP_RouterLink::openLogFile(const char *fileName) {
   FILE *f = std::fopen(fileName, "w");
   if (!f) return;
   setGlobalLog(new TimestampedSTPFileLog(f, false));
@@ -200,7 +200,7 @@ void ServiceRouter_Proxy::openLogFile(const char *fileName) {
   logFile = f;
 }
 
-void ServiceRouter_Proxy::verifyConsistentArgs() {
+void SRP_RouterLink::verifyConsistentArgs() {
   if (debugger && !debugPluginName)
     gen_warning("Must specify -sr_debug for -sr_debugger to have meaning.");
   if (debuggerOpts && !debugPluginName)

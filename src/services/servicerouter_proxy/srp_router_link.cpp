@@ -1,8 +1,14 @@
-// servicerouter_proxy_connect: finding, launching and connecting to the
+// srp_router_link: start-up, finding, launching and connecting to the
 // service router, registering the process, the shared wait of every blocking
-// operation, and the socket listener that serves the router transport from
-// the event loop.
+// operation, the protocol log, and the socket listener that serves the
+// router transport from the event loop.
+#include "services/servicerouter_proxy/srp_router_link.h"
+
+#include <unistd.h>
+
+#include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "services/servicerouter_proxy/activeservices_manager.h"
@@ -10,6 +16,7 @@
 #include "services/servicerouter_proxy/servicerouter_proxy.h"
 #include "shared/indgen.h"
 #include "shared/libcxxutil/ut_peer_uid.h"
+#include "shared/libcxxutil/ut_process.h"
 #include "shared/stp_transport/stp_child_process.h"
 #include "shared/stp_transport/stp_log.h"
 
@@ -19,6 +26,17 @@ constexpr int kRouterBufferSize = 32768;
 constexpr int kServiceOnceWaitMs = 10000;
 const char kLocalHost[] = "127.0.0.1";
 const char kRouterProgram[] = "svc_router";
+
+// Empty iterations that give a debugger started on this process the time to
+// attach before start-up goes on.
+constexpr unsigned long kDebuggerAttachSpins = 2415919103UL;
+
+void writeLogBlock(STPLog *log, STPSpecClass *endpoint, const char *text) {
+  if (!log) return;
+  log->logStart(endpoint, false);
+  log->add(text);
+  log->logEnd(endpoint, false);
+}
 
 // Holds the active-services lock for a scope.
 class ManagerFileLock {
@@ -45,17 +63,67 @@ class ManagerFileLock {
 
 }  // namespace
 
+// ---- start-up and release
+
+SRP_RouterLink::~SRP_RouterLink() {
+  for (char **s :
+       {&zone, &display, &routerHost, &debugPluginName, &debugger, &debuggerOpts, &startupDebugger,
+        &startupDebuggerOpts, &routerDir, &routerLogFile, &routerInternalLogFile}) {
+    gen_free(*s);
+    *s = nullptr;
+  }
+}
+
+bool SRP_RouterLink::startup(bool persistentFlag, int *argc, char **argv, const char *displayName,
+                             bool privateFlag, RetryHandler *rh, bool connectNowFlag,
+                             bool mayLaunch) {
+  if (startupDone) return true;
+  startupDone = true;
+  persistent = persistentFlag;
+  privateRouter = privateFlag;
+  connectNow = connectNowFlag;
+  mayLaunchRouter = mayLaunch;
+
+  parseArguments(argc, argv);
+  verifyConsistentArgs();
+  writeLogBlock(globalLog, &proxy, "Created global ServiceRouter_Proxy.\n");
+  selfDebugAtStartup();
+  gen_free(display);
+  display = gen_copy(displayName);
+
+  if (GlobalServiceFactoryList::numRegistered() > 0 || launchedFromRouter) connectNow = true;
+  bool result = connectNow ? doSRConnectNow(rh) : true;
+  // The proxy may have been released by a handler during the connection.
+  if (servicerouter_proxy == &proxy) started = true;
+  return result;
+}
+
+void SRP_RouterLink::selfDebugAtStartup() {
+  if (!debugAtStartup || !startupDebugger || !startupDebuggerOpts) return;
+  std::string command = std::string(startupDebugger) + " " + startupDebuggerOpts + " " +
+                        std::to_string(static_cast<int>(getpid()));
+  int count = 0;
+  char **words = makeArgv(command.c_str(), &count, false);
+  int pid = 0;
+  bool spawned = count > 0 && systemcall(words, &pid, false);
+  freeArgv(words);
+  if (!spawned) return;
+  volatile unsigned long spins = 0;
+  while (spins < kDebuggerAttachSpins) spins = spins + 1;
+}
+
 // ---- finding or launching the router
 
-bool ServiceRouter_Proxy::ensureSRConnection(RetryHandler *rh) {
+bool SRP_RouterLink::ensureSRConnection(RetryHandler *rh) {
   return connected || doSRConnectNow(rh);
 }
 
-bool ServiceRouter_Proxy::doSRConnectNow(RetryHandler *rh) {
+bool SRP_RouterLink::doSRConnectNow(RetryHandler *rh) {
   const bool launched = launchedFromRouter, priv = privateRouter, fresh = newRouter,
              mayLaunch = mayLaunchRouter;
   if (launched && (fresh || priv))
-    gen_warning("Incompatible options specified, defaulting to connecting to launching ServiceRouter.\n");
+    gen_warning(
+        "Incompatible options specified, defaulting to connecting to launching ServiceRouter.\n");
   if (!mayLaunch && (fresh || priv)) return false;
 
   bool usedExisting = false;
@@ -130,7 +198,7 @@ bool ServiceRouter_Proxy::doSRConnectNow(RetryHandler *rh) {
   return false;
 }
 
-bool ServiceRouter_Proxy::connectToServiceRouter(const char *host, int port) {
+bool SRP_RouterLink::connectToServiceRouter(const char *host, int port) {
   STPTransport *t = new STPTransport(kRouterBufferSize);
   SRP_SocketListener *listener = new SRP_SocketListener(t);
   TStat stat;
@@ -146,7 +214,7 @@ bool ServiceRouter_Proxy::connectToServiceRouter(const char *host, int port) {
 
 // The kernel tells who owns the router's end of the link: a router of
 // another user would see (and could answer) everything this process sends.
-bool ServiceRouter_Proxy::routerIsOurs(STPTransport *t, int port) {
+bool SRP_RouterLink::routerIsOurs(STPTransport *t, int port) {
   long long uid = -1;
   if (ut_peerIsSameUser(t->getFD(), &uid)) return true;
   std::string where = port > 0 ? " at port " + std::to_string(port) : std::string(" launched");
@@ -158,7 +226,7 @@ bool ServiceRouter_Proxy::routerIsOurs(STPTransport *t, int port) {
   return false;
 }
 
-bool ServiceRouter_Proxy::launchServiceRouter(RetryHandler *rh, bool notShared) {
+bool SRP_RouterLink::launchServiceRouter(RetryHandler *rh, bool notShared) {
   char *path = gen_sconcat(routerDir ? routerDir : gen_getprogdir(), kRouterProgram);
   if (gen_canexec(path) != 1) {
     gen_free(path);
@@ -185,22 +253,21 @@ bool ServiceRouter_Proxy::launchServiceRouter(RetryHandler *rh, bool notShared) 
   bool launched = child.launch(rh, &stat);
   if (!launched || child.getPID() == 0 || !stat.ok() || !routerIsOurs(t, 0)) {
     releaseRouterTransport();
-    setTransport(nullptr);
+    proxy.setTransport(nullptr);
     return false;
   }
   privateRouterPid = notShared ? child.getPID() : 0;
   return true;
 }
 
-void ServiceRouter_Proxy::adoptRouterTransport(STPTransport *transport,
-                                               SRP_SocketListener *listener) {
+void SRP_RouterLink::adoptRouterTransport(STPTransport *transport, SRP_SocketListener *listener) {
   releaseRouterTransport();
   routerTransport = transport;
   socketListener = listener;
-  setTransport(transport, 2, 1);
+  proxy.setTransport(transport, 2, 1);
 }
 
-void ServiceRouter_Proxy::releaseRouterTransport() {
+void SRP_RouterLink::releaseRouterTransport() {
   delete socketListener;
   socketListener = nullptr;
   if (!routerTransport) return;
@@ -211,63 +278,55 @@ void ServiceRouter_Proxy::releaseRouterTransport() {
 
 // ---- registering the process
 
-bool ServiceRouter_Proxy::init(bool persistentFlag, RetryHandler *rh) {
-  if (globalLog) setLogging(globalLog);
+bool SRP_RouterLink::init(bool persistentFlag, RetryHandler *rh) {
+  if (globalLog) proxy.setLogging(globalLog);
   TStat stat;
-  if (!negotiate(rh, &stat)) {
-    gen_warning("Negotiation with ServiceRouter failed during initialization: %s.\n",
-                stat.message);
+  if (!proxy.negotiate(rh, &stat)) {
+    gen_warning("Negotiation with ServiceRouter failed during initialization: %s.\n", stat.message);
     return false;
   }
   connected = true;
-  if (hasClientStartCookie && !send_StartPluginEvent(clientStartCookie, true, "")) {
+  if (hasClientStartCookie && !proxy.send_StartPluginEvent(clientStartCookie, true, "")) {
     gen_error("Unable to give the ServiceRouter the client start cookie.\n");
     return false;
   }
-  if ((!launchedFromRouter || hasClientStartCookie) && !send_SetWorkingDir(gen_getcwd())) {
+  if ((!launchedFromRouter || hasClientStartCookie) && !proxy.send_SetWorkingDir(gen_getcwd())) {
     gen_error("Unable to send our working directory to the ServiceRouter.\n");
     return false;
   }
 
   // Globally registered factories first, then those registered on this
   // proxy before it was connected; the n-th name sent gets the n-th RN.
-  std::vector<ServiceFactory *> factories;
-  if (const std::vector<ServiceFactory *> *global = GlobalServiceFactoryList::getServiceFactoryList())
-    factories = *global;
-  factories.insert(factories.end(), localFactories.begin(), localFactories.end());
-  localFactories.clear();
   std::vector<char *> names;
-  for (ServiceFactory *f : factories) {
-    factoriesAwaitingRN.push_back(f);
+  for (ServiceFactory *f : proxy.serviceRegistry().takeFactoriesToRegister())
     names.push_back(const_cast<char *>(f->getServiceName()));
-  }
   ServiceRouter_STRING_ARRAY nameList;
   nameList.count = static_cast<int>(names.size());
   nameList.data = names.data();
-  if (!send_RegisterServiceList(nameList)) {
+  if (!proxy.send_RegisterServiceList(nameList)) {
     gen_error("Failed to send list of available services.\n");
     return false;
   }
 
-  if (!persistentFlag && !setPluginPersistence(false)) return false;
+  if (!persistentFlag && !setPluginPersistence(false, nullptr, nullptr)) return false;
   if (debugPluginName || debugger || debuggerOpts)
-    send_DebugPlugin(debugPluginName, true, debugger, debuggerOpts);
+    proxy.send_DebugPlugin(debugPluginName, true, debugger, debuggerOpts);
   return awaitPluginIdFromServiceRouter(rh);
 }
 
-bool ServiceRouter_Proxy::awaitPluginIdFromServiceRouter(RetryHandler *rh) {
+bool SRP_RouterLink::awaitPluginIdFromServiceRouter(RetryHandler *rh) {
   return awaitCondition(rh, [this]() { return pluginId != -1; });
 }
 
-bool ServiceRouter_Proxy::awaitCondition(RetryHandler *rh, STPWaitPredicate done) {
+bool SRP_RouterLink::awaitCondition(RetryHandler *rh, STPWaitPredicate done) {
   STPTransport *t = routerTransport;
   if (!t) return done();
   // The wait may run handlers that drop references; keep both alive.
   t->addRef();
-  addRef();
+  proxy.addRef();
   {
     STPTransportStacker stacker(t);
-    auto ended = [&]() { return done() || t->isDead() || isDown(); };
+    auto ended = [&]() { return done() || t->isDead() || proxy.isDown(); };
     if (rh) {
       rh->beginOp();
       while (!ended()) {
@@ -283,36 +342,35 @@ bool ServiceRouter_Proxy::awaitCondition(RetryHandler *rh, STPWaitPredicate done
   }
   bool result = done();
   t->delRef();
-  delRef();
+  proxy.delRef();
   return result;
 }
 
 // ---- requests to the router
 
-bool ServiceRouter_Proxy::requestServiceRouterDisconnect(RetryHandler *rh) {
-  return send_RequestServiceRouterDisconnect(true, rh, nullptr);
+bool SRP_RouterLink::requestServiceRouterDisconnect(RetryHandler *rh) {
+  return proxy.send_RequestServiceRouterDisconnect(true, rh, nullptr);
 }
 
-bool ServiceRouter_Proxy::setPluginPersistence(bool flag, RetryHandler *rh, TStat *stat) {
+bool SRP_RouterLink::setPluginPersistence(bool flag, RetryHandler *rh, TStat *stat) {
   persistent = flag;
   if (!connected) return true;
-  return send_PersistentService(flag, false, rh, stat);
+  return proxy.send_PersistentService(flag, false, rh, stat);
 }
 
-int ServiceRouter_Proxy::getNumPersistentServices(RetryHandler *rh, int *total) {
+int SRP_RouterLink::getNumPersistentServices(RetryHandler *rh, int *total) {
   int numPersistent = 0, numTotal = 0;
-  if (!ensureSRConnection(rh) || !send_NumPersistentServices(&numPersistent, &numTotal, rh))
+  if (!ensureSRConnection(rh) || !proxy.send_NumPersistentServices(&numPersistent, &numTotal, rh))
     return -1;
   numPersistentTotal = numTotal;
   if (total) *total = numTotal;
   return numPersistent;
 }
 
-bool ServiceRouter_Proxy::getServiceRouterLocation(const char **host, int *port,
-                                                   RetryHandler *rh) {
+bool SRP_RouterLink::getServiceRouterLocation(const char **host, int *port, RetryHandler *rh) {
   if (!ensureSRConnection(rh)) return false;
   if (!routerHost) {
-    if (!send_RequestLocation()) return false;
+    if (!proxy.send_RequestLocation()) return false;
     if (!awaitCondition(rh, [this]() { return routerHost != nullptr; })) return false;
   }
   if (host) *host = routerHost;
@@ -322,30 +380,37 @@ bool ServiceRouter_Proxy::getServiceRouterLocation(const char **host, int *port,
 
 // ---- state
 
-bool ServiceRouter_Proxy::isAlive() { return !connected || (isTransportAlive() && !isDown()); }
+bool SRP_RouterLink::isAlive() { return !connected || (isTransportAlive() && !proxy.isDown()); }
 
-bool ServiceRouter_Proxy::isTransportAlive() { return routerTransport && !routerTransport->isDead(); }
+bool SRP_RouterLink::isTransportAlive() { return routerTransport && !routerTransport->isDead(); }
 
-STPTransport *ServiceRouter_Proxy::getTransport() {
+STPTransport *SRP_RouterLink::getTransport() {
   return ensureSRConnection(nullptr) ? routerTransport : nullptr;
 }
 
-void ServiceRouter_Proxy::setGlobalLog(STPLog *log) {
+void SRP_RouterLink::setGlobalLog(STPLog *log) {
   STPLog *old = globalLog;
   globalLog = log;
   // The proxy endpoint itself must not keep a log that is being deleted.
-  if (old && (getSendLog() == old || getRecvLog() == old)) setLogging(log);
-  for (ServiceStatus *s : connectedServices) s->endpoint->setLogging(log);
-  for (ServiceStatus *s : pendingServices) s->endpoint->setLogging(log);
+  if (old && (proxy.getSendLog() == old || proxy.getRecvLog() == old)) proxy.setLogging(log);
+  proxy.serviceRegistry().setLoggingOnAll(log);
   if (old != log) delete old;
 }
 
-void ServiceRouter_Proxy::msg_PluginId(int plugin_id) {
-  pluginId = plugin_id;
-  if (STPSpecClass::getTransport()) STPSpecClass::getTransport()->setDefaultToken(plugin_id & 0xffff);
+void SRP_RouterLink::releaseLog() {
+  proxy.setLogging(nullptr);
+  delete globalLog;
+  globalLog = nullptr;
+  if (logFile) std::fclose(logFile);
+  logFile = nullptr;
 }
 
-void ServiceRouter_Proxy::msg_LocationEvent(const char *hostname, int port) {
+void SRP_RouterLink::onPluginId(int plugin_id) {
+  pluginId = plugin_id;
+  if (STPTransport *t = proxy.STPSpecClass::getTransport()) t->setDefaultToken(plugin_id & 0xffff);
+}
+
+void SRP_RouterLink::onLocation(const char *hostname, int port) {
   if (routerHost) return;
   routerHost = gen_copy(hostname ? hostname : "");
   routerPort = port;
