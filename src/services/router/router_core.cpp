@@ -111,7 +111,7 @@ void Router_Core::pluginDispatch(Router_Plugin *p) { readFrom(p, true); }
 // The forwarding handler is asked on behalf of `reading`: that is whose
 // source RNs are checked and who waits when a destination is congested.
 void Router_Core::readFrom(Router_Plugin *p, bool dispatchOnly) {
-  if (!dispatchOnly) p->lastInputAt = ut_getTimeMillis64();
+  if (!dispatchOnly) p->lastInputAt = passNow();
   reading = p;
   if (dispatchOnly)
     p->getTransport()->handleDequeueAndDispatch(nullptr);
@@ -139,14 +139,22 @@ void Router_Core::afterRead(Router_Plugin *p) {
     protocolViolation(p->getId(), "sent packets the router cannot take");
   if (!p->welcomed && p->getEndpoint()->isNegotiated()) welcome(p->getId());
   checkPluginIO(p);
-  flushOutput();
+  outputPending = true;
 }
 
-// What a read forwarded or answered is written at once, instead of after
-// the next wait: a forwarded packet then costs one readiness wait, not two.
-// A write only takes what the socket accepts now; the rest waits for the
-// loop as usual.
-void Router_Core::flushOutput() {
+long long Router_Core::passNow() {
+  if (passClock < 0) passClock = ut_getTimeMillis64();
+  return passClock;
+}
+
+// What the reads of a pass forwarded or answered is written at the end of
+// the pass, instead of after the next wait: a forwarded packet then costs
+// one readiness wait, not two, and a destination fed by several senders in
+// one pass gets one write. A write only takes what the socket accepts now;
+// the rest waits for the loop as usual.
+void Router_Core::endPass() {
+  if (!outputPending) return;
+  outputPending = false;
   for (auto &entry : plugins) {
     Router_Plugin *q = entry.second;
     if (q->isClosing() || !q->getTransport()->wantsToWrite()) continue;
@@ -155,7 +163,7 @@ void Router_Core::flushOutput() {
     updateFlow(q, before);
     checkPluginIO(q);
   }
-  updateTotal(ut_getTimeMillis64());
+  updateTotal(passNow());
 }
 
 // Oversized packets were skipped by the transport; the link stays up.
@@ -206,7 +214,7 @@ void Router_Core::protocolViolation(int pluginId, const char *what) {
 void Router_Core::disconnectPlugin(Router_Plugin *p, const std::string &why, bool flush) {
   if (p->isClosing()) return;
   const int id = p->getId();
-  p->startClosing(why, flush ? ut_getTimeMillis64() + kDisconnectFlushMs : 0);
+  p->startClosing(why, flush ? passNow() + kDisconnectFlushMs : 0);
   releaseFeeders(p);
   if (!flush) {
     if (!sinkForwarder) sinkForwarder = new SinkForwarder(sink);

@@ -122,6 +122,16 @@ class Router_Core : public ForwardingHandler {
   void protocolViolation(int pluginId, const char *what);
 
   // ---- loop hooks
+  // The time of the current pass (ut_getTimeMillis64), read once: the first
+  // call after newPass() reads the clock, later calls reuse it. The loop
+  // calls newPass() just before each wait, so the events of a pass share
+  // the time read after the wait.
+  long long passNow();
+  void newPass() { passClock = -1; }
+  // Writes what the pass queued for every plugin (each destination's queue
+  // once, as much as its socket takes) and checks the cap on all queues.
+  // Call at the end of every loop pass.
+  void endPass();
   // Limits and deadlines: stalled consumers, partial packets, negotiation
   // time, the cap on all queues, held requests, closing links. Call once per
   // loop pass.
@@ -193,7 +203,6 @@ class Router_Core : public ForwardingHandler {
   void disconnectPlugin(Router_Plugin *p, const std::string &why, bool flush);
   void checkPluginIO(Router_Plugin *p);
   void afterRead(Router_Plugin *p);
-  void flushOutput();
   void readFrom(Router_Plugin *p, bool dispatchOnly);
   void logSkippedPackets(Router_Plugin *p);
   // router_flow.cpp
@@ -253,6 +262,8 @@ class Router_Core : public ForwardingHandler {
   Router_Plugin *reading = nullptr;  // the plugin whose packets are being cut
   bool totalCongested = false;       // all queues together over the cap
   long long totalCongestedSince = 0;
+  long long passClock = -1;     // see passNow(); -1: not read in this pass
+  bool outputPending = false;   // a read of this pass may have queued output
 };
 
 // Copies of the entries of a string array (null entries stay absent).

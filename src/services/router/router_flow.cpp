@@ -24,7 +24,7 @@ void Router_Core::noteFeeding(Router_Plugin *dest) {
   if (!dest->congested) {
     if (dest->getTransport()->getWriteBufferUsed() < options.maxPendingBytes) return;
     dest->congested = true;
-    dest->congestedSince = dest->lastProgress = ut_getTimeMillis64();
+    dest->congestedSince = dest->lastProgress = passNow();
     log->note("plugin %d: %d bytes queued, its senders wait", dest->getId(),
               dest->getTransport()->getWriteBufferUsed());
   }
@@ -39,7 +39,7 @@ void Router_Core::noteFeeding(Router_Plugin *dest) {
 void Router_Core::updateFlow(Router_Plugin *p, int queuedBefore) {
   int queued = p->getTransport()->getWriteBufferUsed();
   if (queued < queuedBefore && (p->congested || totalCongested))
-    p->lastProgress = ut_getTimeMillis64();
+    p->lastProgress = passNow();
   if (p->congested && queued < options.maxPendingBytes / 4) {
     log->note("plugin %d: queue drained, its senders go on", p->getId());
     releaseFeeders(p);

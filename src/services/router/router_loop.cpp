@@ -33,6 +33,10 @@ constexpr int kFinishFlushMs = 2000;
 
 volatile sig_atomic_t g_stopSignal = 0;
 volatile sig_atomic_t g_stopCount = 0;
+// Set by SIGCHLD: only then does a pass ask the kernel for ended children
+// (a waitpid per pass was a fourth syscall on every forwarded packet).
+// Starts set, so that the first pass looks once.
+volatile sig_atomic_t g_childEnded = 1;
 int g_wakeFd = -1;
 
 void wake() {
@@ -51,7 +55,10 @@ extern "C" void onStopSignal(int sig) {
   wake();
 }
 
-extern "C" void onChildSignal(int) { wake(); }
+extern "C" void onChildSignal(int) {
+  g_childEnded = 1;
+  wake();
+}
 
 void setCloexecNonblock(int fd) {
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL, 0) | O_NONBLOCK);
@@ -113,7 +120,7 @@ class Router_Acceptor : public SocketListener {
   }
   bool hasFD() override { return true; }
   int getFD() override { return fd; }
-  bool wantsToRead() override { return ut_getTimeMillis64() >= resumeAt; }
+  bool wantsToRead() override { return !paused(); }
   bool wantsToWrite() override { return false; }
   bool wantsToDequeueAndDispatch() override { return false; }
   bool wantsToStop() override { return false; }
@@ -123,7 +130,7 @@ class Router_Acceptor : public SocketListener {
     return now < resumeAt ? static_cast<int>(resumeAt - now) : -1;
   }
   void handleRead() override {
-    while (ut_getTimeMillis64() >= resumeAt) {
+    while (!paused()) {
       int s = ::accept(fd, nullptr, nullptr);
       if (s < 0) {
         if (errno == EMFILE || errno == ENFILE) outOfDescriptors();
@@ -148,6 +155,15 @@ class Router_Acceptor : public SocketListener {
  private:
   // How long accepting pauses when no descriptor is left.
   static constexpr int kDescriptorPauseMs = 250;
+
+  // Out of descriptors a moment ago. The clock is only read during a pause,
+  // not on every pass.
+  bool paused() {
+    if (resumeAt == 0) return false;
+    if (ut_getTimeMillis64() < resumeAt) return true;
+    resumeAt = 0;
+    return false;
+  }
 
   void outOfDescriptors() {
     resumeAt = ut_getTimeMillis64() + kDescriptorPauseMs;
@@ -178,7 +194,7 @@ class Router_Acceptor : public SocketListener {
   Router_Core *core;
   Router_Log *log;
   int fd;
-  long long resumeAt = 0;
+  long long resumeAt = 0;  // 0: not paused
   bool descriptorsLogged = false;
 };
 
@@ -266,6 +282,9 @@ bool Router_Loop::connectBack(int connectPort, std::string *error) {
 int Router_Loop::stopSignal() const { return g_stopSignal; }
 
 void Router_Loop::reapChildren() {
+  if (!g_childEnded) return;
+  // Cleared before reaping: a child ending meanwhile sets it again.
+  g_childEnded = 0;
   for (;;) {
     int status = 0;
     pid_t pid = ::waitpid(-1, &status, WNOHANG);
@@ -290,15 +309,19 @@ void Router_Loop::onePass(int timeoutMs) {
   if (!n) return;
   n->notifyIdle(false);
   n->notifyTimers();
+  core->newPass();
   n->notifySocketActivity(timeoutMs, true);
+  core->endPass();
 }
 
 // Each pass: children that ended, limits and deadlines, links to remove,
 // the idle clock, then one wait on every socket.
 void Router_Loop::run() {
   long long idleSince = -1;
+  core->newPass();
   while (g_stopSignal == 0) {
-    long long now = ut_getTimeMillis64();
+    // The time the previous pass read after its wait, or a fresh one.
+    long long now = core->passNow();
     reapChildren();
     core->checkLimits(now);
     core->collect(now);

@@ -3,7 +3,9 @@
 // Socket listeners live in a vector walked by index. While any pass walks it
 // (passes nest when a handler waits), removal only nulls a slot, so indices
 // stay valid; when the outermost pass ends, null slots are filled from the
-// end. Timers are a list sorted by due time; an entry is re-scheduled before
+// end. The wait list is kept between passes and refilled in place, so a pass
+// makes no heap allocation and reads the clock at most once (only when
+// timers are registered). Timers are a list sorted by due time; an entry is re-scheduled before
 // its handler runs, so the handler may remove or re-add it freely.
 #include "shared/libcxxutil/ut_idle_notifier.h"
 
@@ -101,6 +103,7 @@ void IdleNotifier::removeTimerListener(TimerListener *listener) {
 
 void IdleNotifier::notifyTimers() {
   const std::uint32_t pass = ++timer_pass_;
+  if (timers_.empty()) return;  // no clock read for a loop without timers
   const int now = ut_getTimeMillis();
   const size_t n = timers_.size();
   for (size_t i = 0; i < n && !timers_.empty(); ++i) {
@@ -136,6 +139,7 @@ void IdleNotifier::removeSocketListener(SocketListener *listener) {
     if (entry.listener != listener) continue;
     entry = SocketEntry{nullptr, false, false, false, false};
     --socket_count_;
+    ++socket_holes_;
     break;
   }
   if (socket_lock_ == 0) compactSockets();
@@ -146,6 +150,8 @@ void IdleNotifier::unlockSockets() {
 }
 
 void IdleNotifier::compactSockets() {
+  if (socket_holes_ == 0) return;
+  socket_holes_ = 0;
   size_t i = 0;
   while (i < sockets_.size()) {
     if (sockets_[i].listener) {
@@ -220,8 +226,9 @@ int IdleNotifier::shortenToNextTimer(int timeoutMs) const {
 // Asks every listener what it wants. Conditions that need no descriptor
 // (a listener without one, queued work) are flagged at once and make the
 // wait zero; the rest become wait items. `owners` maps items to slots.
-int IdleNotifier::collectWaitItems(std::vector<ut_ready_item> &items, std::vector<int> &owners,
-                                   int *timeoutMs) {
+void IdleNotifier::collectWaitItems(WaitList &list, int *timeoutMs) {
+  list.items.clear();
+  list.owners.clear();
   for (size_t i = 0; i < sockets_.size(); ++i) {
     SocketListener *listener = sockets_[i].listener;
     if (!listener) continue;
@@ -256,17 +263,16 @@ int IdleNotifier::collectWaitItems(std::vector<ut_ready_item> &items, std::vecto
       *timeoutMs = 0;
     }
     if (item.want_read || item.want_write || item.want_exception) {
-      items.push_back(item);
-      owners.push_back(static_cast<int>(i));
+      list.items.push_back(item);
+      list.owners.push_back(static_cast<int>(i));
     }
   }
-  return static_cast<int>(items.size());
 }
 
-void IdleNotifier::recordReadiness(const std::vector<ut_ready_item> &items,
-                                   const std::vector<int> &owners) {
+void IdleNotifier::recordReadiness(const WaitList &list) {
+  const std::vector<ut_ready_item> &items = list.items;
   for (size_t k = 0; k < items.size(); ++k) {
-    SocketEntry &entry = sockets_[owners[k]];
+    SocketEntry &entry = sockets_[list.owners[k]];
     if (!entry.listener) continue;  // removed while being asked
     if (items[k].got_read) {
       entry.read_ready = true;
@@ -288,13 +294,18 @@ void IdleNotifier::notifySocketActivity(int timeoutMs, bool process) {
   timeout = shortenToNextTimer(timeout);
   if (!process && timeout < 1) return;
 
-  std::vector<ut_ready_item> items;
-  std::vector<int> owners;
+  // The kept list, unless a wait function re-entered the notifier.
+  WaitList nested;
+  WaitList &list = wait_list_busy_ ? nested : wait_list_;
+  const bool owns = !wait_list_busy_;
+  wait_list_busy_ = true;
   lockSockets();
-  int count = collectWaitItems(items, owners, &timeout);
+  collectWaitItems(list, &timeout);
   ut_wait_ready_func wait = g_wait ? g_wait : ut_wait_ready;
-  if (wait(items.data(), count, timeout) > 0) recordReadiness(items, owners);
+  if (wait(list.items.data(), static_cast<int>(list.items.size()), timeout) > 0)
+    recordReadiness(list);
   unlockSockets();
+  if (owns) wait_list_busy_ = false;
 
   if (process) processSocketActivity();
 }

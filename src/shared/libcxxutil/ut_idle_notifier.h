@@ -140,9 +140,14 @@ class IdleNotifier : public DeleteAble {
   bool processSocketActivity();
   bool handleEntry(int index);
   int shortenToNextTimer(int timeoutMs) const;
-  int collectWaitItems(std::vector<ut_ready_item> &items, std::vector<int> &owners,
-                       int *timeoutMs);
-  void recordReadiness(const std::vector<ut_ready_item> &items, const std::vector<int> &owners);
+  // The wait list of one pass: one item per listener with a descriptor that
+  // wants something, and the slot each item belongs to.
+  struct WaitList {
+    std::vector<ut_ready_item> items;
+    std::vector<int> owners;
+  };
+  void collectWaitItems(WaitList &list, int *timeoutMs);
+  void recordReadiness(const WaitList &list);
   void lockSockets() { ++socket_lock_; }
   void unlockSockets();
   void compactSockets();
@@ -154,6 +159,12 @@ class IdleNotifier : public DeleteAble {
   std::vector<SocketEntry> sockets_;
   int socket_count_ = 0;  // entries with a listener
   int socket_lock_ = 0;
+  int socket_holes_ = 0;  // null slots waiting for compactSockets
+  // Kept between passes so that a pass allocates nothing once the vectors
+  // have grown; a wait that starts while this one is in use (from inside
+  // the wait function) uses a list of its own.
+  WaitList wait_list_;
+  bool wait_list_busy_ = false;
   // Ascending due time; equal due times in insertion order.
   std::list<TimerEntry> timers_;
   std::uint32_t timer_pass_ = 0;
