@@ -170,13 +170,7 @@ TEST_F(FileRelayTest, OnlyTheKindsAskedFor) {
 TEST_F(FileRelayTest, IsDirectoryIsNormalisedAndMissingFieldsRelayed) {
   Notifier n = notifier();
   listener("l");
-  auto raw = [&](int id, const char *text) {
-    STPAsciiOMsg *m = h.clientSide->createAsciiMessage(n.client->getLocalRN(), n.client->getRemoteRN(), 14, id, 2);
-    m->putIdent(text);
-    TStat st;
-    EXPECT_NE(h.clientSide->sendMessage(m, &h.pump, &st), 0) << st.message;
-    delete m;
-  };
+  auto raw = [&](int id, const char *text) { h.sendRaw(n.client, id, text); };
   raw(2, "FileRemotelyAdded repository_id:\"R\" filename:\"/d\" branch_tag:\"B\" modified_by:\"w\" is_directory:0x7");
   raw(0, "FileCreated");                       // no file name at all
   raw(5, "FileRemoved filename:\"unterminated");  // a string that never ends
