@@ -1,89 +1,66 @@
 // ServiceConnections: service connections in one test process shaped like
 // the state manager's: every server endpoint shares one transport (as they
 // share the router transport), every client endpoint shares the peer
-// transport, and each connection is its own routing-number pair. The two
-// transports are joined by a socket pair; `pump` services both, so one
-// thread can send a request on a client and have it served.
-//
-// Servers come from a ServiceFactory (createService, as the router client
-// does) or from the test, and are negotiated the way the router client
-// negotiates incoming connections. The harness owns every endpoint and both
-// transports. HookLog lets a test act in the middle of a fan-out.
+// transport, and each connection is its own routing-number pair. `pump`
+// services both, so one thread can send a request and have it served. The
+// harness owns every endpoint. HookLog lets a test act in the middle of a
+// fan-out.
 #pragma once
-
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "services/servicerouter_proxy/service_factory.h"
+#include "shared/stp_transport/stp_amsg.h"
+#include "shared/stp_transport/stp_log.h"
 #include "shared/stp_transport/stp_specclass.h"
 #include "shared/stp_transport/stp_transport.h"
-#include "shared/stp_transport/stp_log.h"
 #include "support/stp_pump.h"
+#include "support/stp_sockets.h"
 
 class ServiceConnections {
+  testsupport::TransportPair tp_;
+
  public:
-  STPTransport *serverSide = nullptr;
-  STPTransport *clientSide = nullptr;
-  testsupport::Pump pump;
+  STPTransport *const serverSide = tp_.a;
+  STPTransport *const clientSide = tp_.b;
+  testsupport::Pump pump{{tp_.a, tp_.b}};
 
-  ServiceConnections() {
-    int fds[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return;
-    for (int fd : fds) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    TStat st;
-    serverSide = new STPTransport(32768);
-    clientSide = new STPTransport(32768);
-    serverSide->bindFD(fds[0], &st);
-    clientSide->bindFD(fds[1], &st);
-    pump.add(serverSide);
-    pump.add(clientSide);
-  }
-
+  ServiceConnections() = default;
   ~ServiceConnections() {
     for (STPSpecClass *e : servers) e->delRef();
     for (STPSpecClass *e : clients) e->delRef();
-    if (serverSide) serverSide->delRef();
-    if (clientSide) clientSide->delRef();
   }
-
   ServiceConnections(const ServiceConnections &) = delete;
   ServiceConnections &operator=(const ServiceConnections &) = delete;
 
-  // Makes a server through `factory` on a fresh RN pair, binds `client`
-  // (the harness takes its reference) to the other end and negotiates both.
-  // Returns the server (owned by the harness) or null when anything failed.
+  // A server from `factory` (as the router client makes them) joined to
+  // `client` (the harness takes its reference). The server, or null.
   STPSpecClass *connect(ServiceFactory *factory, STPSpecClass *client) {
     clients.push_back(client);
-    int serverRN = nextRN++;
-    int clientRN = nextRN++;
-    STPSpecClass *server = factory->createService(serverSide, serverRN, clientRN);
+    STPSpecClass *server = factory->createService(serverSide, nextRN, nextRN + 1);
     if (!server) return nullptr;
     servers.push_back(server);
-    client->setTransport(clientSide, clientRN, serverRN);
+    client->setTransport(clientSide, nextRN + 1, nextRN);
+    nextRN += 2;
     return negotiate(server, client) ? server : nullptr;
   }
 
-  // The same for a server made by the test: binds `server` and `client`
-  // (the harness takes both references) to a fresh RN pair and negotiates
-  // them. False when negotiation failed.
+  // Joins `server` and `client` (the harness takes both references) on a
+  // fresh routing-number pair and negotiates them.
   bool connect(STPSpecClass *server, STPSpecClass *client) {
     servers.push_back(server);
     clients.push_back(client);
-    int serverRN = nextRN++;
-    int clientRN = nextRN++;
-    server->setTransport(serverSide, serverRN, clientRN);
-    client->setTransport(clientSide, clientRN, serverRN);
+    server->setTransport(serverSide, nextRN, nextRN + 1);
+    client->setTransport(clientSide, nextRN + 1, nextRN);
+    nextRN += 2;
     return negotiate(server, client);
   }
 
-  // Makes a new S and C, connects them and returns them (owned by the
-  // harness); *ok reports the negotiation.
   template <class S, class C>
   std::pair<S *, C *> make(bool *ok) {
     S *s = new S();
@@ -92,8 +69,8 @@ class ServiceConnections {
     return {s, c};
   }
 
-  // Ends a connection the way the router client does when the router
-  // reports it dropped: marks the server down and releases it.
+  // Ends a connection as the router client does when the router reports it
+  // dropped: marks the server down and releases it.
   void drop(STPSpecClass *server) {
     auto it = std::find(servers.begin(), servers.end(), server);
     if (it == servers.end()) return;
@@ -102,15 +79,29 @@ class ServiceConnections {
     server->delRef();
   }
 
-  // Services both sides until `cond` holds (bounded); true when it does.
   template <class F>
   bool until(F cond) {
     return pump.until(cond);
   }
-  // Services both transports for a while, so that anything in flight
-  // arrives (used before asserting that something did not arrive).
+  // Lets anything in flight arrive (before asserting that something did not).
   void settle(int rounds = 30) {
     for (int i = 0; i < rounds; ++i) pump.idle();
+  }
+
+  // Sends a hand-made ASCII message `name` with id `id` from `client`;
+  // `fill` adds its fields.
+  template <class F>
+  void sendRaw(STPSpecClass *client, int id, const char *name, F fill, int flags = 2) {
+    STPAsciiOMsg *m = clientSide->createAsciiMessage(client->getLocalRN(),
+                                                     client->getRemoteRN(), 14, id, flags);
+    m->putIdent(name);
+    fill(m);
+    TStat st;
+    EXPECT_NE(clientSide->sendMessage(m, &pump, &st), 0) << st.message;
+    delete m;
+  }
+  void sendRaw(STPSpecClass *client, int id, const char *name) {
+    sendRaw(client, id, name, [](STPAsciiOMsg *) {});
   }
 
  private:
@@ -126,7 +117,7 @@ class ServiceConnections {
 };
 
 // An STPLog that runs a callback at the start of its first entry (to act
-// in the middle of a fan-out) and counts entries.
+// in the middle of a fan-out) and collects entries.
 class HookLog : public STPLog {
  public:
   std::vector<std::string> entries;
@@ -140,11 +131,7 @@ class HookLog : public STPLog {
   }
   void logStart(STPSpecClass *, bool) override {
     entries.emplace_back();
-    if (hook) {
-      auto h = hook;
-      hook = nullptr;
-      h(hookArg);
-    }
+    if (hook) std::exchange(hook, nullptr)(hookArg);
   }
   void logEnd(STPSpecClass *, bool) override {}
 };

@@ -5,20 +5,15 @@ korvo_add_test(test_configservice
           ${CMAKE_CURRENT_LIST_DIR}/test_config_server.cpp
   LIBS korvo_configservice korvo_generated_testkit)
 
-# End to end through a real svc_router and the broadcast modules. The test process
-# is a client only: it must not link the service libraries.
 # The broadcast services alone in a process that stays until the router
 # closes it (see tests/e2e/e2e_service_host.cpp); also used by
 # bench_configservice.
 add_executable(broadcast_test_host ${PROJECT_SOURCE_DIR}/tests/e2e/e2e_service_host.cpp)
 target_link_libraries(broadcast_test_host PRIVATE korvo_configservice_module korvo_filenotify_module
                       korvo_filebroadcast_module)
-korvo_add_test(test_broadcast_e2e
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_broadcast_e2e.cpp
-  LIBS korvo_srproxy korvo_generated korvo_ut_idle)
-add_dependencies(test_broadcast_e2e svc_router broadcast_test_host)
 
-# The korvoctl subcommands of the broadcast services, end to end.
+# The broadcast services end to end through a real svc_router, driven by
+# korvoctl: a smoke test per service; the cases are the unit tests'.
 korvo_add_test(test_broadcast_korvoctl
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_broadcast_korvoctl.cpp)
 add_dependencies(test_broadcast_korvoctl svc_router korvoctl broadcast_test_host)

@@ -85,6 +85,9 @@ class ConfigServerTest : public ::testing::Test {
 
 TEST_F(ConfigServerTest, LateListenerGetsEveryStoredLineInIndexOrder) {
   Conn sender = connect("sender");
+  EXPECT_TRUE(listen(sender).empty());
+  h.drop(sender.server);
+  sender = connect("sender");
   broadcast(sender, 5, "five");
   broadcast(sender, 1, "one");
   broadcast(sender, 3, "three");
@@ -102,10 +105,6 @@ TEST_F(ConfigServerTest, LateListenerGetsEveryStoredLineInIndexOrder) {
   EXPECT_EQ(ConfigService_Server::getListenerList().size(), 1);
 }
 
-TEST_F(ConfigServerTest, EmptyStoreAnswersNoLines) {
-  Conn c = connect("c");
-  EXPECT_TRUE(listen(c).empty());
-}
 
 TEST_F(ConfigServerTest, FanOutFollowsRegistrationOrderAndIncludesTheSender) {
   Conn a = connect("a");
@@ -163,22 +162,6 @@ TEST_F(ConfigServerTest, NotificationsAreQueuedAndBracketsWrittenAtOnce) {
   EXPECT_EQ(seq, (std::vector<std::string>{"a note queued", "a msg 1 queued too", "a start"}));
 }
 
-TEST_F(ConfigServerTest, DroppedListenerHearsNothingMoreAndLinesStay) {
-  Conn a = connect("a");
-  Conn b = connect("b");
-  listen(a);
-  listen(b);
-  broadcast(b, 1, "from b");
-  ASSERT_TRUE(waitFor(2));
-  h.drop(b.server);
-  EXPECT_EQ(ConfigService_Server::getListenerList().size(), 1);
-  broadcast(a, 2, "after");
-  ASSERT_TRUE(waitFor(3));
-  h.settle();
-  EXPECT_EQ(seq.back(), "a note after");
-  EXPECT_EQ(seq.size(), 3u);
-  EXPECT_EQ(listen(a), (std::vector<std::string>{"from b", "after"}));
-}
 
 TEST_F(ConfigServerTest, ListenerThatIsDownMissesTheMessageAndOthersGoOn) {
   Conn a = connect("a");
@@ -253,47 +236,23 @@ TEST_F(ConfigServerTest, ListenerThatDropsItselfDuringItsOwnSend) {
   EXPECT_EQ(b.client->calls.entries.back(), "ReceiveStartBlockBroadcast: \n");
 }
 
-// Hand-made requests from a client endpoint.
-class RawSender {
- public:
-  RawSender(ServiceConnections &h, STPSpecClass *client) : h_(h), c_(client) {}
-  STPAsciiOMsg *begin(int id, const char *ident, int flags = 2) {
-    STPAsciiOMsg *m = h_.clientSide->createAsciiMessage(c_->getLocalRN(), c_->getRemoteRN(), 14, id, flags);
-    if (ident) m->putIdent(ident);
-    return m;
-  }
-  void send(STPAsciiOMsg *m) {
-    TStat st;
-    EXPECT_NE(h_.clientSide->sendMessage(m, &h_.pump, &st), 0) << st.message;
-    delete m;
-  }
-
- private:
-  ServiceConnections &h_;
-  STPSpecClass *c_;
-};
-
 TEST_F(ConfigServerTest, MalformedRequestsAreHandledAndOthersKeepWorking) {
   Conn bad = connect("bad");
   Conn good = connect("good");
   listen(good);
-  RawSender raw(h, bad.client);
   // BroadcastConfig without fields: index 0 and a null line.
-  raw.send(raw.begin(0, "BroadcastConfig"));
+  h.sendRaw(bad.client, 0, "BroadcastConfig");
   // A string that never ends and a number too large for the field.
-  STPAsciiOMsg *m = raw.begin(0, "BroadcastConfig index:0xfffffffff configLine:\"no end");
-  raw.send(m);
+  h.sendRaw(bad.client, 0, "BroadcastConfig index:0xfffffffff configLine:\"no end");
   // BroadcastMessage with a null message; unknown ids and names.
-  m = raw.begin(1, "BroadcastMessage");
-  m->putNumber("type", 3);
-  m->putString("message", nullptr);
-  raw.send(m);
-  raw.send(raw.begin(99, "Nonsense"));
-  raw.send(raw.begin(-1, "NoSuchMessage"));
+  h.sendRaw(bad.client, 1, "BroadcastMessage", [](STPAsciiOMsg *m) {
+    m->putNumber("type", 3);
+    m->putString("message", nullptr);
+  });
+  h.sendRaw(bad.client, 99, "Nonsense");
+  h.sendRaw(bad.client, -1, "NoSuchMessage");
   // ListenForConfigs carrying a record with an absurd count in the request.
-  m = raw.begin(-1, "ListenForConfigs");
-  m->putIdent("configItems:{ count:0x7fffffff data:(2147483647)[ \"a\" ] }");
-  raw.send(m);
+  h.sendRaw(bad.client, -1, "ListenForConfigs configItems:{ count:0x7fffffff data:(2147483647)[ \"a\" ] }");
   ASSERT_TRUE(waitFor(3));
   h.settle();
   EXPECT_EQ(seq[0], "good note (null)");

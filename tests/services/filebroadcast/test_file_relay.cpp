@@ -101,24 +101,6 @@ TEST_F(FileRelayTest, FilterAndCreationOrder) {
                      "second FileCreated source_pluginid:0xffffffff filename:\"/c\" "}));
 }
 
-TEST_F(FileRelayTest, ListenForAllLeavesRemoteEventsOn) {
-  Notifier n = notifier();
-  Conn l = listener("l");
-  filter(l, &FileBroadcast_listener_Impl::send_ListenForAll, false);
-  h.settle();
-  TStat st;
-  ASSERT_TRUE(n.client->send_FileCreated("/x", true, &h.pump, &st));
-  ASSERT_TRUE(n.client->send_FileRemotelyAdded("repo", "/x", "main", "ann", false, true, &h.pump, &st));
-  ASSERT_TRUE(waitFor(1));
-  h.settle();
-  ASSERT_EQ(seq.size(), 1u);
-  EXPECT_EQ(seq[0].rfind("l FileRemotelyAdded ", 0), 0u) << seq[0];
-  filter(l, &FileBroadcast_listener_Impl::send_ListenForFileRemotelyAdded, false);
-  h.settle();
-  ASSERT_TRUE(n.client->send_FileRemotelyAdded("repo", "/y", "main", "ann", false, true, &h.pump, &st));
-  h.settle();
-  EXPECT_EQ(seq.size(), 1u);
-}
 
 TEST_F(FileRelayTest, EveryKindRelayedUnchangedWithSourceMinusOne) {
   Notifier n = notifier();
@@ -143,40 +125,11 @@ TEST_F(FileRelayTest, EveryKindRelayedUnchangedWithSourceMinusOne) {
       "branch_tag:\"\" modified_by:null "}));
 }
 
-TEST_F(FileRelayTest, OnlyTheKindsAskedFor) {
-  Notifier n = notifier();
-  Conn only = listener("only");
-  Conn all = listener("all");
-  // "only" wants removals alone: local ones off but FileRemoved, remote off.
-  filter(only, &FileBroadcast_listener_Impl::send_ListenForAll, false);
-  filter(only, &FileBroadcast_listener_Impl::send_ListenForFileRemoved, true);
-  filter(only, &FileBroadcast_listener_Impl::send_ListenForFileRemotelyAdded, false);
-  filter(only, &FileBroadcast_listener_Impl::send_ListenForFileRemotelyModified, false);
-  filter(only, &FileBroadcast_listener_Impl::send_ListenForFileRemotelyRemoved, false);
-  h.settle();
-  TStat st;
-  ASSERT_TRUE(n.client->send_FileCreated("/c", true, &h.pump, &st));
-  ASSERT_TRUE(n.client->send_FileModified("/m", true, &h.pump, &st));
-  ASSERT_TRUE(n.client->send_FileRemotelyAdded("R", "/ra", "B", "w", false, true, &h.pump, &st));
-  ASSERT_TRUE(n.client->send_FileRemotelyModified("R", "/rm", "B", "w", "2", true, &h.pump, &st));
-  ASSERT_TRUE(n.client->send_FileRemotelyRemoved("R", "/rr", "B", "w", true, &h.pump, &st));
-  ASSERT_TRUE(n.client->send_FileRemoved("/r", true, &h.pump, &st));
-  ASSERT_TRUE(h.until([&] { return all.client->received == 6; }));
-  h.settle();
-  ASSERT_EQ(only.client->received, 1);
-  EXPECT_EQ(only.client->calls.entries[0], "FileRemoved: source_pluginid:0xffffffff, filename:\"/r\"\n");
-}
 
 TEST_F(FileRelayTest, IsDirectoryIsNormalisedAndMissingFieldsRelayed) {
   Notifier n = notifier();
   listener("l");
-  auto raw = [&](int id, const char *text) {
-    STPAsciiOMsg *m = h.clientSide->createAsciiMessage(n.client->getLocalRN(), n.client->getRemoteRN(), 14, id, 2);
-    m->putIdent(text);
-    TStat st;
-    EXPECT_NE(h.clientSide->sendMessage(m, &h.pump, &st), 0) << st.message;
-    delete m;
-  };
+  auto raw = [&](int id, const char *text) { h.sendRaw(n.client, id, text); };
   raw(2, "FileRemotelyAdded repository_id:\"R\" filename:\"/d\" branch_tag:\"B\" modified_by:\"w\" is_directory:0x7");
   raw(0, "FileCreated");                       // no file name at all
   raw(5, "FileRemoved filename:\"unterminated");  // a string that never ends

@@ -44,19 +44,6 @@ class FileRegistryServerTest : public ::testing::Test {
     return out;
   }
 
-  // A hand-made ASCII message from `client` to its server; `fill` writes
-  // the body after the message name.
-  template <class F>
-  void sendRaw(FileRegistry_client_Impl *client, int id, const char *name, F fill) {
-    STPAsciiOMsg *m = net.clientSide->createAsciiMessage(client->getLocalRN(),
-                                                         client->getRemoteRN(), 14, id, 2);
-    m->putIdent(name);
-    fill(m);
-    TStat st;
-    EXPECT_NE(net.clientSide->sendMessage(m, &net.pump, &st), 0);
-    delete m;
-  }
-
   STPSpecClass *lastServer = nullptr;
 };
 
@@ -115,22 +102,22 @@ TEST_F(FileRegistryServerTest, BadPacketsAreSurvivedAndOthersKeepWorking) {
   FileRegistry_client_Impl *good = connect();
   MessageCapture capture;
   // Missing fields: both strings read as null.
-  sendRaw(bad, 0, "AddFile", [](STPAsciiOMsg *) {});
+  net.sendRaw(bad, 0, "AddFile", [](STPAsciiOMsg *) {});
   // Explicit null strings.
-  sendRaw(bad, 0, "AddFile", [](STPAsciiOMsg *m) {
+  net.sendRaw(bad, 0, "AddFile", [](STPAsciiOMsg *m) {
     m->putString("fileName", nullptr);
     m->putString("type", nullptr);
   });
-  sendRaw(bad, 2, "RemoveFile", [](STPAsciiOMsg *m) { m->putNumber("fileName", 7); });
+  net.sendRaw(bad, 2, "RemoveFile", [](STPAsciiOMsg *m) { m->putNumber("fileName", 7); });
   // Unknown ids and names, and a field of the wrong kind.
-  sendRaw(bad, 77, "AddFile", [](STPAsciiOMsg *m) { m->putString("fileName", "x"); });
-  sendRaw(bad, -1, "NoSuchMessage", [](STPAsciiOMsg *m) { m->putString("type", "bad"); });
-  sendRaw(bad, 0, "AddFile", [](STPAsciiOMsg *m) {
+  net.sendRaw(bad, 77, "AddFile", [](STPAsciiOMsg *m) { m->putString("fileName", "x"); });
+  net.sendRaw(bad, -1, "NoSuchMessage", [](STPAsciiOMsg *m) { m->putString("type", "bad"); });
+  net.sendRaw(bad, 0, "AddFile", [](STPAsciiOMsg *m) {
     m->putStartArray("fileName", 1000000);
     m->putString("type", "bad.kind");
   });
   // A body that is only garbage words.
-  sendRaw(bad, -1, "%%%", [](STPAsciiOMsg *m) { m->putRawString("(0xffffffff )[ {{{ \"unclosed"); });
+  net.sendRaw(bad, -1, "%%%", [](STPAsciiOMsg *m) { m->putRawString("(0xffffffff )[ {{{ \"unclosed"); });
   net.settle(50);
 
   TStat st;

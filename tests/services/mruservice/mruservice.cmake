@@ -3,6 +3,7 @@ korvo_add_test(test_mrustate
           ${CMAKE_CURRENT_LIST_DIR}/test_column_config.cpp
           ${CMAKE_CURRENT_LIST_DIR}/test_window_config.cpp
           ${CMAKE_CURRENT_LIST_DIR}/test_fcdir_mem.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/test_state_files.cpp
   LIBS korvo_mrustate korvo_runtime)
 
 korvo_add_test(test_mruservice

@@ -1,5 +1,5 @@
-// Column sets: ordering rules of "columns.ini", value conversions, round
-// trip, updates and copies, a failed save.
+// Column sets: ordering rules of "columns.ini", value conversions, updates
+// and copies.
 #include <gtest/gtest.h>
 
 #include "services/mruservice/column_config.h"
@@ -53,20 +53,6 @@ TEST_F(ColumnConfigTest, ValuesAndTheirConversions) {
             (std::vector<std::string>{"A/17/-1/h", "-/9/1/v", "-/0/0/v"}));
 }
 
-TEST_F(ColumnConfigTest, FileRoundTripsByteForByte) {
-  const std::string text =
-      "[Files]\nname1=File\nwidth1=16\nsort1=ascending\n"
-      "name2=Size\nwidth2=0\nsort2=descending\nhidden2=true\n"
-      "name3=\n\n[Empty]\n\n";
-  WriteStateFile("columns.ini", text);
-  ColumnConfig_Init();
-  ColumnConfig_Array none;
-  ColumnConfig_GetColumnInfo("Empty", &none);
-  ColumnConfig_UpdateColumnInfo("EMPTY", &none);  // changes nothing, still counts
-  RemoveStateFile("columns.ini");
-  ColumnConfig_Exit();
-  EXPECT_EQ(ReadStateFile("columns.ini"), text);
-}
 
 TEST_F(ColumnConfigTest, UpdateReplacesOrCreatesAtTheHead) {
   WriteStateFile("columns.ini", "[Old]\nname1=a\nname2=b\nname3=c\n\n");
@@ -113,24 +99,6 @@ TEST_F(ColumnConfigTest, GrowingASetAndMissingSets) {
   EXPECT_EQ(out.columnInfos, nullptr);
 }
 
-TEST_F(ColumnConfigTest, ManyColumnsFromTheFile) {
-  std::string text = "[Wide]\n";
-  for (int i = 1; i <= 12; ++i) text += "width" + std::to_string(i) + "=" + std::to_string(i) + "\n";
-  WriteStateFile("columns.ini", text);
-  ColumnConfig_Init();
-  auto cols = columns("Wide");
-  ASSERT_EQ(cols.size(), 12u);
-  EXPECT_EQ(cols[11], "-/13/0/v");
-}
 
-TEST_F(ColumnConfigTest, FailedSaveKeepsTheOldFile) {
-  WriteStateFile("columns.ini", "[A]\nname1=old\n\n");
-  ColumnConfig_Init();
-  ColumnConfig_Array none;
-  ColumnConfig_UpdateColumnInfo("A", &none);
-  BlockSaving("columns.ini");
-  EXPECT_FALSE(ColumnConfig_Save());
-  EXPECT_EQ(ReadStateFile("columns.ini"), "[A]\nname1=old\n\n");
-}
 
 }  // namespace

@@ -1,5 +1,5 @@
 // File-choice directories: keys in any case, the section rules of
-// "fcdir.ini", the once-only InitDirs, the kind without a key, saving.
+// "fcdir.ini", the once-only InitDirs, the kind without a key.
 #include <gtest/gtest.h>
 
 #include "services/mruservice/fcdir_mem.h"
@@ -40,19 +40,6 @@ TEST_F(FCDirMemTest, LoadsOnlyItsSectionWithKeysInAnyCase) {
             "TraceFileDir=/t\n\n");
 }
 
-TEST_F(FCDirMemTest, FileRoundTripsByteForByte) {
-  const std::string text =
-      "\n[File Choice Directories]\nEditFileDir=/a\nBuildFileDir=/b\nExecutableDir=/c\n"
-      "EventFileDir=/d\nConfigFileDir=/e\nTargetFileDir=/f\nGeneralFileDir=/g\n"
-      "PlacerFileDir=/h\nIntegrateFileDir=/i\nTraceFileDir=/j\nConnectionFileDir=/k\n\n";
-  WriteStateFile("fcdir.ini", text);
-  FCDirMem_Init();
-  FCDirMem_Update(11, "/never-saved");
-  RemoveStateFile("fcdir.ini");
-  ASSERT_TRUE(FCDirMem_Save());
-  EXPECT_EQ(ReadStateFile("fcdir.ini"), text);
-  EXPECT_EQ(get(11), "/never-saved");
-}
 
 TEST_F(FCDirMemTest, InitDirsActsOnlyOnce) {
   FCDirMem_Init();
@@ -82,20 +69,6 @@ TEST_F(FCDirMemTest, NothingBeforeInitAndNoSaveWithoutChanges) {
   EXPECT_EQ(FCDirMem_Find(nullptr), -1);
 }
 
-TEST_F(FCDirMemTest, ExitDoesNotSave) {
-  FCDirMem_Init();
-  FCDirMem_Update(3, "/ev");
-  FCDirMem_Exit();
-  EXPECT_EQ(ReadStateFile("fcdir.ini"), "<missing>");
-}
 
-TEST_F(FCDirMemTest, FailedSaveKeepsTheOldFile) {
-  WriteStateFile("fcdir.ini", "\n[File Choice Directories]\nEditFileDir=/a\n\n");
-  FCDirMem_Init();
-  FCDirMem_Update(0, "/b");
-  BlockSaving("fcdir.ini");
-  EXPECT_FALSE(FCDirMem_Save());
-  EXPECT_EQ(ReadStateFile("fcdir.ini"), "\n[File Choice Directories]\nEditFileDir=/a\n\n");
-}
 
 }  // namespace

@@ -1,6 +1,6 @@
 // MRU lists: order and the nine-item limit, moves to the front, letter
-// case, the edit operations, and "mrulist.ini" (round trip, malformed and
-// surplus lines, missing file, a failed save).
+// case, the edit operations, and reading malformed and surplus lines of
+// "mrulist.ini".
 #include <gtest/gtest.h>
 
 #include "services/mruservice/mru_lists.h"
@@ -130,19 +130,6 @@ TEST_F(MRUListsTest, DeletingAWholeListRemovesItFromNamesAndFile) {
   EXPECT_EQ(ReadStateFile("mrulist.ini"), "[Keep]\nk\n\n");
 }
 
-TEST_F(MRUListsTest, FileRoundTripsByteForByte) {
-  const std::string text = "[Files]\n/a/b.c\n/x y/z \n\n[Projects]\n\n[Empty name]\np\n\n";
-  WriteStateFile("mrulist.ini", text);
-  MRU_Init();
-  EXPECT_EQ(names(), (Items{"Files", "Projects", "Empty name"}));
-  EXPECT_EQ(list("files"), (Items{"/a/b.c", "/x y/z "}));
-  MRU_UpdateList("Files", "/a/b.c", false);  // already newest: nothing to write
-  RemoveStateFile("mrulist.ini");
-  MRU_ModifyMRUList("Projects", MRU_Modify_Insert, 0, "p1");
-  MRU_ModifyMRUList("Projects", MRU_Modify_Delete, 0, nullptr);
-  ASSERT_TRUE(MRU_Save());
-  EXPECT_EQ(ReadStateFile("mrulist.ini"), text);
-}
 
 TEST_F(MRUListsTest, ReadingSkipsStrayLinesAndSurplusItems) {
   std::string text = "orphan before any header\n\n   \t\n[ Lead ]\n";
@@ -159,33 +146,7 @@ TEST_F(MRUListsTest, ReadingSkipsStrayLinesAndSurplusItems) {
   EXPECT_EQ(list("LEAD"), (Items{"second"}));
 }
 
-TEST_F(MRUListsTest, InitLoadsOnceAndMissingFileGivesNoLists) {
-  MRU_Init();
-  EXPECT_TRUE(names().empty());
-  WriteStateFile("mrulist.ini", "[A]\na\n\n");
-  MRU_Init();  // already loaded
-  EXPECT_TRUE(names().empty());
-}
 
-TEST_F(MRUListsTest, FailedSaveKeepsTheOldFileAndTheChange) {
-  WriteStateFile("mrulist.ini", "[A]\nold\n\n");
-  MRU_Init();
-  MRU_UpdateList("A", "new", false);
-  BlockSaving("mrulist.ini");
-  EXPECT_FALSE(MRU_Save());
-  EXPECT_TRUE(MRU_IsModified());
-  EXPECT_EQ(ReadStateFile("mrulist.ini"), "[A]\nold\n\n");
-  RemoveStateFile("mrulist.ini");  // also unblocks
-  EXPECT_TRUE(MRU_Save());
-  EXPECT_EQ(ReadStateFile("mrulist.ini"), "[A]\nnew\nold\n\n");
-}
 
-TEST_F(MRUListsTest, ExitSavesPendingChanges) {
-  MRU_UpdateList("A", "x", false);
-  MRU_Exit();
-  EXPECT_EQ(ReadStateFile("mrulist.ini"), "[A]\nx\n\n");
-  MRU_Init();
-  EXPECT_EQ(list("a"), (Items{"x"}));
-}
 
 }  // namespace

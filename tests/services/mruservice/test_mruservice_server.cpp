@@ -11,7 +11,6 @@
 #include "services/mruservice/mruservice_server.h"
 #include "services/mruservice/state_file_support.h"
 #include "services/service_connections.h"
-#include "shared/runtime_test_support.h"
 #include "shared/stp_transport/stp_amsg.h"
 
 namespace {
@@ -106,26 +105,19 @@ TEST_F(MRUServiceServerTest, FactoryAndExitCondition) {
   EXPECT_EQ(MRUService_Server::_num_connections, 0);
 }
 
+// Each request reaches the store and its answer comes back; the store's
+// rules are tested on the store.
 TEST_F(MRUServiceServerTest, ListsOverTheWire) {
   startStores();
   MRUService_client_Impl *c = connect();
-  EXPECT_TRUE(getNames(c).empty());
-  for (int op = 0; op <= 3; ++op) EXPECT_EQ(modify(c, "Files", op, 0, "/x"), 0) << op;
-  EXPECT_TRUE(getNames(c).empty());
+  EXPECT_EQ(modify(c, "Files", 0, 0, "/x"), 0);
   ASSERT_TRUE(c->send_UpdateList("Files", "/a", false, nullptr, &st));
-  ASSERT_TRUE(c->send_UpdateList("files", "/b", false, nullptr, &st));
   ASSERT_TRUE(c->send_UpdateList("Dirs", "/d", false, nullptr, &st));
-  ASSERT_TRUE(c->send_UpdateList("FILES", "/A", false, nullptr, &st));
   EXPECT_EQ(getNames(c), (Strings{"Dirs", "Files"}));
-  EXPECT_EQ(getList(c, "Files"), (Strings{"/a", "/b"}));
   EXPECT_EQ(modify(c, "Files", 0, 20, "/end"), 1);
-  EXPECT_EQ(modify(c, "Files", 2, 0, "/r"), 1);
-  EXPECT_EQ(modify(c, "Files", 2, 5, "/r"), 0);
-  EXPECT_EQ(modify(c, "Files", 3, 0, "/b"), 1);
-  EXPECT_EQ(getList(c, "files"), (Strings{"/b", "/r", "/end"}));
+  EXPECT_EQ(getList(c, "files"), (Strings{"/a", "/end"}));
   EXPECT_EQ(modify(c, "Dirs", 1, -1, nullptr), 1);
   EXPECT_EQ(getNames(c), (Strings{"Files"}));
-  EXPECT_TRUE(getList(c, "Dirs").empty());
 }
 
 TEST_F(MRUServiceServerTest, ClosingAConnectionSavesTheLists) {
@@ -205,18 +197,12 @@ TEST_F(MRUServiceServerTest, FileChoiceDirectories) {
   WriteStateFile("fcdir.ini", "[File Choice Directories]\nGeneralFileDir=/g\n");
   startStores();
   MRUService_client_Impl *c = connect();
-  char *first[] = {const_cast<char *>("/e"), const_cast<char *>("/b")};
-  char *second[] = {const_cast<char *>("/ignored")};
-  ASSERT_TRUE(c->send_InitFCDir(MRUService_STRING_ARRAY{2, first}, false, nullptr, &st));
-  ASSERT_TRUE(c->send_InitFCDir(MRUService_STRING_ARRAY{1, second}, false, nullptr, &st));
-  EXPECT_EQ(getDir(c, 0), "/e");
+  char *dirs[] = {const_cast<char *>("/e"), const_cast<char *>("/b")};
+  ASSERT_TRUE(c->send_InitFCDir(MRUService_STRING_ARRAY{2, dirs}, false, nullptr, &st));
   EXPECT_EQ(getDir(c, 1), "/b");
   EXPECT_EQ(getDir(c, 99), "/g");
-  EXPECT_EQ(getDir(c, 11), "(null)");
   ASSERT_TRUE(c->send_UpdateFCDir(0, "/e2", false, nullptr, &st));
-  ASSERT_TRUE(c->send_UpdateFCDir(12, "/nowhere", false, nullptr, &st));
   EXPECT_EQ(getDir(c, 0), "/e2");
-  EXPECT_EQ(getDir(c, -1), "/g");
   ASSERT_TRUE(c->send_SaveFCDir(true, &net.pump, &st));
   net.settle();
   EXPECT_EQ(ReadStateFile("fcdir.ini"),
@@ -224,35 +210,18 @@ TEST_F(MRUServiceServerTest, FileChoiceDirectories) {
             "GeneralFileDir=/g\n\n");
 }
 
-TEST_F(MRUServiceServerTest, SaveFCDirRewritesALoadedFileEvenUnchanged) {
-  WriteStateFile("fcdir.ini", "[FILE CHOICE DIRECTORIES]\ntracefiledir=/t\nOdd=/o\n");
-  startStores();
-  MRUService_client_Impl *c = connect();
-  ASSERT_TRUE(c->send_SaveFCDir(true, &net.pump, &st));
-  net.settle();
-  EXPECT_EQ(ReadStateFile("fcdir.ini"), "\n[File Choice Directories]\nTraceFileDir=/t\n\n");
-}
-
 TEST_F(MRUServiceServerTest, BadPacketsAreSurvived) {
   startStores();
   MRUService_client_Impl *bad = connect();
   MRUService_client_Impl *good = connect();
-  auto raw = [&](int id, const char *name, auto fill) {
-    STPAsciiOMsg *m = net.clientSide->createAsciiMessage(bad->getLocalRN(), bad->getRemoteRN(),
-                                                         14, id, 2);
-    m->putIdent(name);
-    fill(m);
-    EXPECT_NE(net.clientSide->sendMessage(m, &net.pump, &st), 0);
-    delete m;
-  };
-  raw(12, "UpdateList", [](STPAsciiOMsg *) {});
-  raw(10, "UpdateColumnInfo", [](STPAsciiOMsg *m) {
+  net.sendRaw(bad, 12, "UpdateList");
+  net.sendRaw(bad, 10, "UpdateColumnInfo", [](STPAsciiOMsg *m) {
     m->putString("which", "S");
     m->putStartArray("info", 1000000);
   });
-  raw(7, "InitFCDir", [](STPAsciiOMsg *m) { m->putNumber("dirs", 5); });
-  raw(11, "UpdateFCDir", [](STPAsciiOMsg *m) { m->putNumber("which", 0x7fffffff); });
-  raw(-1, "%%%", [](STPAsciiOMsg *m) { m->putRawString("(0xffffffff )[ {{{ \"unclosed"); });
+  net.sendRaw(bad, 7, "InitFCDir", [](STPAsciiOMsg *m) { m->putNumber("dirs", 5); });
+  net.sendRaw(bad, 11, "UpdateFCDir", [](STPAsciiOMsg *m) { m->putNumber("which", 0x7fffffff); });
+  net.sendRaw(bad, -1, "%%%", [](STPAsciiOMsg *m) { m->putRawString("(0xffffffff )[ {{{ \"unclosed"); });
   net.settle(50);
   ASSERT_TRUE(good->send_UpdateList("Files", "/ok", false, nullptr, &st));
   EXPECT_EQ(getList(good, "Files"), (Strings{"/ok"}));

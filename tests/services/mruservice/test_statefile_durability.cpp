@@ -1,7 +1,6 @@
-// State files against crashes: a temporary file left by an interrupted save
-// is removed when its store loads, and the early save writes what an exit
-// would write once the delay after the first change has passed, once for a
-// burst of changes, and never "fcdir.ini". Time is a fake clock.
+// The early save of the state files: it writes what an exit would write once
+// the delay after the first change has passed, once for a burst of changes,
+// and never "fcdir.ini". Time is a fake clock.
 #include <gtest/gtest.h>
 
 #include "services/mruservice/column_config.h"
@@ -31,18 +30,6 @@ const Store kStores[] = {
     {"fcdir.ini", FCDirMem_Init, FCDirMem_Exit},
 };
 
-TEST(StateFileTemps, LoadingAStoreRemovesItsStaleTemporaryAndKeepsTheFile) {
-  for (const Store &s : kStores) {
-    WriteStateFile(s.file, "[Kept]\n");
-    std::string temp = std::string(s.file) + ".tmp";
-    WriteStateFile(temp.c_str(), "half a sav");
-    s.init();
-    EXPECT_EQ(ReadStateFile(temp.c_str()), "<missing>") << s.file;
-    EXPECT_EQ(ReadStateFile(s.file), "[Kept]\n") << s.file;
-    s.exit();
-    RemoveStateFile(s.file);
-  }
-}
 
 class EarlySaveTest : public ::testing::Test {
  protected:

@@ -107,18 +107,6 @@ TEST_F(WindowConfigTest, LargestGeometryDoesNotWrapInItsStoredForm) {
                                                INT_MAX - 1}));
 }
 
-TEST_F(WindowConfigTest, FileRoundTripsAndUnsetValuesAreLeftOut) {
-  const std::string text =
-      "[Editor]\nx=-5\ny=0\nwidth=640\nheight=480\n\n[Blank]\n\n[Half]\nwidth=0x20\n\n";
-  WriteStateFile("windowpos.ini", text);
-  WindowConfig_Init();
-  EXPECT_EQ(saved(a, "editor"), (std::vector<int>{0, -5, 0, 640, 480}));
-  EXPECT_FALSE(WindowConfig_IsReadOnly());
-  RemoveStateFile("windowpos.ini");
-  WindowConfig_Exit();  // always writes: the saved list starts out modified
-  EXPECT_EQ(ReadStateFile("windowpos.ini"),
-            "[Editor]\nx=-5\ny=0\nwidth=640\nheight=480\n\n[Blank]\n\n[Half]\nwidth=32\n\n");
-}
 
 TEST_F(WindowConfigTest, MalformedLinesAreSkipped) {
   WriteStateFile("windowpos.ini", "x=1\n[W]\nx\nX=3\nleft=4\nwidth = 9\nHEIGHT=abc\n");
@@ -134,14 +122,5 @@ TEST_F(WindowConfigTest, NumbersAreCutToWhatTheStoredFormHolds) {
   EXPECT_EQ(saved(a, "W"), (std::vector<int>{0, 2147483646, INT_MIN, 2147483646, INT_MIN}));
 }
 
-TEST_F(WindowConfigTest, FailedSaveKeepsTheOldFile) {
-  WriteStateFile("windowpos.ini", "[W]\nx=1\n\n");
-  WindowConfig_Init();
-  create(a, "W", 1);
-  WindowConfig_UpdateSavedGeometry(a, "W", 9, 9, 9, 9);
-  BlockSaving("windowpos.ini");
-  WindowConfig_Exit();
-  EXPECT_EQ(ReadStateFile("windowpos.ini"), "[W]\nx=1\n\n");
-}
 
 }  // namespace

@@ -91,34 +91,31 @@ TEST_F(WindowRegisterListTest, EmptyRegisterListsNoArray) {
   EXPECT_EQ(info.winInfo, nullptr);
 }
 
-TEST_F(WindowRegisterListTest, NamedConnectionAndClassWithIdZeroShowsThatClassOnly) {
-  EXPECT_TRUE(list.ShowWindow("__twlWinReg0x0", "Ed", 0));
-  EXPECT_EQ(a.got, (Lines{"show Ed a-ed-1 1", "show Ed a-ed-2 2"}));
-  EXPECT_TRUE(b.got.empty());
-}
-
-TEST_F(WindowRegisterListTest, IdTheClassDoesNotHoldSendsNothing) {
-  EXPECT_FALSE(list.ShowWindow("__twlWinReg0x1", "Ed", 3));
-  EXPECT_FALSE(list.ShowWindow("__twlWinReg0x7", nullptr, 3));  // no such connection
-  EXPECT_FALSE(list.ShowWindow("", nullptr, 3));                // empty name asks nobody
-  EXPECT_TRUE(a.got.empty());
-  EXPECT_TRUE(b.got.empty());
-}
-
-TEST_F(WindowRegisterListTest, NoConnectionNameReachesTheFirstHolder) {
-  EXPECT_TRUE(list.ShowWindow(nullptr, "Sh", 3));
-  EXPECT_TRUE(a.got.empty());
-  EXPECT_EQ(b.got, (Lines{"show Sh b-sh-3 3"}));
-  // Both hold id 2 in "Ed": only the earlier connection is asked.
-  b.got.clear();
-  EXPECT_TRUE(list.ShowWindow(nullptr, "Ed", 2));
-  EXPECT_EQ(a.got, (Lines{"show Ed a-ed-2 2"}));
-  EXPECT_TRUE(b.got.empty());
-  // With id 0 the first connection counts as done even with no match.
-  a.got.clear();
-  EXPECT_TRUE(list.ShowWindow(nullptr, "Nothing", 0));
-  EXPECT_TRUE(a.got.empty());
-  EXPECT_TRUE(b.got.empty());
+// ShowWindow routing: by connection name, class and id; without a name the
+// first connection holding the window is asked, and with id 0 the first
+// connection counts as done even without a match.
+TEST_F(WindowRegisterListTest, ShowWindowRouting) {
+  struct Case {
+    const char *conn, *cls;
+    unsigned long id;
+    bool found;
+    Lines a, b;
+  } cases[] = {
+      {"__twlWinReg0x0", "Ed", 0, true, {"show Ed a-ed-1 1", "show Ed a-ed-2 2"}, {}},
+      {"__twlWinReg0x1", "Ed", 3, false, {}, {}},
+      {"__twlWinReg0x7", nullptr, 3, false, {}, {}},  // no such connection
+      {"", nullptr, 3, false, {}, {}},                // an empty name asks nobody
+      {nullptr, "Sh", 3, true, {}, {"show Sh b-sh-3 3"}},
+      {nullptr, "Ed", 2, true, {"show Ed a-ed-2 2"}, {}},  // both hold it: the earlier
+      {nullptr, "Nothing", 0, true, {}, {}},
+  };
+  for (const Case &k : cases) {
+    a.got.clear();
+    b.got.clear();
+    EXPECT_EQ(list.ShowWindow(k.conn, k.cls, k.id), k.found) << k.id;
+    EXPECT_EQ(a.got, k.a) << (k.conn ? k.conn : "-") << " " << (k.cls ? k.cls : "-");
+    EXPECT_EQ(b.got, k.b) << (k.conn ? k.conn : "-") << " " << (k.cls ? k.cls : "-");
+  }
 }
 
 TEST_F(WindowRegisterListTest, AllWalksReachEveryWindowAndCloseEmptiesTheRegister) {

@@ -177,38 +177,27 @@ TEST_F(WindowRegisterServerTest, UndeliverableRelayIsDroppedAndStillForgotten) {
   EXPECT_EQ(listing(b), Lines{});
 }
 
-// A hand-made ASCII message from `c` to its server.
-template <class F>
-void sendRaw(ServiceConnections &net, STPSpecClass *c, int id, const char *name, int flags, F fill) {
-  STPAsciiOMsg *m = net.clientSide->createAsciiMessage(c->getLocalRN(), c->getRemoteRN(), 14, id, flags);
-  m->putIdent(name);
-  fill(m);
-  TStat st;
-  EXPECT_NE(net.clientSide->sendMessage(m, &net.pump, &st), 0);
-  delete m;
-}
-
 TEST_F(WindowRegisterServerTest, MalformedRequestsAreSurvived) {
   RecordingClient *bad = connect();
   RecordingClient *good = connect();
   add(good, "Ed", "good", 3);
   // A number that is not a number reads as 0: deletes nothing.
-  sendRaw(net, bad, 3, "DeleteWindow", 2, [](STPAsciiOMsg *m) { m->putString("win", "text"); });
+  net.sendRaw(bad, 3, "DeleteWindow", [](STPAsciiOMsg *m) { m->putString("win", "text"); });
   // Missing fields: null class, null title, id 0; a window all the same.
-  sendRaw(net, bad, 0, "AddWindow", 2, [](STPAsciiOMsg *) {});
-  sendRaw(net, bad, 1, "ChangeWindowTitle", 2, [](STPAsciiOMsg *m) {
+  net.sendRaw(bad, 0, "AddWindow", [](STPAsciiOMsg *) {});
+  net.sendRaw(bad, 1, "ChangeWindowTitle", [](STPAsciiOMsg *m) {
     m->putString("className", nullptr);
     m->putNumber("win", 12345);
   });
-  sendRaw(net, bad, 99, "AddWindow", 2, [](STPAsciiOMsg *m) { m->putString("className", "X"); });
-  sendRaw(net, bad, -1, "Nope", 2, [](STPAsciiOMsg *) {});
+  net.sendRaw(bad, 99, "AddWindow", [](STPAsciiOMsg *m) { m->putString("className", "X"); });
+  net.sendRaw(bad, -1, "Nope", [](STPAsciiOMsg *) {});
   // A request carrying a reply-shaped record with a huge count.
-  sendRaw(net, bad, 4, "GetWindowList", 2, [](STPAsciiOMsg *m) {
+  net.sendRaw(bad, 4, "GetWindowList", [](STPAsciiOMsg *m) {
     m->putStartStruct("info");
     m->putNumber("count", 0x7fffffff);
     m->putStartArray("winInfo", 0x7fffffff);
   });
-  sendRaw(net, bad, 7, "ShowWindow", 2, [](STPAsciiOMsg *m) {
+  net.sendRaw(bad, 7, "ShowWindow", [](STPAsciiOMsg *m) {
     m->putString("serviceName", "__twlWinReg0xffffffff");
     m->putNumber("win", -1);
   });
