@@ -1,6 +1,7 @@
-# End-to-end runs of the FileRegistry and WindowRegister services through
-# svc_router, by korvoctl and by a host process that offers only these two services and keeps
-# serving, a scripted client program, and the test that drives them.
+# End-to-end runs of the FileRegistry and WindowRegister services of
+# svc_statemgr through svc_router, by korvoctl and a scripted client program.
+# The host process that offers only these two services and keeps serving is
+# the benchmarks'.
 add_executable(e2e_windows_files_host ${CMAKE_CURRENT_LIST_DIR}/e2e_service_host.cpp)
 target_link_libraries(e2e_windows_files_host PRIVATE
   "$<LINK_LIBRARY:WHOLE_ARCHIVE,korvo_windowregister>"
@@ -13,5 +14,4 @@ korvo_add_test(test_e2e_windows_files
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_e2e_windows_files.cpp
   LIBS korvo_runtime
   TIMEOUT 240)
-add_dependencies(test_e2e_windows_files e2e_script_client e2e_windows_files_host svc_router
-                 svc_statemgr korvoctl)
+add_dependencies(test_e2e_windows_files e2e_script_client svc_router svc_statemgr korvoctl)
