@@ -1,10 +1,15 @@
 // End to end through svc_router and the real svc_statemgr: korvoctl sets
 // and reads WhiteBoard values, dumps a group and loads it into a new state
 // manager, refuses a bad dump as a whole, watches the changes another
-// korvoctl makes, and works the MRU lists. The value formats themselves are
-// tested with korvoctl's text functions; here their way through the
-// processes and korvoctl's exit statuses are.
+// korvoctl makes, works the MRU lists, shares the FileRegistry and the
+// WindowRegister between processes, relays show and iconify to a window
+// another korvoctl registered, and a registering process killed with
+// SIGKILL leaves the register without its windows. Stopping the router
+// ends its clients. The services' cases and the value formats are tested
+// at the unit level; here their way through the processes and korvoctl's
+// output and exit statuses are.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <fstream>
 #include <memory>
@@ -18,7 +23,7 @@ namespace {
 using Lines = std::vector<std::string>;
 
 // One router and state manager for the suite; each test uses its own
-// WhiteBoard groups and MRU lists.
+// WhiteBoard groups, MRU lists, file types and windows.
 class KorvoctlStateE2E : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { shared = std::make_unique<E2ERouter>(); }
@@ -158,6 +163,72 @@ TEST_F(KorvoctlStateE2E, MruListsAndDirectories) {
       {{"mru", "columns", "NoSuchSet"}, 1},
   };
   for (const Fail &f : fails) EXPECT_EQ(status(f.args), f.status) << f.args[1] << " " << f.args.back();
+}
+
+TEST_F(KorvoctlStateE2E, KorvoctlFilesFromSeveralProcesses) {
+  for (const char *file : {"/src/with blank.c", "/src/b.c"})
+    EXPECT_EQ(run({"files", "add", "C", file}).status, 0);
+  EXPECT_EQ(run({"files", "list", "C"}).out, (Lines{"/src/b.c", "/src/with blank.c"}));
+  EXPECT_EQ(run({"files", "remove", "C", "/src/b.c"}).status, 0);
+  E2ERun listed = run({"files", "list", "C"});
+  EXPECT_EQ(listed.status, 0);
+  EXPECT_EQ(listed.out, (Lines{"/src/with blank.c"}));
+  EXPECT_EQ(run({"files", "list", "nothing"}).out, Lines{});
+  EXPECT_EQ(run({"files", "add", "C"}).status, 2);
+  EXPECT_EQ(run({"files", "move", "C", "x"}).status, 2);
+}
+
+TEST_F(KorvoctlStateE2E, KorvoctlRelaysToARegisteredWindowThatLeavesWhenKilled) {
+  Lines args = shared->clientOptions();
+  args.insert(args.end(), {"windows", "register", "Editor", "main window", "7"});
+  E2EChild owner(e2eBinDir() + "/korvoctl", args);
+  ASSERT_EQ(owner.readLine(30000), "registered");
+  E2ERun listed = run({"windows", "list"});
+  ASSERT_EQ(listed.out.size(), 1u);
+  std::string connection = listed.out[0].substr(0, listed.out[0].find('\t'));
+  EXPECT_EQ(connection.rfind("__twlWinReg0x", 0), 0u);
+  EXPECT_EQ(listed.out[0], connection + "\tEditor\tmain window\t7");
+  struct Relay {
+    Lines command;
+    std::string seen;  // by the owner, "" for nothing
+  } relays[] = {
+      {{"windows", "show", "-", "Other", "7"}, ""},  // no such class
+      {{"windows", "show", connection, "Editor", "7"}, "show"},
+      {{"windows", "iconify-all"}, "iconify"},
+  };
+  for (const Relay &r : relays) {
+    EXPECT_EQ(run(r.command).status, 0) << r.command[1];
+    if (!r.seen.empty()) {
+      EXPECT_EQ(owner.readLine(), r.seen + "\tEditor\tmain window\t7");
+    }
+  }
+  EXPECT_EQ(run({"windows", "register", "Editor", "t", "x"}).status, 2);
+
+  // The router reports the killed process's end to the service, which then
+  // drops its window (a moment later).
+  owner.signalChild(SIGKILL);
+  EXPECT_EQ(owner.waitExit(5000), 128 + SIGKILL);
+  E2ERun left;
+  for (int i = 0; i < 100; ++i, usleep(50000)) {
+    left = run({"windows", "list"});
+    if (left.out.empty()) break;
+  }
+  EXPECT_EQ(left.status, 0);
+  EXPECT_EQ(left.out, Lines{});
+  EXPECT_EQ(run({"windows", "close-all"}).status, 0);
+}
+
+TEST(RouterStopE2E, StoppingTheRouterEndsTheClients) {
+  E2ERouter router("svc_statemgr", {"FileRegistry"});
+  ASSERT_GT(router.port, 0);
+  Lines args{"files"};
+  for (const std::string &o : router.clientOptions()) args.push_back(o);
+  E2EChild client(e2eBinDir() + "/e2e_script_client", args);
+  ASSERT_EQ(client.readLine(30000), "ready");
+  EXPECT_EQ(client.run("add T x").back(), "ok add T x");
+  EXPECT_EQ(router.stop(), 0);
+  EXPECT_EQ(client.readLine(5000), "<eof>");  // the client saw the router go
+  EXPECT_EQ(client.waitExit(5000), 0);
 }
 
 }  // namespace
