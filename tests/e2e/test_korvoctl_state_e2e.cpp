@@ -215,7 +215,15 @@ TEST_F(KorvoctlStateE2E, KorvoctlRelaysToARegisteredWindowThatLeavesWhenKilled) 
   }
   EXPECT_EQ(left.status, 0);
   EXPECT_EQ(left.out, Lines{});
+
+  // A window closed by another process; the registrant ends on SIGINT.
+  E2EChild second(e2eBinDir() + "/korvoctl", args);
+  ASSERT_EQ(second.readLine(30000), "registered");
   EXPECT_EQ(run({"windows", "close-all"}).status, 0);
+  EXPECT_EQ(second.readLine(), "close\tEditor\tmain window\t7");
+  EXPECT_EQ(run({"windows", "list"}).out, Lines{});
+  second.signalChild(SIGINT);
+  EXPECT_EQ(second.waitExit(5000), 0);
 }
 
 TEST(RouterStopE2E, StoppingTheRouterEndsTheClients) {
