@@ -1,6 +1,7 @@
 // Child processes for end-to-end tests: a program started with pipes on
 // its standard input and output, lines written to it and read from it with
-// a time limit, and a service router started by hand for one test.
+// a time limit; a service router started by hand for one test; korvoctl
+// runs with their exit status, output and errors.
 #pragma once
 
 #include <fcntl.h>
@@ -17,20 +18,33 @@
 #include <utility>
 #include <vector>
 
+// Where a child's standard output and error go (a file, or the default:
+// a pipe to the test for output, the test's own for errors) and, when not
+// -1, the uid (and gid) it runs as.
+struct E2EChildOptions {
+  std::string errPath;
+  std::string outPath;
+  int uid = -1;
+};
+
 class E2EChild {
  public:
   // Starts `path` with `args` (argv[1...]); stderr stays the test's unless
   // `errPath` names a file to write it to.
   E2EChild(const std::string &path, const std::vector<std::string> &args,
-           const std::string &errPath = "") {
+           const std::string &errPath = "")
+      : E2EChild(path, args, E2EChildOptions{errPath, "", -1}) {}
+
+  E2EChild(const std::string &path, const std::vector<std::string> &args,
+           const E2EChildOptions &options) {
     int in[2], out[2];
     if (pipe(in) != 0 || pipe(out) != 0) return;
     pid = fork();
     if (pid == 0) {
       dup2(in[0], 0);
-      dup2(out[1], 1);
-      int err = errPath.empty() ? -1 : open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (err >= 0) dup2(err, 2);
+      redirect(options.outPath, 1, out[1]);
+      redirect(options.errPath, 2, -1);
+      if (options.uid >= 0 && (setgid(options.uid) != 0 || setuid(options.uid) != 0)) _exit(126);
       close(in[0]);
       close(in[1]);
       close(out[0]);
@@ -138,12 +152,20 @@ class E2EChild {
   pid_t pid = -1;
 
  private:
+  // In the child: `fd` becomes the file at `path`, or `fallback` (if any).
+  static void redirect(const std::string &path, int fd, int fallback) {
+    int to = path.empty() ? fallback : open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (to >= 0) dup2(to, fd);
+  }
+
+ public:
   static long long nowMs() {
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
   }
 
+ private:
   int toChild = -1;
   int fromChild = -1;
   bool reaped = false;
@@ -157,6 +179,25 @@ inline std::string e2eBinDir() {
   return d ? d : ".";
 }
 
+// A unique path in the test's TMPDIR for `stem`.
+inline std::string e2eTempPath(const std::string &stem) {
+  static int counter = 0;
+  const char *tmp = std::getenv("TMPDIR");
+  return std::string(tmp && *tmp ? tmp : "/tmp") + "/" + stem + "_" + std::to_string(getpid()) +
+         "_" + std::to_string(++counter);
+}
+
+// The whole content of the file at `path` ("" when there is none).
+inline std::string e2eReadFile(const std::string &path) {
+  std::string text;
+  if (FILE *f = std::fopen(path.c_str(), "rb")) {
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+    std::fclose(f);
+  }
+  return text;
+}
+
 // A router started by hand for one test: not shared, never idle-exiting.
 // With `provider` set, a services file naming that program (from the
 // programs' folder) as the provider of `services` is written to TMPDIR and
@@ -168,9 +209,12 @@ class E2ERouter {
   explicit E2ERouter(const char *provider = nullptr,
                      const std::vector<std::string> &services = {})
       : child(e2eBinDir() + "/svc_router", routerArgs(provider, services)) {
-    std::string first = child.readLine(10000);
-    size_t at = first.find(" port ");
-    if (at != std::string::npos) port = std::atoi(first.c_str() + at + 6);
+    readPort();
+  }
+  // A router with exactly `args`, run as `options.uid` when that is set.
+  E2ERouter(const std::vector<std::string> &args, const E2EChildOptions &options)
+      : child(e2eBinDir() + "/svc_router", args, options) {
+    readPort();
   }
   // SIGTERM: the router closes every connection and ends; the state
   // manager then ends by itself.
@@ -193,6 +237,12 @@ class E2ERouter {
   int port = 0;
 
  private:
+  void readPort() {
+    std::string first = child.readLine(10000);
+    size_t at = first.find(" port ");
+    if (at != std::string::npos) port = std::atoi(first.c_str() + at + 6);
+  }
+
   static std::vector<std::string> routerArgs(const char *provider,
                                              const std::vector<std::string> &services) {
     std::vector<std::string> args{"-port", "0", "-idle_exit", "0", "-not_shared"};
@@ -219,17 +269,46 @@ class E2ERouter {
   int stopStatus = -1;
 };
 
-// korvoctl with `args` after the options that point it at `router`; its
-// exit status and the lines it printed. Its standard error goes to
-// `errPath` when one is given.
-inline std::pair<int, std::vector<std::string>> e2eKorvoctl(const E2ERouter &router,
-                                                            const std::vector<std::string> &args,
-                                                            const std::string &errPath = "") {
-  std::vector<std::string> all = router.clientOptions();
-  all.insert(all.end(), args.begin(), args.end());
-  E2EChild c(e2eBinDir() + "/korvoctl", all, errPath);
-  std::vector<std::string> lines;
-  for (std::string l = c.readLine(); l != "<eof>" && l != "<timeout>"; l = c.readLine())
-    lines.push_back(l);
-  return {c.waitExit(10000), lines};
+// A finished korvoctl run: its exit status (128 + signal when killed, -1
+// when it did not end in time), the lines it printed and its errors.
+struct E2ERun {
+  int status = -1;
+  std::vector<std::string> out;
+  std::string err;
+};
+
+// korvoctl with `args`, started at construction and collected later, so
+// that several can run at once. Its output goes to files: a router it
+// launches may keep them open after korvoctl ended.
+class E2EKorvoctl {
+ public:
+  explicit E2EKorvoctl(const std::vector<std::string> &args)
+      : files(e2eTempPath("korvoctl")),
+        child(e2eBinDir() + "/korvoctl", args, E2EChildOptions{files + ".err", files + ".out"}) {}
+
+  E2ERun collect(int timeoutMs = 60000) {
+    E2ERun r;
+    r.status = child.waitExit(timeoutMs);
+    if (r.status < 0) child.signalChild(SIGKILL);
+    std::string text = e2eReadFile(files + ".out");
+    for (size_t at = 0, nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1)
+      r.out.push_back(text.substr(at, nl - at));
+    r.err = e2eReadFile(files + ".err");
+    return r;
+  }
+
+ private:
+  std::string files;
+  E2EChild child;
+};
+
+inline E2ERun e2eKorvoctl(const std::vector<std::string> &args) {
+  return E2EKorvoctl(args).collect();
+}
+
+// korvoctl with `args` after the options that point it at `router`.
+inline E2ERun e2eKorvoctl(const E2ERouter &router, std::vector<std::string> args) {
+  std::vector<std::string> options = router.clientOptions();
+  args.insert(args.begin(), options.begin(), options.end());
+  return e2eKorvoctl(args);
 }

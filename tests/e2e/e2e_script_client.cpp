@@ -1,18 +1,15 @@
-// e2e_script_client: a test client of the WindowRegister, the FileRegistry,
-// the MRUService or the "Editor.Other" service, or of the router itself,
-// driven line by line from standard input.
+// e2e_script_client: a test client of the FileRegistry, the MRUService or
+// the "Editor.Other" service, or of the router itself, driven line by line
+// from standard input.
 //
-//   e2e_script_client windows|files|mru|editor|router -sr_connect_servicerouter_port PORT
+//   e2e_script_client files|mru|editor|router -sr_connect_servicerouter_port PORT
 //
 // It connects to the router named by the options, asks for the service
 // (not in router mode), prints "ready" and then runs one command per input
 // line, answering each with its results and "ok <command>" (or "fail
-// <command>"). Requests that the WindowRegister relays to this client are
-// printed as they arrive: "show|iconify|close CLASS TITLE ID". Strings are
+// <command>"). Strings are
 // single words; "-" stands for a null string. Output is flushed line by
 // line. Commands:
-//   windows: add CLASS TITLE ID | list | show SERVICE CLASS ID | showall
-//            | iconifyall | closeall
 //   files:   add TYPE FILE | addbig TYPE BYTES (a name of that many "x")
 //            | remove TYPE FILE | list TYPE
 //   mru:     geometry CLASS WINDOW X Y WIDTH HEIGHT (opens the window and
@@ -49,7 +46,6 @@
 #include "services/servicerouter_proxy/servicerouter_proxy.h"
 #include "shared/indgen.h"
 #include "shared/libcxxutil/ut_idle_notifier.h"
-#include "windowregister_client_impl.h"
 
 namespace {
 
@@ -61,18 +57,6 @@ void say(const std::string &line) {
 
 const char *orDash(const char *s) { return s ? s : "-"; }
 const char *orNull(const std::string &s) { return s == "-" ? nullptr : s.c_str(); }
-
-class WindowClient : public WindowRegister_client_Impl {
- public:
-  void msg_CloseWindow(const char *c, const char *t, int w) override { note("close", c, t, w); }
-  void msg_IconifyWindow(const char *c, const char *t, int w) override { note("iconify", c, t, w); }
-  void msg_ShowWindow(const char *c, const char *t, int w) override { note("show", c, t, w); }
-
- private:
-  void note(const char *what, const char *c, const char *t, int w) {
-    say(std::string(what) + " " + orDash(c) + " " + orDash(t) + " " + std::to_string(w));
-  }
-};
 
 // The outside-editor services never send.
 class EditorClient : public KorvoEditor_client_Impl {
@@ -126,30 +110,6 @@ std::vector<std::string> words(const std::string &line) {
     i = j + 1;
   }
   return out;
-}
-
-bool windowCommand(WindowClient *c, const std::vector<std::string> &w) {
-  const std::string &op = w[0];
-  if (op == "add" && w.size() == 4)
-    return c->send_AddWindow(orNull(w[1]), orNull(w[2]), std::atoi(w[3].c_str()));
-  if (op == "show" && w.size() == 4)
-    return c->send_ShowWindow(orNull(w[1]), orNull(w[2]), nullptr, std::atoi(w[3].c_str()), true);
-  if (op == "showall" && w.size() == 1) return c->send_ShowAllWindows(true);
-  if (op == "iconifyall" && w.size() == 1) return c->send_IconifyAllWindows(true);
-  if (op == "closeall" && w.size() == 1) return c->send_CloseAllWindows(true);
-  if (op == "list" && w.size() == 1) {
-    WindowRegister__WindowInfoArray info;
-    if (!c->send_GetWindowList(&info)) return false;
-    for (int i = 0; i < info.count; ++i) {
-      const WindowRegister__WindowInfo &x = info.winInfo[i];
-      say(std::string("window ") + orDash(x.serviceName) + " " + orDash(x.className) + " " +
-          orDash(x.windowName) + " " + std::to_string(x.win));
-    }
-    say("end " + std::to_string(info.count));
-    WindowRegister__WindowInfoArray_free(&info);
-    return true;
-  }
-  return false;
 }
 
 bool fileCommand(FileRegistry_client_Impl *c, const std::vector<std::string> &w) {
@@ -281,10 +241,7 @@ int main(int argc, char **argv) {
   }
   STPSpecClass *endpoint = nullptr;
   const char *service = nullptr;
-  if (mode == "windows") {
-    endpoint = new WindowClient;
-    service = "TWL_WindowRegisterService";
-  } else if (mode == "mru") {
+  if (mode == "mru") {
     endpoint = new MRUService_client_Impl;
     service = "MRUService";
   } else if (mode == "editor") {
@@ -327,8 +284,6 @@ int main(int argc, char **argv) {
         ok = true;
       } else if (router) {
         ok = routerCommand(w);
-      } else if (mode == "windows") {
-        ok = windowCommand(static_cast<WindowClient *>(endpoint), w);
       } else if (mode == "mru") {
         ok = mruCommand(static_cast<MRUService_client_Impl *>(endpoint), w);
       } else if (mode == "editor") {

@@ -1,6 +1,6 @@
-# End-to-end runs of the FileRegistry and WindowRegister services through
-# svc_router, by korvoctl and by a host process that offers only these two services and keeps
-# serving, a scripted client program, and the test that drives them.
+# Programs for end-to-end tests and benchmarks: a host process that offers
+# only the FileRegistry and WindowRegister services and keeps serving, and a
+# scripted client program.
 add_executable(e2e_windows_files_host ${CMAKE_CURRENT_LIST_DIR}/e2e_service_host.cpp)
 target_link_libraries(e2e_windows_files_host PRIVATE
   "$<LINK_LIBRARY:WHOLE_ARCHIVE,korvo_windowregister>"
@@ -9,9 +9,3 @@ target_link_libraries(e2e_windows_files_host PRIVATE
 add_executable(e2e_script_client ${CMAKE_CURRENT_LIST_DIR}/e2e_script_client.cpp)
 target_link_libraries(e2e_script_client PRIVATE korvo_srproxy korvo_router_echo korvo_generated
                       korvo_runtime)
-korvo_add_test(test_e2e_windows_files
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_e2e_windows_files.cpp
-  LIBS korvo_runtime
-  TIMEOUT 240)
-add_dependencies(test_e2e_windows_files e2e_script_client e2e_windows_files_host svc_router
-                 svc_statemgr korvoctl)

@@ -8,7 +8,6 @@
 // for the test. Every wait is bounded; routers still running at the end are
 // stopped. The access tests run routers and clients as a second uid.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -19,52 +18,23 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "e2e/e2e_process.h"
 #include "services/servicerouter_proxy/activeservices_manager.h"
 #include "shared/indgen.h"
 #include "shared/libcxxutil/ut_options_database.h"
 
 namespace {
 
-long long nowMs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
-}
+using Lines = std::vector<std::string>;
 
-std::string binDir() {
-  const char *dir = std::getenv("KORVO_BIN_DIR");
-  if (dir && *dir) return dir;
-  char self[PATH_MAX] = {};
-  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  std::string path(self, n > 0 ? static_cast<size_t>(n) : 0);
-  return path.substr(0, path.rfind('/'));
-}
-
-std::string tempDir() {
-  const char *tmp = std::getenv("TMPDIR");
-  return tmp && *tmp ? tmp : "/tmp";
-}
-
-std::string unique(const std::string &stem) {
-  static int counter = 0;
-  return stem + "_" + std::to_string(::getpid()) + "_" + std::to_string(++counter);
-}
-
-std::string readFile(const std::string &path) {
-  std::ifstream in(path);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+std::string binDir() { return e2eBinDir(); }
+std::string readFile(const std::string &path) { return e2eReadFile(path); }
 
 // A process that exists and is not a zombie. Routers and the programs they
 // start are orphaned when their parent ends; the test process adopts them
@@ -80,79 +50,26 @@ bool running(int pid) {
 }
 
 bool waitGone(int pid, int ms) {
-  long long end = nowMs() + ms;
+  long long end = E2EChild::nowMs() + ms;
   while (running(pid)) {
-    if (nowMs() >= end) return false;
+    if (E2EChild::nowMs() >= end) return false;
     ::usleep(20000);
   }
   return true;
 }
 
-struct CtlRun {
-  int status = -1;  // exit status, -1 when killed or timed out
-  std::string out;
-  std::string err;
-  long long ms = 0;
-};
+E2ERun korvoctl(const Lines &args) { return e2eKorvoctl(args); }
 
-// Starts korvoctl with `args`; collect() waits at most `ms` for it.
-class Korvoctl {
- public:
-  explicit Korvoctl(const std::vector<std::string> &args) {
-    std::string base = tempDir() + "/" + unique("korvoctl");
-    outFile = base + ".out";
-    errFile = base + ".err";
-    std::string program = binDir() + "/korvoctl";
-    started = nowMs();
-    pid = ::fork();
-    if (pid == 0) {
-      int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      ::dup2(out, 1);
-      ::dup2(err, 2);
-      std::vector<char *> argv;
-      argv.push_back(const_cast<char *>(program.c_str()));
-      for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-      argv.push_back(nullptr);
-      ::execv(program.c_str(), argv.data());
-      ::_exit(127);
-    }
-  }
-  CtlRun collect(int ms = 60000) {
-    CtlRun r;
-    long long end = nowMs() + ms;
-    int status = 0;
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-      if (nowMs() >= end) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-        status = -1;
-        break;
-      }
-      ::usleep(5000);
-    }
-    r.ms = nowMs() - started;
-    r.status = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = readFile(outFile);
-    r.err = readFile(errFile);
-    return r;
-  }
-
- private:
-  int pid = -1;
-  long long started = 0;
-  std::string outFile;
-  std::string errFile;
-};
-
-CtlRun korvoctl(const std::vector<std::string> &args, int ms = 60000) {
-  return Korvoctl(args).collect(ms);
+// Each test has its own zone, so its own active-services record.
+std::string uniqueZone() {
+  static int counter = 0;
+  return "zone_" + std::to_string(::getpid()) + "_" + std::to_string(++counter);
 }
 
 // A router directory: a link to svc_router beside a services file that
 // names the test provider for "Echo".
 std::string makeRouterDir() {
-  std::string dir = tempDir() + "/" + unique("routerdir");
+  std::string dir = e2eTempPath("routerdir");
   ::mkdir(dir.c_str(), 0755);
   ::mkdir((dir + "/config").c_str(), 0755);
   EXPECT_EQ(::symlink((binDir() + "/svc_router").c_str(), (dir + "/svc_router").c_str()), 0);
@@ -187,9 +104,9 @@ class KorvoctlE2E : public ::testing::Test {
  protected:
   void SetUp() override {
     ::prctl(PR_SET_CHILD_SUBREAPER, 1);
-    zone = unique("zone");
+    zone = uniqueZone();
     dir = makeRouterDir();
-    log = tempDir() + "/" + unique("router") + ".log";
+    log = e2eTempPath("router") + ".log";
   }
   void TearDown() override {
     // A router this test caused and that is still running is stopped.
@@ -218,28 +135,37 @@ class KorvoctlE2E : public ::testing::Test {
 
 TEST_F(KorvoctlE2E, WhereisStartLaunchesASharedRouterThatStartsTheProviderAndEndsWhenIdle) {
   ASSERT_EQ(recordedPort(zone), 0);
-  CtlRun first = korvoctl(with({"whereis", "Echo", "--start"}));
+  E2ERun first = korvoctl(with({"whereis", "Echo", "--start"}));
   ASSERT_EQ(first.status, 0) << first.err << readFile(log);
-  int provider = std::atoi(first.out.c_str());
+  ASSERT_EQ(first.out.size(), 1u);
+  int provider = std::atoi(first.out[0].c_str());
+  EXPECT_EQ(first.out[0], std::to_string(provider));
   EXPECT_GT(provider, 0);
-  EXPECT_EQ(first.out, std::to_string(provider) + "\n");
   int port = recordedPort(zone);
   int routerPid = recordedPid(zone);
   ASSERT_GT(port, 0);
   EXPECT_TRUE(running(routerPid));
 
   // Later clients find the same router through the record.
-  CtlRun where = korvoctl(with({"location"}));
+  E2ERun where = korvoctl(with({"location"}));
   EXPECT_EQ(where.status, 0) << where.err;
-  EXPECT_EQ(where.out, "127.0.0.1 " + std::to_string(port) + "\n");
-  CtlRun again = korvoctl(with({"whereis", "Echo"}));
-  EXPECT_EQ(again.out, first.out);
-  CtlRun cwd = korvoctl(with({"value", std::to_string(provider), "cwd"}));
+  EXPECT_EQ(where.out, Lines{"127.0.0.1 " + std::to_string(port)});
+  EXPECT_EQ(korvoctl(with({"whereis", "Echo"})).out, first.out);
+  E2ERun cwd = korvoctl(with({"value", std::to_string(provider), "cwd"}));
   EXPECT_EQ(cwd.status, 0) << cwd.err;
-  EXPECT_EQ(cwd.out.substr(0, 1), "/");
-  CtlRun nobody = korvoctl(with({"whereis", "Nobody", "--start"}));
-  EXPECT_EQ(nobody.status, 1);
-  EXPECT_NE(nobody.err.find("no process provides Nobody"), std::string::npos) << nobody.err;
+  EXPECT_EQ(cwd.out.size() == 1 ? cwd.out[0].substr(0, 1) : "", "/");
+  struct Fail {
+    Lines args;
+    std::string error;
+  } fails[] = {
+      {{"whereis", "Nobody", "--start"}, "no process provides Nobody"},
+      {{"value", "9999", "cwd"}, "plugin 9999 has no value for cwd"},
+  };
+  for (const Fail &f : fails) {
+    E2ERun r = korvoctl(with(f.args));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(f.error), std::string::npos) << r.err;
+  }
   EXPECT_EQ(recordedPid(zone), routerPid) << "one router served every client";
 
   // Only the started provider is left: after the idle time (10 s) the
@@ -248,13 +174,13 @@ TEST_F(KorvoctlE2E, WhereisStartLaunchesASharedRouterThatStartsTheProviderAndEnd
   EXPECT_TRUE(waitGone(routerPid, 30000)) << readFile(log);
   EXPECT_FALSE(recordExists(zone));
   std::string text = readFile(log);
-  EXPECT_NE(text.find("idle for 10000 ms: ending"), std::string::npos) << text;
-  EXPECT_NE(text.find("echo_provider (pid "), std::string::npos) << text;
-  EXPECT_NE(text.find(") exited with status 0"), std::string::npos) << text;
+  for (const char *logged : {"idle for 10000 ms: ending", "echo_provider (pid ",
+                             ") exited with status 0"})
+    EXPECT_NE(text.find(logged), std::string::npos) << text;
 }
 
 TEST_F(KorvoctlE2E, RouterKilledWithSigkillIsReplacedByTheNextClient) {
-  CtlRun first = korvoctl(with({"location"}));
+  E2ERun first = korvoctl(with({"location"}));
   ASSERT_EQ(first.status, 0) << first.err;
   int pid1 = recordedPid(zone);
   ASSERT_TRUE(running(pid1));
@@ -263,23 +189,23 @@ TEST_F(KorvoctlE2E, RouterKilledWithSigkillIsReplacedByTheNextClient) {
   // The record stays behind and reads as no router.
   EXPECT_TRUE(recordExists(zone));
   EXPECT_EQ(recordedPort(zone), 0);
-  CtlRun second = korvoctl(with({"location"}));
+  E2ERun second = korvoctl(with({"location"}));
   ASSERT_EQ(second.status, 0) << second.err;
   int pid2 = recordedPid(zone);
   EXPECT_NE(pid2, pid1);
   EXPECT_TRUE(running(pid2));
-  EXPECT_EQ(second.out, "127.0.0.1 " + std::to_string(recordedPort(zone)) + "\n");
+  EXPECT_EQ(second.out, Lines{"127.0.0.1 " + std::to_string(recordedPort(zone))});
 }
 
 TEST_F(KorvoctlE2E, TwoClientsStartedAtTheSameMomentEndUpOnOneRouter) {
-  Korvoctl a(with({"location"}));
-  Korvoctl b(with({"location"}));
-  CtlRun ra = a.collect();
-  CtlRun rb = b.collect();
+  E2EKorvoctl a(with({"location"}));
+  E2EKorvoctl b(with({"location"}));
+  E2ERun ra = a.collect();
+  E2ERun rb = b.collect();
   ASSERT_EQ(ra.status, 0) << ra.err;
   ASSERT_EQ(rb.status, 0) << rb.err;
   EXPECT_EQ(ra.out, rb.out);
-  EXPECT_EQ(ra.out, "127.0.0.1 " + std::to_string(recordedPort(zone)) + "\n");
+  EXPECT_EQ(ra.out, Lines{"127.0.0.1 " + std::to_string(recordedPort(zone))});
   // One of them launched the router while holding the lock; the other waited
   // and found it.
   std::string text = readFile(log);
@@ -288,7 +214,7 @@ TEST_F(KorvoctlE2E, TwoClientsStartedAtTheSameMomentEndUpOnOneRouter) {
 
 TEST_F(KorvoctlE2E, UsageErrorsNeitherConnectNorLaunch) {
   struct Case {
-    std::vector<std::string> args;
+    Lines args;
     int status;
   } cases[] = {
       {{"whereis"}, 2},          {{"whereis", "A", "B"}, 2}, {{"value", "x", "cwd"}, 2},
@@ -296,20 +222,16 @@ TEST_F(KorvoctlE2E, UsageErrorsNeitherConnectNorLaunch) {
       {{"--timeout", "0", "location"}, 2}, {{"whereis", "--help"}, 0}, {{"help", "value"}, 0},
   };
   for (const Case &c : cases) {
-    CtlRun r = korvoctl(with(c.args));
+    E2ERun r = korvoctl(with(c.args));
     EXPECT_EQ(r.status, c.status) << r.err;
   }
   EXPECT_FALSE(recordExists(zone));
-  CtlRun help = korvoctl({"--help"});
+  E2ERun help = korvoctl({"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find("whereis SERVICE [--start]"), std::string::npos);
-  EXPECT_NE(help.out.find("value PLUGIN NAME"), std::string::npos);
-}
-
-TEST_F(KorvoctlE2E, ValueOfAPluginThatDoesNotExistFails) {
-  CtlRun r = korvoctl(with({"value", "9999", "cwd"}));
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("plugin 9999 has no value for cwd"), std::string::npos) << r.err;
+  std::string text;
+  for (const std::string &l : help.out) text += l + "\n";
+  EXPECT_NE(text.find("whereis SERVICE [--start]"), std::string::npos);
+  EXPECT_NE(text.find("value PLUGIN NAME"), std::string::npos);
 }
 
 // The real state manager, started by activation from the default services
@@ -318,15 +240,15 @@ TEST_F(KorvoctlE2E, ValueOfAPluginThatDoesNotExistFails) {
 // manager ends with status 0.
 TEST(KorvoctlStateManager, ActivatedFromTheDefaultServicesFileAndEndsWithTheRouter) {
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);
-  std::string zone = unique("zone");
-  std::string log = tempDir() + "/" + unique("router") + ".log";
+  std::string zone = uniqueZone();
+  std::string log = e2eTempPath("router") + ".log";
   const char *services[] = {"WhiteBoard", "MRUService", "TWL_WindowRegisterService",
                             "FileRegistry", "BroadcastService.Config",
                             "BroadcastService.File.Notify", "BroadcastService.File.Listen",
                             "Editor.Emacs", "Editor.Vi", "Editor.Other"};
-  std::string provider;
+  Lines provider;
   for (const char *service : services) {
-    CtlRun r = korvoctl({"-sr_zone", zone, "-sr_log_router_internal", log, "whereis", service,
+    E2ERun r = korvoctl({"-sr_zone", zone, "-sr_log_router_internal", log, "whereis", service,
                          "--start"});
     ASSERT_EQ(r.status, 0) << service << ": " << r.err << readFile(log);
     if (provider.empty()) provider = r.out;
@@ -382,55 +304,23 @@ int probeRouter(int port) {
   return ::read(s, &c, 1) > 0 ? 1 : 0;
 }
 
-// A svc_router started by hand as `uid`; stopped with the object.
+// A svc_router started by hand as `uid`, its errors in `errFile`.
 struct OwnedRouter {
-  explicit OwnedRouter(uid_t uid) {
-    errFile = tempDir() + "/" + unique("access_router") + ".err";
-    int out[2];
-    if (::pipe(out) != 0) return;
-    pid = ::fork();
-    if (pid == 0) {
-      int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      ::dup2(out[1], 1);
-      ::dup2(err, 2);
-      if (::setgid(uid) != 0 || ::setuid(uid) != 0) ::_exit(100);
-      std::string program = binDir() + "/svc_router";
-      ::execl(program.c_str(), program.c_str(), "-not_shared", "-idle_exit", "0", nullptr);
-      ::_exit(127);
-    }
-    ::close(out[1]);
-    std::string banner;
-    char buf[256];
-    long long end = nowMs() + 5000;
-    while (banner.find('\n') == std::string::npos && nowMs() < end) {
-      pollfd p{out[0], POLLIN, 0};
-      if (::poll(&p, 1, 100) <= 0) continue;
-      ssize_t n = ::read(out[0], buf, sizeof buf);
-      if (n <= 0) break;
-      banner.append(buf, static_cast<size_t>(n));
-    }
-    ::close(out[0]);
-    size_t at = banner.find(" port ");
-    if (at != std::string::npos) port = std::atoi(banner.c_str() + at + 6);
-  }
-  ~OwnedRouter() {
-    if (pid <= 0) return;
-    ::kill(pid, SIGTERM);
-    waitGone(pid, 10000);
-  }
-  pid_t pid = -1;
-  int port = 0;
+  explicit OwnedRouter(int uid)
+      : errFile(e2eTempPath("access_router") + ".err"),
+        router({"-not_shared", "-idle_exit", "0"}, E2EChildOptions{errFile, "", uid}) {}
   std::string errFile;
+  E2ERouter router;
 };
 
 }  // namespace
 
 TEST(AccessE2E, RoutersAndClientsServeOnlyTheirOwnUser) {
   if (::getuid() != 0) GTEST_SKIP() << "needs root to act as a second user";
-  OwnedRouter mine(::getuid());
+  OwnedRouter mine(static_cast<int>(::getuid()));
   OwnedRouter theirs(kOtherUid);
-  ASSERT_GT(mine.port, 0) << readFile(mine.errFile);
-  ASSERT_GT(theirs.port, 0) << readFile(theirs.errFile);
+  ASSERT_GT(mine.router.port, 0) << readFile(mine.errFile);
+  ASSERT_GT(theirs.router.port, 0) << readFile(theirs.errFile);
   struct Case {
     const char *what;
     uid_t client;
@@ -444,10 +334,10 @@ TEST(AccessE2E, RoutersAndClientsServeOnlyTheirOwnUser) {
   };
   for (const Case &k : cases) {
     SCOPED_TRACE(k.what);
-    int port = k.router->port;
+    int port = k.router->router.port;
     EXPECT_EQ(asUser(k.client, [port] { return probeRouter(port); }), k.probe);
     if (k.client != ::getuid()) continue;
-    CtlRun ctl = korvoctl({"-sr_connect_servicerouter_port", std::to_string(port), "location"});
+    E2ERun ctl = e2eKorvoctl(k.router->router, {"location"});
     EXPECT_EQ(ctl.status, k.ctlStatus) << ctl.err;
     if (k.ctlStatus != 0) {
       // That router may already have closed its end (it refuses this user
