@@ -11,6 +11,7 @@
 #include "services/mruservice/mruservice_server.h"
 #include "services/mruservice/state_file_support.h"
 #include "services/service_connections.h"
+#include "shared/runtime_test_support.h"
 #include "shared/stp_transport/stp_amsg.h"
 
 namespace {
