@@ -61,12 +61,13 @@ bool ended(pid_t pid) {
 
 class StateSafetyE2E : public ::testing::Test {
  protected:
+  // The file a previous case left is removed before the state manager
+  // starts: loaded, it would make storing the same geometry no change, so
+  // nothing would be saved.
+  bool fresh = (std::remove(windowPosPath().c_str()), true);
   E2ERouter router{"svc_statemgr", {"MRUService", "FileRegistry"}};
 
-  void SetUp() override {
-    ASSERT_GT(router.port, 0) << "svc_router did not start";
-    std::remove(windowPosPath().c_str());
-  }
+  void SetUp() override { ASSERT_GT(router.port, 0) << "svc_router did not start"; }
 
   std::unique_ptr<E2EChild> client(const char *service) {
     std::vector<std::string> args{service};
