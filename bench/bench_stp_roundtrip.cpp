@@ -75,12 +75,11 @@ bool writeFull(int fd, const char *buf, int n) {
 class Echo : public ResponseListener {
  public:
   explicit Echo(STPTransport *t) : t_(t) {}
-  bool handleResponse(STPIMsg *msg, bool) override {
+  void handleResponse(STPIMsg *msg, bool) override {
     STPAsciiOMsg *reply = t_->createAsciiReply(kServerRN, kClientRN, msg->serial, 0);
     fillBody(reply, 0x12345);
     t_->enqueueAndTryMessage(reply, 2, nullptr);
     delete reply;
-    return true;
   }
 
  private:

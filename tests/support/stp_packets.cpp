@@ -55,11 +55,13 @@ int numberOf(STPIMsg *msg) {
   return r.getNumber("n");
 }
 
-bool RecordingListener::handleResponse(STPIMsg *msg, bool flag) {
-  if (accept && !accept(msg)) return false;
+void RecordingListener::classify(STPIMsg *msg) {
+  if (classifyAs) classifyAs(msg);
+}
+
+void RecordingListener::handleResponse(STPIMsg *msg, bool flag) {
   seen.push_back({msg->type, msg->id, msg->serial, msg->replyTo, numberOf(msg), flag});
   if (onTaken) onTaken(msg);
-  return true;
 }
 
 std::vector<int> RecordingListener::numbers() const {

@@ -36,7 +36,7 @@ Bytes cat(std::initializer_list<Bytes> parts);
 // Field "n" of a received ASCII message.
 int numberOf(STPIMsg *msg);
 
-// Records what it is handed; may refuse (defer) messages.
+// Records what it is handed; may classify messages as an endpoint would.
 class RecordingListener : public ResponseListener {
  public:
   struct Seen {
@@ -44,9 +44,10 @@ class RecordingListener : public ResponseListener {
     bool flag;
   };
   std::vector<Seen> seen;
-  std::function<bool(STPIMsg *)> accept;   // take the message? default: yes
-  std::function<void(STPIMsg *)> onTaken;  // runs after a message was recorded
-  bool handleResponse(STPIMsg *msg, bool flag) override;
+  std::function<void(STPIMsg *)> classifyAs;  // adds delivery flags; default: none
+  std::function<void(STPIMsg *)> onTaken;     // runs after a message was recorded
+  void classify(STPIMsg *msg) override;
+  void handleResponse(STPIMsg *msg, bool flag) override;
   // Field "n" of every message taken, in order.
   std::vector<int> numbers() const;
 };

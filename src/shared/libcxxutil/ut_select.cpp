@@ -63,3 +63,12 @@ int ut_wait_ready(ut_ready_item *items, int count, int timeoutMs) {
     if (fds[i].revents && takeResult(items[i], fds[i].revents)) ++ready;
   return ready;
 }
+
+int ut_wait_fd(int fd, bool wantRead, bool wantWrite, int timeoutMs, bool *readable,
+               bool *writable) {
+  ut_ready_item item{fd, wantRead, wantWrite, false, false, false, false};
+  int n = ut_wait_ready(&item, 1, timeoutMs);
+  if (readable) *readable = item.got_read;
+  if (writable) *writable = item.got_write;
+  return n;
+}

@@ -30,5 +30,11 @@ struct ut_ready_item {
 // caller's.
 int ut_wait_ready(ut_ready_item *items, int count, int timeoutMs);
 
+// The same wait on one descriptor: for reading when wantRead, for writing
+// when wantWrite. Sets *readable / *writable (either may be null) and returns
+// 1 when ready, 0 on time-out or interruption, -1 on failure.
+int ut_wait_fd(int fd, bool wantRead, bool wantWrite, int timeoutMs, bool *readable,
+               bool *writable);
+
 // The signature of ut_wait_ready, for replacing it in tests.
 using ut_wait_ready_func = int (*)(ut_ready_item *items, int count, int timeoutMs);

@@ -58,7 +58,6 @@ public:
   int flags = 0;        // STPHeaderFlag bits
   int token = 0;        // transaction origin (high 16 bits) and number (low 16)
   int depth = 0;        // transaction nesting depth (low 16 bits significant)
-  bool deferred = false; // set by the endpoint while the message waits for delivery
 
   explicit STPMsg(int size) : ut_network_buffer(size) {}
   STPMsg(const void *data, int length) : ut_network_buffer(data, length) {}

@@ -53,14 +53,11 @@ void STPSpecClass::setTransport(STPTransport *t, int local, int remote) {
   // Reference the new transport before dropping the old one: they may be the
   // same object with the endpoint holding its last reference.
   if (t) t->addRef();
+  // Unregistering also ends the reference the old transport held on this
+  // endpoint for its deferred messages, which can no longer reach it.
+  if (transport && listener) transport->unregisterMessageListener(listener);
   delete listener;
   listener = nullptr;
-  // Messages still deferred on the old transport can no longer reach this
-  // endpoint: release the reference that kept it alive for them.
-  if (deferredCount > 0) {
-    deferredCount = 0;
-    delRef();
-  }
   if (transport) transport->delRef();
   transport = t;
   localRN = local != 0 ? local : getDefaultLocalRN();

@@ -2,17 +2,18 @@
 // base class of every protocol endpoint (the generated <Interface>_<role>_Impl
 // classes derive from it). It registers itself on the transport for the
 // packets addressed to its routing-number pair, negotiates with the peer which
-// messages and binary field tags each side knows, decides whether an incoming
-// message may be handled now or must wait in the transport's deferred queue,
-// dispatches it to the subclass, sends the reply, and guards sends with the
-// negotiation result and the up/down state of the connection.
+// messages and binary field tags each side knows, classifies incoming
+// messages for the transport's delivery decision, dispatches them to the
+// subclass, sends the reply, and guards sends with the negotiation result
+// and the up/down state of the connection.
 //
 // Assumes one thread. Endpoints are reference counted (addRef/delRef): a
 // handler may drop the last outside reference while the endpoint is still on
 // the call stack, so every public operation holds a reference for its
 // duration. The endpoint holds one reference on its transport; the transport
 // holds only a weak pointer back (the listener), removed when the endpoint
-// changes transport or is destroyed.
+// changes transport or is destroyed, plus one reference while messages for
+// the endpoint wait in its deferred queue.
 #pragma once
 
 #include "shared/libcxxutil/ut_retry_handler.h"
@@ -141,10 +142,13 @@ class STPSpecClass {
   // peerSupports: the peer announced the message. Fills stat on refusal.
   bool canSendMessage(bool mustReceive, bool peerSupports, TStat *stat);
 
-  // The receive path, called by the transport through the listener: true
-  // when handled, false when deferred (the transport keeps the message).
-  // The message stays owned by the transport.
-  bool handleMessage(STPIMsg *msg, int type, int id, bool flag);
+  // Adds the delivery class the own table gives `msg` to its header flags
+  // (and resolves the id of an ASCII message sent with id -1); the
+  // transport asks this before it decides whether to deliver now.
+  void classifyMessage(STPIMsg *msg);
+  // The receive path, called by the transport through the listener once it
+  // decided to deliver. The message stays owned by the transport.
+  void handleMessage(STPIMsg *msg, int type, int id, bool flag);
 
   // Own table lookups: the id of a message name, -1 when unknown or empty.
   int getMessageId(const char *name) const;
@@ -176,7 +180,7 @@ class STPSpecClass {
   // tag is out of range.
   int getMappedTag(int tag) const;
   // Messages for this endpoint waiting in the transport's deferred queue.
-  int getDeferredCount() const { return deferredCount; }
+  int getDeferredCount() const;
 
  protected:
   // Sets the interface description; called once by subclass constructors.
@@ -308,7 +312,6 @@ class STPSpecClass {
 
   bool sendingUp = true;
   bool receivingUp = true;
-  int deferredCount = 0;
   STPSpecClass_HandleMessages *listener = nullptr;  // owned
 
  private:

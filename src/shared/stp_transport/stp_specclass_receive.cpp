@@ -1,9 +1,10 @@
 // STPSpecClass receive path: the transport listener, classification of an
-// incoming message, deferral (with the extra reference that keeps the
-// endpoint alive while its messages wait), dispatch by packet type and the
-// reply. One thread; handlers may re-enter the transport and may drop the
-// endpoint's last outside reference, so the endpoint and the transport are
-// both held for the duration of a dispatch.
+// incoming message, dispatch by packet type and the reply. Whether a message
+// is delivered now or deferred is the transport's decision; it also keeps
+// the endpoint alive (through the listener) while messages for it wait.
+// One thread; handlers may re-enter the transport and may drop the
+// endpoint's last outside reference, so the endpoint holds itself for the
+// duration of a dispatch (the transport is held by its dispatch pass).
 #include <cstring>
 
 #include "shared/indgen.h"
@@ -19,9 +20,15 @@ STPSpecClass_HandleMessages::~STPSpecClass_HandleMessages() {
   if (t) t->unregisterMessageListener(this);
 }
 
-bool STPSpecClass_HandleMessages::handleResponse(STPIMsg *msg, bool flag) {
-  return endpoint->handleMessage(msg, msg->type, msg->id, flag);
+void STPSpecClass_HandleMessages::classify(STPIMsg *msg) { endpoint->classifyMessage(msg); }
+
+void STPSpecClass_HandleMessages::handleResponse(STPIMsg *msg, bool flag) {
+  endpoint->handleMessage(msg, msg->type, msg->id, flag);
 }
+
+void STPSpecClass_HandleMessages::retain() { endpoint->addRef(); }
+
+void STPSpecClass_HandleMessages::release() { endpoint->delRef(); }
 
 namespace {
 
@@ -31,44 +38,38 @@ constexpr int kFirstTransactionControlId = 9;
 
 }  // namespace
 
-bool STPSpecClass::handleMessage(STPIMsg *msg, int type, int id, bool flag) {
-  if (!transport) return true;  // detached: nobody to hand it to
-  addRef();
+void STPSpecClass::classifyMessage(STPIMsg *msg) {
+  const int type = msg->type;
   // ASCII messages may be sent with id -1: the first word names them.
-  if ((type == STP_TYPE_COMMAND || type == STP_TYPE_ASCII) && id == -1) {
+  if ((type == STP_TYPE_COMMAND || type == STP_TYPE_ASCII) && msg->id == -1) {
     STPAsciiIMsg view(msg);
     int len = 0;
     const char *word = view.peekIdent(&len);
-    msg->id = id = getMessageId(word, len);
+    msg->id = getMessageId(word, len);
   }
-  // Classification: which delivery class the own table gives the message.
+  const int id = msg->id;
   if (type == STP_TYPE_ENDPOINT) {
     msg->flags |= id >= kFirstTransactionControlId ? STP_FLAG_TRANSACTION : STP_FLAG_SAFE;
   } else if (id >= 0 && id < ownMessageCount) {
     msg->flags |= ownMessages[id].flags & (STP_FLAG_TRANSACTION | STP_FLAG_SAFE);
   }
-  if (!transport->shouldDeliverMessage(msg)) {
-    // The transport keeps it in its deferred queue and offers it again; the
-    // endpoint must outlive every message of its own waiting there.
-    if (!msg->deferred) {
-      msg->deferred = true;
-      if (++deferredCount == 1) addRef();
-    }
-    delRef();
-    return false;
-  }
+}
+
+void STPSpecClass::handleMessage(STPIMsg *msg, int type, int id, bool) {
+  if (!transport) return;  // detached: nobody to hand it to
+  addRef();
   dispatchMessage(msg, type, id);
-  if (msg->deferred && deferredCount > 0) {
-    msg->deferred = false;
-    if (--deferredCount == 0) delRef();
-  }
   delRef();
-  return true;
+}
+
+int STPSpecClass::getDeferredCount() const {
+  return transport && listener ? transport->getDeferredCount(listener) : 0;
 }
 
 void STPSpecClass::dispatchMessage(STPIMsg *msg, int type, int id) {
+  // A handler may detach the endpoint: keep using the transport the message
+  // came on (its dispatch pass holds it).
   STPTransport *t = transport;
-  STPTransportHold hold(t);  // a handler may detach the endpoint
   STPTransport::incrementStackDepth();
   t->pushToken(msg->token, msg->depth, msg->flags);
   STPAsciiOMsg *areply = nullptr;

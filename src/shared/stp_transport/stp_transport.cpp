@@ -78,7 +78,11 @@ STPTransport::~STPTransport() {
   STPTransportStacker::removeTransport(this);
   dropQueue(responses);
   dropQueue(unclaimed);
-  dropQueue(deferred);
+  // No deferred message keeps a listener any more: a listener's owner holds
+  // the transport until it unregisters.
+  std::vector<DeferredMsg> doomed;
+  doomed.swap(deferred);
+  for (DeferredMsg &d : doomed) delete d.msg;
   listeners.clear();
   std::free(wbuf.data);
   std::free(rbuf.data);

@@ -45,7 +45,6 @@ class STPAsciiOMsg;
 class STPBinaryOMsg;
 class STPChannel;
 class STPTransport;
-struct pollfd;
 
 // A pair of routing numbers: (local, remote) for channels, (source, dest)
 // for received sync packets.
@@ -71,14 +70,26 @@ struct MsgHeader2 {
 };
 
 // Receives the packets registered for a key. Not owned by the transport.
+// The transport alone decides when a message is delivered: it asks the
+// listeners of the key to classify the message, applies the delivery rules
+// (shouldDeliverMessage), and either calls handleResponse or keeps the
+// message in its deferred queue and offers it again when the rules allow.
+// Listeners are called only while the transport holds itself.
 class ResponseListener {
  public:
-  // `msg` stays owned by the transport (do not keep it). `flag` is true
-  // when the message is not an awaited reply and this is the only listener
-  // for its key. Returns false when the message cannot be taken yet: the
-  // transport then keeps it in its deferred queue and offers it again when
-  // shouldDeliverMessage() allows.
-  virtual bool handleResponse(STPIMsg *msg, bool flag) = 0;
+  // Adds the delivery class this receiver gives the message to its header
+  // flags (STP_FLAG_SAFE, STP_FLAG_TRANSACTION) and may resolve its id.
+  // Called before every delivery decision; must be idempotent.
+  virtual void classify(STPIMsg *msg) {}
+  // Takes a message the transport delivers now. `msg` stays owned by the
+  // transport (do not keep it). `flag` is true when the message is not an
+  // awaited reply and this is the only listener for its key.
+  virtual void handleResponse(STPIMsg *msg, bool flag) = 0;
+  // The owner of a listener must outlive the messages deferred for it:
+  // retain() is called when the first such message is deferred, release()
+  // once the last one was delivered or the listener was unregistered.
+  virtual void retain() {}
+  virtual void release() {}
   virtual ~ResponseListener() = default;
 };
 
@@ -228,10 +239,12 @@ class STPTransport {
   // sendMessage left.
   STPIMsg *awaitResponse(int serial, RetryHandler *rh, TStat *stat);
   // Delivers the first unclaimed message with that source, destination and
-  // type; false when there is none.
+  // type; false when there is none. Like deliverMessage, one hold for the
+  // delivery.
   bool dequeueAndDeliverMessage(int sourceRN, int destRN, int type);
   // Hands a received message to its listeners or queues it; takes ownership.
-  // A reply that no listener takes and nobody awaits is deleted.
+  // A reply that no listener takes and nobody awaits is deleted. Holds the
+  // transport while the listeners run.
   void deliverMessage(STPIMsg *msg);
   // May `msg` be handed to its endpoint now? (The delivery rules.)
   bool shouldDeliverMessage(const STPIMsg *msg) const;
@@ -287,6 +300,8 @@ class STPTransport {
   int getResponseCount() const { return static_cast<int>(responses.size()); }
   int getUnclaimedCount() const { return static_cast<int>(unclaimed.size()); }
   int getDeferredCount() const { return static_cast<int>(deferred.size()); }
+  // Deferred messages that keep `listener` (see ResponseListener::retain).
+  int getDeferredCount(const ResponseListener *listener) const;
   int getWriteBufferUsed() const { return wbuf.used; }
   int getWriteBufferCapacity() const { return wbuf.capacity; }
   int getReadBufferUsed() const { return rbuf.used; }
@@ -369,7 +384,16 @@ class STPTransport {
   int skippedPackets = 0;
   std::vector<STPIMsg *> responses;  // owned, arrival order
   std::vector<STPIMsg *> unclaimed;  // owned, arrival order
-  std::vector<STPIMsg *> deferred;   // owned, arrival order
+  // A message the delivery rules hold back, and the listener it keeps alive
+  // (null when several listeners share its key or the keeper unregistered).
+  struct DeferredMsg {
+    STPIMsg *msg;  // owned
+    ResponseListener *keeper;
+  };
+  std::vector<DeferredMsg> deferred;  // arrival order
+  // Keepers of deferred messages being delivered right now, innermost last;
+  // an entry is nulled when its listener unregisters meanwhile.
+  std::vector<ResponseListener *> delivering;
   std::vector<STPToken> tokenStack;  // newest last; capacity is reused
   STPToken defaultToken;
   // Serials whose replies are kept: from sendMessage of a request to the
@@ -420,14 +444,20 @@ class STPTransport {
   bool dispatchPackets();
   bool forwardPacket(const char *packet, int size, int sourceRN, int destRN);
   void skipBuffered();
+  // The bodies of handleRead, handleDequeueAndDispatch and deliverMessage
+  // without holds: their callers hold the transport for the pass.
+  void readPass();
+  void dispatchPass();
+  void deliver(STPIMsg *msg);
+  void handleReady(bool readable, bool writable);
   void deliverDeferred();
   bool deliverToListeners(STPIMsg *msg, bool awaitedReply);
+  void defer(STPIMsg *msg, ResponseListener *keeper);
+  bool isKept(const ResponseListener *listener) const;
   bool isAwaited(int serial) const;
   void forgetAwaited(int serial);
   bool isRegistered(const MsgHeader2 &key, ResponseListener *listener) const;
   STPIMsg *takeResponse(int serial);
-  void setupPoll(pollfd *pfd, bool *watchWrite) const;
-  void handlePollResult(const pollfd &pfd, bool watchedWrite);
 
   // The shared wait of every waiting operation (also for the channel
   // module): with rh, beginOp, then rounds of idle() and retryOp(), then

@@ -3,14 +3,17 @@
 // the delivery rules (shouldDeliverMessage), and the waits of sendMessage
 // and awaitResponse.
 //
+// The transport alone decides when a message is delivered: the listeners of
+// its key classify it, the delivery rules decide, and a message held back
+// waits in the deferred queue, which also keeps its listener's owner alive.
 // While a send is being written, delivery is suspended process-wide
-// (`_dont_deliver`): packets read meanwhile still reach their listeners,
-// which find that they may not take them and leave them deferred. While a
+// (`_dont_deliver`): packets read meanwhile are parsed and deferred. While a
 // synchronous request waits (message depth above 0), the delivery rules let
 // through only replies, safe messages and deeper messages of the current
 // transaction; the rest wait in the deferred queue and are delivered in
 // arrival order once the rules allow. One thread.
 #include <algorithm>
+#include <iterator>
 #include <vector>
 
 #include "shared/stp_transport/stp_msg.h"
@@ -31,6 +34,16 @@ void STPTransport::unregisterMessageListener(ResponseListener *listener) {
     else
       ++it;
   }
+  // Its deferred messages stay queued (delivered by key later) but no
+  // longer keep it; the one retain it got is given back.
+  bool kept = false;
+  for (DeferredMsg &d : deferred) {
+    if (d.keeper == listener) d.keeper = nullptr, kept = true;
+  }
+  for (ResponseListener *&k : delivering) {
+    if (k == listener) k = nullptr, kept = true;
+  }
+  if (kept) listener->release();
 }
 
 bool STPTransport::isRegistered(const MsgHeader2 &key, ResponseListener *listener) const {
@@ -49,6 +62,11 @@ bool STPTransport::isAwaited(int serial) const {
 }
 
 void STPTransport::deliverMessage(STPIMsg *msg) {
+  STPTransportHold hold(this);
+  deliver(msg);
+}
+
+void STPTransport::deliver(STPIMsg *msg) {
   switch (msg->type) {
     case STP_TYPE_NOOP:
       delete msg;
@@ -64,7 +82,6 @@ void STPTransport::deliverMessage(STPIMsg *msg) {
     default:
       break;
   }
-  STPTransportHold hold(this);
   bool awaitedReply = isAwaited(msg->replyTo);
   if (!deliverToListeners(msg, awaitedReply)) return;  // kept as deferred, or deleted
   // Nobody took it, or it is a reply someone waits for. A reply nobody
@@ -78,24 +95,30 @@ void STPTransport::deliverMessage(STPIMsg *msg) {
     unclaimed.push_back(msg);
 }
 
-// Calls the listeners of the message's key. Returns false when the message
-// is finished with here (deferred or deleted), true when it still needs a
-// queue.
+// Classifies, decides and calls the listeners of the message's key. Returns
+// false when the message is finished with here (deferred or deleted), true
+// when it still needs a queue.
 bool STPTransport::deliverToListeners(STPIMsg *msg, bool awaitedReply) {
   MsgHeader2 key{msg->sourceRN, msg->destRN, msg->type};
   auto range = listeners.equal_range(key);
-  long n = std::distance(range.first, range.second);
-  if (n == 0) return true;
-  if (n == 1) {
-    if (!range.first->second->handleResponse(msg, !awaitedReply)) {
-      deferred.push_back(msg);
+  if (range.first == range.second) return true;
+  if (std::next(range.first) == range.second) {
+    ResponseListener *l = range.first->second;
+    l->classify(msg);
+    if (!shouldDeliverMessage(msg)) {
+      defer(msg, l);
       return false;
     }
+    l->handleResponse(msg, !awaitedReply);
   } else {
     // Listeners may unregister (themselves or others) while being called.
     std::vector<ResponseListener *> snapshot;
-    snapshot.reserve(static_cast<size_t>(n));
     for (auto it = range.first; it != range.second; ++it) snapshot.push_back(it->second);
+    for (ResponseListener *l : snapshot) l->classify(msg);
+    if (!shouldDeliverMessage(msg)) {
+      defer(msg, nullptr);
+      return false;
+    }
     for (ResponseListener *l : snapshot) {
       if (isRegistered(key, l)) l->handleResponse(msg, false);
     }
@@ -103,6 +126,25 @@ bool STPTransport::deliverToListeners(STPIMsg *msg, bool awaitedReply) {
   if (awaitedReply) return true;
   delete msg;
   return false;
+}
+
+void STPTransport::defer(STPIMsg *msg, ResponseListener *keeper) {
+  const bool first = keeper && !isKept(keeper);
+  deferred.push_back(DeferredMsg{msg, keeper});
+  if (first) keeper->retain();
+}
+
+bool STPTransport::isKept(const ResponseListener *listener) const {
+  for (const DeferredMsg &d : deferred) {
+    if (d.keeper == listener) return true;
+  }
+  return std::find(delivering.begin(), delivering.end(), listener) != delivering.end();
+}
+
+int STPTransport::getDeferredCount(const ResponseListener *listener) const {
+  int n = 0;
+  for (const DeferredMsg &d : deferred) n += d.keeper == listener ? 1 : 0;
+  return n;
 }
 
 // Offers deferred messages again, oldest first; after each delivery the walk
@@ -115,11 +157,16 @@ void STPTransport::deliverDeferred() {
   while (delivered && budget > 0) {
     delivered = false;
     for (size_t i = 0; i < deferred.size(); ++i) {
-      if (!shouldDeliverMessage(deferred[i])) continue;
-      STPIMsg *msg = deferred[i];
+      if (!shouldDeliverMessage(deferred[i].msg)) continue;
+      DeferredMsg d = deferred[i];
       deferred.erase(deferred.begin() + static_cast<long>(i));
       --budget;
-      deliverMessage(msg);
+      // The keeper stays retained while its message is being handled.
+      delivering.push_back(d.keeper);
+      deliver(d.msg);
+      ResponseListener *keeper = delivering.back();
+      delivering.pop_back();
+      if (keeper && !isKept(keeper)) keeper->release();
       delivered = true;
       break;
     }
@@ -149,7 +196,8 @@ bool STPTransport::dequeueAndDeliverMessage(int sourceRN, int destRN, int type) 
     STPIMsg *m = unclaimed[i];
     if (m->sourceRN == sourceRN && m->destRN == destRN && m->type == type) {
       unclaimed.erase(unclaimed.begin() + static_cast<long>(i));
-      deliverMessage(m);
+      STPTransportHold hold(this);
+      deliver(m);
       return true;
     }
   }
@@ -207,7 +255,7 @@ int STPTransport::enqueueAndTryMessage(STPOMsg *msg, int tries, TStat *out) {
     report(out);
     return serial;
   }
-  STPTransportHold hold(this);
+  // Writing calls no listener: no hold needed.
   ++_dont_deliver;
   for (int i = 0; i < tries && dataInWriteBuffer() && stat.ok() && bound; ++i) handleWrite(nullptr);
   --_dont_deliver;

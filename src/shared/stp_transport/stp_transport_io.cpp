@@ -8,8 +8,11 @@
 // `needMore` says that nothing can be cut until more bytes arrive. A packet
 // is consumed from the buffer before it is delivered, so a listener that
 // services the transport again (a nested wait) continues with the next one.
-// One thread.
-#include <poll.h>
+//
+// Every public entry that may deliver (serviceOnce, serviceFirst, handleRead,
+// handleDequeueAndDispatch) holds the transport once for its whole pass; the
+// private steps below it take no holds of their own. Waits for readiness go
+// through ut_select. One thread.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,6 +21,7 @@
 #include <cstring>
 #include <vector>
 
+#include "shared/libcxxutil/ut_select.h"
 #include "shared/stp_transport/stp_msg.h"
 #include "shared/stp_transport/stp_transport.h"
 
@@ -72,42 +76,32 @@ bool STPTransport::serviceOnce(int timeoutMs, TStat *out) {
   }
   STPTransportHold hold(this);
   if (bound && loopback) {
-    handleRead(nullptr);
+    readPass();
     return report(out);
   }
-  if (timeoutMs < 0) timeoutMs = 0;
   // Work that needs no socket goes first; then only look, do not sleep.
   if (bound && _dont_deliver == 0 && wantsToDequeueAndDispatch()) {
-    handleDequeueAndDispatch(nullptr);
+    dispatchPass();
     timeoutMs = 0;
     if (!stat.ok() || isDead()) return report(out);
   }
-  struct pollfd pfd;
-  bool watchWrite = false;
-  setupPoll(&pfd, &watchWrite);
-  int n = ::poll(&pfd, 1, timeoutMs);
+  const bool watchWrite = wantsToWrite();
+  bool readable = false;
+  bool writable = false;
+  int n = ut_wait_fd(bound ? fd : listenFD, true, watchWrite, timeoutMs, &readable, &writable);
   if (n < 0) {
-    if (errno == EINTR) return report(out);
     closeConnection(nullptr);
     return fail(kStatDown, "[serviceOnce]: select error, closing connection", out);
   }
-  if (n > 0) handlePollResult(pfd, watchWrite);
+  if (n > 0) handleReady(readable, writable);
   return report(out);
 }
 
-void STPTransport::setupPoll(struct pollfd *pfd, bool *watchWrite) const {
-  pfd->fd = bound ? fd : listenFD;
-  pfd->events = POLLIN;
-  pfd->revents = 0;
-  *watchWrite = wantsToWrite();
-  if (*watchWrite) pfd->events |= POLLOUT;
-}
-
-void STPTransport::handlePollResult(const struct pollfd &pfd, bool watchedWrite) {
-  // Errors and hang-ups are found by the read or write that follows.
-  const short trouble = POLLERR | POLLHUP | POLLNVAL;
-  if (watchedWrite && (pfd.revents & (POLLOUT | trouble))) handleWrite(nullptr);
-  if (stat.ok() && !isDead() && (pfd.revents & (POLLIN | trouble))) handleRead(nullptr);
+// Errors and hang-ups count as ready: the read or write that follows finds
+// them.
+void STPTransport::handleReady(bool readable, bool writable) {
+  if (writable) handleWrite(nullptr);
+  if (stat.ok() && !isDead() && readable) readPass();
 }
 
 bool STPTransport::serviceFirst(int timeoutMs, STPTransport *const *transports, int count,
@@ -119,43 +113,38 @@ bool STPTransport::serviceFirst(int timeoutMs, STPTransport *const *transports, 
       return false;
     }
   }
+  // One hold per member for the pass, on a copy of the set: handlers run
+  // meanwhile may change the caller's.
   std::vector<STPTransport *> held(transports, transports + count);
   for (STPTransport *t : held) t->addRef();
-  if (timeoutMs < 0) timeoutMs = 0;
-  std::vector<struct pollfd> pfds(count);
-  std::vector<char> watchWrite(count, 0);
+  std::vector<ut_ready_item> items(static_cast<size_t>(count));
   for (int i = 0; i < count; ++i) {
     STPTransport *t = held[i];
     if (t->bound && _dont_deliver == 0 && t->wantsToDequeueAndDispatch()) {
-      t->handleDequeueAndDispatch(nullptr);
+      t->dispatchPass();
       timeoutMs = 0;
     }
-    bool w = false;
-    t->setupPoll(&pfds[i], &w);
-    watchWrite[i] = w;
+    items[i] = ut_ready_item{t->bound ? t->fd : t->listenFD, true, t->wantsToWrite(), false,
+                             false, false, false};
     if (t->loopback || t->isDead()) {
       // No descriptor to wait on; a loopback peer's bytes are read at once.
-      pfds[i].fd = -1;
+      items[i].fd = -1;
       if (t->wantsToRead()) timeoutMs = 0;
     }
   }
-  int n = ::poll(pfds.data(), static_cast<nfds_t>(count), timeoutMs);
-  bool ok = true;
-  if (n < 0 && errno != EINTR) {
-    if (out) out->set(kStatDown, "[serviceFirst]: select error");
-    ok = false;
-  }
-  for (int i = 0; ok && i < count; ++i) {
+  int n = ut_wait_ready(items.data(), count, timeoutMs);
+  if (n < 0 && out) out->set(kStatDown, "[serviceFirst]: select error");
+  for (int i = 0; n >= 0 && i < count; ++i) {
     STPTransport *t = held[i];
     if (t->loopback && t->bound) {
-      if (t->wantsToRead()) t->handleRead(nullptr);
-    } else if (n > 0 && pfds[i].revents) {
-      t->handlePollResult(pfds[i], watchWrite[i] != 0);
+      if (t->wantsToRead()) t->readPass();
+    } else if (n > 0) {
+      t->handleReady(items[i].got_read, items[i].got_write);
     }
     if (!t->stat.ok() && out && out->ok()) *out = t->stat;
   }
   for (STPTransport *t : held) t->delRef();
-  return ok && (!out || out->ok());
+  return n >= 0 && (!out || out->ok());
 }
 
 // ---------------------------------------------------------------------------
@@ -194,27 +183,31 @@ bool STPTransport::wantsToRead() const {
 bool STPTransport::wantsToDequeueAndDispatch() const {
   if (isDead() || _dont_deliver > 0) return false;
   if (rbuf.used >= kDispatchThreshold && !needMore) return true;
-  for (const STPIMsg *m : deferred) {
-    if (shouldDeliverMessage(m)) return true;
+  for (const DeferredMsg &d : deferred) {
+    if (shouldDeliverMessage(d.msg)) return true;
   }
   return false;
 }
 
 bool STPTransport::handleRead(TStat *out) {
+  STPTransportHold hold(this);
+  readPass();
+  return report(out);
+}
+
+// handleRead without a hold of its own: the caller holds the transport.
+void STPTransport::readPass() {
   stat.clear();
   if (listening) {
     acceptPending = true;
-    return report(out);
+    return;
   }
-  if (!bound) return report(out);
-  STPTransportHold hold(this);
-  if (loopback) {
+  if (!bound) return;
+  if (loopback)
     readLoopbackPeer();
-  } else if (!readSocket()) {
-    return report(out);
-  }
-  handleDequeueAndDispatch(nullptr);
-  return report(out);
+  else if (!readSocket())
+    return;
+  dispatchPass();
 }
 
 // One read from the socket behind the pending bytes. False when the
@@ -255,9 +248,13 @@ void STPTransport::readLoopbackPeer() {
 
 bool STPTransport::handleDequeueAndDispatch(TStat *out) {
   STPTransportHold hold(this);
+  dispatchPass();
+  return report(out);
+}
+
+void STPTransport::dispatchPass() {
   deliverDeferred();
   dispatchPackets();
-  return report(out);
 }
 
 // Cuts whole packets off the front of the read buffer and forwards or
@@ -306,7 +303,7 @@ bool STPTransport::dispatchPackets() {
     STPIMsg *msg = new STPIMsg(packet, headerLength, bodyLength);
     rbuf.start += static_cast<int>(size);
     rbuf.used -= static_cast<int>(size);
-    deliverMessage(msg);
+    deliver(msg);
   }
   if (rbuf.used == 0) {
     rbuf.start = 0;

@@ -9,7 +9,6 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "shared/libcxxutil/ut_select.h"
 #include "shared/stp_transport/stp_transport.h"
 
 namespace {
@@ -51,15 +51,16 @@ bool resolveHost(const char *host, in_addr *out) {
 }
 
 // A blocking connect that a signal interrupted goes on in the background;
-// wait for its outcome instead of failing.
+// wait for its outcome instead of failing. The readiness wait is bounded, so
+// it is repeated until the attempt has an outcome (as long as the connect
+// itself would have taken).
 bool connectBlocking(int s, const sockaddr_in &addr) {
   if (::connect(s, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0) return true;
   if (errno != EINTR) return false;
-  struct pollfd pfd = {s, POLLOUT, 0};
   int n;
   do {
-    n = ::poll(&pfd, 1, -1);
-  } while (n < 0 && errno == EINTR);
+    n = ut_wait_fd(s, false, true, 1000, nullptr, nullptr);
+  } while (n == 0);
   int err = 0;
   socklen_t len = sizeof err;
   return n > 0 && ::getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;

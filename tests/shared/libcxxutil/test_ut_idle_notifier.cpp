@@ -304,6 +304,9 @@ TEST(WaitReady, ReadinessOfEachKindPeerClosedAndBadDescriptors) {
   EXPECT_EQ(ut_wait_ready(items, 2, 1000), 1);
   EXPECT_TRUE(items[0].got_read);
   EXPECT_FALSE(items[0].got_write || items[1].got_read);
+  bool readable = false, writable = true;
+  EXPECT_EQ(ut_wait_fd(p.fd[0], true, false, 0, &readable, &writable), 1);  // one descriptor
+  EXPECT_TRUE(readable && !writable);
   EXPECT_EQ(ut_wait_ready(nullptr, 0, -5), 0);  // negative: no wait
 
   SocketPair q;

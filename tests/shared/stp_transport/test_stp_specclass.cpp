@@ -378,6 +378,22 @@ TEST_F(Negotiated, MessageArrivingDuringASyncRequestIsDeferredAndKeepsTheEndpoin
   EXPECT_EQ(tp.a->getDeferredCount(), 0);
 }
 
+// Leaving the transport ends the reference its deferred message held; the
+// message stays queued and, with no endpoint left for it, goes unclaimed.
+TEST_F(Negotiated, EndpointLeavingTheTransportIsNoLongerKeptByItsDeferredMessage) {
+  p.pump.onIdle = [&]() { EXPECT_TRUE(server->send_Notify(9, nullptr)); };
+  int sum = 0;
+  ASSERT_TRUE(client->send_Add(1, 2, &sum, &p.pump, &st)) << st.message;
+  ASSERT_EQ(client->getRefCount(), 2);
+  client->setTransport(nullptr);
+  EXPECT_EQ(client->getRefCount(), 1);
+  EXPECT_EQ(client->getDeferredCount(), 0);
+  EXPECT_EQ(tp.a->getDeferredCount(), 1);
+  tp.a->serviceOnce(10, nullptr);
+  EXPECT_EQ(tp.a->getDeferredCount(), 0);
+  EXPECT_EQ(tp.a->getUnclaimedCount(), 1);
+}
+
 TEST_F(Negotiated, CommandMessageRepliesWithRet) {
   STPAsciiOMsg *m = tp.a->createAsciiMessage(1, 2, STP_TYPE_COMMAND, 0, STP_FLAG_REPLY);
   m->putIdent("Add");

@@ -243,12 +243,11 @@ TEST_F(TransportLocal, ListenerThatUnregistersAnother) {
   t->unregisterMessageListener(&second);
 }
 
-// A listener that cannot take a message leaves it deferred; it is delivered,
-// in arrival order, once the delivery rules allow.
+// A message the delivery rules hold back is deferred; it is delivered, in
+// arrival order, once the rules allow.
 TEST_F(TransportLocal, DeferredMessagesAreDeliveredInOrderWhenAllowed) {
-  listener.accept = [&](STPIMsg *m) {
+  listener.classifyAs = [](STPIMsg *m) {
     m->flags |= STP_FLAG_TRANSACTION;  // what the receiving endpoint's table adds
-    return t->shouldDeliverMessage(m);
   };
   STPTransport::incrementStackDepth();  // as while a request waits
   const int otherTransaction = (9 << 16) | 1;
@@ -500,7 +499,6 @@ TEST(TransportWaits, NothingIsDeliveredWhileASendIsBeingWritten) {
   ::setsockopt(pair.mine, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
   RecordingListener l;
   std::vector<int> suspendedAtDelivery;
-  l.accept = [&](STPIMsg *m) { return t->shouldDeliverMessage(m); };
   l.onTaken = [&](STPIMsg *) { suspendedAtDelivery.push_back(STPTransport::getDontDeliver()); };
   t->registerMessageListener(1, 2, &l, STP_TYPE_ASCII);
   pair.writeRaw(packet(5));

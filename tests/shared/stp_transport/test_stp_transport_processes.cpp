@@ -31,8 +31,11 @@ enum ServerOp {
 class Server : public ResponseListener {
  public:
   explicit Server(STPTransport *t) : t_(t) {}
-  bool handleResponse(STPIMsg *msg, bool) override {
-    if (msg->flags & STP_FLAG_ASYNC) return ++oneWay_;
+  void handleResponse(STPIMsg *msg, bool) override {
+    if (msg->flags & STP_FLAG_ASYNC) {
+      ++oneWay_;
+      return;
+    }
     int n = numberOf(msg) + 1000;
     if (msg->id == kCountOneWay) n = oneWay_;
     if (msg->id == kBig) n = msg->bodyLength;
@@ -54,7 +57,6 @@ class Server : public ResponseListener {
     reply->putNumber("n", n);
     t_->enqueueAndTryMessage(reply, 2, nullptr);
     delete reply;
-    return true;
   }
 
  private:
@@ -154,9 +156,8 @@ TEST_F(TransportProcesses, RequestsArrivingWhileACallerWaits) {
     SCOPED_TRACE(c.what);
     notes.seen.clear();
     int depthSeen = -1;
-    notes.accept = [&](STPIMsg *m) {
+    notes.classifyAs = [&](STPIMsg *m) {
       if (c.transactionOnly) m->flags |= STP_FLAG_TRANSACTION;  // as an endpoint's table would
-      return t->shouldDeliverMessage(m);
     };
     notes.onTaken = [&](STPIMsg *) { depthSeen = depthSeen < 0 ? STPTransport::getMessageDepth() : depthSeen; };
     TStat st;
