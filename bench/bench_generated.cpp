@@ -1,13 +1,16 @@
 // Generated endpoint code: how fast a decoded ASCII message reaches its
 // handler (dispatcher only: reading the fields, calling msg_, freeing), and
 // how fast messages go through a generated sender over a loopback transport
-// pair and are delivered to the other side's handler. Reported as items
-// (messages) per second. Build with CMAKE_BUILD_TYPE=Release.
+// pair and are delivered to the other side's handler, either encoded per
+// send or encoded once and queued again and again (a broadcast). Reported
+// as items (messages) per second, with allocations per message (sending
+// and receiving). Build with CMAKE_BUILD_TYPE=Release.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
 #include <cstring>
 
+#include "bench_alloc_count.h"
 #include "configservice_client_impl.h"
 #include "configservice_server_impl.h"
 #include "shared/libcxxutil/ut_retry_handler.h"
@@ -123,23 +126,41 @@ struct LoopbackPair {
   }
 };
 
-void BM_SendOneWayLoopback(benchmark::State &state) {
-  LoopbackPair p;
-  if (!p.ok) {
-    state.SkipWithError("negotiation failed");
-    return;
-  }
+// One-way sends of BroadcastConfig, delivered in batches of 64; `send`
+// queues message n. Reports allocations per message.
+template <class Send>
+void sendOneWay(benchmark::State &state, LoopbackPair &p, Send send) {
   TStat st;
   int n = 0;
+  BenchAllocCounts before = benchAllocCounts();
   for (auto _ : state) {
-    p.client->send_BroadcastConfig(n, "editor.tabs=4", false, nullptr, &st);
+    send(n);
     if (++n % 64 == 0) p.ta->serviceOnce(0, &st);  // deliver the batch to the handler
   }
   p.ta->serviceOnce(0, &st);
+  BenchAllocCounts after = benchAllocCounts();
   if (p.server->sum == 0) state.SkipWithError("nothing delivered");
   state.SetItemsProcessed(state.iterations());
+  state.counters["allocs/msg"] = static_cast<double>(after.total() - before.total()) / state.iterations();
+}
+
+void BM_SendOneWayLoopback(benchmark::State &state) {
+  LoopbackPair p;
+  if (!p.ok) return state.SkipWithError("negotiation failed");
+  TStat st;
+  sendOneWay(state, p, [&](int n) { p.client->send_BroadcastConfig(n, "editor.tabs=4", false, nullptr, &st); });
 }
 BENCHMARK(BM_SendOneWayLoopback);
+
+// The same message encoded once and queued for every send.
+void BM_SendEncodedLoopback(benchmark::State &state) {
+  LoopbackPair p;
+  if (!p.ok) return state.SkipWithError("negotiation failed");
+  auto msg = Client::encode_BroadcastConfig(1, "editor.tabs=4");
+  TStat st;
+  sendOneWay(state, p, [&](int) { p.client->sendEncoded_BroadcastConfig(msg.get(), &st); });
+}
+BENCHMARK(BM_SendEncodedLoopback);
 
 void BM_SendWithReplyLoopback(benchmark::State &state) {
   LoopbackPair p;

@@ -121,6 +121,61 @@ TEST(GeneratedWire, EditBuildErrorArraysAndTheTransactionFlagOfEditFile) {
   EXPECT_EQ(pk.text(), "EditFile fullPath:\"/a\" line:0x7 version:\"v\" ");
 }
 
+// Every whole packet waiting on a socket, read without consuming them, with
+// the serial and the token zeroed (a connection numbers a new transaction
+// after the serial its first packet gets).
+std::vector<std::vector<unsigned char>> peekPacketsSansSerial(int fd) {
+  std::vector<unsigned char> all(8192);
+  ssize_t n = recv(fd, all.data(), all.size(), MSG_PEEK);
+  std::vector<std::vector<unsigned char>> out;
+  for (size_t at = 0; n > 0 && at + 44 <= static_cast<size_t>(n);) {
+    int lengths[2];
+    std::memcpy(lengths, &all[at], 8);
+    size_t size = (lengths[0] + lengths[1] + 3) & ~3;
+    if (at + size > static_cast<size_t>(n)) break;
+    out.emplace_back(all.begin() + at, all.begin() + at + size);
+    std::memset(&out.back()[16], 0, 4);  // serial
+    std::memset(&out.back()[36], 0, 4);  // token
+    at += size;
+  }
+  return out;
+}
+
+// One change encoded once and queued to two connections (twice to the
+// first) gives each the packet its sender gives, but for the serial, with
+// the same send-log entry; a connection that is down refuses it as the
+// sender does, and the message stays usable for the others.
+TEST(GeneratedWire, EncodedOnceMatchesTheSenderOnEveryConnection) {
+  LoggedPair<WhiteBoard_server_Recorder, WhiteBoard_client_Recorder> p, q, down;
+  ASSERT_TRUE(p.negotiated && q.negotiated && down.negotiated);
+  StringValueInfo info{dup("g"), dup("say \"hi\"\n"), dup("v")};
+  TStat st;
+  p.clearLogs();
+  q.clearLogs();
+  ASSERT_TRUE(p.a->send_SetStringValue(info, false, nullptr, &st));
+  auto msg = WhiteBoard_server_Impl::encode_SetStringValue(info);
+  WhiteBoard_StringValueInfo_free(&info);
+  ASSERT_TRUE(p.a->sendEncoded_SetStringValue(msg.get(), &st));
+  down.a->markSendingAsDown();
+  down.clearLogs();
+  EXPECT_FALSE(down.a->sendEncoded_SetStringValue(msg.get(), &st));
+  EXPECT_EQ(st.code, kStatDown);
+  ASSERT_TRUE(q.a->sendEncoded_SetStringValue(msg.get(), &st));
+  ASSERT_TRUE(p.tp.a->serviceOnce(0, &st) && q.tp.a->serviceOnce(0, &st));
+  auto sent = peekPacketsSansSerial(p.tp.b->getFD());
+  auto other = peekPacketsSansSerial(q.tp.b->getFD());
+  ASSERT_EQ(sent.size(), 2u);
+  ASSERT_EQ(other.size(), 1u);
+  EXPECT_EQ(sent[1], sent[0]);
+  EXPECT_EQ(other[0], sent[0]);
+  ASSERT_EQ(p.aSend.entries.size(), 2u);
+  EXPECT_EQ(p.aSend.entries[1], p.aSend.entries[0]);
+  EXPECT_EQ(q.aSend.entries, std::vector<std::string>{p.aSend.entries[0]});
+  EXPECT_EQ(down.aSend.entries, std::vector<std::string>{"SEND FAILED: SetStringValue\n"});
+  ASSERT_TRUE(p.pump.until([&] { return p.b->handled == 2; }));
+  EXPECT_EQ(p.b->calls.entries[1], p.b->calls.entries[0]);
+}
+
 std::vector<unsigned char> words(std::initializer_list<unsigned> list) {
   std::vector<unsigned char> out;
   for (unsigned w : list)

@@ -1,6 +1,7 @@
 // Emits <itf>_<role>_impl.h/.cpp: the endpoint class of one role with its
 // constructor, default routing numbers, senders (one per message the other
-// role receives), dispatcher and pure virtual handlers (one per message this
+// role receives), encoders for broadcasting the one-way ones of an ASCII
+// interface, dispatcher and pure virtual handlers (one per message this
 // role receives, in declaration order).
 #include "stpgen_emit_internal.h"
 
@@ -50,6 +51,16 @@ std::string senderDecl(const Interface &itf, const Message &m, const std::string
   return "bool " + cls + "send_" + m.name + "(" + join(ps) + ")";
 }
 
+// A one-way message of an ASCII interface can be encoded once and queued to
+// many endpoints (a broadcast): encode_<Msg> builds the body without a
+// transport, sendEncoded_<Msg> queues it to one peer.
+bool encodesOnce(const Interface &itf, const Message &m) { return !itf.binary && !m.wantsReply(); }
+
+std::string encoderDecl(const Interface &itf, const Message &m, const std::string &cls) {
+  return "std::unique_ptr<STPAsciiOMsg> " + cls + "encode_" + m.name + "(" +
+         join(requestParams(itf, m, Use::SendArg)) + ")";
+}
+
 std::string handlerDecl(const Interface &itf, const Message &m) {
   return "virtual void msg_" + m.name + "(" + handlerParams(itf, m) + ") = 0;";
 }
@@ -67,6 +78,13 @@ void emitSender(Code &c, const Interface &itf, const Role &role, const Message &
   const std::string r = std::to_string(row);
   Emit e{itf};
   c.open(senderDecl(itf, m, cls, false) + " {");
+  if (encodesOnce(itf, m)) {
+    c.line("return sendOneWay(encode_" + m.name + "(" + join(names(m.request, false)) + ").get(), " + r +
+           ", stp_wait, stp_rh, stp_stat);");
+    c.close();
+    c.blank();
+    return;
+  }
   for (const Field &f : m.reply) e.init(c, f, outRef(f));
   c.line("SendScope stp_scope(this, stp_rh, stp_stat);");
   c.line("STP" + enc + "OMsg *stp_msg = begin" + enc + "Send(stp_scope, " + r + ", " + wants + ");");
@@ -89,6 +107,18 @@ void emitSender(Code &c, const Interface &itf, const Role &role, const Message &
   }
   c.line("delete stp_rep;");
   c.line("return true;");
+  c.close();
+  c.blank();
+}
+
+// encode_<Msg>: the message name and the fields, no header words yet.
+void emitEncoder(Code &c, const Interface &itf, const Role &role, const Message &m) {
+  Emit e{itf};
+  e.msg = "stp_msg.get()";
+  c.open(encoderDecl(itf, m, className(itf, role) + "::") + " {");
+  c.line("auto stp_msg = std::make_unique<STPAsciiOMsg>(0, 0, STP_TYPE_ASCII, 0, 0, 0, 0, 0, " + cString(m.name) + ");");
+  for (const Field &f : m.request) e.put(c, f, plainRef(f));
+  c.line("return stp_msg;");
   c.close();
   c.blank();
 }
@@ -157,6 +187,32 @@ std::string handlerParams(const Interface &itf, const Message &m) {
   return join(ps);
 }
 
+namespace {
+
+// Declarations of encode_<Msg> and sendEncoded_<Msg> for the one-way
+// messages the peer receives (none when no message qualifies).
+void emitEncoderDecls(Code &h, const Interface &itf, const Role &peer) {
+  auto sent = sortedMessages(peer);
+  bool any = false;
+  for (size_t i = 0; i < sent.size(); ++i) {
+    const Message &m = *sent[i];
+    if (!encodesOnce(itf, m)) continue;
+    if (!any) {
+      h.blank();
+      h.line("  // Broadcasts: encode_<Msg> builds the message once, without a transport");
+      h.line("  // (the caller owns it); sendEncoded_<Msg> queues that message to this");
+      h.line("  // endpoint's peer, as send_<Msg> without waiting would, changing only");
+      h.line("  // its header, so one message serves every endpoint in turn.");
+    }
+    any = true;
+    h.line("  static " + encoderDecl(itf, m, "") + ";");
+    h.line("  bool sendEncoded_" + m.name + "(STPAsciiOMsg *stp_msg, TStat *stp_stat = nullptr) { return sendEncoded(stp_msg, " +
+           std::to_string(i) + ", stp_stat); }");
+  }
+}
+
+}  // namespace
+
 std::string emitClassHeader(const Interface &itf, int r) {
   const Role &role = itf.roles[r];
   const Role &peer = itf.peer(r);
@@ -165,6 +221,8 @@ std::string emitClassHeader(const Interface &itf, int r) {
   Code h;
   h.raw(banner(itf, "Endpoint class of role \"" + role.name + "\" of the " + itf.name + " interface."));
   h.line("#pragma once");
+  h.blank();
+  h.line("#include <memory>");
   h.blank();
   h.line("#include \"" + fileStem(itf) + "_parsing.h\"");
   h.blank();
@@ -188,6 +246,7 @@ std::string emitClassHeader(const Interface &itf, int r) {
     h.blank();
     h.line("  // Senders of the messages role \"" + peer.name + "\" receives.");
     for (const Message *m : sortedMessages(peer)) h.line("  " + senderDecl(itf, *m, "", true) + ";");
+    emitEncoderDecls(h, itf, peer);
   }
   if (!role.messages.empty()) {
     h.blank();
@@ -222,6 +281,8 @@ std::string emitClassSource(const Interface &itf, int r) {
   c.blank();
   emitDispatcher(c, itf, role);
   for (size_t i = 0; i < sent.size(); ++i) emitSender(c, itf, role, *sent[i], (int)i);
+  for (const Message *m : sent)
+    if (encodesOnce(itf, *m)) emitEncoder(c, itf, role, *m);
   return c.text();
 }
 

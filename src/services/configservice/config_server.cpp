@@ -31,15 +31,18 @@ void ConfigService_Server::msg_BroadcastConfig(int index, const char *configLine
   if (!g_configArray.fits(index, configLine))
     return ServiceLimits_Refuse(this, "[BroadcastConfig]", "the line or the store would be too large");
   AddConfig(index, configLine);
+  // Encoded once; each listener's copy differs only in its header.
+  auto notification = encode_ReceiveNotification(configLine);
   BroadcastSnapshot<ConfigService_Server> listeners(listenerList);
-  listeners.forEach([configLine](ConfigService_Server *l) { l->send_ReceiveNotification(configLine, false); });
+  listeners.forEach([&notification](ConfigService_Server *l) { l->sendEncoded_ReceiveNotification(notification.get()); });
 }
 
 void ConfigService_Server::msg_BroadcastMessage(int type, const char *message) {
   if (!ServiceLimits_StringFits(message))
     return ServiceLimits_Refuse(this, "[BroadcastMessage]", "the message is too large");
+  auto encoded = encode_ReceiveMessage(type, message);
   BroadcastSnapshot<ConfigService_Server> listeners(listenerList);
-  listeners.forEach([type, message](ConfigService_Server *l) { l->send_ReceiveMessage(type, message, false); });
+  listeners.forEach([&encoded](ConfigService_Server *l) { l->sendEncoded_ReceiveMessage(encoded.get()); });
 }
 
 void ConfigService_Server::msg_StartBlockBroadcast() {

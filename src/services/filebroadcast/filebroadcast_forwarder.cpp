@@ -20,8 +20,9 @@ namespace {
 // The file-change relay: every forwarder, in list order, over a referenced
 // snapshot of the list.
 void relayToForwarders(int source_pluginid, const FileChange &change) {
+  FileBroadcast_Forwarder::Change relayed(source_pluginid, change);
   BroadcastSnapshot<FileBroadcast_Forwarder> forwarders(file_forwarder_list);
-  forwarders.forEach([&](FileBroadcast_Forwarder *f) { f->fileChanged(source_pluginid, change); });
+  forwarders.forEach([&relayed](FileBroadcast_Forwarder *f) { f->fileChanged(relayed); });
 }
 
 }  // namespace
@@ -89,19 +90,50 @@ bool FileBroadcast_Forwarder::fileRemotelyRemoved(int source_pluginid, const cha
                                   false);
 }
 
-bool FileBroadcast_Forwarder::fileChanged(int source_pluginid, const FileChange &c) {
+FileEventKind FileBroadcast_Forwarder::Change::kind() const {
+  switch (change_.kind) {
+    case FileChange::kCreated: return kFileCreated;
+    case FileChange::kModified: return kFileModified;
+    case FileChange::kRemoved: return kFileRemoved;
+    case FileChange::kRemotelyAdded: return kFileRemotelyAdded;
+    case FileChange::kRemotelyModified: return kFileRemotelyModified;
+    case FileChange::kRemotelyRemoved: return kFileRemotelyRemoved;
+  }
+  return kFileEventKindCount;
+}
+
+STPAsciiOMsg *FileBroadcast_Forwarder::Change::message() {
+  if (message_) return message_.get();
+  const FileChange &c = change_;
   switch (c.kind) {
-    case FileChange::kCreated: return fileCreated(source_pluginid, c.filename);
-    case FileChange::kModified: return fileModified(source_pluginid, c.filename);
-    case FileChange::kRemoved: return fileRemoved(source_pluginid, c.filename);
+    case FileChange::kCreated: message_ = encode_FileCreated(source_, c.filename); break;
+    case FileChange::kModified: message_ = encode_FileModified(source_, c.filename); break;
+    case FileChange::kRemoved: message_ = encode_FileRemoved(source_, c.filename); break;
     case FileChange::kRemotelyAdded:
-      return fileRemotelyAdded(source_pluginid, c.repositoryId, c.filename, c.branchTag, c.modifiedBy,
-                               c.isDirectory);
+      message_ = encode_FileRemotelyAdded(source_, c.repositoryId, c.filename, c.branchTag, c.modifiedBy,
+                                          c.isDirectory);
+      break;
     case FileChange::kRemotelyModified:
-      return fileRemotelyModified(source_pluginid, c.repositoryId, c.filename, c.branchTag, c.modifiedBy,
-                                  c.remoteVersion);
+      message_ = encode_FileRemotelyModified(source_, c.repositoryId, c.filename, c.branchTag, c.modifiedBy,
+                                             c.remoteVersion);
+      break;
     case FileChange::kRemotelyRemoved:
-      return fileRemotelyRemoved(source_pluginid, c.repositoryId, c.filename, c.branchTag, c.modifiedBy);
+      message_ = encode_FileRemotelyRemoved(source_, c.repositoryId, c.filename, c.branchTag, c.modifiedBy);
+      break;
+  }
+  return message_.get();
+}
+
+bool FileBroadcast_Forwarder::fileChanged(Change &change) {
+  if (!listenFlags.accepts(change.kind())) return false;
+  STPAsciiOMsg *msg = change.message();
+  switch (change.change().kind) {
+    case FileChange::kCreated: return sendEncoded_FileCreated(msg);
+    case FileChange::kModified: return sendEncoded_FileModified(msg);
+    case FileChange::kRemoved: return sendEncoded_FileRemoved(msg);
+    case FileChange::kRemotelyAdded: return sendEncoded_FileRemotelyAdded(msg);
+    case FileChange::kRemotelyModified: return sendEncoded_FileRemotelyModified(msg);
+    case FileChange::kRemotelyRemoved: return sendEncoded_FileRemotelyRemoved(msg);
   }
   return false;
 }

@@ -13,6 +13,8 @@
 // the router client. One thread.
 #pragma once
 
+#include <memory>
+
 #include "filebroadcast_forwarder_impl.h"
 #include "services/filebroadcast/file_events.h"
 #include "services/support/broadcast_list.h"
@@ -49,8 +51,12 @@ class FileBroadcast_Forwarder : public FileBroadcast_forwarder_Impl {
   bool fileRemotelyRemoved(int source_pluginid, const char *repository_id, const char *filename,
                            const char *branch_tag, const char *modified_by);
 
-  // The one of the six above that `change` names.
-  bool fileChanged(int source_pluginid, const FileChange &change);
+  // One change relayed to every forwarder: the message is encoded once, by
+  // the first forwarder whose filter accepts it, and each forwarder queues
+  // it with only its own header. True when queued; false when filtered out
+  // or the send failed.
+  class Change;
+  bool fileChanged(Change &change);
 
   const FileBroadcast_ListenFlags &getListenFlags() const { return listenFlags; }
 
@@ -60,6 +66,23 @@ class FileBroadcast_Forwarder : public FileBroadcast_forwarder_Impl {
 
  private:
   FileBroadcast_ListenFlags listenFlags;
+};
+
+// A file change stamped with its source plugin id, and its message once
+// some forwarder asked for it (owned). Lives for one relay.
+class FileBroadcast_Forwarder::Change {
+ public:
+  Change(int sourcePluginId, const FileChange &change) : source_(sourcePluginId), change_(change) {}
+  const FileChange &change() const { return change_; }
+  // The filter kind of the change.
+  FileEventKind kind() const;
+  // The encoded message, built on the first call.
+  STPAsciiOMsg *message();
+
+ private:
+  int source_;
+  const FileChange &change_;
+  std::unique_ptr<STPAsciiOMsg> message_;
 };
 
 // Every live forwarder, in order of creation (not owned, not referenced).

@@ -130,7 +130,8 @@ bool WhiteBoard_Image::setBoolValue(const char *group, const char *name, bool va
   bytes_ += entryCost(*g, name, WB_BOOL);
   BoolValueInfo info;
   WB_FillRecord(info, group, name, value);
-  fanOut(g, sender, [&](WhiteBoard_Subscriber *s) { s->sendSetValue(info); });
+  WhiteBoard_Encoded encoded;
+  fanOut(g, sender, [&](WhiteBoard_Subscriber *s) { s->sendSetValue(info, encoded); });
   WhiteBoard_BoolValueInfo_free(&info);
   return true;
 }
@@ -144,7 +145,8 @@ bool WhiteBoard_Image::setInt32Value(const char *group, const char *name, int va
   bytes_ += entryCost(*g, name, WB_INT32);
   Int32ValueInfo info;
   WB_FillRecord(info, group, name, value);
-  fanOut(g, sender, [&](WhiteBoard_Subscriber *s) { s->sendSetValue(info); });
+  WhiteBoard_Encoded encoded;
+  fanOut(g, sender, [&](WhiteBoard_Subscriber *s) { s->sendSetValue(info, encoded); });
   WhiteBoard_Int32ValueInfo_free(&info);
   return true;
 }
@@ -158,7 +160,8 @@ bool WhiteBoard_Image::setStringValue(const char *group, const char *name, const
   bytes_ += entryCost(*g, name, WB_STRING);
   StringValueInfo info;
   WB_FillRecord(info, group, name, value);
-  fanOut(g, sender, [&](WhiteBoard_Subscriber *s) { s->sendSetValue(info); });
+  WhiteBoard_Encoded encoded;
+  fanOut(g, sender, [&](WhiteBoard_Subscriber *s) { s->sendSetValue(info, encoded); });
   WhiteBoard_StringValueInfo_free(&info);
   return true;
 }
@@ -173,7 +176,8 @@ bool WhiteBoard_Image::setStringListValue(const char *group, const char *name,
   bytes_ += entryCost(*g, name, WB_STRINGLIST);
   StringListValueInfo info;
   WB_FillRecord(info, group, name, value);
-  fanOut(g, sender, [&](WhiteBoard_Subscriber *s) { s->sendSetValue(info); });
+  WhiteBoard_Encoded encoded;
+  fanOut(g, sender, [&](WhiteBoard_Subscriber *s) { s->sendSetValue(info, encoded); });
   WhiteBoard_StringListValueInfo_free(&info);
   return true;
 }
@@ -185,7 +189,8 @@ bool WhiteBoard_Image::deleteName(const char *group, const char *name, WhiteBoar
   size_t before = entryCost(*g, name, WB_ANY);
   if (!g->deleteName(name, type, false)) return false;
   bytes_ -= before - entryCost(*g, name, WB_ANY);
-  fanOut(g, sender, [&](WhiteBoard_Subscriber *s) { s->sendDeleteEvent(group, name, type); });
+  WhiteBoard_Encoded encoded;
+  fanOut(g, sender, [&](WhiteBoard_Subscriber *s) { s->sendDeleteEvent(group, name, type, encoded); });
   return true;
 }
 

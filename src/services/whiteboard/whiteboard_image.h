@@ -21,16 +21,22 @@
 #include "services/whiteboard/whiteboard_group_server.h"
 #include "whiteboard_parsing.h"
 
+// The message of one change as the first connection of a fan-out encoded
+// it; the other connections send the same message (only its header
+// differs). Empty until some connection sends; owned by the fan-out.
+using WhiteBoard_Encoded = std::unique_ptr<STPAsciiOMsg>;
+
 // What the store sends to a subscribed connection. The records belong to
-// the caller and are valid during the call only.
+// the caller and are valid during the call only; `encoded` is the slot of
+// the change being passed on (a connection may fill it and use it).
 class WhiteBoard_Subscriber {
  public:
   virtual ~WhiteBoard_Subscriber() = default;
-  virtual void sendSetValue(const BoolValueInfo &info) = 0;
-  virtual void sendSetValue(const Int32ValueInfo &info) = 0;
-  virtual void sendSetValue(const StringValueInfo &info) = 0;
-  virtual void sendSetValue(const StringListValueInfo &info) = 0;
-  virtual void sendDeleteEvent(const char *group, const char *name, int type) = 0;
+  virtual void sendSetValue(const BoolValueInfo &info, WhiteBoard_Encoded &encoded) = 0;
+  virtual void sendSetValue(const Int32ValueInfo &info, WhiteBoard_Encoded &encoded) = 0;
+  virtual void sendSetValue(const StringValueInfo &info, WhiteBoard_Encoded &encoded) = 0;
+  virtual void sendSetValue(const StringListValueInfo &info, WhiteBoard_Encoded &encoded) = 0;
+  virtual void sendDeleteEvent(const char *group, const char *name, int type, WhiteBoard_Encoded &encoded) = 0;
 };
 
 class WhiteBoard_Image {

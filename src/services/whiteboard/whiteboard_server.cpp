@@ -149,16 +149,29 @@ void WhiteBoard_Server::sendChanges(const char *group) {
   send_Changes(reply.bools, reply.ints, reply.strings, reply.lists);
 }
 
-void WhiteBoard_Server::sendSetValue(const BoolValueInfo &info) { send_SetBoolValue(info); }
-
-void WhiteBoard_Server::sendSetValue(const Int32ValueInfo &info) { send_SetInt32Value(info); }
-
-void WhiteBoard_Server::sendSetValue(const StringValueInfo &info) { send_SetStringValue(info); }
-
-void WhiteBoard_Server::sendSetValue(const StringListValueInfo &info) {
-  send_SetStringListValue(info);
+// The first connection of a fan-out encodes the change, every connection
+// queues that one message with its own header.
+void WhiteBoard_Server::sendSetValue(const BoolValueInfo &info, WhiteBoard_Encoded &encoded) {
+  if (!encoded) encoded = encode_SetBoolValue(info);
+  sendEncoded_SetBoolValue(encoded.get());
 }
 
-void WhiteBoard_Server::sendDeleteEvent(const char *group, const char *name, int type) {
-  send_DeleteEvent(group, name, type);
+void WhiteBoard_Server::sendSetValue(const Int32ValueInfo &info, WhiteBoard_Encoded &encoded) {
+  if (!encoded) encoded = encode_SetInt32Value(info);
+  sendEncoded_SetInt32Value(encoded.get());
+}
+
+void WhiteBoard_Server::sendSetValue(const StringValueInfo &info, WhiteBoard_Encoded &encoded) {
+  if (!encoded) encoded = encode_SetStringValue(info);
+  sendEncoded_SetStringValue(encoded.get());
+}
+
+void WhiteBoard_Server::sendSetValue(const StringListValueInfo &info, WhiteBoard_Encoded &encoded) {
+  if (!encoded) encoded = encode_SetStringListValue(info);
+  sendEncoded_SetStringListValue(encoded.get());
+}
+
+void WhiteBoard_Server::sendDeleteEvent(const char *group, const char *name, int type, WhiteBoard_Encoded &encoded) {
+  if (!encoded) encoded = encode_DeleteEvent(group, name, type);
+  sendEncoded_DeleteEvent(encoded.get());
 }

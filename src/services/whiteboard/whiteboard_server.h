@@ -35,12 +35,13 @@ class WhiteBoard_Server : public WhiteBoard_server_Impl, public WhiteBoard_Subsc
   void msg_RequestChangesInGroup(const char *groupname) override;
   void msg_SaveGroupChangesToFile(const char *groupname, const char *filename) override;
 
-  // WhiteBoard_Subscriber: queue the matching message to this client.
-  void sendSetValue(const BoolValueInfo &info) override;
-  void sendSetValue(const Int32ValueInfo &info) override;
-  void sendSetValue(const StringValueInfo &info) override;
-  void sendSetValue(const StringListValueInfo &info) override;
-  void sendDeleteEvent(const char *group, const char *name, int type) override;
+  // WhiteBoard_Subscriber: queue the matching message to this client (one
+  // message per fan-out, encoded by its first connection).
+  void sendSetValue(const BoolValueInfo &info, WhiteBoard_Encoded &encoded) override;
+  void sendSetValue(const Int32ValueInfo &info, WhiteBoard_Encoded &encoded) override;
+  void sendSetValue(const StringValueInfo &info, WhiteBoard_Encoded &encoded) override;
+  void sendSetValue(const StringListValueInfo &info, WhiteBoard_Encoded &encoded) override;
+  void sendDeleteEvent(const char *group, const char *name, int type, WhiteBoard_Encoded &encoded) override;
 
   // The groups this connection registered with disk keeping, in arrival
   // order (a group registered twice is listed twice).

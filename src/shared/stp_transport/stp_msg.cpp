@@ -46,6 +46,7 @@ STPOMsg::STPOMsg(int sourceRN, int destRN, int type, int id, int replyTo,
 void STPOMsg::finishMessage(int serial) {
   this->serial = serial;
   if (!finished) {
+    contentEnd_ = get_pos();
     put_uint32(0);  // pads to a multiple of 4, then the closing zero word
     bodyLength = get_pos() - kSTPHeaderLength;
     finished = true;
@@ -53,11 +54,21 @@ void STPOMsg::finishMessage(int serial) {
   writeHeader();
 }
 
+// The buffer always holds at least the 44 header bytes (it starts at 108
+// and the cursor starts at 44), so the words are stored in place: this runs
+// once per queued packet, for every subscriber of a broadcast.
 void STPOMsg::writeHeader() {
   const int words[kSTPHeaderWords] = {headerLength, bodyLength, sourceRN, destRN,
                                       serial, replyTo, type, id, flags, token, depth};
-  int offset = 0;
-  for (int w : words) put_uint32_at(offset, static_cast<uint32_t>(w));
+  unsigned char *p = begin;
+  for (int w : words) {
+    auto v = static_cast<uint32_t>(w);
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+    p[2] = static_cast<unsigned char>(v >> 16);
+    p[3] = static_cast<unsigned char>(v >> 24);
+    p += 4;
+  }
 }
 
 const unsigned char *STPOMsg::getContent(int *headerLength, int *bodyLength) const {

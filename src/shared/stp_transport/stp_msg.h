@@ -84,8 +84,15 @@ public:
   // Stores `serial`, pads the body to a multiple of 4 and appends the closing
   // zero word, then writes the eleven header words (headerLength 44,
   // bodyLength = cursor offset - 44) into the first 44 bytes. Calling it again
-  // only rewrites the header with the new serial.
+  // changes only the header: the body, its padding and bodyLength stay as
+  // they are, and the first 44 bytes are rewritten from the header fields
+  // as they are now (the new serial, and routing numbers, id, flags, token
+  // or depth changed meanwhile). That is what lets one encoded body be
+  // queued to many peers. Nothing may be put into a finished message.
   void finishMessage(int serial);
+  // End of the body as written, before finishMessage added the padding and
+  // the closing word (the cursor while the message is not finished).
+  int contentEnd() const { return finished ? contentEnd_ : get_pos(); }
   // The packet bytes (valid while the message lives and is not written to)
   // and the two lengths; meaningful after finishMessage.
   const unsigned char *getContent(int *headerLength, int *bodyLength) const;
@@ -96,6 +103,7 @@ public:
 
 private:
   bool finished = false;
+  int contentEnd_ = 0;  // cursor when finished first
   void writeHeader();
 };
 

@@ -16,6 +16,8 @@
 // the endpoint wait in its deferred queue.
 #pragma once
 
+#include <memory>
+
 #include "shared/libcxxutil/ut_retry_handler.h"
 #include "shared/stp_transport/stp_msg.h"
 #include "shared/stp_transport/tstat.h"
@@ -196,11 +198,12 @@ class STPSpecClass {
 
   // A send in progress, used by generated senders as a scope object: holds a
   // reference on the endpoint, the retry handler to use (the given one or
-  // the endpoint default), an STP_RetryCondition on the endpoint, and the
-  // status record to fill (the given one or a local one). While the
-  // condition is added to the handler, a connection marked down ends the
-  // wait. The destructor removes the condition (if added), deletes it and
-  // drops the reference.
+  // the endpoint default) and the status record to fill (the given one or a
+  // local one). Only a send that waits needs an STP_RetryCondition on the
+  // endpoint: addCondition creates it on first use, so a queued one-way
+  // send allocates nothing here. While the condition is added to the
+  // handler, a connection marked down ends the wait. The destructor removes
+  // the condition (if added) and drops the reference.
   class SendScope {
    public:
     SendScope(STPSpecClass *endpoint, RetryHandler *rh, TStat *stat);
@@ -216,7 +219,7 @@ class STPSpecClass {
    private:
     STPSpecClass *ep_;
     RetryHandler *rh_;
-    STP_RetryCondition *cond_;
+    std::unique_ptr<STP_RetryCondition> cond_;  // created by the first addCondition
     bool condAdded_ = false;
     TStat local_;
     TStat *stat_;
@@ -238,6 +241,10 @@ class STPSpecClass {
   // Header flags of a send of that row: 1 with a reply, else 2, or 10 when
   // the descriptor has flag 4.
   int sendFlagsForRow(int peerRow, bool wantsReply) const;
+  // Sets the header words of a one-way send of a valid peer row: localRN ->
+  // remoteRN, the row's id, its flags, no reply serial, the transport's send
+  // token and depth. Needs a transport.
+  void addressForRow(STPOMsg *msg, int peerRow) const;
   // New request packets addressed localRN -> remoteRN with the id of the peer
   // row; the ASCII form already holds the message name (putIdent). The
   // caller owns the packet (completeOneWay/completeRequest delete it).
@@ -248,12 +255,38 @@ class STPSpecClass {
   // With a peer row, the send is first logged on the send log ("SEND: " and
   // the request fields, or "SEND FAILED" when the transport already failed).
   bool completeOneWay(SendScope &scope, STPOMsg *msg, bool wait, int peerRow = -1);
+  // completeOneWay without deleting msg.
+  bool queueOneWay(SendScope &scope, STPOMsg *msg, bool wait, int peerRow);
+  // The one-way send of a message encoded beforehand (the generated
+  // send_<Msg> of an ASCII interface: encode_<Msg>, then this): without
+  // wait, sendEncoded; with wait, the same checks and header words, then
+  // queued and flushed as completeOneWay does with wait. msg stays the
+  // caller's.
+  bool sendOneWay(STPOMsg *msg, int peerRow, bool wait, RetryHandler *rh, TStat *stat);
+  // The check of both: canSendRow for a one-way send, a message and a known
+  // row; on refusal "SEND FAILED: <name>" on the send log and stat filled.
+  bool readyToSendEncoded(const STPOMsg *msg, int peerRow, TStat *stat);
   // Request with reply: sendMessage, then awaitResponse with the condition
   // added and callerCount raised. Deletes msg. Returns the reply, owned by
   // the caller (delete it), or null with scope.stat() telling why. With a
   // peer row, logs the send as completeOneWay does and the reply that came
   // ("RECV: " and the reply fields) on the receive log.
   STPIMsg *completeRequest(SendScope &scope, STPOMsg *msg, int peerRow = -1);
+
+ public:
+  // Queues `msg`, a one-way message of peer row `peerRow` whose body was
+  // encoded beforehand (by a generated encode_<Msg>), to this endpoint's
+  // peer without waiting. The same message can be sent to many endpoints in
+  // turn: only its header words are set here (routing numbers, the peer's
+  // id for the row, flags, the transport's token and depth; the serial when
+  // queued), the body is never changed, and the transport copies the bytes
+  // into its write buffer, so the caller keeps ownership. Refused like
+  // send_<Msg> ("SEND FAILED: <name>" on the send log and false, `stat`
+  // telling why); logged like send_<Msg> when queued. No retry scope and no
+  // heap allocation.
+  bool sendEncoded(STPOMsg *msg, int peerRow, TStat *stat = nullptr);
+
+ protected:
 
   // The start of a generated dispatch: false for an id outside the own table
   // (the message is then ignored); else logs the request on the receive log

@@ -1,7 +1,10 @@
 // STPSpecClass sending: the retry condition that ends a wait once the
 // endpoint is down, and the steps every generated sender shares (resolve the
 // retry handler, check the send is allowed, build the packet with the peer's
-// message id, send and optionally wait for the reply). One thread.
+// message id, send and optionally wait for the reply). A message encoded
+// beforehand (one-way messages of ASCII interfaces, broadcasts) is only
+// addressed and queued: its body is never touched, so one message serves
+// every peer of a fan-out. One thread.
 #include "shared/indgen.h"
 #include "shared/stp_transport/stp_amsg.h"
 #include "shared/stp_transport/stp_bmsg.h"
@@ -21,25 +24,25 @@ STPSpecClass::SendScope::SendScope(STPSpecClass *endpoint, RetryHandler *rh, TSt
   RetryHandler *rt = rh ? rh : ep_->getDefaultRetryHandler();
   gen_assert(rt != NULL);
   rh_ = rt;
-  cond_ = new STP_RetryCondition(ep_);
   stat_->clear();
 }
 
 STPSpecClass::SendScope::~SendScope() {
   removeCondition();
-  delete cond_;
+  cond_.reset();
   ep_->delRef();
 }
 
 void STPSpecClass::SendScope::addCondition() {
   if (condAdded_ || !rh_) return;
-  rh_->addRetryCondition(cond_);
+  if (!cond_) cond_ = std::make_unique<STP_RetryCondition>(ep_);
+  rh_->addRetryCondition(cond_.get());
   condAdded_ = true;
 }
 
 void STPSpecClass::SendScope::removeCondition() {
   if (!condAdded_) return;
-  rh_->removeRetryCondition(cond_);
+  rh_->removeRetryCondition(cond_.get());
   condAdded_ = false;
 }
 
@@ -59,6 +62,17 @@ int STPSpecClass::sendFlagsForRow(int peerRow, bool wantsReply) const {
   if (known && (peerMessages[peerRow].flags & kSTPDescTransaction))
     return STP_FLAG_ASYNC | STP_FLAG_DESC4;
   return STP_FLAG_ASYNC;
+}
+
+void STPSpecClass::addressForRow(STPOMsg *msg, int peerRow) const {
+  STPToken t = transport->getSendToken();
+  msg->sourceRN = localRN;
+  msg->destRN = remoteRN;
+  msg->replyTo = 0;
+  msg->id = peerMessages[peerRow].id;
+  msg->flags = sendFlagsForRow(peerRow, false);
+  msg->token = t.word();
+  msg->depth = t.depth + 1;
 }
 
 STPAsciiOMsg *STPSpecClass::newAsciiSend(int peerRow, bool wantsReply) {
@@ -108,10 +122,15 @@ void STPSpecClass::logSend(int peerRow, const STPOMsg *msg) {
 }
 
 bool STPSpecClass::completeOneWay(SendScope &scope, STPOMsg *msg, bool wait, int peerRow) {
+  bool queued = queueOneWay(scope, msg, wait, peerRow);
+  delete msg;
+  return queued;
+}
+
+bool STPSpecClass::queueOneWay(SendScope &scope, STPOMsg *msg, bool wait, int peerRow) {
   if (sendLog) logSend(peerRow, msg);
   STPTransport *t = transport;
   if (!t || !msg) {
-    delete msg;
     scope.stat()->set(kStatBadState, "Attempted send before negotiation is complete.");
     return false;
   }
@@ -127,8 +146,36 @@ bool STPSpecClass::completeOneWay(SendScope &scope, STPOMsg *msg, bool wait, int
     serial = t->enqueueMessage(msg);
     if (serial == 0) TStat_copy(scope.stat(), t->getStat());
   }
-  delete msg;
   t->delRef();
+  return serial != 0;
+}
+
+bool STPSpecClass::readyToSendEncoded(const STPOMsg *msg, int peerRow, TStat *stat) {
+  bool sendable = canSendRow(peerRow, false, msg && msg->type == STP_TYPE_BINARY, stat);
+  if (sendable && (!msg || peerRow < 0 || peerRow >= peerMessageCount)) {
+    stat->set(kStatBadState, "[send]: no message or unknown message row");
+    sendable = false;
+  }
+  if (!sendable) STPSpecLog_writeFailed(sendLog, this, rowName(peerSpecs, peerMessageCount, peerRow));
+  return sendable;
+}
+
+bool STPSpecClass::sendOneWay(STPOMsg *msg, int peerRow, bool wait, RetryHandler *rh, TStat *stat) {
+  if (!wait) return sendEncoded(msg, peerRow, stat);
+  SendScope scope(this, rh, stat);
+  if (!readyToSendEncoded(msg, peerRow, scope.stat())) return false;
+  addressForRow(msg, peerRow);
+  return queueOneWay(scope, msg, true, peerRow);
+}
+
+bool STPSpecClass::sendEncoded(STPOMsg *msg, int peerRow, TStat *stat) {
+  TStat local;
+  TStat *st = stat ? stat : &local;
+  if (!readyToSendEncoded(msg, peerRow, st)) return false;
+  addressForRow(msg, peerRow);
+  if (sendLog) logSend(peerRow, msg);
+  int serial = transport->enqueueMessage(msg);
+  if (serial == 0) TStat_copy(st, transport->getStat());
   return serial != 0;
 }
 

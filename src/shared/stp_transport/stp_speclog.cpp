@@ -300,7 +300,7 @@ void STPSpecLog_writeSent(STPLog *log, STPSpecClass *ep, bool flag, const char *
                           bool reply, const STPOMsg *msg) {
   if (!log || !ep || !msg) return;
   // A copy of the body written so far, read like a received one.
-  int body = msg->get_pos() - kSTPHeaderLength;
+  int body = msg->contentEnd() - kSTPHeaderLength;
   STPIMsg copy(msg->get_begin() + kSTPHeaderLength, 0, body > 0 ? body : 0);
   writeEntry(log, ep, flag, prefix, row, reply, &copy, STPSpecLogSide::Sent);
 }

@@ -37,19 +37,19 @@ class FakeSubscriber : public WhiteBoard_Subscriber {
   Lines got;
   std::function<void()> onSend;
 
-  void sendSetValue(const BoolValueInfo &i) override {
+  void sendSetValue(const BoolValueInfo &i, WhiteBoard_Encoded &) override {
     note("bool", i._group, i._name, i._value ? "1" : "0");
   }
-  void sendSetValue(const Int32ValueInfo &i) override {
+  void sendSetValue(const Int32ValueInfo &i, WhiteBoard_Encoded &) override {
     note("int", i._group, i._name, std::to_string(i._value));
   }
-  void sendSetValue(const StringValueInfo &i) override {
+  void sendSetValue(const StringValueInfo &i, WhiteBoard_Encoded &) override {
     note("str", i._group, i._name, str(i._value));
   }
-  void sendSetValue(const StringListValueInfo &i) override {
+  void sendSetValue(const StringListValueInfo &i, WhiteBoard_Encoded &) override {
     note("list", i._group, i._name, joined(i._value));
   }
-  void sendDeleteEvent(const char *group, const char *name, int type) override {
+  void sendDeleteEvent(const char *group, const char *name, int type, WhiteBoard_Encoded &) override {
     note("delete", group, name, std::to_string(type));
   }
 
