@@ -11,9 +11,11 @@ ut_string_list *FileRegistry_TypeMap::listFor(const char *type) {
 
 size_t FileRegistry_TypeMap::costOfAdding(const char *fileName, const char *type) const {
   const ut_string_list *list = find(type);
+  // A name is counted as new even when it is listed already: looking for it
+  // would be a second walk of the list on every AddFile. Near the limit a
+  // re-added name is then refused, never one that fits.
   size_t cost = list ? 0 : ServiceLimits_Cost(type);
-  if (fileName && !(list && list->find(ut_string(fileName)) != list->end()))
-    cost += ServiceLimits_Cost(fileName);
+  if (fileName) cost += ServiceLimits_Cost(fileName);
   return cost;
 }
 
@@ -35,8 +37,10 @@ bool FileRegistry_TypeMap::AddFile(const char *fileName, const char *type) {
   ut_string_list *list = listFor(type);
   if (!fileName) return false;
   ut_string name(fileName);
-  // Re-adding moves a name to the front rather than duplicating it.
-  if (list->find(name) != list->end()) list->remove(name);
+  // Re-adding moves a name to the front rather than duplicating it (one
+  // walk: the name is listed at most once).
+  auto listed = list->find(name);
+  if (listed != list->end()) list->erase(listed);
   else bytes_ += ServiceLimits_Cost(fileName);
   list->push_front(name);
   return true;
@@ -46,8 +50,9 @@ void FileRegistry_TypeMap::RemoveFile(const char *fileName, const char *type) {
   ut_string_list *list = listFor(type);
   if (!fileName) return;
   ut_string name(fileName);
-  if (list->find(name) == list->end()) return;
-  list->remove(name);  // there is never more than one
+  auto listed = list->find(name);
+  if (listed == list->end()) return;
+  list->erase(listed);  // there is never more than one
   bytes_ -= ServiceLimits_Cost(fileName);
 }
 

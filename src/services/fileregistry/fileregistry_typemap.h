@@ -53,7 +53,8 @@ class FileRegistry_TypeMap {
   // The type's list, made when missing.
   ut_string_list *listFor(const char *type);
 
-  // What making the type's list and adding fileName to it would cost.
+  // What making the type's list and adding fileName to it would cost, the
+  // name counted as new (no search of the list).
   size_t costOfAdding(const char *fileName, const char *type) const;
 
   std::map<ut_string, ut_string_list> lists;
