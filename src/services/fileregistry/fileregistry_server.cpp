@@ -21,11 +21,11 @@ int FileRegistry_Server::_num_connections = 0;
 FileRegistry_ServiceFactory *FileRegistry_GetServiceFactory() { return &fileregistry_factory; }
 
 void FileRegistry_Server::msg_AddFile(const char *fileName, const char *type) {
-  if (!typemap.fitsAdd(fileName, type)) {
+  bool refused = false;
+  if (typemap.AddFileWithinLimits(fileName, type, &refused)) return;
+  if (refused)
     ServiceLimits_Refuse(this, "[AddFile]", "a name or the registry would be too large");
-    return;
-  }
-  if (!typemap.AddFile(fileName, type))
+  else
     gen_warning("[AddFile] from %s: no file name given", ServiceLimits_SenderName(this).c_str());
 }
 

@@ -33,8 +33,28 @@ const ut_string_list *FileRegistry_TypeMap::find(const char *type) const {
   return it == lists.end() ? nullptr : &it->second;
 }
 
+bool FileRegistry_TypeMap::AddFileWithinLimits(const char *fileName, const char *type,
+                                               bool *refused) {
+  *refused = !ServiceLimits_StringFits(fileName) || !ServiceLimits_StringFits(type);
+  if (*refused) return false;
+  ut_string key(type);
+  auto it = lists.find(key);
+  size_t cost = (it == lists.end() ? ServiceLimits_Cost(type) : 0) +
+                (fileName ? ServiceLimits_Cost(fileName) : 0);
+  *refused = bytes_ + cost > kServiceMaxStoreBytes;
+  if (*refused) return false;
+  if (it == lists.end()) {
+    it = lists.try_emplace(std::move(key)).first;
+    bytes_ += ServiceLimits_Cost(type);
+  }
+  return addTo(&it->second, fileName);
+}
+
 bool FileRegistry_TypeMap::AddFile(const char *fileName, const char *type) {
-  ut_string_list *list = listFor(type);
+  return addTo(listFor(type), fileName);
+}
+
+bool FileRegistry_TypeMap::addTo(ut_string_list *list, const char *fileName) {
   if (!fileName) return false;
   ut_string name(fileName);
   // Re-adding moves a name to the front rather than duplicating it (one

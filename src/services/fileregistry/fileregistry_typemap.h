@@ -29,6 +29,10 @@ class FileRegistry_TypeMap {
   // type "". A null fileName registers nothing and returns false (the list
   // is still made).
   bool AddFile(const char *fileName, const char *type);
+  // AddFile for a client: refused (false, *refused set, nothing changed)
+  // when the strings or the map would pass the service limits, as fitsAdd
+  // says; otherwise AddFile with *refused cleared. Looks the type up once.
+  bool AddFileWithinLimits(const char *fileName, const char *type, bool *refused);
   // Removes every occurrence of fileName from the type's list; a type
   // without a list gets an empty one. A null fileName removes nothing.
   void RemoveFile(const char *fileName, const char *type);
@@ -52,6 +56,8 @@ class FileRegistry_TypeMap {
  private:
   // The type's list, made when missing.
   ut_string_list *listFor(const char *type);
+  // Puts fileName at the front of `list` (see AddFile).
+  bool addTo(ut_string_list *list, const char *fileName);
 
   // What making the type's list and adding fileName to it would cost, the
   // name counted as new (no search of the list).

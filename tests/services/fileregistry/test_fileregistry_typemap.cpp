@@ -108,9 +108,12 @@ TEST(FileRegistryTypeMap, CountsWhatItHoldsAndRefusesPastTheLimits) {
   EXPECT_FALSE(map.fitsRemove(tooLong.c_str()));
   std::string big(kServiceMaxStringBytes - 8, 'y');
   int added = 0;
-  while (map.fitsAdd((big + std::to_string(added)).c_str(), "C") && added < 100)
-    map.AddFile((big + std::to_string(added++)).c_str(), "C");
+  bool refused = false;
+  while (added < 100 && map.AddFileWithinLimits((big + std::to_string(added)).c_str(), "C", &refused))
+    ++added;
+  EXPECT_TRUE(refused);
   EXPECT_EQ(added, 15);  // 16 MiB with the overheads and the type
+  EXPECT_FALSE(map.fitsAdd((big + "x").c_str(), "C"));  // the same limit
   EXPECT_LE(map.bytes(), kServiceMaxStoreBytes);
   // Counted as new without a search of the list: refused this near the limit.
   EXPECT_FALSE(map.fitsAdd((big + "0").c_str(), "C"));
