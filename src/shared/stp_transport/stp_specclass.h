@@ -329,7 +329,7 @@ class STPSpecClass {
   int flags = 0;
   int ownMessageCount = 0;
   const STPMessageDesc *ownMessages = nullptr;
-  // The static table the peer table was copied from: the spec strings this
+  // The static table the peer table was copied from: the field lists this
   // side encodes with, whatever the peer announced.
   const STPMessageDesc *peerSpecs = nullptr;
 

@@ -1,5 +1,6 @@
-// Protocol-log entries from spec strings: a small parser of the spec grammar
-// (scalars, records, counted and unbounded arrays, binary integer arrays)
+// Protocol-log entries from a message's field list: a small parser of the
+// field language (scalars, records, counted and unbounded arrays, binary
+// integer arrays)
 // and a reader that walks a message along the parsed fields, reading each
 // value the way the generated decoders do, and prints it. Only runs when a
 // log is set, so it favours plainness over speed.

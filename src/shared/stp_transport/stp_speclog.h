@@ -1,8 +1,7 @@
-// Protocol-log entries written from a message's spec string: the one place
+// Protocol-log entries written from a message's field list: the one place
 // that turns a message into its log text, so generated endpoint code carries
-// no per-message log code. The routine walks the fields the spec string
-// lists, reads each from the message (ASCII by name, binary by tag) and
-// prints it:
+// no per-message log code. The routine walks the fields the list names,
+// reads each from the message (ASCII by name, binary by tag) and prints it:
 //   integers and flags  0x%x           strings  "%s" (null as empty)
 //   records             {name:value name:value}
 //   arrays              each element followed by ", "
