@@ -43,12 +43,6 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  const std::string path = fuzzScratchPath("fcdir.ini");
-  fuzzWriteFile(path, data, size);
-  std::vector<std::string> first = loadAndSave();
-  std::string saved = fuzzReadFile(path);
-  std::vector<std::string> second = loadAndSave();
-  fuzzCheck(first == second, "directories changed by saving and loading back");
-  fuzzCheck(fuzzReadFile(path) == saved, "second save wrote other bytes");
+  fuzzStateFileRoundTrip("fcdir.ini", data, size, loadAndSave, "directories changed by saving and loading back");
   return 0;
 }

@@ -65,3 +65,20 @@ inline void fuzzCheck(bool ok, const char *what) {
   std::fprintf(stderr, "fuzz check failed: %s\n", what);
   std::abort();
 }
+
+// The round trip of a state file: writes the input as `name` in the private
+// folder, then loads and saves it twice with `loadAndSave` (which returns
+// what was loaded). What loads back must equal what loaded first
+// (`changedWhat` names the contents when it does not), and the second save
+// must write the same bytes.
+template <class LoadAndSave>
+void fuzzStateFileRoundTrip(const char *name, const uint8_t *data, size_t size,
+                            LoadAndSave loadAndSave, const char *changedWhat) {
+  const std::string path = fuzzScratchPath(name);
+  fuzzWriteFile(path, data, size);
+  auto first = loadAndSave();
+  std::string saved = fuzzReadFile(path);
+  auto second = loadAndSave();
+  fuzzCheck(first == second, changedWhat);
+  fuzzCheck(fuzzReadFile(path) == saved, "second save wrote other bytes");
+}

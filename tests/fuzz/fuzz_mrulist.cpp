@@ -63,12 +63,6 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  const std::string path = fuzzScratchPath("mrulist.ini");
-  fuzzWriteFile(path, data, size);
-  Lists first = loadAndSave();
-  std::string saved = fuzzReadFile(path);
-  Lists second = loadAndSave();
-  fuzzCheck(first == second, "lists changed by saving and loading back");
-  fuzzCheck(fuzzReadFile(path) == saved, "second save wrote other bytes");
+  fuzzStateFileRoundTrip("mrulist.ini", data, size, loadAndSave, "lists changed by saving and loading back");
   return 0;
 }

@@ -39,12 +39,6 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  const std::string path = fuzzScratchPath("windowpos.ini");
-  fuzzWriteFile(path, data, size);
-  std::vector<std::string> first = loadAndSave();
-  std::string saved = fuzzReadFile(path);
-  std::vector<std::string> second = loadAndSave();
-  fuzzCheck(first == second, "classes changed by saving and loading back");
-  fuzzCheck(fuzzReadFile(path) == saved, "second save wrote other bytes");
+  fuzzStateFileRoundTrip("windowpos.ini", data, size, loadAndSave, "classes changed by saving and loading back");
   return 0;
 }
