@@ -55,8 +55,7 @@ std::string loadAndSave(const std::string &path, std::vector<std::vector<std::st
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  fuzzSilenceMessages();
-  gen_setuserconfigdir(fuzzScratchDir().c_str());
+  fuzzUseScratchConfigDir();
   return 0;
 }
 

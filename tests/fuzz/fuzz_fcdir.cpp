@@ -37,8 +37,7 @@ std::vector<std::string> loadAndSave() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  fuzzSilenceMessages();
-  gen_setuserconfigdir(fuzzScratchDir().c_str());
+  fuzzUseScratchConfigDir();
   return 0;
 }
 

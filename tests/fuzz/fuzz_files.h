@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_script.h"
+
 // The private folder, without a trailing "/". Aborts when it cannot be made.
 inline const std::string &fuzzScratchDir() {
   static const std::string dir = [] {
@@ -64,6 +66,13 @@ inline void fuzzCheck(bool ok, const char *what) {
   if (ok) return;
   std::fprintf(stderr, "fuzz check failed: %s\n", what);
   std::abort();
+}
+
+// The set-up of a state-file target: messages silenced, the user
+// configuration folder moved into the private folder.
+inline void fuzzUseScratchConfigDir() {
+  fuzzSilenceMessages();
+  gen_setuserconfigdir(fuzzScratchDir().c_str());
 }
 
 // The round trip of a state file: writes the input as `name` in the private

@@ -57,8 +57,7 @@ Lists loadAndSave() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  fuzzSilenceMessages();
-  gen_setuserconfigdir(fuzzScratchDir().c_str());
+  fuzzUseScratchConfigDir();
   return 0;
 }
 
