@@ -22,8 +22,7 @@
 // a pipe to the test for output, the test's own for errors) and, when not
 // -1, the uid (and gid) it runs as.
 struct E2EChildOptions {
-  std::string errPath;
-  std::string outPath;
+  std::string errPath, outPath;
   int uid = -1;
 };
 
@@ -45,12 +44,8 @@ class E2EChild {
       redirect(options.outPath, 1, out[1]);
       redirect(options.errPath, 2, -1);
       if (options.uid >= 0 && (setgid(options.uid) != 0 || setuid(options.uid) != 0)) _exit(126);
-      close(in[0]);
-      close(in[1]);
-      close(out[0]);
-      close(out[1]);
-      std::vector<char *> argv;
-      argv.push_back(const_cast<char *>(path.c_str()));
+      for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
+      std::vector<char *> argv{const_cast<char *>(path.c_str())};
       for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
       argv.push_back(nullptr);
       execv(path.c_str(), argv.data());
@@ -65,11 +60,9 @@ class E2EChild {
 
   ~E2EChild() {
     if (toChild >= 0) close(toChild);
-    if (pid > 0 && !reaped) {
-      if (waitExit(3000) < 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-      }
+    if (pid > 0 && !reaped && waitExit(3000) < 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
     }
     if (fromChild >= 0) close(fromChild);
   }
@@ -77,11 +70,9 @@ class E2EChild {
   E2EChild(const E2EChild &) = delete;
   E2EChild &operator=(const E2EChild &) = delete;
 
-  bool started() const { return pid > 0; }
-
   void send(const std::string &line) {
     std::string l = line + "\n";
-    if (write(toChild, l.data(), l.size()) < 0) return;
+    if (write(toChild, l.data(), l.size()) < 0) return;  // the child is gone: reads tell
   }
 
   // The next line, or "<timeout>" / "<eof>".
@@ -107,46 +98,39 @@ class E2EChild {
 
   // Lines up to and including the first that starts with `prefix`.
   std::vector<std::string> readUntil(const std::string &prefix, int timeoutMs = 10000) {
-    std::vector<std::string> lines;
-    for (;;) {
-      std::string l = readLine(timeoutMs);
-      lines.push_back(l);
-      if (l.rfind(prefix, 0) == 0 || l == "<timeout>" || l == "<eof>") return lines;
-    }
+    return readTo([&](const std::string &l) { return l.rfind(prefix, 0) == 0; }, timeoutMs);
   }
 
   // Sends a command and returns the lines it printed before its "ok"/"fail"
   // line, which goes last.
   std::vector<std::string> run(const std::string &command) {
     send(command);
-    std::vector<std::string> lines;
-    for (;;) {
-      std::string l = readLine();
-      lines.push_back(l);
-      if (l == "ok " + command || l == "fail " + command || l == "<timeout>" || l == "<eof>")
-        return lines;
-    }
+    return readTo([&](const std::string &l) { return l == "ok " + command || l == "fail " + command; },
+                  10000);
   }
 
   // The exit status (or 128 + signal), -1 when it did not end in time.
   int waitExit(int timeoutMs) {
-    long long deadline = nowMs() + timeoutMs;
-    for (;;) {
+    for (long long deadline = nowMs() + timeoutMs; !reaped; usleep(10000)) {
       int status = 0;
-      if (reaped) return exitCode;
-      pid_t r = waitpid(pid, &status, WNOHANG);
-      if (r == pid) {
+      if (waitpid(pid, &status, WNOHANG) == pid) {
         reaped = true;
         exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        return exitCode;
+      } else if (nowMs() > deadline) {
+        return -1;
       }
-      if (nowMs() > deadline) return -1;
-      usleep(10000);
     }
+    return exitCode;
   }
 
   void signalChild(int sig) {
     if (pid > 0 && !reaped) kill(pid, sig);
+  }
+
+  static long long nowMs() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
   }
 
   pid_t pid = -1;
@@ -157,15 +141,15 @@ class E2EChild {
     int to = path.empty() ? fallback : open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (to >= 0) dup2(to, fd);
   }
-
- public:
-  static long long nowMs() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+  // Lines up to and including the first `last` accepts (or a timeout / eof).
+  template <class Last>
+  std::vector<std::string> readTo(const Last &last, int timeoutMs) {
+    std::vector<std::string> lines;
+    do lines.push_back(readLine(timeoutMs));
+    while (!last(lines.back()) && lines.back() != "<timeout>" && lines.back() != "<eof>");
+    return lines;
   }
 
- private:
   int toChild = -1;
   int fromChild = -1;
   bool reaped = false;
@@ -198,6 +182,14 @@ inline std::string e2eReadFile(const std::string &path) {
   return text;
 }
 
+// Whether `done` holds within `ms` milliseconds (asked every 10 ms).
+template <class Done>
+bool e2eEventually(int ms, const Done &done) {
+  for (long long end = E2EChild::nowMs() + ms; !done(); usleep(10000))
+    if (E2EChild::nowMs() > end) return false;
+  return true;
+}
+
 // A router started by hand for one test: not shared, never idle-exiting.
 // With `provider` set, a services file naming that program (from the
 // programs' folder) as the provider of `services` is written to TMPDIR and
@@ -221,11 +213,9 @@ class E2ERouter {
   ~E2ERouter() { stop(); }
 
   int stop() {
-    if (stopped) return stopStatus;
+    if (!stopped) child.signalChild(SIGTERM);
     stopped = true;
-    child.signalChild(SIGTERM);
-    stopStatus = child.waitExit(15000);
-    return stopStatus;
+    return child.waitExit(15000);
   }
 
   // Options that point a client at this router.
@@ -250,15 +240,12 @@ class E2ERouter {
       args.insert(args.end(), {"-start", "svc_statemgr"});
       return args;
     }
-    const char *tmp = std::getenv("TMPDIR");
-    std::string file = std::string(tmp ? tmp : "/tmp") + "/e2e_services_" +
-                       std::to_string(getpid()) + ".cfg";
+    std::string file = e2eTempPath("e2e_services") + ".cfg";
     std::string text = std::string(provider) + " {\n  Services = {";
     for (size_t i = 0; i < services.size(); ++i)
       text += (i ? ", \"" : " \"") + services[i] + "\"";
-    text += " }\n}\n";
     if (FILE *f = std::fopen(file.c_str(), "w")) {
-      std::fputs(text.c_str(), f);
+      std::fputs((text + " }\n}\n").c_str(), f);
       std::fclose(f);
     }
     args.insert(args.end(), {"-services", file, "-start", provider});
@@ -266,7 +253,6 @@ class E2ERouter {
   }
 
   bool stopped = false;
-  int stopStatus = -1;
 };
 
 // A finished korvoctl run: its exit status (128 + signal when killed, -1
@@ -308,7 +294,6 @@ inline E2ERun e2eKorvoctl(const std::vector<std::string> &args) {
 
 // korvoctl with `args` after the options that point it at `router`.
 inline E2ERun e2eKorvoctl(const E2ERouter &router, std::vector<std::string> args) {
-  std::vector<std::string> options = router.clientOptions();
-  args.insert(args.begin(), options.begin(), options.end());
+  args.insert(args.begin(), {"-sr_connect_servicerouter_port", std::to_string(router.port)});
   return e2eKorvoctl(args);
 }

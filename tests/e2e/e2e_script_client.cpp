@@ -36,6 +36,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -82,15 +83,10 @@ class StdinLines : public SocketListener {
   void handleRead() override {
     char buf[4096];
     ssize_t n = read(0, buf, sizeof buf);
-    if (n <= 0) {
-      eof = true;
-      return;
-    }
-    partial.append(buf, static_cast<size_t>(n));
-    for (size_t nl; (nl = partial.find('\n')) != std::string::npos;) {
+    eof = n <= 0;
+    partial.append(buf, static_cast<size_t>(eof ? 0 : n));
+    for (size_t nl; (nl = partial.find('\n')) != std::string::npos; partial.erase(0, nl + 1))
       lines.push_back(partial.substr(0, nl));
-      partial.erase(0, nl + 1);
-    }
   }
   void handleWrite() override {}
   void handleDequeueAndDispatch() override {}
@@ -102,13 +98,8 @@ class StdinLines : public SocketListener {
 
 std::vector<std::string> words(const std::string &line) {
   std::vector<std::string> out;
-  size_t i = 0;
-  while (i < line.size()) {
-    size_t j = line.find(' ', i);
-    if (j == std::string::npos) j = line.size();
-    if (j > i) out.push_back(line.substr(i, j - i));
-    i = j + 1;
-  }
+  std::istringstream in(line);
+  for (std::string w; in >> w;) out.push_back(w);
   return out;
 }
 
@@ -135,12 +126,10 @@ bool fileCommand(FileRegistry_client_Impl *c, const std::vector<std::string> &w)
 
 bool mruCommand(MRUService_client_Impl *c, const std::vector<std::string> &w) {
   if (w[0] != "geometry" || w.size() != 7) return false;
-  int n[5];
-  for (int i = 0; i < 5; ++i) n[i] = std::atoi(w[2 + i].c_str());
+  auto n = [&](int i) { return std::atoi(w[2 + i].c_str()); };
   int sequence, first, prev, x, y, width, height;
-  return c->send_CreateWindow(w[1].c_str(), n[0], &sequence, &first, &prev, &x, &y, &width,
-                              &height) &&
-         c->send_UpdateWindowSavedGeometry(w[1].c_str(), n[1], n[2], n[3], n[4]);
+  return c->send_CreateWindow(w[1].c_str(), n(0), &sequence, &first, &prev, &x, &y, &width, &height) &&
+         c->send_UpdateWindowSavedGeometry(w[1].c_str(), n(1), n(2), n(3), n(4));
 }
 
 bool editorCommand(EditorClient *c, const std::vector<std::string> &w) {
@@ -152,8 +141,7 @@ bool editorCommand(EditorClient *c, const std::vector<std::string> &w) {
 
 bool mapped(const std::string &text) {
   std::ifstream maps("/proc/self/maps");
-  std::string line;
-  while (std::getline(maps, line))
+  for (std::string line; std::getline(maps, line);)
     if (line.find(text) != std::string::npos) return true;
   return false;
 }
@@ -178,13 +166,11 @@ bool connectCommand(const std::vector<std::string> &w) {
     else return false;
   }
   STPSpecClass *c = new QuietEcho;
+  g_connections.push_back(c);  // released at the end, connected or not
   if (!servicerouter_proxy->getServiceConnection(w[1].c_str(), c, &found, &accepted, nullptr,
                                                  dir.empty() ? nullptr : dir.c_str(), false,
-                                                 noReuse, clientStart)) {
-    c->delRef();
+                                                 noReuse, clientStart))
     return false;
-  }
-  g_connections.push_back(c);
   say("provider " + std::to_string(servicerouter_proxy->getPluginIdForConnection(c)));
   return true;
 }
@@ -239,18 +225,11 @@ int main(int argc, char **argv) {
     say("error router");
     return 1;
   }
-  STPSpecClass *endpoint = nullptr;
-  const char *service = nullptr;
-  if (mode == "mru") {
-    endpoint = new MRUService_client_Impl;
-    service = "MRUService";
-  } else if (mode == "editor") {
-    endpoint = new EditorClient;
-    service = "Editor.Other";
-  } else if (!router) {
-    endpoint = new FileRegistry_client_Impl;
-    service = "FileRegistry";
-  }
+  STPSpecClass *endpoint = mode == "mru"      ? new MRUService_client_Impl
+                           : mode == "editor" ? static_cast<STPSpecClass *>(new EditorClient)
+                           : router           ? nullptr
+                                              : new FileRegistry_client_Impl;
+  const char *service = mode == "mru" ? "MRUService" : mode == "editor" ? "Editor.Other" : "FileRegistry";
   bool found = false, accepted = false;
   if (endpoint && !servicerouter_proxy->getServiceConnection(service, endpoint, &found, &accepted,
                                                              nullptr, nullptr, false, false,
@@ -278,19 +257,12 @@ int main(int argc, char **argv) {
         quit = true;
         break;
       }
-      bool ok = false;
-      if (w[0] == "mapped" && w.size() == 2) {
-        say(mapped(w[1]) ? "mapped yes" : "mapped no");
-        ok = true;
-      } else if (router) {
-        ok = routerCommand(w);
-      } else if (mode == "mru") {
-        ok = mruCommand(static_cast<MRUService_client_Impl *>(endpoint), w);
-      } else if (mode == "editor") {
-        ok = editorCommand(static_cast<EditorClient *>(endpoint), w);
-      } else {
-        ok = fileCommand(static_cast<FileRegistry_client_Impl *>(endpoint), w);
-      }
+      bool ok = w[0] == "mapped" && w.size() == 2;
+      if (ok) say(mapped(w[1]) ? "mapped yes" : "mapped no");
+      else if (router) ok = routerCommand(w);
+      else if (mode == "mru") ok = mruCommand(static_cast<MRUService_client_Impl *>(endpoint), w);
+      else if (mode == "editor") ok = editorCommand(static_cast<EditorClient *>(endpoint), w);
+      else ok = fileCommand(static_cast<FileRegistry_client_Impl *>(endpoint), w);
       say((ok ? "ok " : "fail ") + line);
     }
     if (input.eof) quit = true;

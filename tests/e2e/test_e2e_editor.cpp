@@ -18,8 +18,6 @@
 
 namespace {
 
-std::string readFile(const std::string &path) { return e2eReadFile(path); }
-
 void writeFile(const std::string &path, const std::string &text) { std::ofstream(path) << text; }
 
 class EditorE2E : public ::testing::Test {
@@ -41,20 +39,18 @@ class EditorE2E : public ::testing::Test {
     // start-up. The default services file names svc_statemgr for the editors.
     router = std::make_unique<E2ERouter>();
     ASSERT_GT(router->port, 0) << "svc_router did not start";
-    client = std::make_unique<E2EChild>(e2eBinDir() + "/e2e_script_client", withRouter({"editor"}));
+    std::vector<std::string> args{"editor"};
+    for (const std::string &o : router->clientOptions()) args.push_back(o);
+    client = std::make_unique<E2EChild>(e2eBinDir() + "/e2e_script_client", args);
     ASSERT_EQ(client->readLine(30000), "ready");
     // Editor requests that arrive while svc_statemgr still waits for its own
     // configuration are held until it is done, and a connection closed
     // meanwhile is forgotten by then. Once this first start is recorded,
     // start-up is over and the editors start where their requester is.
     EXPECT_EQ(client->run("builderror /src/first.c 3 1").back(), "ok builderror /src/first.c 3 1");
-    ASSERT_EQ(records(1).size(), 1u) << "no editor started";
-    EXPECT_NE(records(1)[0].find("|+3|/src/first.c"), std::string::npos) << records(1)[0];
-  }
-
-  std::vector<std::string> withRouter(std::vector<std::string> args) const {
-    for (const std::string &o : router->clientOptions()) args.push_back(o);
-    return args;
+    std::vector<std::string> first = records(1);
+    ASSERT_EQ(first.size(), 1u) << "no editor started";
+    EXPECT_NE(first[0].find("|+3|/src/first.c"), std::string::npos) << first[0];
   }
 
   // korvoctl with `args` and the router's options, started in `dir`.
@@ -66,13 +62,12 @@ class EditorE2E : public ::testing::Test {
   // The recorded starts once there are `n` of them (or after 10 s).
   std::vector<std::string> records(size_t n) {
     std::vector<std::string> lines;
-    for (int waited = 0; waited <= 10000; waited += 50) {
+    e2eEventually(10000, [&] {
       lines.clear();
-      std::istringstream in(readFile(record));
+      std::istringstream in(e2eReadFile(record));
       for (std::string l; std::getline(in, l);) lines.push_back(l);
-      if (lines.size() >= n) break;
-      usleep(50000);
-    }
+      return lines.size() >= n;
+    });
     return lines;
   }
 

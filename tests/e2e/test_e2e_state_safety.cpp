@@ -22,8 +22,6 @@ using Lines = std::vector<std::string>;
 
 std::string windowPosPath() { return std::string(std::getenv("HOME")) + "/.twl/windowpos.ini"; }
 
-std::string readFile(const std::string &path) { return e2eReadFile(path); }
-
 // The pid of the child of `parent` called `name`, or -1 (from /proc).
 pid_t childNamed(pid_t parent, const std::string &name) {
   DIR *proc = opendir("/proc");
@@ -39,24 +37,13 @@ pid_t childNamed(pid_t parent, const std::string &name) {
   return found;
 }
 
-// True once the file at `path` holds `text`, within 10 s.
-bool fileBecomes(const std::string &path, const std::string &text) {
-  for (int i = 0; i < 1000; ++i) {
-    if (readFile(path) == text) return true;
-    usleep(10000);
-  }
-  return false;
-}
-
 // True once `pid` is gone (reaped by the router), within 10 s.
 bool ended(pid_t pid) {
-  for (int i = 0; i < 1000; ++i) {
+  return e2eEventually(10000, [pid] {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string skip, state;
-    if (!(stat >> skip >> skip >> state) || state == "Z") return true;
-    usleep(10000);
-  }
-  return false;
+    return !(stat >> skip >> skip >> state) || state == "Z";
+  });
 }
 
 class StateSafetyE2E : public ::testing::Test {
@@ -99,12 +86,11 @@ class SignalSaves : public StateSafetyE2E, public ::testing::WithParamInterface<
 TEST_P(SignalSaves, GeometryIsOnDiskWhenTheProcessEnds) {
   pid_t statemgr = storeGeometry();
   ASSERT_GT(statemgr, 0);
-  if (GetParam() == SIGKILL) {
-    ASSERT_TRUE(fileBecomes(windowPosPath(), kSaved));
-  }
+  if (GetParam() == SIGKILL)
+    ASSERT_TRUE(e2eEventually(10000, [] { return e2eReadFile(windowPosPath()) == kSaved; }));
   ASSERT_EQ(kill(statemgr, GetParam()), 0);
   ASSERT_TRUE(ended(statemgr));
-  EXPECT_EQ(readFile(windowPosPath()), kSaved);
+  EXPECT_EQ(e2eReadFile(windowPosPath()), kSaved);
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, SignalSaves, ::testing::Values(SIGTERM, SIGHUP, SIGKILL),

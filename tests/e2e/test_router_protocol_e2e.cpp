@@ -38,25 +38,13 @@ std::string currentDir() {
 }
 
 std::string servicesText(const std::string &bin) {
-  const std::string provider = bin + "/router_test_provider";
-  return "echo_provider {\n"
-         "  Program = \"" + provider + "\"\n"
-         "  Args = { \"-provide\", \"Echo\" }\n"
-         "  Services = \"Echo\"\n"
-         "}\n"
-         "started_by_client {\n"
-         "  Program = \"" + provider + "\"\n"
-         "  Args = { \"-provide\", \"Started\" }\n"
-         "  Services = \"Started\"\n"
-         "}\n"
-         "unstartable {\n"
-         "  Program = \"/no/such/program\"\n"
-         "  Services = \"Unstartable\"\n"
-         "}\n"
-         "file_library {\n"
-         "  SharedObject = \"libkorvo_fileregistry_service\"\n"
-         "  Services = \"FileRegistry\"\n"
-         "}\n";
+  auto provider = [&](const char *block, const char *service) {
+    return std::string(block) + " {\n  Program = \"" + bin + "/router_test_provider\"\n  Args = { \"-provide\", \"" +
+           service + "\" }\n  Services = \"" + service + "\"\n}\n";
+  };
+  return provider("echo_provider", "Echo") + provider("started_by_client", "Started") +
+         "unstartable {\n  Program = \"/no/such/program\"\n  Services = \"Unstartable\"\n}\n"
+         "file_library {\n  SharedObject = \"libkorvo_fileregistry_service\"\n  Services = \"FileRegistry\"\n}\n";
 }
 
 // The text after `prefix` on the first line that starts with it, or
@@ -128,9 +116,7 @@ TEST_F(RouterProtocolE2E, ProviderStartedOnDemandRunsInTheRequestersDirectory) {
   };
   std::set<std::string> providers;
   for (const Row &row : rows) {
-    if (row.setwd) {
-      ASSERT_TRUE(succeeded(client->run("setwd " + b)));
-    }
+    if (row.setwd) ASSERT_TRUE(succeeded(client->run("setwd " + b)));
     std::string cmd = "connect Echo noreuse" + (row.request.empty() ? "" : " wd=" + row.request);
     std::vector<std::string> out = client->run(cmd);
     ASSERT_TRUE(succeeded(out)) << cmd << "\n" << router.stderrText();
@@ -161,9 +147,13 @@ TEST_F(RouterProtocolE2E, ClientStartedProvidersRunInTheRequesterAndAreReapedAtI
   EXPECT_EQ(launched.substr(launched.find(' ')), " errors ");
 
   // Both were started by the client: they are in its plugin-pid list.
-  std::istringstream pidLine(after(client->run("pids"), "pids "));
   std::vector<int> pids;
-  for (int pid; pidLine >> pid;) pids.push_back(pid);
+  auto addPids = [&] {
+    std::istringstream line(after(client->run("pids"), "pids "));
+    for (int pid; line >> pid;)
+      if (std::find(pids.begin(), pids.end(), pid) == pids.end()) pids.push_back(pid);
+  };
+  addPids();
   ASSERT_EQ(pids.size(), 2u);
 
   // A start the client cannot do fails what waited, with the client's text.
@@ -178,10 +168,7 @@ TEST_F(RouterProtocolE2E, ClientStartedProvidersRunInTheRequesterAndAreReapedAtI
   out = client->run("launch /bin/true");
   EXPECT_EQ(after(out, "plugin "),
             "-1 errors The started plugin did not register within 3000 ms.");
-  std::istringstream allPids(after(client->run("pids"), "pids "));
-  for (int pid; allPids >> pid;) {
-    if (std::find(pids.begin(), pids.end(), pid) == pids.end()) pids.push_back(pid);
-  }
+  addPids();
   ASSERT_EQ(pids.size(), 3u);
 
   // The router's end closes every link: the providers end, and so does
@@ -203,8 +190,7 @@ TEST_F(RouterProtocolE2E, ClientStartedProvidersRunInTheRequesterAndAreReapedAtI
 TEST_F(RouterProtocolE2E, ServiceLibraryIsLoadedIntoTheRequestingProcess) {
   startRouterAndClient("files");
   ASSERT_TRUE(succeeded(client->run("add t /src/main.c")));
-  std::vector<std::string> out = client->run("list t");
-  EXPECT_EQ(after(out, "file "), "/src/main.c");
+  EXPECT_EQ(after(client->run("list t"), "file "), "/src/main.c");
   EXPECT_EQ(after(client->run("mapped libkorvo_fileregistry_service.so"), "mapped "), "yes");
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -23,16 +24,19 @@ struct Peeked {
     std::memcpy(&v, &bytes[4 * i], 4);
     return v;
   }
+  std::vector<int> words(int first, int count) const {
+    std::vector<int> out;
+    for (int i = first; i < first + count; ++i) out.push_back(word(i));
+    return out;
+  }
   std::string text() const { return std::string(reinterpret_cast<const char *>(&bytes[44])); }
   std::vector<unsigned char> body() const { return {bytes.begin() + 44, bytes.begin() + 44 + word(1)}; }
 };
 
 Peeked peek(int fd) {
-  Peeked p;
-  p.bytes.resize(4096);
+  Peeked p{std::vector<unsigned char>(4096)};
   ssize_t n = recv(fd, p.bytes.data(), p.bytes.size(), MSG_PEEK);
-  p.bytes.resize(n > 0 ? n : 0);
-  if (p.bytes.size() < 44) p.bytes.resize(44);
+  p.bytes.resize(std::max<ssize_t>(n, 44));
   return p;
 }
 
@@ -48,34 +52,21 @@ char **strings(std::initializer_list<const char *> list) {
 TEST(GeneratedWire, WhiteBoardChangesWithAllFourArrays) {
   LoggedPair<WhiteBoard_server_Recorder, WhiteBoard_client_Recorder> p;
   ASSERT_TRUE(p.negotiated);
-  BoolValueInfoArray bools;
-  bools._count = 1;
-  bools._info = STPArray_new<BoolValueInfo>(1);
-  bools._info[0]._group = dup("g");
-  bools._info[0]._name = dup("b");
-  bools._info[0]._value = true;
-  Int32ValueInfoArray ints;
-  ints._count = 2;
-  ints._info = STPArray_new<Int32ValueInfo>(2);
-  ints._info[0]._group = dup("g");
-  ints._info[0]._name = dup("i");
-  ints._info[0]._value = -1;
-  ints._info[1]._name = dup("say \"hi\"\n");
-  ints._info[1]._value = 16;
+  BoolValueInfoArray bools{1, STPArray_new<BoolValueInfo>(1)};
+  bools._info[0] = {dup("g"), dup("b"), true};
+  Int32ValueInfoArray ints{2, STPArray_new<Int32ValueInfo>(2)};
+  ints._info[0] = {dup("g"), dup("i"), -1};
+  ints._info[1] = {nullptr, dup("say \"hi\"\n"), 16};
   StringValueInfoArray strs;  // empty
-  StringListValueInfoArray lists;
-  lists._count = 1;
-  lists._info = STPArray_new<StringListValueInfo>(1);
+  StringListValueInfoArray lists{1, STPArray_new<StringListValueInfo>(1)};
   lists._info[0]._group = dup("g");
   lists._info[0]._name = dup("l");
-  lists._info[0]._value.push_back("x");
-  lists._info[0]._value.push_back("");
+  for (const char *item : {"x", ""}) lists._info[0]._value.push_back(item);
   TStat st;
   ASSERT_TRUE(p.a->send_Changes(bools, ints, strs, lists, true, &p.pump, &st));
   Peeked pk = peek(p.tp.b->getFD());
-  EXPECT_EQ(pk.word(6), 14);  // ASCII service message
-  EXPECT_EQ(pk.word(7), 0);   // Changes is row 0 of the client table
-  EXPECT_EQ(pk.word(8), 2);   // one-way
+  // ASCII service message, row 0 of the client table, one-way.
+  EXPECT_EQ(pk.words(6, 3), (std::vector<int>{14, 0, 2}));
   EXPECT_EQ(pk.text(),
             "Changes bool_info_array:{ _count:0x1 _info:(0x1 )[ { _group:\"g\" _name:\"b\" _value:0x1 } ] } "
             "int32_info_array:{ _count:0x2 _info:(0x2 )[ { _group:\"g\" _name:\"i\" _value:0xffffffff } "
@@ -106,8 +97,9 @@ TEST(GeneratedWire, EditBuildErrorArraysAndTheTransactionFlagOfEditFile) {
   TStat st;
   ASSERT_TRUE(p.b->send_EditBuildError(3, files, lines, cols, messages, true, &p.pump, &st));
   Peeked pk = peek(p.tp.a->getFD());
-  EXPECT_EQ(pk.word(7), 1);    // row of EditBuildError in the editor table
-  EXPECT_EQ(pk.word(8), 2);    // flags 130 carry no transaction bit
+  // The row of EditBuildError in the editor table; flags 130 carry no
+  // transaction bit.
+  EXPECT_EQ(pk.words(7, 2), (std::vector<int>{1, 2}));
   EXPECT_EQ(pk.text(),
             "EditBuildError errornumber:0x3 filenames:{ count:0x1 data:(0x1 )[ \"/src/a.c\" ] } "
             "lines:{ count:0x2 data:(0x2 )[ 0xc 0xffffffff ] } cols:{ count:0x0 data:(0x0 )[ ] } "
@@ -191,9 +183,8 @@ TEST(GeneratedWire, ServiceRouterBytes) {
   TStat st;
   ASSERT_TRUE(p.b->send_ReleaseRN(5, true, &p.pump, &st));
   Peeked pk = peek(p.tp.a->getFD());
-  EXPECT_EQ(pk.word(6), 15);  // binary service message
-  EXPECT_EQ(pk.word(7), 7);   // ReleaseRN is row 7 of the router table
-  EXPECT_EQ(pk.word(8), 2);
+  // Binary service message, ReleaseRN is row 7 of the router table.
+  EXPECT_EQ(pk.words(6, 3), (std::vector<int>{15, 7, 2}));
   // Tag "rn" is 35: (35 << 8) + 0x24, the value, the closing zero word.
   EXPECT_EQ(pk.body(), words({(35u << 8) + 0x24, 5, 0}));
   ASSERT_TRUE(p.pump.until([&] { return p.a->handled == 1; }));

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "shared/libcxxutil/ut_retry_handler.h"
 #include "support/stp_pump.h"
@@ -107,10 +107,8 @@ void TestPlugin::msg_ConnectionRequestedEvent(int requesting_plugin_id, int serv
                                               int remoteRN,
                                               ServiceRouter_STRING_ARRAY &name_value_pairs) {
   RT_Request r{requesting_plugin_id, serviceRN, remoteRN, {}};
-  for (int i = 0; i < name_value_pairs.count; ++i) {
-    const char *s = name_value_pairs.data[i];
-    r.pairs.push_back(s ? std::optional<std::string>(s) : std::nullopt);
-  }
+  for (int i = 0; i < name_value_pairs.count; ++i)
+    r.pairs.push_back(name_value_pairs.data[i] ? RT_Optional(name_value_pairs.data[i]) : std::nullopt);
   requests.push_back(r);
   if (!serveEcho) return;
   EchoServer *server = new EchoServer();
@@ -138,18 +136,13 @@ void TestPlugin::msg_PluginId(int plugin_id) {
 void TestPlugin::registerNames(const std::vector<std::string> &names) {
   std::vector<char *> ptrs;
   for (const std::string &n : names) ptrs.push_back(const_cast<char *>(n.c_str()));
-  ServiceRouter_STRING_ARRAY a;
-  a.count = static_cast<int>(ptrs.size());
-  a.data = ptrs.empty() ? nullptr : ptrs.data();
+  ServiceRouter_STRING_ARRAY a{static_cast<int>(ptrs.size()), ptrs.empty() ? nullptr : ptrs.data()};
   send_RegisterServiceList(a);
 }
 
 void TestPlugin::requestService(const std::string &name, int cookie, int provider) {
-  std::string cwd = "/tmp/client-cwd";
-  char *pairs[] = {const_cast<char *>("cwd"), const_cast<char *>(cwd.c_str())};
-  ServiceRouter_STRING_ARRAY a;
-  a.count = 2;
-  a.data = pairs;
+  char *pairs[] = {const_cast<char *>("cwd"), const_cast<char *>("/tmp/client-cwd")};
+  ServiceRouter_STRING_ARRAY a{2, pairs};
   send_RequestServiceConnection(name.c_str(), provider, a, "/tmp", false, cookie, false, false);
 }
 
@@ -159,10 +152,8 @@ void TestPlugin::requestService(const std::string &name, int cookie, int provide
 bool RouterTest_Pump(const std::vector<STPTransport *> &links, int ms,
                      const std::function<bool()> &done) {
   std::vector<STPTransport *> live;
-  for (STPTransport *t : links)
-    if (t) live.push_back(t);
-  testsupport::Pump pump(live, ms);
-  return pump.until(done);
+  std::copy_if(links.begin(), links.end(), std::back_inserter(live), [](STPTransport *t) { return t; });
+  return testsupport::Pump(live, ms).until(done);
 }
 
 EchoClient *RouterTest_OpenEcho(TestPlugin *client, const RT_Reply &reply,
@@ -188,8 +179,7 @@ EchoClient *RouterTest_OpenEcho(TestPlugin *client, const RT_Reply &reply,
 // Router process
 
 bool RouterProcess::spawn(const std::vector<std::string> &args) {
-  const char *tmp = std::getenv("TMPDIR");
-  errFile = std::string(tmp && *tmp ? tmp : "/tmp") + "/" + RouterTest_Unique("router_err");
+  errFile = e2eTempPath("router_err");
   child = std::make_unique<E2EChild>(RouterTest_BinDir() + "/svc_router", args, errFile);
   pid = child->pid > 0 ? child->pid : 0;
   return pid > 0;
@@ -217,22 +207,14 @@ bool RouterProcess::waitExit(int ms, int *status) {
 }
 
 bool RouterProcess::stop(int sig, int ms, int *status) {
-  if (pid <= 0) return false;
-  child->signalChild(sig);
-  return waitExit(ms, status);
+  if (pid > 0) child->signalChild(sig);
+  return pid > 0 && waitExit(ms, status);
 }
 
-std::string RouterProcess::stderrText() const {
-  std::ifstream in(errFile);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+std::string RouterProcess::stderrText() const { return e2eReadFile(errFile); }
 
 bool RouterTest_WriteFile(const std::string &path, const std::string &text) {
-  std::ofstream out(path);
-  out << text;
-  return static_cast<bool>(out);
+  return static_cast<bool>(std::ofstream(path) << text);
 }
 
 std::string RouterTest_Unique(const std::string &stem) {

@@ -51,29 +51,12 @@ class EchoClient : public RouterEcho_client_Impl {
 // ---------------------------------------------------------------------------
 // Recorded router messages
 
-struct RT_Reply {
-  std::string name;
-  int localRN, serviceRN, pluginId, cookie;
-  bool found, shared, accepted;
-};
-struct RT_Request {
-  int requester, serviceRN, remoteRN;
-  std::vector<std::optional<std::string>> pairs;
-};
-struct RT_Value {
-  int pluginId;
-  std::string name;
-  std::optional<std::string> value;
-};
-struct RT_Connected {
-  int cookie, pluginId;
-  std::string errors;
-};
-struct RT_PluginIdReply {
-  int cookie, pluginId;
-  std::string name;
-  bool found;
-};
+using RT_Optional = std::optional<std::string>;
+struct RT_Reply { std::string name; int localRN, serviceRN, pluginId, cookie; bool found, shared, accepted; };
+struct RT_Request { int requester, serviceRN, remoteRN; std::vector<RT_Optional> pairs; };
+struct RT_Value { int pluginId; std::string name; RT_Optional value; };
+struct RT_Connected { int cookie, pluginId; std::string errors; };
+struct RT_PluginIdReply { int cookie, pluginId; std::string name; bool found; };
 
 inline std::string RT_Text(const char *s) { return s ? s : ""; }
 
@@ -115,10 +98,7 @@ class TestPlugin : public ServiceRouter_plugin_Impl {
                                     ServiceRouter_STRING_ARRAY &name_value_pairs) override;
   void msg_ForwardedRequestValueOfNameOnPlugin(int requesting_plugin_id, int my_plugin_id,
                                                const char *name) override;
-  void msg_LocationEvent(const char *hostname, int port) override {
-    locationHost = RT_Text(hostname);
-    locationPort = port;
-  }
+  void msg_LocationEvent(const char *host, int port) override { locationHost = RT_Text(host), locationPort = port; }
   void msg_PluginConnectedEvent(int cookie, int pluginID, const char *errors) override {
     connected.push_back(RT_Connected{cookie, pluginID, RT_Text(errors)});
   }
@@ -135,8 +115,7 @@ class TestPlugin : public ServiceRouter_plugin_Impl {
     send_StartPluginEvent(cookie, false, "test plugins start nothing");
   }
   void msg_ValueOfNameOnPluginEvent(int plugin_id, const char *name, const char *value) override {
-    valueEvents.push_back(RT_Value{plugin_id, RT_Text(name),
-                                   value ? std::optional<std::string>(value) : std::nullopt});
+    valueEvents.push_back(RT_Value{plugin_id, RT_Text(name), value ? RT_Optional(value) : std::nullopt});
   }
 
   int pluginId = -1;

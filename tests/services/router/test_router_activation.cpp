@@ -3,18 +3,12 @@
 // register what they should, plugin-id queries that start a provider and
 // launch requests the router carries out, and -start in a router launched
 // by a client.
-#include <fstream>
-#include <sstream>
+#include <tuple>
 
 #include "services/router/router_fixture.h"
 #include "shared/libcxxutil/ut_retry_handler.h"
 
 namespace {
-
-std::string tempDir() {
-  const char *tmp = std::getenv("TMPDIR");
-  return tmp && *tmp ? tmp : "/tmp";
-}
 
 std::string provider() { return RouterTest_BinDir() + "/router_test_provider"; }
 
@@ -22,27 +16,13 @@ std::string provider() { return RouterTest_BinDir() + "/router_test_provider"; }
 // lists "Missing", which the program does not register) and a program that
 // exits at once for "Broken".
 std::string writeServicesFile() {
-  std::string path = tempDir() + "/" + RouterTest_Unique("services") + ".cfg";
-  std::string text =
-      "echo_provider {\n"
-      "  Program = \"" + provider() + "\"\n"
-      "  Args = { \"-provide\", \"Echo\", \"-provide\", \"Echo2\" }\n"
-      "  Services = { \"Echo\", \"Echo2\", \"Missing\" }\n"
-      "}\n"
-      "failing {\n"
-      "  Program = \"" + provider() + "\"\n"
-      "  Args = { \"-exit\", \"3\" }\n"
-      "  Services = \"Broken\"\n"
-      "}\n";
-  RouterTest_WriteFile(path, text);
+  std::string path = e2eTempPath("services") + ".cfg";
+  RouterTest_WriteFile(path, "echo_provider {\n  Program = \"" + provider() +
+                                 "\"\n  Args = { \"-provide\", \"Echo\", \"-provide\", \"Echo2\" }\n"
+                                 "  Services = { \"Echo\", \"Echo2\", \"Missing\" }\n}\n"
+                                 "failing {\n  Program = \"" + provider() +
+                                 "\"\n  Args = { \"-exit\", \"3\" }\n  Services = \"Broken\"\n}\n");
   return path;
-}
-
-std::string readFile(const std::string &path) {
-  std::ifstream in(path);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
 }
 
 int countOf(const std::string &text, const std::string &what) {
@@ -56,7 +36,7 @@ int countOf(const std::string &text, const std::string &what) {
 class RouterActivation : public RouterFixture {
  protected:
   void SetUp() override {
-    logFile = tempDir() + "/" + RouterTest_Unique("internal") + ".log";
+    logFile = e2eTempPath("internal") + ".log";
     routerArgs.insert(routerArgs.end(),
                       {"-services", writeServicesFile(), "-sr_log_internal", logFile});
     RouterFixture::SetUp();
@@ -72,19 +52,16 @@ TEST_F(RouterActivation, ListedNameTheProgramDoesNotRegisterIsAnsweredAtRegistra
   TestPlugin *b = plugin();
   ASSERT_TRUE(b);
   RT_Reply r = request(b, "Missing", 5);
-  EXPECT_EQ(r.name, "Missing");
-  EXPECT_FALSE(r.found);
-  EXPECT_EQ(r.cookie, 5);
+  EXPECT_EQ(std::make_tuple(r.name, r.found, r.cookie), std::make_tuple("Missing", false, 5));
   // The running instance will not provide it, and neither would a second.
-  RT_Reply again = request(b, "Missing", 6);
-  EXPECT_FALSE(again.found);
+  EXPECT_FALSE(request(b, "Missing", 6).found);
   RT_Reply echo = request(b, "Echo", 7);
   EXPECT_TRUE(echo.accepted);
   EXPECT_NE(echo.pluginId, b->pluginId);
   RT_Reply echo2 = request(b, "Echo2", 8);
   EXPECT_TRUE(echo2.accepted);
   EXPECT_EQ(echo2.pluginId, echo.pluginId);
-  EXPECT_EQ(countOf(readFile(logFile), "started echo_provider"), 1);
+  EXPECT_EQ(countOf(e2eReadFile(logFile), "started echo_provider"), 1);
 }
 
 TEST_F(RouterActivation, ProgramThatExitsAtOnceIsAnsweredWithinASecondAndTriedAgain) {
@@ -98,7 +75,7 @@ TEST_F(RouterActivation, ProgramThatExitsAtOnceIsAnsweredWithinASecondAndTriedAg
     EXPECT_FALSE(r.found);
     EXPECT_LT(took, 1000) << "answered when the program exited, not after the full wait";
   }
-  EXPECT_EQ(countOf(readFile(logFile), "started failing"), 2);
+  EXPECT_EQ(countOf(e2eReadFile(logFile), "started failing"), 2);
   EXPECT_NE(router.stderrText().find("failing (pid"), std::string::npos) << router.stderrText();
 }
 
@@ -111,9 +88,8 @@ TEST_F(RouterActivation, PluginIdOfAServiceWithAndWithoutStarting) {
   EXPECT_EQ(b->pluginIdReplies[0].pluginId, -1);
   b->send_RequestPluginIdForService(2, "Echo", "/tmp", true);
   ASSERT_TRUE(pump(10000, [&] { return b->pluginIdReplies.size() == 2; }));
-  EXPECT_EQ(b->pluginIdReplies[1].cookie, 2);
-  EXPECT_EQ(b->pluginIdReplies[1].name, "Echo");
-  EXPECT_TRUE(b->pluginIdReplies[1].found);
+  const RT_PluginIdReply &started = b->pluginIdReplies[1];
+  EXPECT_EQ(std::make_tuple(started.cookie, started.name, started.found), std::make_tuple(2, "Echo", true));
   EXPECT_GT(b->pluginIdReplies[1].pluginId, b->pluginId);
 }
 
@@ -125,9 +101,8 @@ TEST_F(RouterActivation, LaunchRequestIsAnsweredWithTheNewPluginsId) {
   ServiceRouter_STRING_ARRAY argv{3, words};
   b->send_RequestPluginLaunch(argv, 9, false, "/tmp");
   ASSERT_TRUE(pump(10000, [&] { return !b->connected.empty(); })) << router.stderrText();
-  EXPECT_EQ(b->connected[0].cookie, 9);
+  EXPECT_EQ(std::make_tuple(b->connected[0].cookie, b->connected[0].errors), std::make_tuple(9, ""));
   EXPECT_GT(b->connected[0].pluginId, b->pluginId);
-  EXPECT_EQ(b->connected[0].errors, "");
   RT_Reply r = request(b, "Launched", 1);
   EXPECT_TRUE(r.accepted);
   EXPECT_EQ(r.pluginId, b->connected[0].pluginId);
@@ -140,8 +115,7 @@ TEST_F(RouterActivation, LaunchRequestIsAnsweredWithTheNewPluginsId) {
   ServiceRouter_STRING_ARRAY argv2{1, missing};
   b->send_RequestPluginLaunch(argv2, 10, false, nullptr);
   ASSERT_TRUE(pump(5000, [&] { return b->connected.size() == 2; }));
-  EXPECT_EQ(b->connected[1].cookie, 10);
-  EXPECT_EQ(b->connected[1].pluginId, -1);
+  EXPECT_EQ(std::make_tuple(b->connected[1].cookie, b->connected[1].pluginId), std::make_tuple(10, -1));
   EXPECT_EQ(b->connected[1].errors.rfind("Unable to launch plugin: ", 0), 0u) << b->connected[1].errors;
 }
 
@@ -150,7 +124,7 @@ TEST_F(RouterActivation, LaunchRequestIsAnsweredWithTheNewPluginsId) {
 // without anyone asking), and ends after the idle time once only the
 // started program is left; the program then ends with status 0.
 TEST(RouterActivationStart, LaunchedWithStartEndsWhenOnlyTheStartedProgramIsLeft) {
-  std::string logFile = tempDir() + "/" + RouterTest_Unique("internal") + ".log";
+  std::string logFile = e2eTempPath("internal") + ".log";
   TStat st;
   int port = 0;
   int lfd = STPTransport::getListenSocket(&port, &st);
@@ -175,7 +149,7 @@ TEST(RouterActivationStart, LaunchedWithStartEndsWhenOnlyTheStartedProgramIsLeft
   int status = 0;
   ASSERT_TRUE(router.waitExit(20000, &status)) << router.stderrText();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  std::string log = readFile(logFile);
-  EXPECT_NE(log.find("echo_provider (pid "), std::string::npos) << log;
-  EXPECT_NE(log.find(") exited with status 0"), std::string::npos) << log;
+  std::string log = e2eReadFile(logFile);
+  for (const char *logged : {"echo_provider (pid ", ") exited with status 0"})
+    EXPECT_NE(log.find(logged), std::string::npos) << log;
 }

@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
+#include <tuple>
 
 #include "services/router/router_fixture.h"
 #include "services/servicerouter_proxy/activeservices_manager.h"
-#include "shared/indgen.h"
+#include "shared/gen_holder.h"
 #include "shared/stp_transport/stp_bmsg.h"
 #include "shared/stp_transport/stp_msg.h"
 
@@ -28,13 +30,11 @@ TEST_F(RouterBroker, RegistrationGivesUniqueRNsOnePerNameInOneBlock) {
   ASSERT_EQ(rnA.size(), 3u);
   ASSERT_EQ(rnB.size(), 1u);
   EXPECT_EQ(a->rnBlocks.size(), 1u);
-  std::set<int> all(rnA.begin(), rnA.end());
-  all.insert(rnB[0]);
+  std::set<int> all{rnA[0], rnA[1], rnA[2], rnB[0]};
   EXPECT_EQ(all.size(), 4u);
   EXPECT_EQ(all.count(1) + all.count(2), 0u) << "RNs 1 and 2 name the link ends";
   EXPECT_EQ(a->startLogging, 0) << "no log was given to the router";
-  int persistent = -1;
-  int total = -1;
+  int persistent = -1, total = -1;
   ASSERT_TRUE(b->send_NumPersistentServices(&persistent, &total));
   EXPECT_EQ(persistent, 2);  // the empty name got an RN but names no service
   EXPECT_EQ(total, 3);
@@ -59,10 +59,8 @@ TEST_F(RouterBroker, RequestAcceptReplyAndForwarding) {
     EXPECT_EQ(q.pairs, (std::vector<std::optional<std::string>>{"cwd", "/tmp/client-cwd"}));
     EXPECT_EQ(r.name, "Alpha");
     EXPECT_TRUE(r.found && r.accepted && !r.shared);
-    EXPECT_EQ(r.localRN, q.remoteRN);
-    EXPECT_EQ(r.serviceRN, serviceRN);
-    EXPECT_EQ(r.pluginId, a->pluginId);
-    EXPECT_EQ(r.cookie, 7);
+    EXPECT_EQ(std::make_tuple(r.localRN, r.serviceRN, r.pluginId, r.cookie),
+              std::make_tuple(q.remoteRN, serviceRN, a->pluginId, 7));
     EchoClient *c = openEcho(client, r);
     ASSERT_NE(c, nullptr);
     EXPECT_TRUE(pingPong(c, 1, "hello"));
@@ -79,13 +77,10 @@ TEST_F(RouterBroker, NamesNobodyProvidesAreNotFound) {
   ASSERT_TRUE(a && b);
   registerOn(a, {"Alpha"});
   RT_Reply r = request(b, "Nobody", 11);
-  EXPECT_EQ(r.name, "Nobody");
-  EXPECT_FALSE(r.found);
-  EXPECT_EQ(r.cookie, 11);
+  EXPECT_EQ(std::make_tuple(r.name, r.found, r.cookie), std::make_tuple("Nobody", false, 11));
   // A preferred provider that does not offer the name.
-  RT_Reply r2 = request(b, "Alpha", 12, b->pluginId);
-  EXPECT_FALSE(r2.found);
-  EXPECT_EQ(r2.cookie, 12);
+  r = request(b, "Alpha", 12, b->pluginId);
+  EXPECT_EQ(std::make_tuple(r.name, r.found, r.cookie), std::make_tuple("Alpha", false, 12));
   EXPECT_TRUE(a->requests.empty());
 }
 
@@ -94,10 +89,9 @@ namespace {
 // Sends a bodyless RouterEcho Notify (number 0 of the client's table) from
 // the provider to the client end of the connection, bypassing endpoints.
 void sendRawNotify(TestPlugin *from, int sourceRN, int destRN) {
-  STPBinaryOMsg *msg =
-      from->link()->createBinaryMessage(sourceRN, destRN, STP_TYPE_BINARY, 0, STP_FLAG_ASYNC);
-  from->link()->enqueueMessage(msg);
-  delete msg;
+  std::unique_ptr<STPBinaryOMsg> msg(
+      from->link()->createBinaryMessage(sourceRN, destRN, STP_TYPE_BINARY, 0, STP_FLAG_ASYNC));
+  from->link()->enqueueMessage(msg.get());
 }
 
 }  // namespace
@@ -212,9 +206,7 @@ TEST(RouterStart, RecordSecondRouterAndIdleExit) {
     return ActiveServices_Manager::getActiveServiceRouter_Port(zone.c_str(), nullptr, nullptr);
   };
   EXPECT_EQ(recordedPort(), router.port);
-  char *file = ActiveServices_Manager::getActiveServiceRouterFilename(zone.c_str());
-  std::string path = file;
-  gen_free(file);
+  std::string path = GenString(ActiveServices_Manager::getActiveServiceRouterFilename(zone.c_str())).get();
   EXPECT_NE(router.banner.find(path), std::string::npos) << router.banner;
   TestPlugin *p = TestPlugin::connect(router.port);
   ASSERT_NE(p, nullptr);

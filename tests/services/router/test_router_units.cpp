@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <set>
+#include <tuple>
 
 #include "services/router/router_connections.h"
 #include "services/router/router_launcher.h"
@@ -23,10 +24,6 @@ bool parse(std::vector<std::string> words, Router_Options *o, std::string *error
   return Router_ParseOptions(static_cast<int>(argv.size()), argv.data(), o, error);
 }
 
-std::string tempPath(const std::string &name) {
-  const char *tmp = std::getenv("TMPDIR");
-  return std::string(tmp && *tmp ? tmp : "/tmp") + "/" + name;
-}
 
 }  // namespace
 
@@ -38,15 +35,11 @@ TEST(RouterOptions, ClientLaunchOptionsAndOwnOptions) {
                      "-idle_exit", "0", "-max_pending_bytes", "2M", "-services", "s.cfg"},
                     &o, &error))
       << error;
-  EXPECT_EQ(o.connectPort, 4711);
-  EXPECT_EQ(o.logFile, "p.log");
-  EXPECT_EQ(o.internalLogFile, "i.log");
-  EXPECT_TRUE(o.notShared);
-  EXPECT_EQ(o.zone, "z1");
+  EXPECT_EQ(std::make_tuple(o.connectPort, o.logFile, o.internalLogFile, o.notShared, o.zone),
+            std::make_tuple(4711, "p.log", "i.log", true, "z1"));
   EXPECT_EQ(o.startNames, (std::vector<std::string>{"a", "b"}));
-  EXPECT_EQ(o.idleExitMs, 0);
-  EXPECT_EQ(o.maxPendingBytes, 2LL * 1024 * 1024);
-  EXPECT_EQ(o.servicesFile, "s.cfg");
+  EXPECT_EQ(std::make_tuple(o.idleExitMs, o.maxPendingBytes, o.servicesFile),
+            std::make_tuple(0, 2LL * 1024 * 1024, "s.cfg"));
 }
 
 TEST(RouterOptions, UsageErrorsAreOneLine) {
@@ -99,10 +92,7 @@ TEST(RouterConnections, EachSideNamesTheConnectionByItsOwnPair) {
     SCOPED_TRACE(provider == 7 ? "self connection" : "two plugins");
     Router_ConnectionTable t;
     Router_Connection c;
-    c.clientRN = 40;
-    c.clientId = 7;
-    c.serviceRN = 20;
-    c.providerId = provider;
+    std::tie(c.clientRN, c.clientId, c.serviceRN, c.providerId) = std::make_tuple(40, 7, 20, provider);
     t.add(c);
     bool isClient = false;
     EXPECT_EQ(t.findFromSide(7, 40, 20, &isClient), t.find(40));
@@ -134,17 +124,10 @@ TEST(RouterRegistry, EarliestProviderFirstAndPreferredProvider) {
 }
 
 TEST(RouterServicesFile, ProgramsServicesArgsDefaultsAndErrors) {
-  std::string path = tempPath(RouterTest_Unique("services") + ".cfg");
-  ASSERT_TRUE(RouterTest_WriteFile(path,
-                                   "# test\n"
-                                   "alpha {\n"
-                                   "  Services = { \"A1\", \"A2\" }\n"
-                                   "}\n"
-                                   "beta {\n"
-                                   "  Program = \"/opt/beta\"\n"
-                                   "  Args = { \"-x\", \"y z\" }\n"
-                                   "  Services = \"B1\"\n"
-                                   "}\n"));
+  std::string path = e2eTempPath("services") + ".cfg";
+  ASSERT_TRUE(RouterTest_WriteFile(path, "# test\nalpha {\n  Services = { \"A1\", \"A2\" }\n}\n"
+                                         "beta {\n  Program = \"/opt/beta\"\n  Args = { \"-x\", \"y z\" }\n"
+                                         "  Services = \"B1\"\n}\n"));
   Router_ServicesFile f;
   std::string error;
   ASSERT_TRUE(f.read(path.c_str(), &error)) << error;
@@ -160,7 +143,7 @@ TEST(RouterServicesFile, ProgramsServicesArgsDefaultsAndErrors) {
   EXPECT_EQ(Router_ServicesFile::resolveProgram("/bin/true"), "/bin/true");
   EXPECT_EQ(Router_ServicesFile::resolveProgram("no/such/prog"), "no/such/prog");
   // Unreadable and malformed files are errors.
-  EXPECT_FALSE(f.read(tempPath("no_such_services.cfg").c_str(), &error));
+  EXPECT_FALSE(f.read((path + ".none").c_str(), &error));
   EXPECT_NE(error.find("cannot read services file"), std::string::npos);
   ASSERT_TRUE(RouterTest_WriteFile(path, "alpha {\n Services = { \"A1\", \n"));
   EXPECT_FALSE(f.read(path.c_str(), &error));
