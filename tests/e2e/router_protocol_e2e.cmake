@@ -1,7 +1,7 @@
 # End-to-end runs of the router's less common request fields (working
-# directories, no_reuse, client_start, service libraries) and of bad
-# services files: a real svc_router, the test provider, the FileRegistry
-# service library and the script client (e2e_windows_files.cmake).
+# directories, no_reuse, client_start, service libraries): a real
+# svc_router, the test provider, the FileRegistry service library and the
+# script client (e2e_windows_files.cmake).
 korvo_add_test(test_router_protocol_e2e
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_router_protocol_e2e.cpp
   LIBS korvo_router_testkit korvo_runtime

@@ -3,8 +3,7 @@
 // library, and a real router client (e2e_script_client) driven by lines.
 // Covered: where a provider started on demand runs, fresh instances
 // (no_reuse), providers and launches the client starts (client_start) and
-// their failures, a service library loaded into the client, and services
-// files with bad blocks.
+// their failures, and a service library loaded into the client.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -192,32 +191,4 @@ TEST_F(RouterProtocolE2E, ServiceLibraryIsLoadedIntoTheRequestingProcess) {
   ASSERT_TRUE(succeeded(client->run("add t /src/main.c")));
   EXPECT_EQ(after(client->run("list t"), "file "), "/src/main.c");
   EXPECT_EQ(after(client->run("mapped libkorvo_fileregistry_service.so"), "mapped "), "yes");
-}
-
-TEST_F(RouterProtocolE2E, BadServicesFileBlockIsReportedWithFileAndLine) {
-  const std::string good = "fine {\n  Services = \"Fine\"\n}\n";  // lines 1-3
-  struct Row {
-    std::string block;  // starts on line 4
-    std::string problem;
-  } rows[] = {
-      {"noservices {\n  Program = \"x\"\n}\n", "no Services listed"},
-      {"typo {\n  Service = \"A\"\n  Services = \"A\"\n}\n", "unknown attribute"},
-      {"both {\n  SharedObject = \"liba\"\n  Program = \"a\"\n  Services = \"A\"\n}\n",
-       "a SharedObject block cannot have Program or Args"},
-      {"nested {\n  Services = \"A\"\n  inner {\n    Services = \"B\"\n  }\n}\n",
-       "nested blocks are not allowed"},
-  };
-  for (const Row &row : rows) {
-    std::string file = tempDir() + "/" + RouterTest_Unique("bad") + ".cfg";
-    ASSERT_TRUE(RouterTest_WriteFile(file, good + row.block));
-    RouterProcess bad;
-    ASSERT_TRUE(bad.spawn({"-not_shared", "-services", file}));
-    int status = 0;
-    ASSERT_TRUE(bad.waitExit(10000, &status));
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
-    std::string name = row.block.substr(0, row.block.find(' '));
-    EXPECT_NE(bad.stderrText().find(file + ":4: block \"" + name + "\": " + row.problem),
-              std::string::npos)
-        << bad.stderrText();
-  }
 }

@@ -184,6 +184,7 @@ TEST(RouterStart, HelpAndUsageErrors) {
   } cases[] = {
       {{"--help"}, 0, ""},
       {{"-idle_exit"}, 2, "svc_router: error: option -idle_exit needs a value"},
+      {{"-not_shared", "-services", "/no/such/services.cfg"}, 1, "cannot read services file"},
   };
   for (const Case &k : cases) {
     RouterProcess p;

@@ -147,6 +147,24 @@ TEST(RouterServicesFile, ProgramsServicesArgsDefaultsAndErrors) {
   EXPECT_NE(error.find("cannot read services file"), std::string::npos);
   ASSERT_TRUE(RouterTest_WriteFile(path, "alpha {\n Services = { \"A1\", \n"));
   EXPECT_FALSE(f.read(path.c_str(), &error));
+  // A bad block (from line 4, after a good one) is named with file and line.
+  const std::string good = "fine {\n  Services = \"Fine\"\n}\n";
+  struct Row {
+    std::string block, problem;
+  } rows[] = {
+      {"noservices {\n  Program = \"x\"\n}\n", "no Services listed"},
+      {"typo {\n  Service = \"A\"\n  Services = \"A\"\n}\n", "unknown attribute"},
+      {"both {\n  SharedObject = \"liba\"\n  Program = \"a\"\n  Services = \"A\"\n}\n",
+       "a SharedObject block cannot have Program or Args"},
+      {"nested {\n  Services = \"A\"\n  inner {\n    Services = \"B\"\n  }\n}\n",
+       "nested blocks are not allowed"},
+  };
+  for (const Row &row : rows) {
+    ASSERT_TRUE(RouterTest_WriteFile(path, good + row.block));
+    EXPECT_FALSE(f.read(path.c_str(), &error));
+    std::string name = row.block.substr(0, row.block.find(' '));
+    EXPECT_NE(error.find(path + ":4: block \"" + name + "\": " + row.problem), std::string::npos) << error;
+  }
 }
 
 // DebugPlugin: the next start of the program, named by block or base name,
