@@ -4,9 +4,12 @@
 // runs with their exit status, output and errors.
 #pragma once
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -180,6 +183,18 @@ inline std::string e2eReadFile(const std::string &path) {
     std::fclose(f);
   }
   return text;
+}
+
+// A socket connected to 127.0.0.1:port, or -1.
+inline int e2eConnectLoopback(int port) {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (s >= 0 && connect(s, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) return s;
+  if (s >= 0) close(s);
+  return -1;
 }
 
 // Whether `done` holds within `ms` milliseconds (asked every 10 ms).

@@ -11,7 +11,7 @@
 // single words; "-" stands for a null string. Output is flushed line by
 // line. Commands:
 //   files:   add TYPE FILE | addbig TYPE BYTES (a name of that many "x")
-//            | remove TYPE FILE | list TYPE
+//            | list TYPE
 //   mru:     geometry CLASS WINDOW X Y WIDTH HEIGHT (opens the window and
 //            stores its geometry)
 //   editor:  builderror FILE LINE WINDOW (EditBuildErrorInFile, asking for
@@ -110,14 +110,12 @@ bool fileCommand(FileRegistry_client_Impl *c, const std::vector<std::string> &w)
     std::string big(std::strtoul(w[2].c_str(), nullptr, 10), 'x');
     return c->send_AddFile(big.c_str(), orNull(w[1]), true);
   }
-  if (op == "remove" && w.size() == 3) return c->send_RemoveFile(orNull(w[2]), orNull(w[1]), true);
   if (op == "list" && w.size() == 2) {
     int num = 0;
     char **files = nullptr;
     if (!c->send_GetFiles(orNull(w[1]), &num, &files)) return false;
-    for (int i = 0; i < num; ++i) say(std::string("file ") + orDash(files[i]));
+    for (int i = 0; i < num; ++i) say(std::string("file ") + orDash(files[i])), free(files[i]);
     say("end " + std::to_string(num));
-    for (int i = 0; i < num; ++i) free(files[i]);
     free(files);
     return true;
   }
@@ -231,9 +229,8 @@ int main(int argc, char **argv) {
                                               : new FileRegistry_client_Impl;
   const char *service = mode == "mru" ? "MRUService" : mode == "editor" ? "Editor.Other" : "FileRegistry";
   bool found = false, accepted = false;
-  if (endpoint && !servicerouter_proxy->getServiceConnection(service, endpoint, &found, &accepted,
-                                                             nullptr, nullptr, false, false,
-                                                             false)) {
+  if (endpoint && !servicerouter_proxy->getServiceConnection(service, endpoint, &found, &accepted, nullptr,
+                                                             nullptr, false, false, false)) {
     say("error connect");
     endpoint->delRef();
     ServiceRouter_Proxy::shutdown(false);
@@ -253,10 +250,7 @@ int main(int argc, char **argv) {
     for (const std::string &line : lines) {
       std::vector<std::string> w = words(line);
       if (w.empty()) continue;
-      if (w[0] == "quit") {
-        quit = true;
-        break;
-      }
+      if ((quit = w[0] == "quit")) break;
       bool ok = w[0] == "mapped" && w.size() == 2;
       if (ok) say(mapped(w[1]) ? "mapped yes" : "mapped no");
       else if (router) ok = routerCommand(w);

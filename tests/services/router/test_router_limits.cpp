@@ -4,12 +4,9 @@
 // keep working. Forged, stray and oversized packets are dropped with the
 // sender kept; a flood slows its sender and reaches every listener that
 // reads.
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <arpa/inet.h>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -23,19 +20,6 @@
 #include "shared/stp_transport/stp_msg.h"
 
 namespace {
-
-int rawConnect(int port) {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(s, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-    ::close(s);
-    return -1;
-  }
-  return s;
-}
 
 // Whether the peer closed the socket within `ms` (reading and discarding
 // whatever arrives first).
@@ -76,7 +60,7 @@ class RouterLimits : public RouterFixture {
 TEST_F(RouterLimits, MisbehavingLinkIsClosedWhileOthersKeepWorking) {
   ASSERT_NO_FATAL_FAILURE(connectPair());
   auto raw = [&](size_t junkBytes) {
-    int s = rawConnect(router.port);
+    int s = e2eConnectLoopback(router.port);
     std::vector<unsigned char> junk(junkBytes);
     for (size_t i = 0; i < junk.size(); ++i) junk[i] = static_cast<unsigned char>(0xA5 ^ i);
     bool closed = s >= 0 && ::write(s, junk.data(), junk.size()) == ssize_t(junk.size()) &&
