@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "configservice_testkit.h"
 #include "filebroadcast_testkit.h"
@@ -60,39 +61,37 @@ void checkGolden(const std::string &name, const std::string &text) {
   EXPECT_EQ(want.str(), text) << path;
 }
 
-// One direction: `from` sends everything, `to` handles it.
+// One direction: `from` sends everything, `to` handles it; each log pair
+// is (send, receive) of one side.
 template <class From, class To, class SendAll>
-void oneWay(testsupport::Pump &pump, From *from, To *to, StringLog &fromSend, StringLog &fromRecv, StringLog &toSend,
-            StringLog &toRecv, SendAll sendAll, int count) {
-  int ok = sendAll(from, &pump, 11);
-  EXPECT_EQ(ok, count);
+void oneWay(testsupport::Pump &pump, From *from, To *to, StringLog *const *fromLogs, StringLog *const *toLogs,
+            SendAll sendAll, int count) {
+  EXPECT_EQ(sendAll(from, &pump, 11), count);
   ASSERT_TRUE(pump.until([&] { return to->handled == count; })) << "handled " << to->handled << " of " << count;
   // What the handlers got equals what the senders logged.
-  auto sent = strip(fromSend.entries, "SEND: ");
+  auto sent = strip(fromLogs[0]->entries, "SEND: ");
   EXPECT_EQ(sent, strip(to->calls.entries, ""));
-  EXPECT_EQ(sent, strip(toRecv.entries, "RECV: "));
+  EXPECT_EQ(sent, strip(toLogs[1]->entries, "RECV: "));
   // Replies: what the handlers answered equals what the senders read back.
-  EXPECT_EQ(strip(toSend.entries, "REPLY: "), strip(fromRecv.entries, "RECV: "));
-}
-
-template <class A, class B>
-void transcribeAll(std::string &out, LoggedPair<A, B> &p) {
-  transcribe(out, "a send", p.aSend);
-  transcribe(out, "a recv", p.aRecv);
-  transcribe(out, "b send", p.bSend);
-  transcribe(out, "b recv", p.bRecv);
+  EXPECT_EQ(strip(toLogs[0]->entries, "REPLY: "), strip(fromLogs[1]->entries, "RECV: "));
 }
 
 template <class A, class B, class SendAllA, class SendAllB>
 void roundTrip(const char *name, SendAllA sendAllA, int countA, SendAllB sendAllB, int countB) {
   LoggedPair<A, B> p;
   ASSERT_TRUE(p.negotiated);
+  StringLog *aLogs[] = {&p.aSend, &p.aRecv}, *bLogs[] = {&p.bSend, &p.bRecv};
   std::string transcript;
-  if (countB) oneWay(p.pump, p.b, p.a, p.bSend, p.bRecv, p.aSend, p.aRecv, sendAllB, countB);
-  transcribeAll(transcript, p);
+  auto transcribeAll = [&] {
+    for (auto [heading, log] : {std::pair<const char *, StringLog *>{"a send", &p.aSend}, {"a recv", &p.aRecv},
+                                {"b send", &p.bSend}, {"b recv", &p.bRecv}})
+      transcribe(transcript, heading, *log);
+  };
+  if (countB) oneWay(p.pump, p.b, p.a, bLogs, aLogs, sendAllB, countB);
+  transcribeAll();
   p.clearLogs();
-  if (countA) oneWay(p.pump, p.a, p.b, p.aSend, p.aRecv, p.bSend, p.bRecv, sendAllA, countA);
-  transcribeAll(transcript, p);
+  if (countA) oneWay(p.pump, p.a, p.b, aLogs, bLogs, sendAllA, countA);
+  transcribeAll();
   EXPECT_EQ(p.a->handled, countB);
   EXPECT_EQ(p.b->handled, countA);
   checkGolden(name, transcript);
