@@ -103,9 +103,7 @@ class IdleNotifierTest : public ::testing::Test {
 
 TEST_F(IdleNotifierTest, TimersFireInDueOrderRescheduleAfterNowAndCompareAcrossTheWrap) {
   Probe a(&log, "a"), b(&log, "b"), late(&log, "late"), zero(&log, "zero"), w(&log, "w");
-  n->addTimerListener(&b, 100);
-  n->addTimerListener(&late, 500);
-  n->addTimerListener(&a, 100);
+  for (auto [p, ms] : {std::pair{&b, 100}, {&late, 500}, {&a, 100}}) n->addTimerListener(p, ms);
   EXPECT_EQ(n->getTimeBeforeNextTimer(), 100);
   timersAt(1099);
   EXPECT_EQ(take(), Log{});
@@ -116,8 +114,7 @@ TEST_F(IdleNotifierTest, TimersFireInDueOrderRescheduleAfterNowAndCompareAcrossT
   EXPECT_EQ(take(), (Log{"b:timer@1600", "a:timer@1600", "late:timer@1600"}));
   n->addTimerListener(&zero, 0);  // interval zero: once per call
   n->addTimerListener(&a, 10);    // a second entry for the same listener
-  n->notifyTimers();
-  n->notifyTimers();
+  n->notifyTimers(), n->notifyTimers();
   EXPECT_EQ(take(), (Log{"zero:timer@1600", "zero:timer@1600"}));
   g_now = 5000;
   EXPECT_EQ(n->getTimeBeforeNextTimer(), 0);  // overdue
@@ -129,7 +126,7 @@ TEST_F(IdleNotifierTest, TimersFireInDueOrderRescheduleAfterNowAndCompareAcrossT
   timersAt(0x80000005LL);
   EXPECT_TRUE(log.empty());
   timersAt(0x80000010LL);
-  EXPECT_EQ(log.size(), 1u);
+  EXPECT_EQ(take(), (Log{"w:timer@-2147483632"}));
   n->removeTimerListener(&w);
 }
 
@@ -138,8 +135,7 @@ TEST_F(IdleNotifierTest, TimerHandlersMayRemoveAndAddTimers) {
   self.on["timer"] = [&] {
     n->removeTimerListener(&self), n->removeTimerListener(&victim), n->addTimerListener(&added, 0);
   };
-  n->addTimerListener(&self, 10);
-  n->addTimerListener(&victim, 10);
+  for (Probe *p : {&self, &victim}) n->addTimerListener(p, 10);
   timersAt(1010);
   // The victim was due too but was removed before its turn; the timer
   // added during the call was not counted in it.
@@ -155,16 +151,14 @@ TEST_F(IdleNotifierTest, IdlersRunOncePerCallAndMayRemoveEachOther) {
   n->addIdleListener(&unsafe);
   n->addIdleListener(&unsafe);  // a set: still one entry
   EXPECT_EQ(n->getNumIdlers(), baseline + 1);
-  n->notifyIdle(true);  // safe only
-  n->notifyIdle(false);
+  n->notifyIdle(true), n->notifyIdle(false);  // safe only, then all
   EXPECT_EQ(take(), (Log{"unsafe:idle"}));
   n->removeIdleListener(&unsafe);
   // Whichever runs first removes the other: exactly one of the two runs,
   // and the idler added meanwhile waits for the next call.
   a.on["idle"] = [&] { n->removeIdleListener(&b), n->addIdleListener(&added); };
   b.on["idle"] = [&] { n->removeIdleListener(&a), n->addIdleListener(&added); };
-  n->addIdleListener(&a);
-  n->addIdleListener(&b);
+  n->addIdleListener(&a), n->addIdleListener(&b);
   n->notifyIdle(false);
   Log first = take();
   ASSERT_EQ(first.size(), 1u);
@@ -198,10 +192,8 @@ TEST_F(IdleNotifierTest, NestedPassDoesNotLetOuterPassCallARemovedListener) {
   Probe outer(&log, "outer", a.fd[0]), inner(&log, "inner", b.fd[0]);
   outer.on["read"] = [&] { outer.read = false, n->notifySocketActivity(0, true); };  // a blocking wait in a handler
   inner.on["read"] = [&] { n->removeSocketListener(&inner); };
-  n->addSocketListener(&outer);
-  n->addSocketListener(&inner);
-  a.send(1);
-  b.send(1);
+  n->addSocketListener(&outer), n->addSocketListener(&inner);
+  a.send(1), b.send(1);
   n->notifySocketActivity(0, true);
   EXPECT_EQ(take(true), (Log{"inner:read", "outer:read"}));  // inner by whichever pass comes first
   n->removeSocketListener(&outer);
@@ -244,11 +236,9 @@ TEST_F(IdleNotifierTest, ReadinessRecordedWithoutProcessingIsHandledFirstNextTim
   EXPECT_EQ(take(true), (Log{"b:read", "l:read"}));
   EXPECT_TRUE(g_waits.empty());
   b.read = true;  // pending flags without processing: the call returns without waiting
-  n->notifySocketActivity(5, false);
-  n->notifySocketActivity(1000, false);
+  n->notifySocketActivity(5, false), n->notifySocketActivity(1000, false);
   EXPECT_EQ(g_waits, (std::vector<int>{0}));
-  n->removeSocketListener(&l);
-  n->removeSocketListener(&b);
+  n->removeSocketListener(&l), n->removeSocketListener(&b);
 }
 
 struct ReportsNotifier : DeleteAble {
@@ -361,8 +351,7 @@ TEST(Retry, TimeoutOptionsDeadlineClockWrapAndConditions) {
   RetryHandler::setMaxRunTime(ut_getTimeMillis() - 1);
   EXPECT_TRUE(RetryHandler::isTimeToDie());
   Waiter timed(-1), h;
-  timed.beginOp();
-  h.beginOp();
+  timed.beginOp(), h.beginOp();
   EXPECT_FALSE(timed.retryOp());
   EXPECT_TRUE(h.retryOp());  // only handlers with a time-out look at the deadline
   RetryHandler::setMaxRunTime(ut_getTimeMillis() + 100);
@@ -370,8 +359,7 @@ TEST(Retry, TimeoutOptionsDeadlineClockWrapAndConditions) {
   RetryHandler::setMaxRunTime(-1);
 
   Flag a, b;
-  h.addRetryCondition(&a);
-  h.addRetryCondition(&b);
+  h.addRetryCondition(&a), h.addRetryCondition(&b);
   EXPECT_TRUE(h.retryOp());
   b.ok = false;
   EXPECT_FALSE(h.retryOp());
