@@ -2,15 +2,12 @@
 // and, where the wait itself is under test, a recording fake of the
 // readiness call; real sockets come from socketpair), the readiness wait
 // over real descriptors, and the retry handler's time-outs.
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/select.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -291,21 +288,6 @@ TEST(WaitReady, ReadinessOfEachKindPeerClosedAndBadDescriptors) {
   ut_ready_item far[1] = {item(high, true, false)};
   EXPECT_EQ(ut_wait_ready(far, 1, 1000), 1);
   ::close(high);
-}
-
-TEST(WaitReady, SignalEndsTheWaitWithoutAnError) {
-  SocketPair p;
-  struct sigaction sa {}, old{};
-  sa.sa_handler = [](int) {};  // no SA_RESTART: the wait is interrupted
-  ASSERT_EQ(::sigaction(SIGALRM, &sa, &old), 0);
-  itimerval timer{};
-  timer.it_value.tv_usec = 20 * 1000;
-  ASSERT_EQ(::setitimer(ITIMER_REAL, &timer, nullptr), 0);
-  ut_ready_item items[1] = {item(p.fd[0], true, false)};
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(ut_wait_ready(items, 1, 5000), 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
-  ::sigaction(SIGALRM, &old, nullptr);
 }
 
 // ---- the retry handler on the fake clock ----
