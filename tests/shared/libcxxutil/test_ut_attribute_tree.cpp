@@ -109,11 +109,8 @@ TEST(AttributeTree, PathsGettersAndChildShortcutsWarnOnlyWhenRequired) {
   ASSERT_TRUE(db.read_from_file_name(f.c_str()));
   EXPECT_EQ(std::string(spaced->get_path_name(true).c_str()), f + ":a.b c");
   EXPECT_STREQ(ut_attribute_tree("top").add_child_tree("x")->get_path_name(true).c_str(), "x");
-  c->add_str_attribute("s", "text");
-  c->add_int32_attribute("i", 12);
-  c->add_str_attribute("flag", "on");
-  d->add_int32_attribute("n", -4);
-  d->add_str_attribute("t", "deep");
+  c->add_str_attribute("s", "text"), c->add_int32_attribute("i", 12), c->add_str_attribute("flag", "on");
+  d->add_int32_attribute("n", -4), d->add_str_attribute("t", "deep");
   auto num = [](long v) { return std::to_string(v); };
   const std::pair<std::string, std::string> cases[] = {
       {g->get_child_str_attribute("c", "s", "def"), "text"}, {num(g->get_child_int32_attribute("c", "i", 0)), "12"},
@@ -148,9 +145,7 @@ TEST(AttributeTree, PathsGettersAndChildShortcutsWarnOnlyWhenRequired) {
 TEST(AttributeTree, ConversionsBooleansFilenamesAndQuoting) {
   MessageCapture capture;
   ut_attribute_tree t;
-  t.add_int32_attribute("zero", 0);
-  t.add_int32_attribute("two", 2);
-  t.add_int32_attribute("minus", -1);
+  for (auto [k, v] : {std::pair{"zero", 0}, {"two", 2}, {"minus", -1}}) t.add_int32_attribute(k, v);
   t.add_str_list_attribute("list", "yes");
   const char *strings[][2] = {{"yes", "  YeS"}, {"on", "On"},   {"one", "1"},      {"true", "TRUE"}, {"no", "no"},
                               {"yess", "yess"}, {"hex", "0x10"}, {"oct", " 010"},  {"neg", "-5"},    {"m1", "-1"},
@@ -175,21 +170,16 @@ TEST(AttributeTree, ConversionsBooleansFilenamesAndQuoting) {
 
 TEST(AttributeTree, ReplaceAppendChangeTypesAndRecordValues) {
   ut_attribute_tree t;
-  t.add_int32_attribute("k", 1);
-  t.add_int32_attribute("k", 2);
+  t.add_int32_attribute("k", 1), t.add_int32_attribute("k", 2);
   t.add_or_replace_str_attribute("k", "s");  // the first record changes type
-  t.append_str_attribute("k", "+t");
-  t.append_str_attribute("new", "n");
+  t.append_str_attribute("k", "+t"), t.append_str_attribute("new", "n");
   t.add_int32_attribute("i", 5);
   t.append_str_attribute("i", "was int");  // another type is discarded
   EXPECT_EQ(std::string(t.get_str_attribute("k")) + t.get_str_attribute("new") + t.get_str_attribute("i"), "s+tnwas int");
   EXPECT_EQ(t.get_num_attributes(), 4);
-  t.append_str_list_attribute("l", "a");
-  t.append_str_list_attribute("l", "b");
+  t.append_str_list_attribute("l", "a"), t.append_str_list_attribute("l", "b");
   t.append_str_list_attribute("i", "c");  // a string becomes a one-element list
-  t.append_int32_list_attribute("n", 1);
-  t.append_int32_list_attribute("n", 2);
-  t.append_int32_list_attribute("l", 3);
+  t.append_int32_list_attribute("n", 1), t.append_int32_list_attribute("n", 2), t.append_int32_list_attribute("l", 3);
   EXPECT_EQ(list_text(t.get_str_list_attribute("i")) + list_text(t.get_int32_list_attribute("n")) +
                 list_text(t.get_int32_list_attribute("l")),
             "c,1,2,3,");
