@@ -104,6 +104,7 @@ TEST_F(PreprocessorTest, DefinitionsLookupOrderAndIncludeNames) {
     return std::string(v ? v : "<none>") + "|";
   };
   EXPECT_EQ(value("M") + value("E"), "from map|env only|");
+  EXPECT_FALSE(client.is_defined_in_env(nullptr) || client.get_context());
   pp->process_line("%define   M   own value   # comment");
   pp->process_line("%define EMPTY");
   EXPECT_EQ(value("M") + value("EMPTY"), "own value||");

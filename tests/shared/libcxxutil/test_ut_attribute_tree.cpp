@@ -102,7 +102,9 @@ TEST(AttributeTree, PathsGettersAndChildShortcutsWarnOnlyWhenRequired) {
   ut_options_database db("db");
   ut_attribute_tree *g = db.add_child_tree("g"), *c = g->add_child_tree("c"), *d = c->add_child_tree("d");
   ut_attribute_tree *spaced = db.add_child_tree("a")->add_child_tree("b c");
-  EXPECT_EQ(std::string(spaced->get_path_name(false).c_str()) + "|" + db.get_path_name(false).c_str(), "a.b c|");
+  EXPECT_EQ(std::string(spaced->get_path_name(false).c_str()) + "|" + spaced->get_path_name(true).c_str() + "|" +
+                db.get_path_name(false).c_str(),
+            "a.b c|a.b c|");  // no file read yet
   EXPECT_EQ(spaced->get_root(), &db);
   TempDir dir;
   std::string f = dir.write("x.cfg", "a.b = 1\n");
