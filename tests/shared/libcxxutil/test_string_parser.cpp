@@ -1,6 +1,6 @@
 // string_parser (numbers with base detection, identifiers, string constants
-// with C escapes, blank and comment scanning) and ut_macro_map with the
-// client interface.
+// with C escapes, blank and comment scanning) and ut_macro_map. The client
+// interface is exercised through the preprocessor and file-parser tests.
 #include "shared/libcxxutil/string_parser.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +8,6 @@
 #include <cstring>
 #include <string>
 
-#include "shared/libcxxutil/ut_client_interface.h"
 #include "shared/libcxxutil/ut_macro_map.h"
 
 namespace {
@@ -115,42 +114,6 @@ TEST(MacroMap, NameFormsReplacementCopiesAndBareMacros) {
   EXPECT_EQ(order, "BARE,NAME,Z,");
   EXPECT_TRUE(m.remove(line, 4) && m.remove(ut_string("Z")));
   EXPECT_FALSE(m.remove("NAME") || m.remove(static_cast<const char *>(nullptr)));
-}
-
-struct Host {
-  int released = 0;
-  std::string lastFile;
-  int lastDepth = -1;
-};
-
-TEST(ClientInterface, DefaultsWithoutCallbacksAndHostAnswersWithThem) {
-  ut_client_interface none;
-  EXPECT_FALSE(none.is_defined_in_env("HOME"));
-  EXPECT_EQ(none.lookup_in_env("HOME"), nullptr);
-  EXPECT_TRUE(none.preprocess_file("f.cfg", 0));
-  Host host;
-  {
-    ut_client_interface c;
-    c.set_env_callback(
-        &host, [](void *h) { ++static_cast<Host *>(h)->released; },
-        [](void *, const char *name) { return std::strcmp(name, "K") == 0; },
-        [](void *, const char *name) -> const char * { return std::strcmp(name, "K") == 0 ? "kv" : nullptr; },
-        [](void *h, const char *file, int depth) {
-          static_cast<Host *>(h)->lastFile = file;
-          static_cast<Host *>(h)->lastDepth = depth;
-          return depth < 2;
-        });
-    EXPECT_EQ(c.get_context(), &host);
-    EXPECT_TRUE(c.is_defined_in_env("K"));
-    EXPECT_FALSE(c.is_defined_in_env("L") || c.is_defined_in_env(nullptr));
-    EXPECT_STREQ(c.lookup_in_env("K"), "kv");
-    EXPECT_EQ(c.lookup_in_env("L"), nullptr);
-    EXPECT_TRUE(c.preprocess_file("inc.cfg", 1));
-    EXPECT_EQ(host.lastFile + std::to_string(host.lastDepth), "inc.cfg1");
-    EXPECT_FALSE(c.preprocess_file("deep.cfg", 2));
-    EXPECT_EQ(host.released, 0);
-  }
-  EXPECT_EQ(host.released, 1);  // released with the interface
 }
 
 }  // namespace

@@ -73,35 +73,26 @@ class OptionsDatabaseTest : public ::testing::Test {
 
 TEST_F(OptionsDatabaseTest, WrittenTextIsExactAndReadsBackTheSame) {
   ut_options_database d("x"), compat("y");
-  d.add_int32_attribute("port", 5);
-  d.add_str_list_attribute("l", "x");
-  d.append_str_list_attribute("l", "\"}\"");
-  d.add_int32_list_attribute("n", 1);
-  d.add_str_attribute("null", nullptr);
-  d.set_str_list_attribute("empty", nullptr, 0);
+  d.add_int32_attribute("port", 5), d.add_str_list_attribute("l", "x"), d.append_str_list_attribute("l", "\"}\"");
+  d.add_int32_list_attribute("n", 1), d.add_str_attribute("null", nullptr), d.set_str_list_attribute("empty", nullptr, 0);
   ut_attribute_tree *a = d.add_child_tree("group 1");
   a->add_str_attribute("odd key", "it's $x \"q\" \\ tab\there\r\nnl ${HOME} # no comment");
-  a->add_child_tree("b_2")->add_int32_attribute("v", INT32_MIN);
-  a->add_child_tree("c");
+  a->add_child_tree("b_2")->add_int32_attribute("v", INT32_MIN), a->add_child_tree("c");
   EXPECT_EQ(written(d),
             "port = 5\nl = { \"x\", \"\\\"}\\\"\" }\nn = ...\nnull = \"\"\nempty = {  }\n\"group 1\" {\n"
             "    \"odd key\" = \"it\\'s \\$x \\\"q\\\" \\\\ tab\there\\r\\nnl \\${HOME} # no comment\"\n"
             "    \"b_2\" {\n        v = -2147483648\n    }\n    c {\n    }\n}\n");
-  d.remove_attribute("n");  // integer lists are written as "...", a tab as itself
-  d.remove_attribute("null");
+  d.remove_attribute("n"), d.remove_attribute("null");  // integer lists are written as "...", a tab as itself
   ASSERT_TRUE(read(written(d)));
   EXPECT_EQ(dump(db.get()), dump(&d));
   EXPECT_EQ(written(*db), written(d));
-  compat.set_compatibility_mode(true);
-  compat.add_int32_attribute("top", 1);
+  compat.set_compatibility_mode(true), compat.add_int32_attribute("top", 1);
   a = compat.add_child_tree("a");
-  a->add_str_attribute("s", "q\"");
-  a->add_str_list_attribute("l", "x");
+  a->add_str_attribute("s", "q\""), a->add_str_list_attribute("l", "x");
   a->add_child_tree("b")->add_int32_list_attribute("n", 2);
   EXPECT_EQ(written(compat), "top=1\na.s=\"q\\\"\"\na.l=...\na.b.n=...\n");
-  EXPECT_EQ(capture.all(), "");
   EXPECT_FALSE(d.write_to_file_name(dir.path("no/such/dir/f").c_str()));
-  EXPECT_EQ(capture.all(), "");
+  EXPECT_EQ(capture.all(), "");  // a file that cannot be opened is not reported here
   EXPECT_FALSE(d.write_to_file_name("/dev/full"));
   EXPECT_EQ(capture.all(), "error: failed when writing /dev/full\n");
   EXPECT_FALSE(d.write_to_file(nullptr));
@@ -178,7 +169,7 @@ TEST_F(OptionsDatabaseTest, ErrorsHaveExactTextsAndPositions) {
   EXPECT_EQ(capture.messages.front().second, "\"" + file + "\", line 2: error: macro recursion detected for: \"R\"");
 }
 
-TEST_F(OptionsDatabaseTest, IncludesNodesOpenedFilesAndTheClientVeto) {
+TEST_F(OptionsDatabaseTest, IncludesNodesOpenedFilesMacrosAndTheClientVeto) {
   dir.write("inc/part.cfg", "p = 1\n");
   ASSERT_TRUE(read("%if streq(__KORVO_HOST__, solaris2)\nh = 1\n%else\nh = 2\n%endif\ng {\n%include \"inc/part.cfg\"\n}\n"));
   EXPECT_EQ(dump(db.get()), "[h] int32 1\n{g}\n  [p] int32 1\n");
@@ -188,16 +179,12 @@ TEST_F(OptionsDatabaseTest, IncludesNodesOpenedFilesAndTheClientVeto) {
   EXPECT_TRUE(db->get_opened_files_list() == expected);
 
   ut_options_database d("x");
-  EXPECT_FALSE(d.got_file_open_or_parse_error());
-  EXPECT_FALSE(d.read_from_file_name(dir.path("missing.cfg").c_str()));
+  EXPECT_FALSE(d.got_file_open_or_parse_error() || d.read_from_file_name(dir.path("missing.cfg").c_str()));
   EXPECT_TRUE(d.got_file_open_or_parse_error());
-  ut_attribute_tree *node = d.add_child_tree("n");
   std::string f1 = dir.write("one.cfg", "a = 1\n}\nb = 2\n"), f2 = dir.write("two.cfg", "c = 3\n");
-  ASSERT_TRUE(d.read_from_file_name_into_node(f1.c_str(), node));
-  ASSERT_TRUE(d.read_from_file_name(f2.c_str()));
+  ASSERT_TRUE(d.read_from_file_name_into_node(f1.c_str(), d.add_child_tree("n")) && d.read_from_file_name(f2.c_str()));
   EXPECT_EQ(dump(&d), "[c] int32 3\n{n}\n  [a] int32 1\n  [b] int32 2\n");
   EXPECT_EQ(d.get_opened_files_list().size(), 2);
-  EXPECT_EQ(capture.all(), "");
   EXPECT_FALSE(d.read_from_file(stdin));
   EXPECT_EQ(capture.all(), "error: [ut_options_database::read_from_file]: not implemented\n");
 
@@ -211,18 +198,13 @@ TEST_F(OptionsDatabaseTest, IncludesNodesOpenedFilesAndTheClientVeto) {
     EXPECT_EQ(vetoed.get_num_attributes() + vetoed.get_opened_files_list().size(), 0);
   }
   EXPECT_EQ(released, 1);  // owned: released with the database
-}
 
-TEST_F(OptionsDatabaseTest, MacroHelpers) {
-  ut_options_database d("name");
+  capture.clear();
   EXPECT_STREQ(d.get_define_value("__KORVO_HOST__", true), "solaris2");
-  EXPECT_NE(d.get_define_value("_KORVO_DIR", true), nullptr);
-  EXPECT_NE(d.get_define_value("__KORVO_DIR__", true), nullptr);
-  d.add_macro("BARE");
-  d.add_macro("EQ=a=b");
+  EXPECT_TRUE(d.get_define_value("_KORVO_DIR", true) && d.get_define_value("__KORVO_DIR__", true));
+  d.add_macro("BARE"), d.add_macro("EQ=a=b");
   ut_attribute_tree t;
-  t.add_str_attribute("T1", "v1");
-  t.add_int32_attribute("T2", 2);
+  t.add_str_attribute("T1", "v1"), t.add_int32_attribute("T2", 2);
   d.add_macros_from_tree(&t);
   ut_options_database other("o");
   other.add_macros_from_options_database(&d);
@@ -230,9 +212,7 @@ TEST_F(OptionsDatabaseTest, MacroHelpers) {
                 d.get_define_value("T1", true) + "|" + d.get_define_value("T2", true) + "|" +
                 other.get_define_value("EQ", false),
             "|a=b|v1||a=b");
-  EXPECT_EQ(capture.all(), "");
-  EXPECT_EQ(d.get_define_value("MISSING", false), nullptr);
-  EXPECT_EQ(d.get_define_value("MISSING", true), nullptr);
+  EXPECT_FALSE(d.get_define_value("MISSING", false) || d.get_define_value("MISSING", true));
   EXPECT_EQ(capture.all(), "error: macro not defined(MISSING) ...\n");
 }
 

@@ -9,36 +9,27 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "shared/libcxxutil/ut_peer_uid.h"
 
-namespace {
-
-// A connected loopback pair: [0] the connecting end, [1] the accepted end.
-bool loopbackPair(int fds[2]) {
-  int l = ::socket(AF_INET, SOCK_STREAM, 0);
+TEST(PeerUid, OwnerOfEachEndUntilTheOtherCloses) {
+  // A connected loopback pair: [0] the connecting end, [1] the accepted end.
+  int l = ::socket(AF_INET, SOCK_STREAM, 0), fds[2];
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof a;
-  if (::bind(l, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(l, 1) != 0 ||
-      ::getsockname(l, reinterpret_cast<sockaddr *>(&a), &len) != 0)
-    return false;
+  auto *sa = reinterpret_cast<sockaddr *>(&a);
+  ASSERT_TRUE(::bind(l, sa, sizeof a) == 0 && ::listen(l, 1) == 0 && ::getsockname(l, sa, &len) == 0);
   fds[0] = ::socket(AF_INET, SOCK_STREAM, 0);
-  bool ok = ::connect(fds[0], reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-  fds[1] = ok ? ::accept(l, nullptr, nullptr) : -1;
+  ASSERT_EQ(::connect(fds[0], sa, sizeof a), 0);
+  ASSERT_GE(fds[1] = ::accept(l, nullptr, nullptr), 0);
   ::close(l);
-  return fds[1] >= 0;
-}
-
-}  // namespace
-
-TEST(PeerUid, BothEndsSeeTheirOwnerUntilTheOtherEndCloses) {
-  int fds[2];
-  ASSERT_TRUE(loopbackPair(fds));
   const char *why = nullptr;
   for (int fd : fds) {
-    EXPECT_EQ(ut_peerSocketUid(fd, &why), static_cast<long long>(::getuid())) << why;
     long long uid = -2;
+    EXPECT_EQ(ut_peerSocketUid(fd, &why), static_cast<long long>(::getuid())) << why;
     EXPECT_TRUE(ut_peerIsSameUser(fd, &uid));
     EXPECT_EQ(uid, static_cast<long long>(::getuid()));
   }
@@ -52,25 +43,17 @@ TEST(PeerUid, BothEndsSeeTheirOwnerUntilTheOtherEndCloses) {
 }
 
 TEST(PeerUid, NoOwnerForWhatIsNotAConnectedTcpSocket) {
-  int p[2];
+  int p[2], unixPair[2], unconnected = ::socket(AF_INET, SOCK_STREAM, 0);
   ASSERT_EQ(::pipe(p), 0);
-  int unconnected = ::socket(AF_INET, SOCK_STREAM, 0);
-  int unixPair[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, unixPair), 0);
-  struct Case {
-    const char *what;
-    int fd;
-    const char *why;
-  } cases[] = {
-      {"pipe", p[0], "not a connected socket"},
-      {"unconnected socket", unconnected, "not a connected socket"},
-      {"unix socket", unixPair[0], "not a TCP/IP socket"},
-      {"closed descriptor", 9999, "not a connected socket"},
-  };
-  for (const Case &k : cases) {
+  const std::pair<int, const char *> cases[] = {{p[0], "not a connected socket"},
+                                                {unconnected, "not a connected socket"},
+                                                {unixPair[0], "not a TCP/IP socket"},
+                                                {9999, "not a connected socket"}};  // closed descriptor
+  for (auto [fd, reason] : cases) {
     const char *why = nullptr;
-    EXPECT_EQ(ut_peerSocketUid(k.fd, &why), -1) << k.what;
-    EXPECT_STREQ(why, k.why) << k.what;
+    EXPECT_EQ(ut_peerSocketUid(fd, &why), -1) << reason;
+    EXPECT_STREQ(why, reason);
   }
   for (int fd : {p[0], p[1], unconnected, unixPair[0], unixPair[1]}) ::close(fd);
 }
