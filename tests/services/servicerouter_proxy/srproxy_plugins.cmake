@@ -1,6 +1,5 @@
-# Plugins, name/value questions, log forwarding, outgoing connections and
-# shared-object services of the router client, against the scripted router.
-# The scripted router and the fixtures are shared with the proxy's own tests.
+# The router client against the scripted router of this process: start-up,
+# unusual replies, plugins, log forwarding and shared-object services.
 # A service library loaded by the tests, once complete and once without its
 # "driveIdle" entry point. It uses the test program's symbols (exported
 # below) instead of linking the project's libraries a second time.
@@ -11,8 +10,7 @@ endforeach()
 target_compile_definitions(korvo_test_soservice_noidle PRIVATE SO_TEST_WITHOUT_DRIVEIDLE)
 
 korvo_add_test(test_srproxy_plugins
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_srproxy_plugins.cpp
-          ${CMAKE_CURRENT_LIST_DIR}/test_srproxy_outgoing.cpp
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_srproxy_scripted.cpp
   LIBS korvo_srproxy korvo_generated korvo_stp_channels korvo_runtime)
 set_target_properties(test_srproxy_plugins PROPERTIES ENABLE_EXPORTS ON)
 add_dependencies(test_srproxy_plugins korvo_test_soservice korvo_test_soservice_noidle)

@@ -1,0 +1,597 @@
+// The router client against the scripted router of this process, for what
+// the real router never does or the client cannot see from it: start-up
+// failures, no plugin id, spare RNs, the order of the first messages,
+// requests for unknown RNs and drops of unknown pairs, replies and answers
+// with other names or cookies, a drop in the middle of a negotiation,
+// questions nobody answers, StartPlugin, the forwarding log, and services
+// loaded from a shared library (built by the project) over a loopback pair.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "fileregistry_client_impl.h"
+#include "fileregistry_server_impl.h"
+#include "scripted_router.h"
+#include "services/servicerouter_proxy/forwarding_stp_log.h"
+#include "services/servicerouter_proxy/service_conn_retry_handler.h"
+#include "services/servicerouter_proxy/service_factory.h"
+#include "services/servicerouter_proxy/servicerouter_proxy.h"
+#include "services/servicerouter_proxy/shared_object_connection.h"
+#include "services/servicerouter_proxy/shared_object_proxy.h"
+#include "shared/indgen.h"
+#include "shared/runtime_test_support.h"
+#include "shared/stp_transport/stp_msg.h"
+
+namespace srtest {
+namespace {
+
+using Msgs = std::vector<std::pair<int, std::string>>;
+using Client = FileRegistry_client_Impl;
+
+class TestService : public FileRegistry_server_Impl {
+ public:
+  std::vector<std::string> added;
+  void msg_AddFile(const char *f, const char *) override { added.push_back(f ? f : ""); }
+  void msg_GetFiles(const char *, int *num, char ***files) override {
+    *num = 0;
+    *files = nullptr;
+  }
+  void msg_RemoveFile(const char *, const char *) override {}
+};
+
+class TestFactory : public ServiceFactory {
+ public:
+  explicit TestFactory(const char *name) : ServiceFactory(name, -1, true) {}
+  TestService *last = nullptr;
+  STPSpecClass *getService(STPTransport *t, int localRN, int remoteRN) override {
+    last = new TestService();
+    last->setTransport(t, localRN, remoteRN);
+    return last;
+  }
+};
+
+bool anyMessageContains(const MessageCapture &c, const std::string &text) {
+  for (auto &m : c.messages)
+    if (m.second.find(text) != std::string::npos) return true;
+  return false;
+}
+
+ServiceRouter_STRING_ARRAY arrayOf(std::vector<char *> &words) {
+  ServiceRouter_STRING_ARRAY a;
+  a.count = static_cast<int>(words.size());
+  a.data = words.data();
+  return a;
+}
+
+class SRScriptedTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(servicerouter_proxy, nullptr); }
+  void TearDown() override {
+    ServiceRouter_Proxy::shutdown(false);
+    factories.clear();
+  }
+  TestFactory *addFactory(const char *name) {
+    factories.push_back(std::make_unique<TestFactory>(name));
+    return factories.back().get();
+  }
+  bool startWith(std::vector<std::string> all, RetryHandler *rh) {
+    args = std::move(all);
+    argv.clear();
+    for (std::string &word : args) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    int argc = static_cast<int>(args.size());
+    bool ok = ServiceRouter_Proxy::startup(false, &argc, argv.data(), nullptr, false, rh, false, true);
+    proxy = servicerouter_proxy;
+    return ok;
+  }
+  // Starts the proxy as if launched by the scripted router, with `extra`
+  // options after the connect option.
+  bool start(std::vector<std::string> extra = {}, int timeoutMs = 5000) {
+    std::vector<std::string> all = {"prog", "-connect_servicerouter", side.portText()};
+    all.insert(all.end(), extra.begin(), extra.end());
+    RouterPump pump(&side, timeoutMs);
+    return startWith(all, &pump);
+  }
+  // A pump whose responder runs `send` once with the cookie of the first
+  // logged line starting with `prefix` (the cookie is word `cookieWord`,
+  // counted from the end when negative).
+  std::unique_ptr<RouterPump> answer(const std::string &prefix, int cookieWord,
+                                     std::function<void(int)> send, int ms = 5000) {
+    auto done = std::make_shared<bool>(false);
+    return std::make_unique<RouterPump>(&side, ms, [=, this] {
+      std::string req = side.router->line(prefix);
+      if (req.empty() || *done) return;
+      *done = true;
+      std::vector<std::string> w = words(req);
+      send(std::atoi(w[cookieWord < 0 ? w.size() + cookieWord : cookieWord].c_str()));
+    });
+  }
+
+  RouterSide side;
+  std::vector<std::unique_ptr<TestFactory>> factories;
+  ServiceRouter_Proxy *proxy = nullptr;
+  std::vector<std::string> args;
+  std::vector<char *> argv;
+};
+
+// ---- start-up and shut-down
+
+// Accepts the proxy's connection and closes it at once.
+class CloseOnAccept : public RetryHandler {
+ public:
+  explicit CloseOnAccept(int listenFD) : RetryHandler(kRetryMillisBase + 3000), fd(listenFD) {}
+  void idle() override {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 0) == 1) ::close(::accept(fd, nullptr, nullptr));
+    getIdleNotifier()->notifySocketActivity(5, true);
+  }
+  int fd;
+};
+
+TEST_F(SRScriptedTest, StartupFailuresAreReported) {
+  addFactory("Svc.A");
+  side.router->pluginIdToGive = -1;
+  MessageCapture capture;
+  EXPECT_FALSE(start({}, 800));
+  EXPECT_TRUE(side.router->saw("RegisterServiceList Svc.A"));
+  EXPECT_EQ(proxy->getPluginId(), -1);
+  EXPECT_EQ(capture.messages, (Msgs{{GEN_LEVEL_WARNING, "Unable to initialize service router.\n"}}));
+  ServiceRouter_Proxy::shutdown(false);
+
+  RouterSide refused;
+  refused.closeListener();
+  capture.clear();
+  EXPECT_FALSE(startWith({"prog", "-connect_servicerouter", refused.portText()}, nullptr));
+  EXPECT_EQ(capture.messages,
+            (Msgs{{GEN_LEVEL_ERROR, "Unable to connect to ServiceRouter who launched us.\n"}}));
+  ServiceRouter_Proxy::shutdown(false);
+
+  RouterSide closing;
+  CloseOnAccept closer(closing.listenFD);
+  capture.clear();
+  EXPECT_FALSE(startWith({"prog", "-connect_servicerouter", closing.portText()}, &closer));
+  EXPECT_TRUE(anyMessageContains(capture, "Negotiation with ServiceRouter failed during initialization: "));
+  EXPECT_TRUE(anyMessageContains(capture, "Unable to initialize service router.\n"));
+}
+
+TEST_F(SRScriptedTest, FirstMessagesSpareRNsAndASecondStartup) {
+  std::vector<TestFactory *> f = {addFactory("Svc.0"), addFactory("Svc.1")};
+  side.router->extraRNs = 2;
+  MessageCapture capture;
+  ASSERT_TRUE(start({"-sr_client_start_cookie", "77", "-sr_debug", "plug", "-sr_debugger", "gdb",
+                     "-sr_private", "-sr_new"}));
+  EXPECT_TRUE(anyMessageContains(capture, "Incompatible options specified, defaulting to connecting "
+                                          "to launching ServiceRouter.\n"));
+  EXPECT_EQ(side.router->log, (std::vector<std::string>{
+      "StartPluginEvent 77 1 ", std::string("SetWorkingDir ") + gen_getcwd(),
+      "RegisterServiceList Svc.0,Svc.1", "PersistentService 0", "DebugPlugin plug 1 gdb (null)"}));
+  ASSERT_TRUE(side.pumpUntil([&] { return proxy->getNumFactoriesAwaitingRN() == 0; }));
+  EXPECT_EQ(proxy->getFactoryForRN(101), f[1]);
+  EXPECT_TRUE(proxy->isLocalRN(100));
+  EXPECT_EQ(proxy->getSpareRNs(), (std::vector<int>{102, 103}));
+  EXPECT_EQ(proxy->getFactoryForRN(102), nullptr);
+  EXPECT_FALSE(proxy->isLocalRN(102));
+
+  char word0[] = "prog", word1[] = "-connect_servicerouter", word2[] = "1";
+  char *again[] = {word0, word1, word2, nullptr};
+  int n = 3;
+  EXPECT_TRUE(ServiceRouter_Proxy::startup(false, &n, again, nullptr, false, nullptr, false, true));
+  EXPECT_EQ(n, 3);  // not even parsed
+  EXPECT_EQ(side.router->count("RegisterServiceList"), 1);
+
+  // Shut-down asks for the disconnect and closes the connection.
+  EXPECT_FALSE(ServiceRouter_Proxy::shutdown(false));
+  EXPECT_EQ(servicerouter_proxy, nullptr);
+  EXPECT_TRUE(side.pumpUntil([&] { return side.transport->isDead(); }));
+  EXPECT_TRUE(side.router->saw("RequestServiceRouterDisconnect"));
+  EXPECT_TRUE(ServiceRouter_Proxy::shutdown(true));  // nothing left to do
+}
+
+TEST_F(SRScriptedTest, HostOptionNamesTheLocationAndNoOptionConnectsNothing) {
+  // The connection goes to 127.0.0.1 whatever the host option says.
+  RouterPump pump(&side, 5000);
+  ASSERT_TRUE(startWith({"prog", "-sr_connect_servicerouter_host", "far.example",
+                         "-sr_connect_servicerouter_port", side.portText()}, &pump));
+  const char *host = nullptr;
+  int port = 0;
+  ASSERT_TRUE(proxy->getServiceRouterLocation(&host, &port, &pump));
+  EXPECT_STREQ(host, "far.example");
+  EXPECT_EQ(port, side.port);
+  EXPECT_EQ(side.router->count("RequestLocation"), 0);
+  ServiceRouter_Proxy::shutdown(false);
+
+  EXPECT_TRUE(startWith({"prog", "-sr_zone", "z"}, nullptr));
+  EXPECT_FALSE(proxy->isConnected());
+  EXPECT_TRUE(proxy->isAlive());  // alive until a connection has been made and lost
+  EXPECT_FALSE(proxy->isTransportAlive());
+}
+
+// ---- connections the router reports
+
+TEST_F(SRScriptedTest, UnknownRNsAndPairsAreRefusedOrIgnored) {
+  ASSERT_TRUE(start());
+  ServiceRouter_STRING_ARRAY none;
+  side.router->send_ConnectionRequestedEvent(99, 555, 7, none);
+  ASSERT_TRUE(side.pumpUntil([&] { return side.router->saw("ConnectionAcceptedEvent 555 7 0"); }));
+  EXPECT_EQ(proxy->getNumPendingServiceConnections(), 0);
+  EXPECT_FALSE(proxy->acceptedAConnection());
+
+  // Client connections (entered by the requesting code) release their RN.
+  Client *first = new Client(), *second = new Client();
+  first->setTransport(proxy->getTransport(), 300, 50);
+  second->setTransport(proxy->getTransport(), 301, 51);
+  proxy->addServiceToConnectedServicesList(first, false, 77, false, nullptr);
+  proxy->addServiceToConnectedServicesList(second, false, 78, false, nullptr);
+  side.router->send_ConnectionDroppedEvent(300, 51);  // no such pair: ignored
+  side.router->send_ConnectionDroppedEvent(300, 50);
+  ASSERT_TRUE(side.pumpUntil([&] { return side.router->saw("ReleaseRN 300"); }));
+  EXPECT_TRUE(first->isDown());
+  EXPECT_FALSE(second->isDown());
+  EXPECT_TRUE(proxy->dropServiceConnection(second, nullptr, false));
+  ASSERT_TRUE(side.pumpUntil([&] { return side.router->saw("ReleaseRN 301"); }));
+  EXPECT_TRUE(side.router->saw("DropServiceConnection 301 51"));
+  EXPECT_EQ(proxy->getNumServiceConnections(), 0);
+  first->delRef();
+  second->delRef();
+}
+
+TEST_F(SRScriptedTest, OutgoingReplyIsMatchedByNameAndCookie) {
+  ASSERT_TRUE(start());
+  TestService *provider = new TestService;  // the provider's end, on the router's transport
+  provider->setTransport(side.transport, 500, 300);
+  int cookie = -1;
+  auto pump = answer("RequestServiceConnection ", -3, [&](int c) {
+    cookie = c;
+    side.router->send_ConnectionReplyEvent("Remote.Service", 301, true, false, true, 501, 8, "", c + 1);
+    side.router->send_ConnectionReplyEvent("Other.Service", 302, true, false, false, 502, 8, "", c);
+    side.router->send_ConnectionReplyEvent("Remote.Service", 300, true, false, true, 500, 7, "", c);
+    provider->sendNegotiate(true, nullptr, nullptr);
+  });
+  Client *client = new Client;
+  bool found = false, accepted = false;
+  ASSERT_TRUE(proxy->getServiceConnection("Remote.Service", client, &found, &accepted, pump.get(),
+                                          "/work/dir", true, false, true));
+  EXPECT_TRUE(found && accepted && client->isNegotiated());
+  EXPECT_EQ(client->getLocalRN(), 300);
+  EXPECT_EQ(client->getRemoteRN(), 500);
+  EXPECT_TRUE(proxy->isLocalRN(300));
+  EXPECT_TRUE(proxy->isClientServiceConnection(client));
+  EXPECT_EQ(proxy->getPluginIdForConnection(client), 7);
+  EXPECT_EQ(side.router->line("RequestServiceConnection "),
+            "RequestServiceConnection Remote.Service -1 cwd," + std::string(gen_getcwd()) +
+                " /work/dir 1 " + std::to_string(cookie) + " 0 1");
+  client->send_AddFile("x.txt", "t");
+  ASSERT_TRUE(side.pumpUntil([&] { return provider->added.size() == 1; }));
+
+  // The replies nobody took are still there: one with the other cookie
+  // (whose provider never negotiates) and one with the other name, refused.
+  Client *other = new Client;
+  RouterPump shortPump(&side, 300);
+  found = accepted = false;
+  EXPECT_FALSE(proxy->awaitConnectionReplyEvent("Remote.Service", other, cookie + 1, &found,
+                                                &accepted, &shortPump));
+  EXPECT_TRUE(found && accepted);
+  EXPECT_FALSE(proxy->awaitConnectionReplyEvent("Other.Service", other, cookie, &found, &accepted,
+                                                &shortPump));
+  EXPECT_TRUE(found && !accepted);
+  EXPECT_FALSE(proxy->awaitConnectionReplyEvent("Other.Service", other, cookie, &found, &accepted,
+                                                &shortPump));
+  EXPECT_FALSE(found);  // taken
+  for (STPSpecClass *e : std::vector<STPSpecClass *>{other, client, provider}) e->delRef();
+}
+
+TEST_F(SRScriptedTest, DropArrivingWhileNegotiatingFailsTheOutgoingConnection) {
+  ASSERT_TRUE(start());
+  TestService *provider = new TestService;
+  provider->setTransport(side.transport, 510, 310);
+  auto pump = answer("RequestServiceConnection ", -3, [&](int c) {
+    side.router->send_ConnectionReplyEvent("Remote.Service", 310, true, false, true, 510, 7, "", c);
+    side.router->send_ConnectionDroppedEvent(310, 510);
+    provider->sendNegotiate(true, nullptr, nullptr);
+  });
+  Client *client = new Client;
+  bool found = false, accepted = false;
+  EXPECT_FALSE(proxy->getServiceConnection("Remote.Service", client, &found, &accepted, pump.get(),
+                                           "/work/dir", true, false, true));
+  EXPECT_EQ(proxy->getNumServiceConnections(), 0);
+  EXPECT_FALSE(proxy->isClientServiceConnection(client));
+  client->delRef();
+  provider->delRef();
+}
+
+TEST_F(SRScriptedTest, PluginIdLaunchAndConnectAnswersAreMatchedByCookie) {
+  ASSERT_TRUE(start());
+  auto idPump = answer("RequestPluginIdForService ", 1, [&](int c) {
+    side.router->send_PluginIdForServiceReplyEvent(c + 50, "Name.Service", 1, true);
+    side.router->send_PluginIdForServiceReplyEvent(c, "Name.Service", 33, true);
+  });
+  bool found = false;
+  EXPECT_EQ(proxy->getPluginIdForService("Name.Service", "/wd", idPump.get(), true, &found), 33);
+  EXPECT_TRUE(found);
+  std::string req = side.router->line("RequestPluginIdForService ");
+  EXPECT_EQ(req.substr(req.find(" Name")), " Name.Service /wd 1");
+
+  auto launchPump = answer("RequestPluginLaunch ", -3, [&](int c) {
+    side.router->send_PluginConnectedEvent(c + 1000, 5, "other");
+    side.router->send_PluginConnectedEvent(c, 77, "it complained");
+  });
+  char *errors = nullptr;
+  EXPECT_EQ(proxy->launchPlugin("prog 'a b' c", launchPump.get(), true, &errors), 77);
+  EXPECT_EQ(take(errors), "it complained");
+  // The words joined with ",", the cookie, client start, no directory.
+  req = side.router->line("RequestPluginLaunch ");
+  EXPECT_EQ(req.substr(0, 31), "RequestPluginLaunch prog,a b,c ") << req;
+  EXPECT_EQ(words(req).rbegin()[1], "1");
+  EXPECT_EQ(words(req).back(), "(null)");
+
+  auto valuePump = answer("RequestValueOfNameOnPlugin ", 1, [&](int plugin) {
+    side.router->send_ValueOfNameOnPluginEvent(plugin, "size", "XL");  // does not end the wait
+    side.router->send_ValueOfNameOnPluginEvent(plugin, "color", "blue");
+  });
+  EXPECT_STREQ(proxy->getValueOfNameForPlugin(55, "color", valuePump.get()), "blue");
+  EXPECT_STREQ(proxy->getValueOfNameForPlugin(55, "color", valuePump.get()), "blue");
+  EXPECT_STREQ(proxy->getValueOfNameForPlugin(55, "size", valuePump.get()), "XL");
+  EXPECT_EQ(side.router->count("RequestValueOfNameOnPlugin"), 1);  // the rest from the cache
+
+  auto connectPump = answer("RequestPluginConnect ", -1, [&](int c) {
+    side.router->send_PluginConnectedEvent(c, 9, nullptr);
+  });
+  char stale[] = "stale";  // out-values are replaced, never freed
+  errors = stale;
+  EXPECT_EQ(proxy->connectToPlugin("otherhost", 6000, connectPump.get(), &errors), 9);
+  EXPECT_EQ(errors, nullptr);
+  EXPECT_EQ(words(side.router->line("RequestPluginConnect ")).at(2), "6000");
+}
+
+TEST_F(SRScriptedTest, BadOrUnansweredQuestionsFail) {
+  ASSERT_TRUE(start());
+  RouterPump silent(&side, 300);
+  Client *client = new Client;
+  bool found = true, accepted = true;
+  char stale[] = "stale";
+  char *errors = stale;
+  EXPECT_FALSE(proxy->getServiceConnection("Silent", client, &found, &accepted, &silent, nullptr,
+                                           false, false, false));
+  EXPECT_FALSE(found);
+  EXPECT_EQ(client->getTransport(), nullptr);
+  found = true;
+  EXPECT_EQ(proxy->getPluginIdForService("Silent", nullptr, &silent, false, &found), -1);
+  EXPECT_FALSE(found);
+  EXPECT_EQ(proxy->getValueOfNameForPlugin(56, "color", &silent), nullptr);
+  EXPECT_EQ(proxy->getValueOfNameForPlugin(56, nullptr, &silent), nullptr);
+  EXPECT_EQ(proxy->launchPlugin("nobody answers", &silent, false, &errors), -1);
+  EXPECT_EQ(errors, nullptr);
+  EXPECT_EQ(proxy->connectToPlugin("h", 1, &silent, &errors), -1);
+  int launches = side.router->count("RequestPluginLaunch"), connects = side.router->count("RequestPluginConnect");
+  // Bad input is refused without asking the router.
+  EXPECT_EQ(proxy->launchPlugin("", &silent, false, &errors), -1);
+  EXPECT_EQ(proxy->launchPlugin(static_cast<char **>(nullptr), 0, &silent, false, nullptr), -1);
+  EXPECT_EQ(proxy->connectToPlugin("", 5, &silent, &errors), -1);
+  EXPECT_EQ(take(errors), "Invalid host specified.");
+  EXPECT_EQ(proxy->connectToPlugin(nullptr, 5, &silent, nullptr), -1);
+  side.pumpFor(50);
+  EXPECT_EQ(side.router->count("RequestPluginLaunch"), launches);
+  EXPECT_EQ(side.router->count("RequestPluginConnect"), connects);
+
+  // ServiceConnRetryHandler gives up once its endpoint is down.
+  ServiceConnRetryHandler rh(client, kRetryMillisBase + 2000);
+  EXPECT_EQ(rh.getTransport(), proxy->getTransport());
+  rh.beginOp();
+  EXPECT_TRUE(rh.retryOp());
+  client->markAsDown();
+  EXPECT_FALSE(rh.retryOp());
+  rh.completedOp();
+  ServiceConnRetryHandler onGiven(client, kRetryMillisBase + 2000, side.transport);
+  EXPECT_EQ(onGiven.getTransport(), side.transport);
+  EXPECT_FALSE(onGiven.retryOp());
+  client->delRef();
+}
+
+// ---- StartPlugin and the forwarding log
+
+TEST_F(SRScriptedTest, StartPluginChecksItsWordsAndStartsInTheDirectory) {
+  ASSERT_TRUE(start());
+  std::string dir = take(gen_realpath(gen_default_temp_dir())) + "/plugin_wd";
+  mkdir(dir.c_str(), 0755);
+  std::vector<std::string> storage = {"sh", "-c", "pwd > where.txt", "x", "y", "z", "w"};
+  std::vector<char *> w;
+  for (std::string &s : storage) w.push_back(s.data());
+  w.pop_back();  // six words are too few
+  side.router->send_StartPlugin(arrayOf(w), 17, nullptr);
+  ASSERT_TRUE(side.pumpUntil([&] { return side.router->count("StartPluginEvent") > 0; }));
+  EXPECT_TRUE(side.router->saw(
+      "StartPluginEvent 17 0 Invalid arguments specified when attempting to launch plugin."));
+  w.push_back(storage.back().data());
+  side.router->send_StartPlugin(arrayOf(w), 18, dir.c_str());
+  ASSERT_TRUE(side.pumpUntil([&] { return !proxy->getPluginPids().empty(); }));
+  int pid = proxy->getPluginPids()[0], status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  std::ifstream in(dir + "/where.txt");
+  std::string line;
+  std::getline(in, line);
+  EXPECT_EQ(line, dir);
+  side.pumpFor(50);
+  EXPECT_EQ(side.router->count("StartPluginEvent"), 1);  // the plugin reports its own start
+  EXPECT_TRUE(proxy->notePluginPidExit(pid));
+  EXPECT_FALSE(proxy->notePluginPidExit(pid));
+  EXPECT_TRUE(proxy->getPluginPids().empty());
+}
+
+TEST_F(SRScriptedTest, ForwardingLogSendsEachEntryAsOneMessage) {
+  addFactory("Test.Local");  // RN 100
+  ASSERT_TRUE(start());
+  const std::string stamp = R"(-?\d+:\d+: )";
+  auto messages = [&] {
+    std::vector<std::string> out;
+    for (const std::string &l : side.router->log)
+      if (l.compare(0, 16, "LogMessageEvent ") == 0) out.push_back(l.substr(16));
+    return out;
+  };
+  {
+    ForwardingSTPLog log(proxy);
+    log.logEnd(nullptr, false);    // no block
+    log.add("loose", 5);           // outside a block
+    log.logStart(nullptr, false);
+    log.add("first");
+    log.logStart(nullptr, false);  // the first block is still open
+    log.add("second", 3);
+    log.logEnd(nullptr, false);
+    log.logStart(nullptr, false);
+    log.add("left open");
+    EXPECT_TRUE(log.hasPendingBlock());
+  }
+  const std::vector<std::string> expected = {
+      stamp + "Logging for ServiceRouter_Proxy plugin connection started\\.\n",
+      "Warning: Log block ending but there is no pending log\\.\n",
+      "ERROR: pending_log not initialized, sending log message now rather than buffering into a "
+      "single message\\.\n",
+      "loose",
+      "Warning: Starting new log bug pending log already exists, sending pending log now\\.\n",
+      stamp + "first", stamp + "sec",
+      "Warning: shutting down logging on plugin but pending log still exists\\.\n",
+      stamp + "left open",
+      stamp + "Logging for ServiceRouter_Proxy plugin connection ending\\.\n"};
+  ASSERT_TRUE(side.pumpUntil([&] { return messages().size() >= expected.size(); }));
+  std::vector<std::string> m = messages();
+  ASSERT_EQ(m.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i)
+    EXPECT_TRUE(std::regex_match(m[i], std::regex(expected[i]))) << m[i];
+
+  // Asked by the router, the proxy logs every service connection through it.
+  side.router->send_StartLogging();
+  ASSERT_TRUE(side.pumpUntil(
+      [&] { return dynamic_cast<ForwardingSTPLog *>(proxy->getGlobalLog()) != nullptr; }));
+  Client *client = new Client();
+  client->setTransport(side.transport, 701, 100);
+  ServiceRouter_STRING_ARRAY pairs;
+  side.router->send_ConnectionRequestedEvent(99, 100, 701, pairs);
+  ASSERT_TRUE(side.pumpUntil([&] { return side.router->saw("ConnectionAcceptedEvent 100 701 1"); }));
+  client->sendNegotiate(true, nullptr, nullptr);
+  ASSERT_TRUE(side.pumpUntil([&] { return proxy->getNumServiceConnections() == 1; }));
+  client->send_AddFile("f.txt", "text");
+  std::regex entry(stamp + "RECV: AddFile(.|\n)*");
+  EXPECT_TRUE(side.pumpUntil([&] {
+    for (const std::string &l : messages())
+      if (std::regex_match(l, entry)) return true;
+    return false;
+  }));
+  client->delRef();
+}
+
+// ---- the name/value cache
+
+TEST(SRCacheTest, MalformedPairsAreSkippedAndLaterValuesReplace) {
+  ServiceRouter_Proxy *proxy = ServiceRouter_Proxy::ensureProxy();
+  struct Case {
+    std::vector<const char *> words;
+    const char *name;
+    const char *expected;
+  } cases[] = {
+      {{"cwd", "/a", "last"}, "last", nullptr},  // the odd last name is ignored
+      {{"cwd", nullptr, "k", "v"}, "cwd", "/a"},  // no value: the old one stays
+      {{"cwd", nullptr, "k", "v"}, "k", "v"},
+      {{nullptr, "x", "k2", ""}, "k2", ""},       // no name: skipped; "" counts
+      {{"cwd", "/c"}, "cwd", "/c"},               // replaced
+      {{}, "cwd", "/c"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    ServiceRouter_STRING_ARRAY pairs;
+    pairs.count = static_cast<int>(c.words.size());
+    pairs.data = const_cast<char **>(c.words.data());
+    proxy->cacheNameValuePairs(5, pairs);
+    const char *got = proxy->getCachedValue(5, c.name);
+    EXPECT_EQ(std::string(got ? got : "<none>"), c.expected ? c.expected : "<none>");
+  }
+  ServiceRouter_STRING_ARRAY countWithoutData;
+  countWithoutData.count = 4;
+  proxy->cacheNameValuePairs(5, countWithoutData);
+  EXPECT_EQ(proxy->getCachedValue(6, "cwd"), nullptr);
+  EXPECT_EQ(proxy->getCachedValue(5, nullptr), nullptr);
+  ServiceRouter_Proxy::shutdown(false);
+  NameValueResolver named(true, "cwd", "/x"), unnamed(false, nullptr, "v");
+  EXPECT_STREQ(named.valueForName("cwd"), "/x");
+  for (const char *asked : {"CWD", "other", static_cast<const char *>(nullptr)})
+    EXPECT_EQ(named.valueForName(asked), nullptr) << (asked ? asked : "(null)");
+  EXPECT_FALSE(unnamed.hasValueForName("v"));
+}
+
+// ---- shared-object services
+
+TEST_F(SRScriptedTest, SharedObjectServiceIsReachedOverTheLoopbackPair) {
+  ASSERT_TRUE(start());
+  const std::string lib = KORVO_TEST_SO_PATH;
+  ASSERT_EQ(lib.substr(lib.size() - 3), ".so");
+  auto pump = answer("RequestServiceConnection ", -3, [&](int c) {
+    side.router->send_ConnectionReplyEvent("Test.SharedObject", 0, true, true, false, 0, -1,
+                                           lib.substr(0, lib.size() - 3).c_str(), c);
+  });
+  Client *client = new Client;
+  bool found = false, accepted = true;
+  ASSERT_TRUE(proxy->getServiceConnection("Test.SharedObject", client, &found, &accepted,
+                                          pump.get(), nullptr, false, false, false))
+      << twl_last_shared_library_error();
+  EXPECT_TRUE(found && !accepted && client->isNegotiated());
+  EXPECT_TRUE(client->getTransport()->isLoopbackMode());
+  EXPECT_EQ(proxy->getNumServiceConnections(), 1);
+  EXPECT_TRUE(proxy->isClientServiceConnection(client));
+  EXPECT_EQ(proxy->getPluginIdForConnection(client), -1);
+  // A request and its reply across the pair.
+  ASSERT_TRUE(client->send_AddFile("one.txt", "t", true));
+  ASSERT_TRUE(client->send_AddFile("two.txt", "t", true));
+  int num = 0;
+  char **files = nullptr;
+  STPRetryHandler rh(client->getTransport(), kRetryMillisBase + 3000);
+  ASSERT_TRUE(client->send_GetFiles("t", &num, &files, &rh));
+  ASSERT_EQ(num, 2);
+  EXPECT_STREQ(files[1], "two.txt");
+  for (int i = 0; i < num; ++i) free(files[i]);
+  free(files);
+  client->delRef();
+  int cookie = SharedObject_Proxy::getNumConnections();
+  ASSERT_NE(SharedObject_Proxy::getTransportForCookie(cookie), nullptr);
+  ServiceRouter_Proxy::shutdown(false);  // shuts the library's side down too
+  EXPECT_FALSE(SharedObject_Proxy::shutdownConnection(cookie));
+  EXPECT_EQ(SharedObject_Proxy::getTransportForCookie(cookie), nullptr);
+  int word = 0;
+  char *data = nullptr;
+  SharedObjectLoopbackInfo mine{}, theirs{};
+  mine.start = mine.used = mine.capacity = &word;
+  mine.data = &data;
+  EXPECT_EQ(SharedObject_Proxy::setupNewConnection("No.Such.Service", mine, &theirs), -1);
+}
+
+TEST(SharedObjectConnectionTest, LoadFailuresAreReported) {
+  STPSpecClass *endpoint = new Client;
+  struct Case {
+    const char *path, *service;
+    Msgs said;
+  } cases[] = {
+      {"/no/such/library", "Test.SharedObject", {}},
+      {KORVO_TEST_SO_NO_IDLE_PATH, "Test.SharedObject",
+       {{GEN_LEVEL_ERROR, "Failed to get pointer to driveIdle function.\n"}}},
+      {KORVO_TEST_SO_PATH, "Not.Offered",  // loads, but offers no such service
+       {{GEN_LEVEL_ERROR, "Unable to get handle to shared object transport.\n"}}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.path);
+    MessageCapture cap;
+    SharedObjectConnection soc;
+    EXPECT_FALSE(soc.initializeConnection(c.path, c.service, endpoint));
+    EXPECT_EQ(cap.messages, c.said);
+  }
+  EXPECT_EQ(endpoint->getRefCount(), 1);
+  endpoint->delRef();
+  ServiceRouter_Proxy::shutdown(false);  // the library's factory made one
+}
+
+}  // namespace
+}  // namespace srtest
