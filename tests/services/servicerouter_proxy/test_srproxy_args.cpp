@@ -32,11 +32,8 @@ struct Args {
   int argc;
 };
 
-TEST(SRArgsTest, LaunchCheckLooksAtEveryWordButTheLast) {
-  struct Case {
-    std::vector<std::string> words;
-    bool launched;
-  } cases[] = {
+TEST(SRArgsTest, LaunchCheckLooksAtEveryWordButTheLastAndOptionsCountTheirWords) {
+  const std::pair<std::vector<std::string>, bool> cases[] = {
       {{"prog", "-connect_servicerouter", "4711", "x"}, true},
       {{"prog", "-sr_connect_servicerouter_host", "h", "x"}, true},
       {{"prog", "-sr_connect_servicerouter_port", "1", "x"}, true},
@@ -45,27 +42,24 @@ TEST(SRArgsTest, LaunchCheckLooksAtEveryWordButTheLast) {
       {{"prog", "-sr_private", "-sr_zone", "z"}, false},
       {{"prog", "-connect_servicerouterX", "1", "y"}, false},
   };
-  for (const Case &c : cases) {
-    Args a(c.words);
+  for (const auto &[words, launched] : cases) {
+    Args a(words);
     EXPECT_EQ(ServiceRouter_Proxy::argsIndicateLaunchedFromServiceRouter(a.argc, a.argv.data()),
-              c.launched) << c.words[1];
+              launched) << words[1];
   }
   EXPECT_FALSE(ServiceRouter_Proxy::argsIndicateLaunchedFromServiceRouter(0, nullptr));
-}
 
-TEST(SRArgsTest, IsSRArgumentCountsWords) {
   Args a({"prog", "-sr_zone", "z", "-sr_new", "-sr_dir", "-sr_shared", "-sr_private",
           "-sr_reuse", "-sr_debug_startup", "x"});
   // Index -> words taken (0: not an option): the program, a value and a
   // value option as the last-but-one word with its value missing are not.
   const int expected[] = {0, 2, 0, 1, 2, 1, 1, 1, 1, 0, 0};
+  int words = 0;
   for (int i = 0; i <= a.argc; ++i) {
-    int words = -1;
     bool is = ServiceRouter_Proxy::isSRArgument(a.argc, a.argv.data(), i, &words);
     EXPECT_EQ(is ? words : 0, expected[i]) << i;
   }
   Args last({"prog", "-sr_zone"});
-  int words = 0;
   EXPECT_FALSE(ServiceRouter_Proxy::isSRArgument(last.argc, last.argv.data(), 1, &words));
   EXPECT_FALSE(ServiceRouter_Proxy::isSRArgument(a.argc, a.argv.data(), -1, &words));
   EXPECT_FALSE(ServiceRouter_Proxy::isSRArgument(3, nullptr, 1, &words));
@@ -157,39 +151,33 @@ TEST_F(SRParseTest, LogOptionWritesTheProtocolLogToTheFile) {
 }
 
 TEST_F(SRParseTest, ConsistencyWarnings) {
-  const std::string noDebugForDebugger = "Must specify -sr_debug for -sr_debugger to have meaning.";
-  const std::string noDebugForOpts = "Must specify -sr_debug for -sr_debugger_opts to have meaning.";
-  const std::string needBoth =
-      "Must specify both -sr_debug_debugger and -sr_debug_debugger_opts when -sr_debug_startup is "
-      "passed.";
-  const std::string needStartup =
+  const std::string debugger = "Must specify -sr_debug for -sr_debugger to have meaning.";
+  const std::string opts = "Must specify -sr_debug for -sr_debugger_opts to have meaning.";
+  const std::string both = "Must specify both -sr_debug_debugger and -sr_debug_debugger_opts when "
+                           "-sr_debug_startup is passed.";
+  const std::string startup =
       "Must specify -sr_debug_startup with -sr_debug_debugger and -sr_debug_debugger_opts.";
-  struct Case {
-    std::vector<std::string> words;
-    std::vector<std::string> warnings;
-  } cases[] = {
-      {{"-sr_debugger", "gdb"}, {noDebugForDebugger}},
-      {{"-sr_debugger_opts", "-q"}, {noDebugForOpts}},
+  const std::pair<std::vector<std::string>, std::vector<std::string>> cases[] = {
+      {{"-sr_debugger", "gdb"}, {debugger}},
+      {{"-sr_debugger_opts", "-q"}, {opts}},
       {{"-sr_debug", "p", "-sr_debugger", "gdb", "-sr_debugger_opts", "-q"}, {}},
-      {{"-sr_debug_startup"}, {needBoth}},
-      {{"-sr_debug_startup", "-sr_debug_debugger", "gdb"}, {needBoth}},
-      {{"-sr_debug_debugger_opts", "-x"}, {needStartup}},
-      {{"-sr_debugger", "gdb", "-sr_debug_debugger", "gdb"}, {noDebugForDebugger, needStartup}},
+      {{"-sr_debug_startup"}, {both}},
+      {{"-sr_debug_startup", "-sr_debug_debugger", "gdb"}, {both}},
+      {{"-sr_debug_debugger_opts", "-x"}, {startup}},
+      {{"-sr_debugger", "gdb", "-sr_debug_debugger", "gdb"}, {debugger, startup}},
   };
-  for (Case &c : cases) {
+  for (const auto &[words, warnings] : cases) {
     ServiceRouter_Proxy::shutdown(false);
     proxy = ServiceRouter_Proxy::ensureProxy();
-    c.words.insert(c.words.begin(), "prog");
-    Args a(c.words);
+    std::vector<std::string> all = words;
+    all.insert(all.begin(), "prog");
+    Args a(all);
     MessageCapture capture;
     proxy->parseArguments(&a.argc, a.argv.data());
     proxy->verifyConsistentArgs();
-    std::vector<std::string> got;
-    for (auto &m : capture.messages) {
-      EXPECT_EQ(m.first, GEN_LEVEL_WARNING);
-      got.push_back(m.second);
-    }
-    EXPECT_EQ(got, c.warnings) << c.words[1];
+    std::vector<std::pair<int, std::string>> expected;
+    for (const std::string &w : warnings) expected.emplace_back(GEN_LEVEL_WARNING, w);
+    EXPECT_EQ(capture.messages, expected) << words[0];
   }
 }
 

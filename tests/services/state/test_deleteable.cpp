@@ -1,6 +1,6 @@
-// Tests of deletion at exit: key order, equal keys in registration order,
-// and objects registered by a destructor while the exit handler runs. Each
-// case runs in a child process, since only an exit shows the effect.
+// Deletion at exit: key order, equal keys in registration order, and
+// objects registered by a destructor while the exit handler runs. Runs in a
+// child process, since only an exit shows the effect.
 #include <cstdio>
 #include <cstdlib>
 

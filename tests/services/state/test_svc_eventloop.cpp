@@ -20,17 +20,15 @@ using Log = std::vector<std::string>;
 
 long long g_now = 0;
 long long fakeClock() { return g_now; }
-
 std::vector<int> g_waits;
 int recordingWait(ut_ready_item *, int, int timeoutMs) {
   g_waits.push_back(timeoutMs);
   return 0;
 }
-
 Log *g_log = nullptr;
 
 struct Condition : ExitCondition {
-  Condition(bool allow, bool must) : allow(allow), must(must) {}
+  Condition(bool allow, bool must, bool global = false) : ExitCondition(global), allow(allow), must(must) {}
   bool allowExit() override { return allow; }
   bool mustExit() override { return must; }
   bool allow, must;
@@ -46,6 +44,7 @@ struct FakeLink : Svc_RouterLink {
   std::vector<long long> requests;
 };
 
+// Logs its name; `then` runs after that.
 struct NamedAction : LoopAction {
   NamedAction(std::string n, bool global = false) : LoopAction(global), name(std::move(n)) {}
   void doLoopAction() override {
@@ -100,18 +99,14 @@ class EventLoopTest : public ::testing::Test {
   FakeLink link;
 };
 
-// ---- exit decision ----
-
-TEST_F(EventLoopTest, ExitDecisionFollowsConditionsAndFunctions) {
+TEST_F(EventLoopTest, ExitDecisionFollowsConditionsFunctionsAndCreatedServices) {
   Svc_EventLoop loop;
   EXPECT_TRUE(loop.shouldExit());  // nothing installed
-
   Condition refuses(false, false), demands(false, true), allows(true, false);
   loop.installExitCondition(&refuses);
   EXPECT_FALSE(loop.shouldExit());
   loop.installExitCondition(&demands);  // later, but still seen
   EXPECT_TRUE(loop.shouldExit());
-
   EXPECT_TRUE(loop.uninstallExitCondition(&demands));
   EXPECT_TRUE(loop.uninstallExitCondition(&refuses));
   EXPECT_FALSE(loop.uninstallExitCondition(&refuses));
@@ -123,12 +118,7 @@ TEST_F(EventLoopTest, ExitDecisionFollowsConditionsAndFunctions) {
   EXPECT_TRUE(loop.uninstallExitConditionFunc(no));
   EXPECT_FALSE(loop.uninstallExitConditionFunc(no));
   EXPECT_TRUE(loop.shouldExit());
-}
-
-TEST_F(EventLoopTest, NoServiceCreatedKeepsTheProcessServing) {
-  Svc_EventLoop loop;
-  Condition allows(true, false);
-  loop.installExitCondition(&allows);
+  // Until a service was created the process keeps serving: no disconnect.
   loop.installExitConditionFunc(Svc_RouterLink::anyServiceCreated);
   link.created = false;
   EXPECT_FALSE(loop.shouldExit());
@@ -141,67 +131,52 @@ TEST_F(EventLoopTest, NoServiceCreatedKeepsTheProcessServing) {
   EXPECT_FALSE(Svc_RouterLink::anyServiceCreated());
 }
 
-struct GlobalRefusal : ExitCondition {
-  GlobalRefusal() : ExitCondition(true) {}
-  bool allowExit() override { return false; }
-  bool mustExit() override { return false; }
-};
-
 TEST(EventLoopGlobalTest, GlobalConditionsAreCopiedAtConstruction) {
   // The global list has no uninstall: run in a child process.
   EXPECT_EXIT(
       {
         Svc_EventLoop before;
-        GlobalRefusal refuses;  // installs itself globally
+        Condition refuses(false, false, true);  // installs itself globally
         Svc_EventLoop after;
         Condition demands(false, true);
         Svc_EventLoop::installGlobalExitCondition(&demands);
         Svc_EventLoop last;
-        bool ok = before.shouldExit() && !after.shouldExit() && last.shouldExit();
-        std::exit(ok ? 0 : 1);
+        std::exit(before.shouldExit() && !after.shouldExit() && last.shouldExit() ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "");
 }
 
-// ---- loop actions, sleep time, cleanup ----
-
 TEST_F(EventLoopTest, ActionsRunLocalObjectsThenFunctionsThenGlobalsOverSnapshots) {
-  NamedAction global("global", true);
   NamedAction first("first"), second("second"), added("added");
-  Svc_EventLoop loop;
-  // "first" removes "second" and adds "added": both changes take effect
-  // with the next pass.
-  first.then = [&] {
-    loop.uninstallLoopAction(&second);
-    loop.installLoopAction(&added);
-  };
-  loop.installLoopAction(&first);
-  loop.installLoopAction(&second);
-  loop.installLoopActionFunc(funcA);
-  loop.loopAction();
-  EXPECT_EQ(log, (Log{"first", "second", "funcA", "global"}));
-  log.clear();
-  first.then = nullptr;
-  EXPECT_TRUE(loop.uninstallLoopActionFunc(funcA));
-  EXPECT_FALSE(loop.uninstallLoopActionFunc(funcA));
-  loop.loopAction();
-  EXPECT_EQ(log, (Log{"first", "added", "global"}));
-}
-
-TEST_F(EventLoopTest, GlobalLoopActionLeavesWhenDestroyed) {
   Svc_EventLoop loop;
   {
     NamedAction global("global", true);
+    // "first" removes "second" and adds "added": both changes take effect
+    // with the next pass.
+    first.then = [&] {
+      loop.uninstallLoopAction(&second);
+      loop.installLoopAction(&added);
+    };
+    loop.installLoopAction(&first);
+    loop.installLoopAction(&second);
+    loop.installLoopActionFunc(funcA);
     loop.loopAction();
+    EXPECT_EQ(log, (Log{"first", "second", "funcA", "global"}));
+    log.clear();
+    first.then = nullptr;
+    EXPECT_TRUE(loop.uninstallLoopActionFunc(funcA));
+    EXPECT_FALSE(loop.uninstallLoopActionFunc(funcA));
+    loop.loopAction();
+    EXPECT_EQ(log, (Log{"first", "added", "global"}));
   }
-  loop.loopAction();
-  EXPECT_EQ(log, (Log{"global"}));
+  log.clear();
+  loop.loopAction();  // the global action left when destroyed
+  EXPECT_EQ(log, (Log{"first", "added"}));
 }
 
 TEST_F(EventLoopTest, SleepTimePrecedenceAndDefault) {
   Svc_EventLoop loop;
   loop.loopAction();  // nothing installed anywhere: the default wait
-  EXPECT_EQ(g_waits, (std::vector<int>{1000}));
   {
     FixedSleep global(500, true);
     EXPECT_EQ(loop.calculateSleepTime(), 500);
@@ -234,27 +209,10 @@ TEST_F(EventLoopTest, DestructionRunsCleanupObjectsThenFunctionsInOrder) {
   EXPECT_EQ(log, (Log{"a", "b", "a", "cleanupFunc"}));
 }
 
-// ---- enterLoop and the disconnect request ----
-
-// Advances the fake clock by `step` each pass and lets the script decide
-// whether the loop's one condition allows exit in that pass.
-struct Script : LoopAction {
-  Script(Condition *c, long long step, std::vector<bool> agree)
-      : condition(c), step(step), agree(std::move(agree)) {}
-  void doLoopAction() override {
-    g_now += step;
-    condition->allow = pass < agree.size() && agree[pass];
-    ++pass;
-  }
-  Condition *condition;
-  long long step;
-  std::vector<bool> agree;
-  size_t pass = 0;
-};
-
 // Once the conditions agree the router is asked to disconnect; while they
 // keep agreeing the request repeats only after 30000 ms, and agreement that
-// was withdrawn and given again asks again at once.
+// was withdrawn and given again asks again at once. Each pass advances the
+// fake clock by `step` and sets the condition from `agree`.
 TEST_F(EventLoopTest, DisconnectRequestRepeatsAfter30000msOrAfterWithdrawnAgreement) {
   struct Case {
     long long step;
@@ -269,18 +227,26 @@ TEST_F(EventLoopTest, DisconnectRequestRepeatsAfter30000msOrAfterWithdrawnAgreem
     g_now = 100000;
     link.requests.clear();
     Condition c(false, false);
-    Script script(&c, k.step, k.agree);
+    size_t pass = 0;
+    NamedAction script("pass");
+    script.then = [&] {
+      g_now += k.step;
+      c.allow = pass < k.agree.size() && k.agree[pass];
+      ++pass;
+    };
     Svc_EventLoop loop;
     loop.installExitCondition(&c);
     loop.installLoopAction(&script);
     link.alive_checks = static_cast<int>(k.agree.size());
     EXPECT_TRUE(loop.enterLoop());
-    EXPECT_EQ(script.pass, k.agree.size());
+    EXPECT_EQ(pass, k.agree.size());
     EXPECT_EQ(link.requests, k.requests) << k.step;
   }
 }
 
-TEST_F(EventLoopTest, LoopEndsWhenTheRouterConnectionGoesWhateverTheConditions) {
+// The loop ends when the router connection goes, whatever the conditions,
+// and at once without a router link.
+TEST_F(EventLoopTest, LoopEndsWithTheRouterConnection) {
   Condition refuses(false, false);
   NamedAction pass("pass");
   Svc_EventLoop loop;
@@ -290,17 +256,10 @@ TEST_F(EventLoopTest, LoopEndsWhenTheRouterConnectionGoesWhateverTheConditions) 
   EXPECT_TRUE(loop.enterLoop());
   EXPECT_EQ(log.size(), 3u);
   EXPECT_TRUE(link.requests.empty());
-  // Each pass waited on the notifier for the default sleep time.
-  EXPECT_EQ(g_waits, (std::vector<int>{1000, 1000, 1000}));
-}
-
-TEST_F(EventLoopTest, WithoutRouterLinkTheLoopReturnsAtOnce) {
+  EXPECT_EQ(g_waits, (std::vector<int>{1000, 1000, 1000}));  // the default sleep time
   Svc_RouterLink::install(nullptr);
-  NamedAction pass("pass");
-  Svc_EventLoop loop;
-  loop.installLoopAction(&pass);
   EXPECT_TRUE(loop.enterLoop());
-  EXPECT_TRUE(log.empty());
+  EXPECT_EQ(log.size(), 3u);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// Tests of the process's signal dispositions, in child processes so that the
-// test runner keeps its own.
+// Tests of the process's signal dispositions, in a child process so that
+// the test runner keeps its own. The child's exit status names the first
+// check that failed.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,34 +22,40 @@ bool ignored(int sig) {
   return ::sigaction(sig, nullptr, &sa) == 0 && sa.sa_handler == SIG_IGN;
 }
 
+void sleepMs(int ms) {
+  timespec ts{0, ms * 1000L * 1000L};
+  ::nanosleep(&ts, nullptr);
+}
+
 // True once waitpid says `pid` is no child of ours any more (reaped by the
 // handler), checking for up to two seconds.
 bool reapedByHandler(pid_t pid) {
-  for (int i = 0; i < 200; ++i) {
+  for (int i = 0; i < 200; ++i, sleepMs(10)) {
     errno = 0;
     pid_t r = ::waitpid(pid, nullptr, WNOHANG);
     if (r == -1 && errno == ECHILD) return true;
     if (r == pid) return false;  // a zombie the handler left behind
-    timespec ts{0, 10 * 1000 * 1000};
-    ::nanosleep(&ts, nullptr);
   }
   return false;
 }
 
-// Runs in the child: sets the dispositions, checks them, survives SIGINT.
-void ignoresTerminalSignals() {
-  Svc_SetSignalDispositions();
-  bool ok = ignored(SIGINT) && ignored(SIGTSTP) && ignored(SIGTTIN) && ignored(SIGTTOU);
-  ::raise(SIGINT);
-  std::_Exit(ok ? 0 : 1);
-}
+// A router link that stays alive for ever: only a stop signal ends the loop.
+struct AliveLink : Svc_RouterLink {
+  bool isAlive() override { return true; }
+  void requestDisconnect() override {}
+  bool createdAService() override { return false; }
+};
 
-// Runs in the child: two grandchildren end while SIGCHLD is held, so one
-// delivery has to reap both.
-void reapsTwoChildren() {
+// Terminal signals are ignored (an interrupt does not stop the process);
+// two children ending while SIGCHLD is held are both reaped by one
+// delivery; a warning into a closed stderr raises no SIGPIPE; the first
+// stop signal is kept and ends the loop, later ones change nothing.
+int signalChecks() {
+  gen_init("stoptest", 0, 0);
   Svc_SetSignalDispositions();
-  sigset_t block;
-  sigset_t old;
+  if (!(ignored(SIGINT) && ignored(SIGTSTP) && ignored(SIGTTIN) && ignored(SIGTTOU))) return 1;
+  ::raise(SIGINT);
+  sigset_t block, old;
   sigemptyset(&block);
   sigaddset(&block, SIGCHLD);
   sigprocmask(SIG_BLOCK, &block, &old);
@@ -56,52 +63,28 @@ void reapsTwoChildren() {
   if (a == 0) ::_exit(0);
   pid_t b = ::fork();
   if (b == 0) ::_exit(0);
-  timespec ts{0, 100 * 1000 * 1000};
-  ::nanosleep(&ts, nullptr);
+  sleepMs(100);
   sigprocmask(SIG_SETMASK, &old, nullptr);
-  bool ok = a > 0 && b > 0 && reapedByHandler(a) && reapedByHandler(b);
-  std::_Exit(ok ? 0 : 1);
-}
-
-// A router link that stays alive for ever: only a stop signal ends the loop.
-class AliveLink : public Svc_RouterLink {
- public:
-  bool isAlive() override { return true; }
-  void requestDisconnect() override {}
-  bool createdAService() override { return false; }
-};
-
-// Runs in the child: a warning into a closed stderr raises no SIGPIPE; the
-// first stop signal is kept and ends the loop; later ones change nothing.
-void stopSignalsAreNotedAndEndTheLoop() {
-  gen_init("stoptest", 0, 0);
-  bool ok = Svc_InstallStopSignals();
+  if (!(a > 0 && b > 0 && reapedByHandler(a) && reapedByHandler(b))) return 2;
+  if (!Svc_InstallStopSignals()) return 3;
   int fds[2];
-  ok = ok && ::pipe(fds) == 0 && ::dup2(fds[1], 2) == 2;
+  if (::pipe(fds) != 0 || ::dup2(fds[1], 2) != 2) return 4;
   ::close(fds[0]);
   gen_warning("nobody reads this");
-  ok = ok && Svc_StopSignal() == 0;
+  if (Svc_StopSignal() != 0) return 5;
   ::raise(SIGHUP);
   ::raise(SIGTERM);
-  ok = ok && Svc_StopSignal() == SIGHUP;
+  if (Svc_StopSignal() != SIGHUP) return 6;
   AliveLink link;
   Svc_RouterLink::install(&link);
   Svc_EventLoop loop;
   loop.enterLoop();  // returns at once instead of serving for ever
   Svc_RouterLink::install(nullptr);
-  std::_Exit(ok ? 0 : 1);
+  return 0;
 }
 
-TEST(SignalDispositionsTest, StopSignalsAreNotedAndEndTheLoopWhileAClosedStderrIsHarmless) {
-  EXPECT_EXIT(stopSignalsAreNotedAndEndTheLoop(), ::testing::ExitedWithCode(0), "");
-}
-
-TEST(SignalDispositionsTest, TerminalSignalsAreIgnoredAndInterruptDoesNotStop) {
-  EXPECT_EXIT(ignoresTerminalSignals(), ::testing::ExitedWithCode(0), "");
-}
-
-TEST(SignalDispositionsTest, TwoChildrenEndingTogetherAreBothReaped) {
-  EXPECT_EXIT(reapsTwoChildren(), ::testing::ExitedWithCode(0), "");
+TEST(SignalDispositionsTest, TerminalSignalsChildrenClosedStderrAndStopSignals) {
+  EXPECT_EXIT(std::_Exit(signalChecks()), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
