@@ -5,7 +5,8 @@
 // message a plugin sends as one line of text, answers the registration the
 // way the test sets it up, and can send any router message. RouterSide also
 // pumps the process's idle notifier, so one pump round serves both the
-// router and the proxy under test. Every wait is bounded.
+// router and the proxy under test. Every wait is bounded. startProxy starts
+// the proxy under test from a word list.
 #pragma once
 
 #include <arpa/inet.h>
@@ -20,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "services/servicerouter_proxy/servicerouter_proxy.h"
 #include "servicerouter_router_impl.h"
 #include "shared/libcxxutil/ut_idle_notifier.h"
 #include "shared/libcxxutil/ut_retry_handler.h"
@@ -45,6 +47,20 @@ inline std::vector<std::string> words(const std::string &line) {
     if (c == ' ') out.emplace_back();
     else out.back().push_back(c);
   return out;
+}
+
+// ServiceRouter_Proxy::startup on `words` (kept alive here until the next
+// call), with the wait handler `rh`.
+inline bool startProxy(std::vector<std::string> words, RetryHandler *rh, bool connectNow = false,
+                       bool mayLaunch = true) {
+  static std::vector<std::string> kept;
+  static std::vector<char *> argv;
+  kept = std::move(words);
+  argv.clear();
+  for (std::string &w : kept) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  int argc = static_cast<int>(kept.size());
+  return ServiceRouter_Proxy::startup(false, &argc, argv.data(), nullptr, false, rh, connectNow, mayLaunch);
 }
 
 class ScriptedRouter : public ServiceRouter_router_Impl {

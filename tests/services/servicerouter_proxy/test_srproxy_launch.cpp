@@ -63,13 +63,8 @@ class SRLaunchTest : public ::testing::Test {
 
   // startup() with connect-now set, so that it connects without factories.
   bool start(std::vector<std::string> options, RetryHandler *rh, bool mayLaunch = true) {
-    words = {"prog"};
-    words.insert(words.end(), options.begin(), options.end());
-    argv.clear();
-    for (std::string &w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    int argc = static_cast<int>(words.size());
-    bool ok = ServiceRouter_Proxy::startup(false, &argc, argv.data(), nullptr, false, rh, true, mayLaunch);
+    options.insert(options.begin(), "prog");
+    bool ok = startProxy(options, rh, true, mayLaunch);
     proxy = servicerouter_proxy;
     return ok;
   }
@@ -84,8 +79,6 @@ class SRLaunchTest : public ::testing::Test {
   }
 
   std::string recordPath = std::string(gen_default_temp_dir()) + "/srproxy_router_record.txt";
-  std::vector<std::string> words;
-  std::vector<char *> argv;
   ServiceRouter_Proxy *proxy = nullptr;
 };
 
@@ -136,17 +129,6 @@ TEST_F(SRLaunchTest, VerboseShutdownReportsARouterEndedBySignalAndKillsOneThatHa
   }
 }
 
-TEST_F(SRLaunchTest, SharedRouterIsLaunchedUnderTheLock) {
-  NotifierPump pump(10000);
-  ASSERT_TRUE(start({"-sr_dir", kRouterDir}, &pump));
-  std::vector<std::string> commands = recorded(false);
-  ASSERT_EQ(commands.size(), 1u);
-  EXPECT_EQ(commands[0].find("-not_shared"), std::string::npos);
-  // The lock was given back: taking it does not wait.
-  EXPECT_TRUE(ActiveServices_Manager::lockManagerFile(nullptr, nullptr, kRouterDir));
-  ActiveServices_Manager::unlockManagerFile(nullptr, nullptr, kRouterDir);
-}
-
 TEST_F(SRLaunchTest, RunningRouterIsFoundThroughTheActiveServicesFile) {
   RouterSide side;
   ActiveServices_Manager record(side.port, nullptr, nullptr, kRouterDir);
@@ -176,7 +158,9 @@ TEST_F(SRLaunchTest, SilentExistingRouterIsReplacedByANewOne) {
   EXPECT_EQ(ActiveServices_Manager::getActiveServiceRouter_Port(nullptr, nullptr, kRouterDir), 0);
 }
 
-TEST_F(SRLaunchTest, RecordOfAGoneRouterLaunchesANewOne) {
+// A record of a router whose process is gone leads to a new shared router,
+// launched under the lock.
+TEST_F(SRLaunchTest, RecordOfAGoneRouterLaunchesASharedOneUnderTheLock) {
   pid_t writer = fork();
   if (writer == 0) {
     ActiveServices_Manager record(1, nullptr, nullptr, kRouterDir);  // records the child's pid
@@ -185,7 +169,12 @@ TEST_F(SRLaunchTest, RecordOfAGoneRouterLaunchesANewOne) {
   ASSERT_EQ(reapChild(writer), 0);
   NotifierPump pump(10000);
   ASSERT_TRUE(start({"-sr_dir", kRouterDir}, &pump));
-  EXPECT_EQ(recorded(false).size(), 1u);
+  std::vector<std::string> commands = recorded(false);
+  ASSERT_EQ(commands.size(), 1u);
+  EXPECT_EQ(commands[0].find("-not_shared"), std::string::npos);
+  // The lock was given back: taking it does not wait.
+  EXPECT_TRUE(ActiveServices_Manager::lockManagerFile(nullptr, nullptr, kRouterDir));
+  ActiveServices_Manager::unlockManagerFile(nullptr, nullptr, kRouterDir);
 }
 
 TEST_F(SRLaunchTest, LaunchFailuresAreReported) {
