@@ -4,7 +4,7 @@
 // requests for unknown RNs and drops of unknown pairs, replies and answers
 // with other names or cookies, a drop in the middle of a negotiation,
 // questions nobody answers, StartPlugin, the forwarding log, and services
-// loaded from a service library (FileRegistry's) over a loopback pair.
+// loaded from a service library over a loopback pair.
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -464,8 +464,8 @@ TEST_F(SRScriptedTest, SharedObjectServiceIsReachedOverTheLoopbackPair) {
   ASSERT_EQ(lib.substr(lib.size() - 3), ".so");
   Client *client = new Client;
   bool found = false, accepted = true;
-  ASSERT_TRUE(connect("FileRegistry", client, [&](int c) {
-    side.router->send_ConnectionReplyEvent("FileRegistry", 0, true, true, false, 0, -1,
+  ASSERT_TRUE(connect("Test.SharedObject", client, [&](int c) {
+    side.router->send_ConnectionReplyEvent("Test.SharedObject", 0, true, true, false, 0, -1,
                                            lib.substr(0, lib.size() - 3).c_str(), c);
   }, &found, &accepted)) << twl_last_shared_library_error();
   EXPECT_TRUE(found && !accepted && client->isNegotiated());
@@ -483,9 +483,11 @@ TEST_F(SRScriptedTest, SharedObjectServiceIsReachedOverTheLoopbackPair) {
   free(files[0]);
   free(files);
   client->delRef();
-  // This process's own library side knows no such connections or service.
-  EXPECT_FALSE(SharedObject_Proxy::shutdownConnection(1));
-  EXPECT_EQ(SharedObject_Proxy::getTransportForCookie(1), nullptr);
+  int cookie = SharedObject_Proxy::getNumConnections();
+  ASSERT_NE(SharedObject_Proxy::getTransportForCookie(cookie), nullptr);
+  ServiceRouter_Proxy::shutdown(false);  // shuts the library's side down too
+  EXPECT_FALSE(SharedObject_Proxy::shutdownConnection(cookie));
+  EXPECT_EQ(SharedObject_Proxy::getTransportForCookie(cookie), nullptr);
   int word = 0;
   char *data = nullptr;
   SharedObjectLoopbackInfo mine{}, theirs{};
@@ -500,8 +502,8 @@ TEST(SharedObjectConnectionTest, LoadFailuresAreReported) {
     const char *path, *service;
     Msgs said;
   } rows[] = {
-      {"/no/such/library", "FileRegistry", {}},
-      {"libm.so.6", "FileRegistry", {{GEN_LEVEL_ERROR, "Failed to get pointer to initialize function.\n"}}},
+      {"/no/such/library", "Test.SharedObject", {}},
+      {"libm.so.6", "Test.SharedObject", {{GEN_LEVEL_ERROR, "Failed to get pointer to initialize function.\n"}}},
       {KORVO_TEST_SO_PATH, "Not.Offered",  // loads, but offers no such service
        {{GEN_LEVEL_ERROR, "Unable to get handle to shared object transport.\n"}}},
   };
