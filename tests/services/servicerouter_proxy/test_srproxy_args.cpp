@@ -72,59 +72,46 @@ class SRParseTest : public ::testing::Test {
   ServiceRouter_Proxy *proxy = nullptr;
 };
 
+// What the parsed options set, as one line.
+std::string parsed(ServiceRouter_Proxy *p) {
+  auto text = [](const char *s) { return std::string(s ? s : "-"); };
+  return "launched=" + std::to_string(p->launchedFromServiceRouter()) +
+         " port=" + std::to_string(p->getRouterPort()) + " private=" + std::to_string(p->usesPrivateRouter()) +
+         " new=" + std::to_string(p->wantsNewRouter()) + " zone=" + text(p->getZone()) +
+         " log=" + text(p->getRouterLogFile()) + " internal=" + text(p->getRouterInternalLogFile()) +
+         " cookie=" + std::to_string(p->getClientStartCookie()) + " dir=" + text(p->getRouterDirectory());
+}
+
 TEST_F(SRParseTest, OptionsAreRemovedAndTakeEffect) {
   std::string real = take(gen_realpath("."));
+  const std::string defaults = " internal=- cookie=-1 dir=-";
   struct Case {
-    std::vector<std::string> words;
-    std::vector<std::string> remaining;
-    std::function<void(ServiceRouter_Proxy *)> check;
+    std::vector<std::string> words, remaining;
+    std::string parsed;
   } cases[] = {
       {{"prog", "keep1", "-connect_servicerouter", "0x10", "keep2", "-sr_private", "-sr_zone",
-        "zoneA", "keep3"},
+        "zoneA", "keep3"},  // the base of a number follows its prefix
        {"prog", "keep1", "keep2", "keep3"},
-       [](ServiceRouter_Proxy *p) {
-         EXPECT_TRUE(p->launchedFromServiceRouter());
-         EXPECT_EQ(p->getRouterPort(), 16);  // the base follows the prefix
-         EXPECT_TRUE(p->usesPrivateRouter());
-         EXPECT_STREQ(p->getZone(), "zoneA");
-       }},
+       "launched=1 port=16 private=1 new=0 zone=zoneA log=-" + defaults},
       {{"prog", "-sr_new", "-connect_servicerouter"},  // a value missing at the end
        {"prog", "-connect_servicerouter"},
-       [](ServiceRouter_Proxy *p) {
-         EXPECT_FALSE(p->launchedFromServiceRouter());
-         EXPECT_TRUE(p->wantsNewRouter());
-       }},
+       "launched=0 port=0 private=0 new=1 zone=- log=-" + defaults},
       {{"-sr_private", "-sr_zone", "zz"},  // the program word is not parsed
        {"-sr_private"},
-       [](ServiceRouter_Proxy *p) { EXPECT_FALSE(p->usesPrivateRouter()); }},
+       "launched=0 port=0 private=0 new=0 zone=zz log=-" + defaults},
       {{"prog", "-sr_log_all", "first.log", "-sr_log_router", "second.log", "-sr_private",
         "-sr_shared", "-sr_new", "-sr_reuse", "-sr_zone", "a", "-sr_zone", "b",
         "-connect_servicerouter", "1", "-sr_connect_servicerouter_port", "2"},  // later wins
        {"prog"},
-       [](ServiceRouter_Proxy *p) {
-         EXPECT_STREQ(p->getRouterLogFile(), "second.log");
-         EXPECT_FALSE(p->usesPrivateRouter());
-         EXPECT_FALSE(p->wantsNewRouter());
-         EXPECT_STREQ(p->getZone(), "b");
-         EXPECT_EQ(p->getRouterPort(), 2);
-       }},
+       "launched=1 port=2 private=0 new=0 zone=b log=second.log" + defaults},
       {{"prog", "-sr_connect_servicerouter_host", "hostA", "-sr_log_router_internal", "int.log",
         "-sr_client_start_cookie", "77", "-sr_debug", "plug", "-sr_debugger", "gdb",
         "-sr_debugger_opts", "-q", "-sr_debug_debugger", "dbx", "-sr_debug_debugger_opts", "-x",
         "-sr_dir", real + "/./", "tail"},
        {"prog", "tail"},
-       [&real](ServiceRouter_Proxy *p) {
-         EXPECT_TRUE(p->launchedFromServiceRouter());
-         EXPECT_STREQ(p->getRouterInternalLogFile(), "int.log");
-         EXPECT_EQ(p->getClientStartCookie(), 77);
-         EXPECT_EQ(std::string(p->getRouterDirectory()), real);
-       }},
-      {{"prog", "-sr_log", "/nonexistent-dir/x.log"},
-       {"prog"},
-       [](ServiceRouter_Proxy *p) { EXPECT_EQ(p->getGlobalLog(), nullptr); }},
+       "launched=1 port=0 private=0 new=0 zone=- log=- internal=int.log cookie=77 dir=" + real},
   };
   for (Case &c : cases) {
-    SCOPED_TRACE(c.words[0] + " " + c.words[1]);
     ServiceRouter_Proxy::shutdown(false);
     proxy = ServiceRouter_Proxy::ensureProxy();
     Args a(c.words);
@@ -132,8 +119,11 @@ TEST_F(SRParseTest, OptionsAreRemovedAndTakeEffect) {
     EXPECT_EQ(a.remaining(), c.remaining);
     EXPECT_EQ(a.argv[a.argc], nullptr);
     for (std::string &s : a.storage) s.assign(s.size(), 'X');  // values are copies
-    c.check(proxy);
+    EXPECT_EQ(parsed(proxy), c.parsed) << c.words[1];
   }
+  Args bad({"prog", "-sr_log", "/nonexistent-dir/x.log"});
+  proxy->parseArguments(&bad.argc, bad.argv.data());
+  EXPECT_EQ(proxy->getGlobalLog(), nullptr);
 }
 
 TEST_F(SRParseTest, LogOptionWritesTheProtocolLogToTheFile) {

@@ -19,6 +19,7 @@
 #include "shared/indgen.h"
 #include "shared/runtime_test_support.h"
 #include "shared/stp_transport/stp_msg.h"
+#include "stp_pump.h"
 
 namespace {
 
@@ -61,29 +62,18 @@ class Recorder : public ConnectionDiedListener {
   }
 };
 
-// Services the proxy (through the idle notifier) and the test plugins'
-// links; the proxy's own waits use it as their retry handler.
-class Pump : public RetryHandler {
- public:
-  Pump(const std::vector<TestPlugin *> *plugins, int ms)
-      : RetryHandler(kRetryMillisBase + ms), plugins(plugins) {}
-  void idle() override {
-    IdleNotifier *n = getIdleNotifier();
-    n->notifyIdle(false);
-    n->notifyTimers();
-    n->notifySocketActivity(2, true);
-    std::vector<STPTransport *> live;
-    for (TestPlugin *p : *plugins)
-      if (!p->link()->isDead()) live.push_back(p->link());
-    TStat st;
-    if (!live.empty()) STPTransport::serviceFirst(2, live.data(), static_cast<int>(live.size()), &st);
-  }
-  const std::vector<TestPlugin *> *plugins;
-};
+// Serves the proxy through the idle notifier: a pump of the test plugins'
+// links runs it each round, so that the proxy's waits can use the pump.
+void serveProxy() {
+  getIdleNotifier()->notifyIdle(false);
+  getIdleNotifier()->notifyTimers();
+  getIdleNotifier()->notifySocketActivity(2, true);
+}
 
 class SRRealRouterTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    pump.eachRound = serveProxy;
     ASSERT_TRUE(router.start({"-not_shared", "-idle_exit", "0"})) << router.stderrText();
     ASSERT_TRUE(srtest::startProxy({"prog", "-connect_servicerouter", std::to_string(router.port)}, &pump));
     proxy = servicerouter_proxy;
@@ -98,18 +88,11 @@ class SRRealRouterTest : public ::testing::Test {
     for (TestPlugin *p : plugins) p->destroy();
   }
 
-  bool until(const std::function<bool()> &done, int ms = 5000) {
-    Pump p(&plugins, ms);
-    p.beginOp();
-    bool ok = true;
-    while (!done() && (ok = p.retryOp())) p.idle();
-    p.completedOp();
-    return ok && done();
-  }
+  bool until(const std::function<bool()> &done) { return pump.until(done); }
   TestPlugin *plugin(bool serveEcho = false) {
     TestPlugin *p = TestPlugin::connect(router.port);
     EXPECT_NE(p, nullptr);
-    if (p) plugins.push_back(p), p->serveEcho = serveEcho;
+    if (p) plugins.push_back(p), p->serveEcho = serveEcho, pump.add(p->link());
     return p;
   }
   EchoClient *client() { return clients.emplace_back(new EchoClient()); }
@@ -143,7 +126,7 @@ class SRRealRouterTest : public ::testing::Test {
   ServiceRouter_Proxy *proxy = nullptr;
   std::vector<TestPlugin *> plugins;
   std::vector<EchoClient *> clients;
-  Pump pump{&plugins, 5000};
+  testsupport::Pump pump{{}, 5000};
 };
 
 TEST_F(SRRealRouterTest, RegisteredServiceIsAcceptedNegotiatedAndServed) {
@@ -301,8 +284,9 @@ TEST_F(SRRealRouterTest, ValuesEnvironmentAndLocationGoThroughTheRouter) {
   EXPECT_STREQ(proxy->getValueOfNameForPlugin(p->pluginId, "color", &pump), "blue");
   // A plugin that never connected here is asked where it works.
   EXPECT_EQ(take(proxy->resolvePluginRelFilename(p->pluginId, "x", &pump)), "/p/cwd/x");
-  Pump shortPump(&plugins, 300);
   TestPlugin *mute = plugin();  // has no answer: the name stays as it is
+  testsupport::Pump shortPump({p->link(), mute->link()}, 300);
+  shortPump.eachRound = serveProxy;
   EXPECT_EQ(take(proxy->resolvePluginRelFilename(mute->pluginId, "rel/z", &shortPump)), "rel/z");
   EXPECT_EQ(proxy->getValueOfNameForPlugin(p->pluginId, "size", &shortPump), nullptr);
   // The other way: the last resolver for a name answers; cwd by default.
