@@ -96,35 +96,31 @@ class ScriptedRouter : public ServiceRouter_router_Impl {
     block.data = rns.data();
     send_RNBlockReservedEvent(block);
   }
-  void msg_ConnectionAcceptedEvent(int s, int r, bool a) override { rec("ConnectionAcceptedEvent", s, r, a); }
-  void msg_DebugPlugin(const char *n, bool d, const char *g, const char *o) override { rec("DebugPlugin", n, d, g, o); }
-  void msg_DropServiceConnection(int l, int s) override { rec("DropServiceConnection", l, s); }
-  void msg_LogMessageEvent(const char *m) override { rec("LogMessageEvent", m); }
+// Each handler logs its name and arguments.
+#define SR_LOG(name, params, ...) \
+  void msg_##name params override { rec(#name __VA_OPT__(, ) __VA_ARGS__); }
+  SR_LOG(ConnectionAcceptedEvent, (int s, int r, bool a), s, r, a)
+  SR_LOG(DebugPlugin, (const char *n, bool d, const char *g, const char *o), n, d, g, o)
+  SR_LOG(DropServiceConnection, (int l, int s), l, s)
+  SR_LOG(LogMessageEvent, (const char *m), m)
+  SR_LOG(PersistentService, (bool p), p)
+  SR_LOG(ReleaseRN, (int rn), rn)
+  SR_LOG(RequestLocation, ())
+  SR_LOG(RequestPluginConnect, (const char *h, int p, int c), h, p, c)
+  SR_LOG(RequestPluginIdForService, (int c, const char *n, const char *d, bool s), c, n, d, s)
+  SR_LOG(RequestPluginLaunch, (ServiceRouter_STRING_ARRAY &a, int c, bool s, const char *d), a, c, s, d)
+  SR_LOG(RequestServiceConnection, (const char *n, int p, ServiceRouter_STRING_ARRAY &pairs,
+         const char *d, bool l, int c, bool nr, bool cs), n, p, pairs, d, l, c, nr, cs)
+  SR_LOG(RequestServiceRouterDisconnect, ())
+  SR_LOG(RequestValueOfNameOnPlugin, (int p, const char *n), p, n)
+  SR_LOG(ReserveRNBlock, (int c), c)
+  SR_LOG(SetEnvironmentVariable, (const char *n, const char *v), n, v)
+  SR_LOG(SetWorkingDir, (const char *d), d)
+  SR_LOG(StartPluginEvent, (int c, bool s, const char *e), c, s, e)
+  SR_LOG(UnregisterService, (int rn), rn)
+  SR_LOG(ValueOfNameOnPluginResponseEvent, (int r, int p, const char *n, const char *v), r, p, n, v)
+#undef SR_LOG
   void msg_NumPersistentServices(int *p, int *t) override { *p = *t = 0; }
-  void msg_PersistentService(bool p) override { rec("PersistentService", p); }
-  void msg_ReleaseRN(int rn) override { rec("ReleaseRN", rn); }
-  void msg_RequestLocation() override { rec("RequestLocation"); }
-  void msg_RequestPluginConnect(const char *h, int p, int c) override { rec("RequestPluginConnect", h, p, c); }
-  void msg_RequestPluginIdForService(int c, const char *n, const char *d, bool s) override {
-    rec("RequestPluginIdForService", c, n, d, s);
-  }
-  void msg_RequestPluginLaunch(ServiceRouter_STRING_ARRAY &a, int c, bool s, const char *d) override {
-    rec("RequestPluginLaunch", a, c, s, d);
-  }
-  void msg_RequestServiceConnection(const char *n, int p, ServiceRouter_STRING_ARRAY &pairs,
-                                    const char *d, bool l, int c, bool nr, bool cs) override {
-    rec("RequestServiceConnection", n, p, pairs, d, l, c, nr, cs);
-  }
-  void msg_RequestServiceRouterDisconnect() override { rec("RequestServiceRouterDisconnect"); }
-  void msg_RequestValueOfNameOnPlugin(int p, const char *n) override { rec("RequestValueOfNameOnPlugin", p, n); }
-  void msg_ReserveRNBlock(int c) override { rec("ReserveRNBlock", c); }
-  void msg_SetEnvironmentVariable(const char *n, const char *v) override { rec("SetEnvironmentVariable", n, v); }
-  void msg_SetWorkingDir(const char *d) override { rec("SetWorkingDir", d); }
-  void msg_StartPluginEvent(int c, bool s, const char *e) override { rec("StartPluginEvent", c, s, e); }
-  void msg_UnregisterService(int rn) override { rec("UnregisterService", rn); }
-  void msg_ValueOfNameOnPluginResponseEvent(int r, int p, const char *n, const char *v) override {
-    rec("ValueOfNameOnPluginResponseEvent", r, p, n, v);
-  }
 
  private:
   template <class... T>

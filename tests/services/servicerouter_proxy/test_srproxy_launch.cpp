@@ -4,16 +4,19 @@
 // existing router found through the active-services file (and replaced when
 // it does not answer, or when its process is gone), and the launch
 // failures. The launched program is the stand-in srproxy_test_router_main.cpp.
+// Also svc_statemgr's own launch check.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "e2e/e2e_process.h"
 #include "scripted_router.h"
 #include "services/servicerouter_proxy/activeservices_manager.h"
 #include "services/servicerouter_proxy/servicerouter_proxy.h"
@@ -200,6 +203,31 @@ TEST_F(SRLaunchTest, LaunchFailuresAreReported) {
     ServiceRouter_Proxy::shutdown(false);
   }
   EXPECT_TRUE(recorded(false).empty());
+}
+
+// svc_statemgr's launch check: without the router's connect options (or
+// with one lacking its value) it refuses to run; with one before the last
+// word it passes and, nothing answering, ends with status 1 and only the
+// proxy's message. (Serving under a router is the end-to-end tests' part.)
+const std::string kErrFile = std::string(getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp") + "/statemgr.err";
+
+TEST(StateMgrProcessTest, LaunchCheckRefusesAStandaloneStart) {
+  RouterSide closed;
+  closed.closeListener();
+  const std::string refusal = "svc_statemgr: fatal: svc_statemgr may not be run as a standalone program\n";
+  const std::string unreachable = "svc_statemgr: error: Unable to connect to ServiceRouter who launched us.\n";
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{}, refusal}, {{"-sr_debug_startup", "x"}, refusal}, {{"-connect_servicerouter"}, refusal},
+      {{"x", "-sr_connect_servicerouter_port"}, refusal},
+      {{"-x", "-connect_servicerouter", closed.portText(), "-y"}, unreachable},
+      {{"-x", "-sr_connect_servicerouter_port", closed.portText(), "-y"}, unreachable}};
+  for (const auto &[args, said] : cases) {
+    SCOPED_TRACE(args.size());
+    E2EChild child(e2eBinDir() + "/svc_statemgr", args, kErrFile);
+    EXPECT_EQ(child.waitExit(10000), 1);
+    std::ifstream in(kErrFile);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), said);
+  }
 }
 
 }  // namespace
