@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <regex>
 #include <string>
@@ -170,14 +171,19 @@ TEST_F(SRScriptedTest, FirstMessagesSpareRNsSecondStartupAndShutdown) {
 TEST_F(SRScriptedTest, HostOptionNamesTheLocationAndNoOptionConnectsNothing) {
   // The connection goes to 127.0.0.1 whatever the host option says.
   RouterPump pump(&side, 5000);
-  ASSERT_TRUE(startProxy({"prog", "-sr_connect_servicerouter_host", "far.example",
+  const std::string logFile = std::string(gen_default_temp_dir()) + "/proxy.log";
+  ASSERT_TRUE(startProxy({"prog", "-sr_connect_servicerouter_host", "far.example", "-sr_log", logFile,
                           "-sr_connect_servicerouter_port", side.portText()}, &pump));
   const char *host = nullptr;
   int port = 0;
   ASSERT_TRUE(servicerouter_proxy->getServiceRouterLocation(&host, &port, &pump));
+  ASSERT_NE(servicerouter_proxy->getGlobalLog(), nullptr);  // -sr_log: the proxy's log file
   EXPECT_EQ(host + (":" + std::to_string(port)), "far.example:" + side.portText());
   EXPECT_EQ(side.router->count("RequestLocation"), 0);
   ServiceRouter_Proxy::shutdown(false);
+  std::ifstream in(logFile);
+  EXPECT_NE(std::string(std::istreambuf_iterator<char>(in), {}).find("Created global ServiceRouter_Proxy."),
+            std::string::npos);
   EXPECT_TRUE(startProxy({"prog", "-sr_zone", "z"}, nullptr));
   EXPECT_FALSE(servicerouter_proxy->isConnected());
   EXPECT_TRUE(servicerouter_proxy->isAlive());  // until a connection has been made and lost
@@ -483,17 +489,36 @@ TEST_F(SRScriptedTest, SharedObjectServiceIsReachedOverTheLoopbackPair) {
   free(files[0]);
   free(files);
   client->delRef();
-  int cookie = SharedObject_Proxy::getNumConnections();
-  ASSERT_NE(SharedObject_Proxy::getTransportForCookie(cookie), nullptr);
-  ServiceRouter_Proxy::shutdown(false);  // shuts the library's side down too
+}
+
+// The library side as a service library runs it, here in this process:
+// a connection to a service of the factory list, driven by driveIdle.
+TEST_F(SRScriptedTest, LibrarySideServesThroughTheFactoryList) {
+  addFactory("Test.InProcess");
+  STPTransport *host = new STPTransport(32768);
+  SharedObjectLoopbackInfo mine, theirs;
+  host->getBufferInfo(&mine.start, &mine.used, &mine.capacity, &mine.data);
+  host->getHandleReadInfo(&mine.readFunc, &mine.readCookie);
+  EXPECT_EQ(SharedObject_Proxy::setupNewConnection("No.Such.Service", mine, &theirs), -1);
+  int cookie = SharedObject_Proxy::setupNewConnection("Test.InProcess", mine, &theirs);
+  ASSERT_NE(cookie, -1);
+  STPTransport::initializeLoopbackSide(host, theirs.start, theirs.used, theirs.capacity,
+                                       theirs.data, theirs.readFunc, theirs.readCookie);
+  auto *service = static_cast<TestService *>(SharedObject_Proxy::getConnectionForCookie(cookie));
+  Client *client = new Client;
+  client->setTransport(host, 1, 2);
+  ASSERT_TRUE(client->sendNegotiate(true, nullptr, nullptr));
+  ASSERT_TRUE(service->sendNegotiate(true, nullptr, nullptr));
+  STPRetryHandler rh(host, kRetryMillisBase + 2000);
+  ASSERT_TRUE(client->awaitNegotiate(&rh, nullptr));
+  client->send_AddFile("queued.txt", "t");  // queued, not announced to the library
+  SharedObject_Proxy::driveIdle(cookie);
+  EXPECT_EQ(service->added, std::vector<std::string>{"queued.txt"});
+  EXPECT_TRUE(SharedObject_Proxy::shutdownConnection(cookie));
   EXPECT_FALSE(SharedObject_Proxy::shutdownConnection(cookie));
   EXPECT_EQ(SharedObject_Proxy::getTransportForCookie(cookie), nullptr);
-  int word = 0;
-  char *data = nullptr;
-  SharedObjectLoopbackInfo mine{}, theirs{};
-  mine.start = mine.used = mine.capacity = &word;
-  mine.data = &data;
-  EXPECT_EQ(SharedObject_Proxy::setupNewConnection("No.Such.Service", mine, &theirs), -1);
+  client->delRef();
+  host->delRef();
 }
 
 TEST(SharedObjectConnectionTest, LoadFailuresAreReported) {
@@ -512,6 +537,7 @@ TEST(SharedObjectConnectionTest, LoadFailuresAreReported) {
     SharedObjectConnection soc;
     EXPECT_FALSE(soc.initializeConnection(c.path, c.service, endpoint));
     EXPECT_EQ(cap.messages, c.said) << c.path;
+    EXPECT_EQ(SharedObjectConnection::getConnectionForCookie(soc.getCookie()), soc.getCookie() ? &soc : nullptr);
   }
   EXPECT_EQ(endpoint->getRefCount(), 1);
   endpoint->delRef();
