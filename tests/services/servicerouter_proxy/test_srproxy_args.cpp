@@ -1,12 +1,7 @@
 // Router options on the command line, as case tables: recognition and word
 // counts, removal that keeps the vector null-terminated and the other words
 // in order, values missing at the end, later options winning, the effect of
-// the options, the protocol log file, and the consistency warnings.
-#include <unistd.h>
-
-#include <fstream>
-#include <functional>
-#include <iterator>
+// the options, and the consistency warnings.
 #include <string>
 #include <vector>
 
@@ -15,7 +10,6 @@
 #include "services/servicerouter_proxy/servicerouter_proxy.h"
 #include "shared/indgen.h"
 #include "shared/runtime_test_support.h"
-#include "shared/stp_transport/stp_log.h"
 
 namespace {
 
@@ -124,20 +118,6 @@ TEST_F(SRParseTest, OptionsAreRemovedAndTakeEffect) {
   Args bad({"prog", "-sr_log", "/nonexistent-dir/x.log"});
   proxy->parseArguments(&bad.argc, bad.argv.data());
   EXPECT_EQ(proxy->getGlobalLog(), nullptr);
-}
-
-TEST_F(SRParseTest, LogOptionWritesTheProtocolLogToTheFile) {
-  std::string path = std::string(gen_default_temp_dir()) + "/srproxy_args_test.log";
-  Args a({"prog", "-sr_log", path});
-  proxy->parseArguments(&a.argc, a.argv.data());
-  ASSERT_NE(proxy->getGlobalLog(), nullptr);
-  proxy->getGlobalLog()->add("hello");
-  ServiceRouter_Proxy::shutdown(false);  // closes the file
-  std::ifstream in(path);
-  std::string text((std::istreambuf_iterator<char>(in)), {});
-  EXPECT_NE(text.find("hello"), std::string::npos);
-  EXPECT_NE(text.find("Destroying ServiceRouter_Proxy.\n"), std::string::npos);
-  ::unlink(path.c_str());
 }
 
 TEST_F(SRParseTest, ConsistencyWarnings) {

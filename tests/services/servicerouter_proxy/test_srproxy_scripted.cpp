@@ -168,8 +168,9 @@ TEST_F(SRScriptedTest, FirstMessagesSpareRNsSecondStartupAndShutdown) {
   EXPECT_TRUE(ServiceRouter_Proxy::shutdown(true));  // nothing left to do
 }
 
-TEST_F(SRScriptedTest, HostOptionNamesTheLocationAndNoOptionConnectsNothing) {
-  // The connection goes to 127.0.0.1 whatever the host option says.
+// The host option names the location, but the connection goes to 127.0.0.1
+// whatever it says; the protocol log file gets the proxy's own entries.
+TEST_F(SRScriptedTest, HostAndLogOptionsAndNoOptionToConnectFor) {
   RouterPump pump(&side, 5000);
   const std::string logFile = std::string(gen_default_temp_dir()) + "/proxy.log";
   ASSERT_TRUE(startProxy({"prog", "-sr_connect_servicerouter_host", "far.example", "-sr_log", logFile,
@@ -177,13 +178,13 @@ TEST_F(SRScriptedTest, HostOptionNamesTheLocationAndNoOptionConnectsNothing) {
   const char *host = nullptr;
   int port = 0;
   ASSERT_TRUE(servicerouter_proxy->getServiceRouterLocation(&host, &port, &pump));
-  ASSERT_NE(servicerouter_proxy->getGlobalLog(), nullptr);  // -sr_log: the proxy's log file
   EXPECT_EQ(host + (":" + std::to_string(port)), "far.example:" + side.portText());
   EXPECT_EQ(side.router->count("RequestLocation"), 0);
   ServiceRouter_Proxy::shutdown(false);
   std::ifstream in(logFile);
-  EXPECT_NE(std::string(std::istreambuf_iterator<char>(in), {}).find("Created global ServiceRouter_Proxy."),
-            std::string::npos);
+  const std::string logged(std::istreambuf_iterator<char>(in), {});
+  EXPECT_NE(logged.find("Created global ServiceRouter_Proxy.\n"), std::string::npos);
+  EXPECT_NE(logged.find("Destroying ServiceRouter_Proxy.\n"), std::string::npos);
   EXPECT_TRUE(startProxy({"prog", "-sr_zone", "z"}, nullptr));
   EXPECT_FALSE(servicerouter_proxy->isConnected());
   EXPECT_TRUE(servicerouter_proxy->isAlive());  // until a connection has been made and lost
