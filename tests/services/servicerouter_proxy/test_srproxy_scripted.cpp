@@ -20,39 +20,20 @@
 #include <gtest/gtest.h>
 
 #include "fileregistry_client_impl.h"
-#include "fileregistry_server_impl.h"
 #include "scripted_router.h"
 #include "services/servicerouter_proxy/forwarding_stp_log.h"
 #include "services/servicerouter_proxy/service_conn_retry_handler.h"
-#include "services/servicerouter_proxy/service_factory.h"
 #include "services/servicerouter_proxy/shared_object_connection.h"
 #include "services/servicerouter_proxy/shared_object_proxy.h"
 #include "shared/indgen.h"
 #include "shared/runtime_test_support.h"
+#include "so_test_service.h"
 
 namespace srtest {
 namespace {
 
 using Msgs = std::vector<std::pair<int, std::string>>;
 using Client = FileRegistry_client_Impl;
-
-class TestService : public FileRegistry_server_Impl {
- public:
-  std::vector<std::string> added;
-  void msg_AddFile(const char *f, const char *) override { added.push_back(f ? f : ""); }
-  void msg_GetFiles(const char *, int *num, char ***files) override { *num = 0, *files = nullptr; }
-  void msg_RemoveFile(const char *, const char *) override {}
-};
-
-class TestFactory : public ServiceFactory {
- public:
-  explicit TestFactory(const char *name) : ServiceFactory(name, -1, true) {}
-  STPSpecClass *getService(STPTransport *t, int localRN, int remoteRN) override {
-    TestService *s = new TestService();
-    s->setTransport(t, localRN, remoteRN);
-    return s;
-  }
-};
 
 bool said(const MessageCapture &c, const std::string &text) {
   return std::any_of(c.messages.begin(), c.messages.end(),
