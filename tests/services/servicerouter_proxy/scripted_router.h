@@ -1,12 +1,12 @@
 // A small scripted service router for the router-client tests that need
 // what the real router never does (no answer, other cookies, a drop in the
 // middle of a negotiation, exact message order): the "router" role of the
-// ServiceRouter protocol on a TCP socket of this process. It
-// records every message a plugin sends as one line of text, answers the
-// registration the way the test sets it up (plugin id and a block of RNs),
-// and can send any router message. RouterSide also pumps the process's idle
-// notifier, so one pump round serves both the router and the proxy under
-// test when they live in the same process. Every wait is bounded.
+// ServiceRouter protocol on a TCP socket of this process. It records every
+// message a plugin sends as one line of text, answers the registration the
+// way the test sets it up, and can send any router message. RouterSide also
+// pumps the process's idle notifier, so one pump round serves both the
+// router and the proxy under test. Every wait is bounded. startProxy starts
+// the proxy under test from a word list.
 #pragma once
 
 #include <arpa/inet.h>
@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "services/servicerouter_proxy/servicerouter_proxy.h"
 #include "servicerouter_router_impl.h"
 #include "shared/libcxxutil/ut_idle_notifier.h"
 #include "shared/libcxxutil/ut_retry_handler.h"
@@ -48,14 +49,26 @@ inline std::vector<std::string> words(const std::string &line) {
   return out;
 }
 
+// ServiceRouter_Proxy::startup on `words` (kept alive here until the next
+// call), with the wait handler `rh`.
+inline bool startProxy(std::vector<std::string> words, RetryHandler *rh, bool connectNow = false,
+                       bool mayLaunch = true) {
+  static std::vector<std::string> kept;
+  static std::vector<char *> argv;
+  kept = std::move(words);
+  argv.clear();
+  for (std::string &w : kept) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  int argc = static_cast<int>(kept.size());
+  return ServiceRouter_Proxy::startup(false, &argc, argv.data(), nullptr, false, rh, connectNow, mayLaunch);
+}
+
 class ScriptedRouter : public ServiceRouter_router_Impl {
  public:
   // Every message received, in order, as "Name arg arg ...".
   std::vector<std::string> log;
-  // What RegisterServiceList is answered with: PluginId (unless -1) and one
-  // RN per name starting at nextRN, plus extraRNs more. A registration is
-  // not answered when answerRegistration is false.
-  bool answerRegistration = true;
+  // RegisterServiceList is answered with PluginId (unless -1) and one RN
+  // per name starting at nextRN, plus extraRNs more.
   int pluginIdToGive = 42;
   int nextRN = 100;
   int extraRNs = 0;
@@ -75,7 +88,6 @@ class ScriptedRouter : public ServiceRouter_router_Impl {
 
   void msg_RegisterServiceList(ServiceRouter_STRING_ARRAY &names) override {
     rec("RegisterServiceList", names);
-    if (!answerRegistration) return;
     if (pluginIdToGive != -1) send_PluginId(pluginIdToGive);
     std::vector<int> rns;
     for (int i = 0; i < names.count + extraRNs; ++i) rns.push_back(nextRN++);
@@ -84,42 +96,31 @@ class ScriptedRouter : public ServiceRouter_router_Impl {
     block.data = rns.data();
     send_RNBlockReservedEvent(block);
   }
-  void msg_ConnectionAcceptedEvent(int s, int r, bool a) override { rec("ConnectionAcceptedEvent", s, r, a); }
-  void msg_DebugPlugin(const char *n, bool d, const char *g, const char *o) override { rec("DebugPlugin", n, d, g, o); }
-  void msg_DropServiceConnection(int l, int s) override { rec("DropServiceConnection", l, s); }
-  void msg_LogMessageEvent(const char *m) override { rec("LogMessageEvent", m); }
-  void msg_NumPersistentServices(int *p, int *t) override {
-    rec("NumPersistentServices");
-    *p = 3;
-    *t = 8;
-  }
-  void msg_PersistentService(bool p) override { rec("PersistentService", p); }
-  void msg_ReleaseRN(int rn) override { rec("ReleaseRN", rn); }
-  void msg_RequestLocation() override {
-    rec("RequestLocation");
-    send_LocationEvent("routerhost", 4711);
-  }
-  void msg_RequestPluginConnect(const char *h, int p, int c) override { rec("RequestPluginConnect", h, p, c); }
-  void msg_RequestPluginIdForService(int c, const char *n, const char *d, bool s) override {
-    rec("RequestPluginIdForService", c, n, d, s);
-  }
-  void msg_RequestPluginLaunch(ServiceRouter_STRING_ARRAY &a, int c, bool s, const char *d) override {
-    rec("RequestPluginLaunch", a, c, s, d);
-  }
-  void msg_RequestServiceConnection(const char *n, int p, ServiceRouter_STRING_ARRAY &pairs,
-                                    const char *d, bool l, int c, bool nr, bool cs) override {
-    rec("RequestServiceConnection", n, p, pairs, d, l, c, nr, cs);
-  }
-  void msg_RequestServiceRouterDisconnect() override { rec("RequestServiceRouterDisconnect"); }
-  void msg_RequestValueOfNameOnPlugin(int p, const char *n) override { rec("RequestValueOfNameOnPlugin", p, n); }
-  void msg_ReserveRNBlock(int c) override { rec("ReserveRNBlock", c); }
-  void msg_SetEnvironmentVariable(const char *n, const char *v) override { rec("SetEnvironmentVariable", n, v); }
-  void msg_SetWorkingDir(const char *d) override { rec("SetWorkingDir", d); }
-  void msg_StartPluginEvent(int c, bool s, const char *e) override { rec("StartPluginEvent", c, s, e); }
-  void msg_UnregisterService(int rn) override { rec("UnregisterService", rn); }
-  void msg_ValueOfNameOnPluginResponseEvent(int r, int p, const char *n, const char *v) override {
-    rec("ValueOfNameOnPluginResponseEvent", r, p, n, v);
-  }
+// Each handler logs its name and arguments.
+#define SR_LOG(name, params, ...) \
+  void msg_##name params override { rec(#name __VA_OPT__(, ) __VA_ARGS__); }
+  SR_LOG(ConnectionAcceptedEvent, (int s, int r, bool a), s, r, a)
+  SR_LOG(DebugPlugin, (const char *n, bool d, const char *g, const char *o), n, d, g, o)
+  SR_LOG(DropServiceConnection, (int l, int s), l, s)
+  SR_LOG(LogMessageEvent, (const char *m), m)
+  SR_LOG(PersistentService, (bool p), p)
+  SR_LOG(ReleaseRN, (int rn), rn)
+  SR_LOG(RequestLocation, ())
+  SR_LOG(RequestPluginConnect, (const char *h, int p, int c), h, p, c)
+  SR_LOG(RequestPluginIdForService, (int c, const char *n, const char *d, bool s), c, n, d, s)
+  SR_LOG(RequestPluginLaunch, (ServiceRouter_STRING_ARRAY &a, int c, bool s, const char *d), a, c, s, d)
+  SR_LOG(RequestServiceConnection, (const char *n, int p, ServiceRouter_STRING_ARRAY &pairs,
+         const char *d, bool l, int c, bool nr, bool cs), n, p, pairs, d, l, c, nr, cs)
+  SR_LOG(RequestServiceRouterDisconnect, ())
+  SR_LOG(RequestValueOfNameOnPlugin, (int p, const char *n), p, n)
+  SR_LOG(ReserveRNBlock, (int c), c)
+  SR_LOG(SetEnvironmentVariable, (const char *n, const char *v), n, v)
+  SR_LOG(SetWorkingDir, (const char *d), d)
+  SR_LOG(StartPluginEvent, (int c, bool s, const char *e), c, s, e)
+  SR_LOG(UnregisterService, (int rn), rn)
+  SR_LOG(ValueOfNameOnPluginResponseEvent, (int r, int p, const char *n, const char *v), r, p, n, v)
+#undef SR_LOG
+  void msg_NumPersistentServices(int *p, int *t) override { *p = *t = 0; }
 
  private:
   template <class... T>
@@ -131,8 +132,8 @@ class ScriptedRouter : public ServiceRouter_router_Impl {
 };
 
 // A listening socket on 127.0.0.1 and, once a plugin has connected, the
-// router endpoint on that connection. The endpoint's routing numbers mirror
-// the proxy's (local 1, remote 2).
+// router endpoint on that connection (local RN 1, remote RN 2, as the
+// proxy expects). With closeListener() the port refuses connections.
 class RouterSide {
  public:
   RouterSide() {
@@ -140,33 +141,41 @@ class RouterSide {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
     ::bind(listenFD, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
     ::listen(listenFD, 4);
     socklen_t len = sizeof addr;
     ::getsockname(listenFD, reinterpret_cast<sockaddr *>(&addr), &len);
     port = ntohs(addr.sin_port);
-    transport = new STPTransport(32768);
-    router = new ScriptedRouter();
   }
   ~RouterSide() {
     router->setTransport(nullptr);
     router->delRef();
     transport->closeConnection(nullptr);
     transport->delRef();
-    if (listenFD >= 0) ::close(listenFD);
+    closeListener();
   }
   RouterSide(const RouterSide &) = delete;
   RouterSide &operator=(const RouterSide &) = delete;
 
   std::string portText() const { return std::to_string(port); }
-  bool isConnected() const { return connected; }
+  void closeListener() {
+    if (listenFD >= 0) ::close(listenFD);
+    listenFD = -1;
+  }
 
   // Accepts a waiting plugin (binding the router endpoint and sending its
   // negotiation), then runs one pass of the idle notifier and services the
   // router transport.
   void pumpOnce(int waitMs = 2) {
-    if (!connected) tryAccept();
+    pollfd p{listenFD, POLLIN, 0};
+    if (!connected && listenFD >= 0 && ::poll(&p, 1, 0) == 1) {
+      int fd = ::accept4(listenFD, nullptr, nullptr, SOCK_NONBLOCK);
+      if (fd >= 0 && (connected = true)) {
+        transport->bindFD(fd, nullptr);
+        router->setTransport(transport, 1, 2);
+        router->sendNegotiate(true, nullptr, nullptr);
+      }
+    }
     if (IdleNotifier *n = getIdleNotifier()) {
       n->notifyIdle(false);
       n->notifyTimers();
@@ -184,58 +193,18 @@ class RouterSide {
     }
     return true;
   }
-  // Pumps for `ms` whatever happens.
-  void pumpFor(int ms) {
-    pumpUntil([] { return false; }, ms);
-  }
-
-  // Closes the connection to the plugin.
-  void disconnect() { transport->closeConnection(nullptr); }
+  void pumpFor(int ms) { pumpUntil([] { return false; }, ms); }
 
   int port = 0;
   int listenFD = -1;
-  STPTransport *transport;
-  ScriptedRouter *router;
-
- private:
-  void tryAccept() {
-    pollfd p{listenFD, POLLIN, 0};
-    if (::poll(&p, 1, 0) != 1) return;
-    int fd = ::accept4(listenFD, nullptr, nullptr, SOCK_NONBLOCK);
-    if (fd < 0) return;
-    transport->bindFD(fd, nullptr);
-    router->setTransport(transport, 1, 2);
-    router->sendNegotiate(true, nullptr, nullptr);
-    connected = true;
-  }
   bool connected = false;
-};
-
-// A TCP port on 127.0.0.1 that refuses connections while the object lives
-// (bound, never listening).
-class RefusedPort {
- public:
-  RefusedPort() {
-    fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    port = ntohs(a.sin_port);
-  }
-  ~RefusedPort() { ::close(fd); }
-  RefusedPort(const RefusedPort &) = delete;
-  RefusedPort &operator=(const RefusedPort &) = delete;
-  int fd;
-  int port;
+  STPTransport *transport = new STPTransport(32768);
+  ScriptedRouter *router = new ScriptedRouter();
 };
 
 // A retry handler that pumps a RouterSide, with a time-out, and then runs
 // the test's responder (which looks at the router's log and sends the
-// answers the script calls for): what the proxy is given for its waits
-// when router and proxy share this process.
+// answers the script calls for).
 class RouterPump : public RetryHandler {
  public:
   RouterPump(RouterSide *side, int timeoutMs, std::function<void()> responder = {})

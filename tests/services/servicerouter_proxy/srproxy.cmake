@@ -1,6 +1,5 @@
-# The router client: options, its service connections against the real
-# router (svc_router), what only a scripted router can show, launching a
-# stand-in router, and svc_statemgr launched by the scripted router.
+# The router client: options, launching a stand-in router (and svc_statemgr's
+# launch check), and its service connections against the real router.
 # The stand-in router program the launch tests start, named "svc_router"
 # in a folder of its own.
 set(srproxy_router_dir ${CMAKE_BINARY_DIR}/testenv/srproxy_router_bin)
@@ -12,9 +11,7 @@ set_target_properties(srproxy_test_router PROPERTIES
 
 korvo_add_test(test_srproxy
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_srproxy_args.cpp
-          ${CMAKE_CURRENT_LIST_DIR}/test_srproxy_startup.cpp
           ${CMAKE_CURRENT_LIST_DIR}/test_srproxy_launch.cpp
-          ${CMAKE_CURRENT_LIST_DIR}/test_statemgr_process.cpp
           ${CMAKE_CURRENT_LIST_DIR}/test_srproxy_router.cpp
   LIBS korvo_srproxy korvo_router_testkit korvo_generated korvo_runtime)
 target_compile_definitions(test_srproxy PRIVATE SRPROXY_TEST_ROUTER_DIR="${srproxy_router_dir}")

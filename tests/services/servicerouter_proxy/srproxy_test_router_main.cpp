@@ -1,10 +1,10 @@
 // A stand-in "svc_router" program for the router-launch tests. Started by
-// the proxy with "-connect_servicerouter PORT ...", it connects back, speaks
-// the scripted router role until the proxy closes the connection, then ends
-// the way SRPROXY_TEST_ROUTER_MODE says: "linger" (stay 3 s, then exit 0),
-// "hang" (stay 20 s), "signal" (die by SIGTERM) or anything else (exit 0). It appends its
-// command line and pid to the file SRPROXY_TEST_ROUTER_RECORD when set.
-// It never runs longer than 30 s.
+// the proxy with "-connect_servicerouter PORT ...", it appends its command
+// line and pid to the file SRPROXY_TEST_ROUTER_RECORD, connects back, speaks
+// the scripted router role (plugin id 61) until the proxy closes the
+// connection, then ends the way SRPROXY_TEST_ROUTER_MODE says: "linger"
+// (stay 3 s, then exit 0), "hang" (stay 20 s), "signal" (die by SIGTERM) or
+// anything else (exit 0). It never runs longer than 30 s.
 #include <signal.h>
 #include <unistd.h>
 
@@ -17,31 +17,19 @@
 #include "scripted_router.h"
 #include "shared/indgen.h"
 
-namespace {
-
-void record(int argc, char **argv) {
-  const char *path = std::getenv("SRPROXY_TEST_ROUTER_RECORD");
-  if (!path || !*path) return;
-  FILE *f = std::fopen(path, "a");
-  if (!f) return;
-  for (int i = 0; i < argc; ++i) std::fprintf(f, "%s%s", i ? " " : "", argv[i]);
-  std::fprintf(f, "\npid %d\n", static_cast<int>(getpid()));
-  std::fclose(f);
-}
-
-}  // namespace
-
 int main(int argc, char **argv) {
   gen_init(argv[0], 0, 0);
-  record(argc, argv);
+  const char *path = std::getenv("SRPROXY_TEST_ROUTER_RECORD");
+  if (FILE *f = path ? std::fopen(path, "a") : nullptr) {
+    for (int i = 0; i < argc; ++i) std::fprintf(f, "%s%s", i ? " " : "", argv[i]);
+    std::fprintf(f, "\npid %d\n", static_cast<int>(getpid()));
+    std::fclose(f);
+  }
   int port = -1;
   for (int i = 1; i + 1 < argc; ++i)
     if (std::strcmp(argv[i], "-connect_servicerouter") == 0) port = std::atoi(argv[i + 1]);
-  if (port <= 0) return 2;
-
   STPTransport *t = new STPTransport(32768);
-  TStat stat;
-  if (!t->connect("127.0.0.1", port, &stat)) return 3;
+  if (port <= 0 || !t->connect("127.0.0.1", port, nullptr)) return 2;
   srtest::ScriptedRouter *router = new srtest::ScriptedRouter();
   router->pluginIdToGive = 61;
   router->setTransport(t, 1, 2);
@@ -51,11 +39,10 @@ int main(int argc, char **argv) {
   router->setTransport(nullptr);
   router->delRef();
   t->delRef();
-
-  const char *mode = std::getenv("SRPROXY_TEST_ROUTER_MODE");
-  if (mode && std::strcmp(mode, "linger") == 0) sleep(3);
-  if (mode && std::strcmp(mode, "hang") == 0) sleep(20);
-  if (mode && std::strcmp(mode, "signal") == 0) {
+  const std::string mode = std::getenv("SRPROXY_TEST_ROUTER_MODE") ? std::getenv("SRPROXY_TEST_ROUTER_MODE") : "";
+  if (mode == "linger") sleep(3);
+  if (mode == "hang") sleep(20);
+  if (mode == "signal") {
     signal(SIGTERM, SIG_DFL);
     raise(SIGTERM);
   }

@@ -1,49 +1,48 @@
 // Finding or launching the router: a private router started with its
-// options and reaped at shut-down (quietly, or reporting a death by signal),
-// a shared router started under the active-services lock, an existing
-// router found through the active-services file (and replaced when it does
-// not answer, or when its process is gone), and the launch failures. The
-// launched program is the stand-in router srproxy_test_router_main.cpp.
+// options and reaped at shut-down (quietly, or reporting a death by signal
+// or a hang), a shared router started under the active-services lock, an
+// existing router found through the active-services file (and replaced when
+// it does not answer, or when its process is gone), and the launch
+// failures. The launched program is the stand-in srproxy_test_router_main.cpp.
+// Also svc_statemgr's own launch check.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "e2e/e2e_process.h"
+#include "scripted_router.h"
 #include "services/servicerouter_proxy/activeservices_manager.h"
+#include "services/servicerouter_proxy/servicerouter_proxy.h"
 #include "shared/indgen.h"
 #include "shared/runtime_test_support.h"
-#include "srproxy_test_support.h"
 
 namespace srtest {
 namespace {
 
 const char kRouterDir[] = SRPROXY_TEST_ROUTER_DIR;
 
-// Runs the idle notifier: serves the proxy's router transport while it
-// waits for a launched router (a separate process).
+// Serves the proxy's router transport while it waits for a launched router.
 class NotifierPump : public RetryHandler {
  public:
   explicit NotifierPump(int timeoutMs) : RetryHandler(kRetryMillisBase + timeoutMs) {}
   void idle() override { getIdleNotifier()->notifySocketActivity(20, true); }
 };
 
-// Waits (bounded) for a child of this process to end; its wait status, or
-// -1 when it did not end in time (it is then killed).
-int reapChild(int pid, int ms = 10000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+// Waits at most 10 s for a child of this process to end; its wait status,
+// or -1 when it did not end in time (it is then killed).
+int reapChild(int pid) {
   int status = 0;
-  while (std::chrono::steady_clock::now() < end) {
+  for (int i = 0; i < 500; ++i, usleep(20000)) {
     int r = waitpid(pid, &status, WNOHANG);
     if (r == pid) return status;
     if (r < 0) return -1;
-    usleep(20000);
   }
   kill(pid, SIGKILL);
   waitpid(pid, &status, 0);
@@ -54,7 +53,6 @@ class SRLaunchTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(servicerouter_proxy, nullptr);
-    recordPath = std::string(gen_default_temp_dir()) + "/srproxy_router_record.txt";
     ::unlink(recordPath.c_str());
     setenv("SRPROXY_TEST_ROUTER_RECORD", recordPath.c_str(), 1);
     unsetenv("SRPROXY_TEST_ROUTER_MODE");
@@ -62,44 +60,28 @@ class SRLaunchTest : public ::testing::Test {
   void TearDown() override {
     ServiceRouter_Proxy::shutdown(false);
     ActiveServices_Manager::removeActiveServiceRouterFile(nullptr, nullptr, kRouterDir);
-    for (int pid : recordedPids()) reapChild(pid);
+    for (const std::string &pid : recorded(true)) reapChild(std::stoi(pid));
     unsetenv("SRPROXY_TEST_ROUTER_RECORD");
-    unsetenv("SRPROXY_TEST_ROUTER_MODE");
   }
 
   // startup() with connect-now set, so that it connects without factories.
   bool start(std::vector<std::string> options, RetryHandler *rh, bool mayLaunch = true) {
-    words = {"prog"};
-    words.insert(words.end(), options.begin(), options.end());
-    argv.clear();
-    for (std::string &w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    int argc = static_cast<int>(words.size());
-    bool ok = ServiceRouter_Proxy::startup(false, &argc, argv.data(), nullptr, false, rh, true,
-                                           mayLaunch);
+    options.insert(options.begin(), "prog");
+    bool ok = startProxy(options, rh, true, mayLaunch);
     proxy = servicerouter_proxy;
     return ok;
   }
 
-  // Lines the stand-in router wrote: its command lines ("pid" lines apart).
-  std::vector<std::string> recordedCommands() {
+  // What the stand-in routers wrote: their pids, or their command lines.
+  std::vector<std::string> recorded(bool pids) {
     std::vector<std::string> out;
     std::ifstream in(recordPath);
     for (std::string line; std::getline(in, line);)
-      if (line.compare(0, 4, "pid ") != 0) out.push_back(line);
-    return out;
-  }
-  std::vector<int> recordedPids() {
-    std::vector<int> out;
-    std::ifstream in(recordPath);
-    for (std::string line; std::getline(in, line);)
-      if (line.compare(0, 4, "pid ") == 0) out.push_back(std::atoi(line.c_str() + 4));
+      if ((line.compare(0, 4, "pid ") == 0) == pids) out.push_back(pids ? line.substr(4) : line);
     return out;
   }
 
-  std::string recordPath;
-  std::vector<std::string> words;
-  std::vector<char *> argv;
+  std::string recordPath = std::string(gen_default_temp_dir()) + "/srproxy_router_record.txt";
   ServiceRouter_Proxy *proxy = nullptr;
 };
 
@@ -107,62 +89,47 @@ TEST_F(SRLaunchTest, PrivateRouterGetsItsOptionsAndIsLeftRunningByAQuietShutdown
   setenv("SRPROXY_TEST_ROUTER_MODE", "linger", 1);
   NotifierPump pump(10000);
   ASSERT_TRUE(start({"-sr_private", "-sr_dir", kRouterDir, "-sr_log_router", "r.log",
-                     "-sr_log_router_internal", "i.log", "-sr_zone", "zq"},
-                    &pump));
+                     "-sr_log_router_internal", "i.log", "-sr_zone", "zq"}, &pump));
   EXPECT_EQ(proxy->getPluginId(), 61);
-  std::vector<std::string> commands = recordedCommands();
+  std::vector<std::string> commands = recorded(false);
   ASSERT_EQ(commands.size(), 1u);
   std::string prefix = std::string(kRouterDir) + "/svc_router -connect_servicerouter ";
   ASSERT_EQ(commands[0].compare(0, prefix.size(), prefix), 0) << commands[0];
   std::string rest = commands[0].substr(prefix.size());
-  std::string port = rest.substr(0, rest.find(' '));
-  EXPECT_GT(std::atoi(port.c_str()), 0);
-  EXPECT_EQ(rest.substr(port.size()), " -log r.log -sr_log_internal i.log -not_shared -sr_zone zq");
-
-  std::vector<int> pids = recordedPids();
-  ASSERT_EQ(pids.size(), 1u);
+  EXPECT_GT(std::stoi(rest), 0);  // the port
+  EXPECT_EQ(rest.substr(rest.find(' ')), " -log r.log -sr_log_internal i.log -not_shared -sr_zone zq");
+  int pid = std::stoi(recorded(true).at(0));
   StderrCapture err;
   ServiceRouter_Proxy::shutdown(false);
   EXPECT_EQ(err.text(), "");
-  EXPECT_EQ(kill(pids[0], 0), 0);  // still there: not killed
-  int status = reapChild(pids[0]);
+  EXPECT_EQ(kill(pid, 0), 0);  // still there: not killed
+  int status = reapChild(pid);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
-// A private stand-in router in `mode` ends by signal or hangs; a verbose
-// shut-down reports either, killing the one that hangs after 4 s.
+// A verbose shut-down reports a private router that ends by signal, and
+// kills one that hangs after 4 s.
 TEST_F(SRLaunchTest, VerboseShutdownReportsARouterEndedBySignalAndKillsOneThatHangs) {
-  for (const char *mode : {"signal", "hang"}) {
-    setenv("SRPROXY_TEST_ROUTER_MODE", mode, 1);
+  for (std::string mode : {"signal", "hang"}) {
+    SCOPED_TRACE(mode);
+    setenv("SRPROXY_TEST_ROUTER_MODE", mode.c_str(), 1);
     ::unlink(recordPath.c_str());
     NotifierPump pump(10000);
-    ASSERT_TRUE(start({"-sr_private", "-sr_dir", kRouterDir}, &pump)) << mode;
-    std::vector<int> pids = recordedPids();
-    ASSERT_EQ(pids.size(), 1u) << mode;
-    std::string prefix = "korvo: svc_router (pid=" + std::to_string(pids[0]) + ") ";
+    ASSERT_TRUE(start({"-sr_private", "-sr_dir", kRouterDir}, &pump));
+    int pid = std::stoi(recorded(true).at(0));
+    std::string prefix = "korvo: svc_router (pid=" + std::to_string(pid) + ") ";
     StderrCapture err;
     ServiceRouter_Proxy::shutdown(true);
-    if (std::string(mode) == "signal") {
+    if (mode == "signal") {
       EXPECT_EQ(err.text(), prefix + "exited with signal 15\n");
-      EXPECT_EQ(kill(pids[0], 0), -1);  // reaped
+      EXPECT_EQ(kill(pid, 0), -1);  // reaped
     } else {
       EXPECT_EQ(err.text(), prefix + "took more than 4 seconds (4000 msecs) to shut down (ret=0, "
                                      "status=0), killing process.\n");
-      int status = reapChild(pids[0]);
+      int status = reapChild(pid);
       EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
     }
   }
-}
-
-TEST_F(SRLaunchTest, SharedRouterIsLaunchedUnderTheLock) {
-  NotifierPump pump(10000);
-  ASSERT_TRUE(start({"-sr_dir", kRouterDir}, &pump));
-  std::vector<std::string> commands = recordedCommands();
-  ASSERT_EQ(commands.size(), 1u);
-  EXPECT_EQ(commands[0].find("-not_shared"), std::string::npos);
-  // The lock was given back: taking it does not wait.
-  EXPECT_TRUE(ActiveServices_Manager::lockManagerFile(nullptr, nullptr, kRouterDir));
-  ActiveServices_Manager::unlockManagerFile(nullptr, nullptr, kRouterDir);
 }
 
 TEST_F(SRLaunchTest, RunningRouterIsFoundThroughTheActiveServicesFile) {
@@ -172,7 +139,7 @@ TEST_F(SRLaunchTest, RunningRouterIsFoundThroughTheActiveServicesFile) {
   RouterPump pump(&side, 5000);
   ASSERT_TRUE(start({"-sr_dir", kRouterDir}, &pump));
   EXPECT_EQ(proxy->getPluginId(), 42);
-  EXPECT_TRUE(recordedCommands().empty());  // nothing launched
+  EXPECT_TRUE(recorded(false).empty());  // nothing launched
   // Not launched by the router: the working directory is sent.
   EXPECT_TRUE(side.router->saw(std::string("SetWorkingDir ") + gen_getcwd()));
 }
@@ -185,7 +152,7 @@ TEST_F(SRLaunchTest, SilentExistingRouterIsReplacedByANewOne) {
   RouterPump pump(&side, 1500);
   ASSERT_TRUE(start({"-sr_dir", kRouterDir}, &pump));
   EXPECT_EQ(proxy->getPluginId(), 61);
-  EXPECT_EQ(recordedCommands().size(), 1u);
+  EXPECT_EQ(recorded(false).size(), 1u);
   bool warned = false;
   for (auto &m : capture.messages)
     warned |= m.second == "Unable to connect to existing service router, attempting to start our own...\n";
@@ -194,43 +161,73 @@ TEST_F(SRLaunchTest, SilentExistingRouterIsReplacedByANewOne) {
   EXPECT_EQ(ActiveServices_Manager::getActiveServiceRouter_Port(nullptr, nullptr, kRouterDir), 0);
 }
 
-TEST_F(SRLaunchTest, RecordOfAGoneRouterLaunchesANewOne) {
+// A record of a router whose process is gone leads to a new shared router,
+// launched under the lock.
+TEST_F(SRLaunchTest, RecordOfAGoneRouterLaunchesASharedOneUnderTheLock) {
   pid_t writer = fork();
   if (writer == 0) {
     ActiveServices_Manager record(1, nullptr, nullptr, kRouterDir);  // records the child's pid
     _exit(record.wasWritten() ? 0 : 1);
   }
-  int status = reapChild(writer);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ASSERT_EQ(reapChild(writer), 0);
   NotifierPump pump(10000);
   ASSERT_TRUE(start({"-sr_dir", kRouterDir}, &pump));
-  EXPECT_EQ(recordedCommands().size(), 1u);
+  std::vector<std::string> commands = recorded(false);
+  ASSERT_EQ(commands.size(), 1u);
+  EXPECT_EQ(commands[0].find("-not_shared"), std::string::npos);
+  // The lock was given back: taking it does not wait.
+  EXPECT_TRUE(ActiveServices_Manager::lockManagerFile(nullptr, nullptr, kRouterDir));
+  ActiveServices_Manager::unlockManagerFile(nullptr, nullptr, kRouterDir);
 }
 
 TEST_F(SRLaunchTest, LaunchFailuresAreReported) {
   MessageCapture capture;
   NotifierPump pump(2000);
-  char *tmp = gen_realpath(gen_default_temp_dir());  // no svc_router there
-  std::string empty = tmp;
-  gen_free(tmp);
-  EXPECT_FALSE(start({"-sr_private", "-sr_dir", empty}, &pump));
-  ASSERT_FALSE(capture.messages.empty());
-  EXPECT_EQ(capture.messages.back().second, "Unable to launch private service router.\n");
-  ServiceRouter_Proxy::shutdown(false);
+  const std::string empty = take(gen_realpath(gen_default_temp_dir()));  // no svc_router there
+  struct Case {
+    std::vector<std::string> options;
+    bool mayLaunch;
+    const char *said;  // the last message, or null for none
+  } cases[] = {
+      {{"-sr_private", "-sr_dir", empty}, true, "Unable to launch private service router.\n"},
+      {{"-sr_dir", empty}, true, "Unable to launch service router.\n"},
+      // Without permission to launch, nothing is tried and nothing is said.
+      {{"-sr_private", "-sr_dir", kRouterDir}, false, nullptr},
+      {{"-sr_new", "-sr_dir", kRouterDir}, false, nullptr},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.options[0]);
+    capture.clear();
+    EXPECT_FALSE(start(c.options, &pump, c.mayLaunch));
+    EXPECT_EQ(capture.messages.empty() ? "" : capture.messages.back().second, c.said ? c.said : "");
+    ServiceRouter_Proxy::shutdown(false);
+  }
+  EXPECT_TRUE(recorded(false).empty());
+}
 
-  capture.messages.clear();
-  EXPECT_FALSE(start({"-sr_dir", empty}, &pump));
-  ASSERT_FALSE(capture.messages.empty());
-  EXPECT_EQ(capture.messages.back().second, "Unable to launch service router.\n");
-  ServiceRouter_Proxy::shutdown(false);
+// svc_statemgr's launch check: without the router's connect options (or
+// with one lacking its value) it refuses to run; with one before the last
+// word it passes and, nothing answering, ends with status 1 and only the
+// proxy's message. (Serving under a router is the end-to-end tests' part.)
+const std::string kErrFile = std::string(getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp") + "/statemgr.err";
 
-  // Without permission to launch, nothing is tried and nothing is said.
-  capture.messages.clear();
-  EXPECT_FALSE(start({"-sr_private", "-sr_dir", kRouterDir}, &pump, false));
-  ServiceRouter_Proxy::shutdown(false);
-  EXPECT_FALSE(start({"-sr_new", "-sr_dir", kRouterDir}, &pump, false));
-  EXPECT_TRUE(capture.messages.empty());
-  EXPECT_TRUE(recordedCommands().empty());
+TEST(StateMgrProcessTest, LaunchCheckRefusesAStandaloneStart) {
+  RouterSide closed;
+  closed.closeListener();
+  const std::string refusal = "svc_statemgr: fatal: svc_statemgr may not be run as a standalone program\n";
+  const std::string unreachable = "svc_statemgr: error: Unable to connect to ServiceRouter who launched us.\n";
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{}, refusal}, {{"-sr_debug_startup", "x"}, refusal}, {{"-connect_servicerouter"}, refusal},
+      {{"x", "-sr_connect_servicerouter_port"}, refusal},
+      {{"-x", "-connect_servicerouter", closed.portText(), "-y"}, unreachable},
+      {{"-x", "-sr_connect_servicerouter_port", closed.portText(), "-y"}, unreachable}};
+  for (const auto &[args, said] : cases) {
+    SCOPED_TRACE(args.size());
+    E2EChild child(e2eBinDir() + "/svc_statemgr", args, kErrFile);
+    EXPECT_EQ(child.waitExit(10000), 1);
+    std::ifstream in(kErrFile);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), said);
+  }
 }
 
 }  // namespace

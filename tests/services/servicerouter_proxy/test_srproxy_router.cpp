@@ -1,9 +1,9 @@
 // The router client against the real router (a svc_router process) and
 // test plugins of the router testkit: registration and incoming
-// connections served, refused and dropped (by the router, on request and
-// from inside a call), connection-died listeners changed while being told,
-// outgoing connections (to another plugin and to this process), value
-// questions both ways, and the router going away.
+// connections served, refused and dropped (by the client, from inside a
+// call and outside it), connection-died listeners changed while being
+// told, outgoing connections (to another plugin and to this process),
+// value questions both ways, and the router going away.
 #include <signal.h>
 
 #include <functional>
@@ -13,18 +13,17 @@
 
 #include <gtest/gtest.h>
 
+#include "scripted_router.h"
 #include "services/router/router_testkit.h"
-#include "services/servicerouter_proxy/servicerouter_proxy.h"
+#include "services/servicerouter_proxy/service_factory.h"
 #include "shared/indgen.h"
-#include "shared/libcxxutil/ut_idle_notifier.h"
 #include "shared/runtime_test_support.h"
 #include "shared/stp_transport/stp_msg.h"
-#include "shared/stp_transport/stp_transport.h"
-#include "srproxy_test_support.h"
+#include "stp_pump.h"
 
 namespace {
 
-using srtest::gServicesDestroyed;
+int gServicesDestroyed = 0;
 
 // An echo service made by the proxy's factory; onPing runs inside the call.
 class EchoService : public EchoServer {
@@ -63,41 +62,20 @@ class Recorder : public ConnectionDiedListener {
   }
 };
 
-// Services the proxy (through the idle notifier) and the test plugins'
-// links; the proxy's own waits use it as their retry handler.
-class Pump : public RetryHandler {
- public:
-  Pump(std::function<std::vector<STPTransport *>()> links, int ms)
-      : RetryHandler(kRetryMillisBase + ms), links(std::move(links)) {}
-  void idle() override {
-    if (IdleNotifier *n = getIdleNotifier()) {
-      n->notifyIdle(false);
-      n->notifyTimers();
-      n->notifySocketActivity(2, true);
-    }
-    std::vector<STPTransport *> live;
-    for (STPTransport *t : links())
-      if (t && !t->isDead()) live.push_back(t);
-    TStat st;
-    if (!live.empty()) STPTransport::serviceFirst(2, live.data(), static_cast<int>(live.size()), &st);
-  }
-  std::function<std::vector<STPTransport *>()> links;
-};
+// Serves the proxy through the idle notifier: a pump of the test plugins'
+// links runs it each round, so that the proxy's waits can use the pump.
+void serveProxy() {
+  getIdleNotifier()->notifyIdle(false);
+  getIdleNotifier()->notifyTimers();
+  getIdleNotifier()->notifySocketActivity(2, true);
+}
 
 class SRRealRouterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(servicerouter_proxy, nullptr);
+    pump.eachRound = serveProxy;
     ASSERT_TRUE(router.start({"-not_shared", "-idle_exit", "0"})) << router.stderrText();
-    a = std::make_unique<EchoFactory>("Svc.A");
-    b = std::make_unique<EchoFactory>("Svc.B");
-    std::vector<std::string> w = {"prog", "-connect_servicerouter", std::to_string(router.port)};
-    std::vector<char *> argv;
-    for (std::string &s : w) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    int argc = 3;
-    Pump p = pump(5000);
-    ASSERT_TRUE(ServiceRouter_Proxy::startup(false, &argc, argv.data(), nullptr, false, &p, false, true));
+    ASSERT_TRUE(srtest::startProxy({"prog", "-connect_servicerouter", std::to_string(router.port)}, &pump));
     proxy = servicerouter_proxy;
     ASSERT_TRUE(until([&] { return proxy->getNumFactoriesAwaitingRN() == 0; }));
   }
@@ -108,31 +86,16 @@ class SRRealRouterTest : public ::testing::Test {
     }
     ServiceRouter_Proxy::shutdown(false);
     for (TestPlugin *p : plugins) p->destroy();
-    a.reset();
-    b.reset();
   }
 
-  Pump pump(int ms) {
-    return Pump([this] {
-      std::vector<STPTransport *> out;
-      for (TestPlugin *p : plugins) out.push_back(p->link());
-      return out;
-    }, ms);
-  }
-  bool until(const std::function<bool()> &done, int ms = 5000) {
-    Pump p = pump(ms);
-    p.beginOp();
-    bool ok = true;
-    while (!done() && (ok = p.retryOp())) p.idle();
-    p.completedOp();
-    return ok && done();
-  }
+  bool until(const std::function<bool()> &done) { return pump.until(done); }
   TestPlugin *plugin(bool serveEcho = false) {
     TestPlugin *p = TestPlugin::connect(router.port);
     EXPECT_NE(p, nullptr);
-    if (p) plugins.push_back(p), p->serveEcho = serveEcho;
+    if (p) plugins.push_back(p), p->serveEcho = serveEcho, pump.add(p->link());
     return p;
   }
+  EchoClient *client() { return clients.emplace_back(new EchoClient()); }
   // `from` asks for `name`; returns the reply.
   RT_Reply request(TestPlugin *from, const std::string &name) {
     size_t before = from->replies.size();
@@ -144,8 +107,7 @@ class SRRealRouterTest : public ::testing::Test {
   EchoClient *open(TestPlugin *from, const std::string &name) {
     RT_Reply r = request(from, name);
     if (!r.accepted) return nullptr;
-    EchoClient *c = new EchoClient();
-    clients.push_back(c);
+    EchoClient *c = client();
     c->setTransport(from->link(), r.localRN, r.serviceRN);
     c->sendNegotiate(true, nullptr, nullptr);
     // The service's negotiation may have come before the client was bound.
@@ -160,10 +122,11 @@ class SRRealRouterTest : public ::testing::Test {
   }
 
   RouterProcess router;
-  std::unique_ptr<EchoFactory> a, b;
+  EchoFactory a{"Svc.A"}, b{"Svc.B"};
   ServiceRouter_Proxy *proxy = nullptr;
   std::vector<TestPlugin *> plugins;
   std::vector<EchoClient *> clients;
+  testsupport::Pump pump{{}, 5000};
 };
 
 TEST_F(SRRealRouterTest, RegisteredServiceIsAcceptedNegotiatedAndServed) {
@@ -171,27 +134,23 @@ TEST_F(SRRealRouterTest, RegisteredServiceIsAcceptedNegotiatedAndServed) {
   EXPECT_NE(proxy->getPluginId(), -1);
   EchoClient *c = open(p, "Svc.A");
   ASSERT_NE(c, nullptr);
-  EchoService *s = a->last;
-  ASSERT_NE(s, nullptr);
+  EchoService *s = a.last;
   EXPECT_TRUE(ping(c, 1));
   EXPECT_EQ(s->pings, 1);
   EXPECT_EQ(proxy->getPluginIdForConnection(s), p->pluginId);
   EXPECT_EQ(proxy->getServiceConnectionForPluginId(p->pluginId), s);
   EXPECT_STREQ(proxy->getCachedValue(p->pluginId, "cwd"), "/tmp/client-cwd");
-  EXPECT_EQ(proxy->getNumServerConnections(), 1);
   EXPECT_TRUE(proxy->acceptedAConnection());
   EXPECT_EQ(s->getRefCount(), 1);  // the record holds the only reference
   // Relative names of that plugin resolve against its working directory.
-  Pump pp = pump(300);
-  EXPECT_EQ(take(proxy->resolvePluginRelFilename(p->pluginId, "src/../a.txt", &pp)), "/tmp/client-cwd/a.txt");
-  EXPECT_EQ(take(proxy->resolveConRelFilename(s, "b.txt", &pp)), "/tmp/client-cwd/b.txt");
-  EXPECT_EQ(take(proxy->resolvePluginRelFilename(p->pluginId, "/abs/x", &pp)), "/abs/x");
-  EXPECT_EQ(take(proxy->resolvePluginRelFilename(-1, "rel/x", &pp)), "rel/x");
-  EXPECT_EQ(proxy->resolvePluginRelFilename(p->pluginId, nullptr, &pp), nullptr);
+  EXPECT_EQ(take(proxy->resolvePluginRelFilename(p->pluginId, "src/../a.txt", &pump)), "/tmp/client-cwd/a.txt");
+  EXPECT_EQ(take(proxy->resolveConRelFilename(s, "b.txt", &pump)), "/tmp/client-cwd/b.txt");
+  EXPECT_EQ(take(proxy->resolvePluginRelFilename(-1, "rel/x", &pump)), "rel/x");
+  EXPECT_EQ(proxy->resolvePluginRelFilename(p->pluginId, nullptr, &pump), nullptr);
   // A connection the proxy does not know: no plugin, the name as it is.
   EchoService *stranger = new EchoService();
   EXPECT_EQ(proxy->getPluginIdForConnection(stranger), -1);
-  EXPECT_EQ(take(proxy->resolveConRelFilename(stranger, "rel/y", &pp)), "rel/y");
+  EXPECT_EQ(take(proxy->resolveConRelFilename(stranger, "rel/y", &pump)), "rel/y");
   stranger->delRef();
   // Shut-down marks the open connection down.
   s->addRef();
@@ -200,91 +159,33 @@ TEST_F(SRRealRouterTest, RegisteredServiceIsAcceptedNegotiatedAndServed) {
   s->delRef();
 }
 
-TEST_F(SRRealRouterTest, ClientDyingBeforeNegotiatingNeverCountsTheConnection) {
+TEST_F(SRRealRouterTest, RefusedUnknownAndUnnegotiatedConnectionsAreNeverCounted) {
   TestPlugin *p = plugin();
-  int destroyed = gServicesDestroyed;
-  ASSERT_TRUE(request(p, "Svc.A").accepted);
-  p->closeLink();
-  ASSERT_TRUE(until([&] { return gServicesDestroyed == destroyed + 1; }));
-  EXPECT_EQ(proxy->getNumPendingServiceConnections(), 0);
-  EXPECT_EQ(proxy->getNumServiceConnections(), 0);
-}
-
-TEST_F(SRRealRouterTest, FactoryAddedLaterIsServedAndForgottenWhenGone) {
-  TestPlugin *p = plugin();
+  b.refuse = true;
+  RT_Reply r = request(p, "Svc.B");
+  EXPECT_TRUE(r.found);
+  EXPECT_FALSE(r.accepted);
   {
     EchoFactory late(proxy, "Svc.Late");
     ASSERT_TRUE(until([&] { return proxy->getNumFactoriesAwaitingRN() == 0; }));
     ASSERT_NE(open(p, "Svc.Late"), nullptr);
-    EXPECT_NE(late.last, nullptr);
   }
-  RT_Reply r = request(p, "Svc.Late");
-  EXPECT_FALSE(r.accepted);
-}
-
-TEST_F(SRRealRouterTest, RefusingFactoryRefusesTheConnection) {
-  TestPlugin *p = plugin();
-  b->refuse = true;
-  RT_Reply r = request(p, "Svc.B");
-  EXPECT_TRUE(r.found);
-  EXPECT_FALSE(r.accepted);
-  EXPECT_EQ(proxy->getNumServiceConnections(), 0);
+  EXPECT_FALSE(request(p, "Svc.Late").accepted);  // its factory is gone
+  // A client dying before it negotiates.
+  TestPlugin *q = plugin();
+  int destroyed = gServicesDestroyed, open = proxy->getNumServiceConnections();
+  ASSERT_TRUE(request(q, "Svc.A").accepted);
+  q->closeLink();
+  ASSERT_TRUE(until([&] { return gServicesDestroyed == destroyed + 1; }));
   EXPECT_EQ(proxy->getNumPendingServiceConnections(), 0);
+  EXPECT_EQ(proxy->getNumServiceConnections(), open);
 }
 
-TEST_F(SRRealRouterTest, ClientDyingReleasesTheConnectionAndTellsListeners) {
+TEST_F(SRRealRouterTest, ClientDyingTellsListenersWhichMayChangeTheList) {
   TestPlugin *p = plugin();
   ASSERT_NE(open(p, "Svc.A"), nullptr);
-  EchoService *s = a->last;
-  Recorder watcher(s), bystander(nullptr);
-  proxy->installConnectionDiedListener(&watcher);
-  proxy->installConnectionDiedListener(&bystander);
-  int destroyed = gServicesDestroyed;
-  p->closeLink();
-  ASSERT_TRUE(until([&] { return proxy->getNumServiceConnections() == 0; }));
-  EXPECT_EQ(watcher.heard, std::vector<STPSpecClass *>{s});
-  EXPECT_EQ(bystander.heard, std::vector<STPSpecClass *>{s});
-  // The watcher of the dead connection left the list; the other stays.
-  EXPECT_FALSE(proxy->removeConnectionDiedListener(&watcher));
-  EXPECT_TRUE(proxy->removeConnectionDiedListener(&bystander));
-  EXPECT_EQ(s->getRefCount(), 1);  // the watcher's
-  EXPECT_EQ(gServicesDestroyed, destroyed);
-}
-
-TEST_F(SRRealRouterTest, DropFromInsideACallNeedsForce) {
-  TestPlugin *p = plugin();
-  EchoClient *c = open(p, "Svc.A");
-  ASSERT_NE(c, nullptr);
-  std::vector<bool> results;
-  for (bool force : {false, true}) {
-    SCOPED_TRACE(force);
-    a->last->onPing = [&, force](EchoService *s) {
-      results.push_back(proxy->dropServiceConnection(s, nullptr, force));
-    };
-    size_t before = results.size();
-    c->send_Ping(1, "x");
-    ASSERT_TRUE(until([&] { return results.size() > before; }));
-    EXPECT_EQ(results.back(), force);
-    EXPECT_EQ(proxy->getNumServiceConnections(), force ? 0 : 1);
-  }
-  // The router passes the drop on to the client.
-  EXPECT_TRUE(until([&] { return !p->drops.empty(); }));
-}
-
-TEST_F(SRRealRouterTest, DropOutsideACallReleasesTheService) {
-  TestPlugin *p = plugin();
-  ASSERT_NE(open(p, "Svc.A"), nullptr);
-  int destroyed = gServicesDestroyed;
-  EXPECT_TRUE(proxy->dropServiceConnection(a->last, nullptr, false));
-  EXPECT_EQ(gServicesDestroyed, destroyed + 1);
-  EXPECT_TRUE(until([&] { return !p->drops.empty(); }));
-}
-
-TEST_F(SRRealRouterTest, ListenersMayChangeTheListWhileBeingTold) {
-  TestPlugin *p = plugin();
-  ASSERT_NE(open(p, "Svc.A"), nullptr);
-  EchoService *s = a->last;
-  Recorder first(nullptr), second(nullptr), added(nullptr);
+  EchoService *s = a.last;
+  Recorder first(nullptr), second(nullptr), added(nullptr), watcher(s);
   // The first removes the second and installs a third: the second is not
   // told, the third only from the next notification on.
   first.during = [&] {
@@ -295,27 +196,58 @@ TEST_F(SRRealRouterTest, ListenersMayChangeTheListWhileBeingTold) {
   proxy->installConnectionDiedListener(&second);
   proxy->notifyConnectionDiedListeners(s);
   EXPECT_EQ(first.heard.size(), 1u);
-  EXPECT_TRUE(second.heard.empty());
-  EXPECT_TRUE(added.heard.empty());
+  EXPECT_TRUE(second.heard.empty() && added.heard.empty());
   first.during = nullptr;
-  proxy->notifyConnectionDiedListeners(s);
-  EXPECT_EQ(added.heard.size(), 1u);
-  proxy->removeConnectionDiedListener(&first);
-  proxy->removeConnectionDiedListener(&added);
+
+  proxy->installConnectionDiedListener(&watcher);
+  int destroyed = gServicesDestroyed;
+  p->closeLink();
+  ASSERT_TRUE(until([&] { return proxy->getNumServiceConnections() == 0; }));
+  EXPECT_EQ(watcher.heard, std::vector<STPSpecClass *>{s});
+  EXPECT_EQ(added.heard, std::vector<STPSpecClass *>{s});
+  // The watcher of the dead connection left the list; the others stay.
+  EXPECT_FALSE(proxy->removeConnectionDiedListener(&watcher));
+  EXPECT_TRUE(proxy->removeConnectionDiedListener(&first));
+  EXPECT_TRUE(proxy->removeConnectionDiedListener(&added));
+  EXPECT_EQ(s->getRefCount(), 1);  // the watcher's
+  EXPECT_EQ(gServicesDestroyed, destroyed);
 }
 
-TEST_F(SRRealRouterTest, OutgoingConnectionToAnotherPluginWorksAndReleasesItsRN) {
+TEST_F(SRRealRouterTest, DropFromInsideACallNeedsForceAndReachesTheClient) {
+  TestPlugin *p = plugin();
+  EchoClient *c = open(p, "Svc.A");
+  ASSERT_NE(c, nullptr);
+  std::vector<bool> results;
+  for (bool force : {false, true}) {
+    SCOPED_TRACE(force);
+    a.last->onPing = [&, force](EchoService *s) {
+      results.push_back(proxy->dropServiceConnection(s, nullptr, force));
+    };
+    size_t before = results.size();
+    c->send_Ping(1, "x");
+    ASSERT_TRUE(until([&] { return results.size() > before; }));
+    EXPECT_EQ(results.back(), force);
+    EXPECT_EQ(proxy->getNumServiceConnections(), force ? 0 : 1);
+  }
+  EXPECT_TRUE(until([&] { return !p->drops.empty(); }));  // the router passed it on
+  // Outside a call the service is released at once.
+  ASSERT_NE(open(p, "Svc.A"), nullptr);
+  int destroyed = gServicesDestroyed;
+  size_t drops = p->drops.size();
+  EXPECT_TRUE(proxy->dropServiceConnection(a.last, nullptr, false));
+  EXPECT_EQ(gServicesDestroyed, destroyed + 1);
+  EXPECT_TRUE(until([&] { return p->drops.size() > drops; }));
+}
+
+TEST_F(SRRealRouterTest, OutgoingConnectionsToOtherPluginsAndToThisProcess) {
   TestPlugin *provider = plugin(true);
   provider->registerNames({"Remote.Echo"});
   ASSERT_TRUE(until([&] { return !provider->rnBlocks.empty(); }));
-  EchoClient *c = new EchoClient();
-  clients.push_back(c);
+  EchoClient *c = client();
   bool found = false, accepted = false;
-  Pump p = pump(5000);
-  ASSERT_TRUE(proxy->getServiceConnection("Remote.Echo", c, &found, &accepted, &p, "/w", false,
+  ASSERT_TRUE(proxy->getServiceConnection("Remote.Echo", c, &found, &accepted, &pump, "/w", false,
                                           false, false));
-  EXPECT_TRUE(found && accepted && c->isNegotiated());
-  EXPECT_TRUE(proxy->isClientServiceConnection(c));
+  EXPECT_TRUE(found && accepted && proxy->isClientServiceConnection(c));
   EXPECT_EQ(proxy->getPluginIdForConnection(c), provider->pluginId);
   EXPECT_TRUE(ping(c, 3));
   // Dropped by the provider: the client goes down.
@@ -323,49 +255,39 @@ TEST_F(SRRealRouterTest, OutgoingConnectionToAnotherPluginWorksAndReleasesItsRN)
   EXPECT_TRUE(until([&] { return c->isDown(); }));
   EXPECT_FALSE(proxy->isClientServiceConnection(c));
 
-  // Asked of one provider by its plugin id: found and accepted are needed.
+  // Asked of one provider by its plugin id.
   TestPlugin *second = plugin(true);
   second->registerNames({"Remote.Echo"});
   ASSERT_TRUE(until([&] { return !second->rnBlocks.empty(); }));
-  EchoClient *viaId = new EchoClient();
-  clients.push_back(viaId);
-  EXPECT_TRUE(proxy->getServiceConnectionFromPlugin("Remote.Echo", viaId, second->pluginId, &p));
+  EchoClient *viaId = client();
+  EXPECT_TRUE(proxy->getServiceConnectionFromPlugin("Remote.Echo", viaId, second->pluginId, &pump));
   EXPECT_EQ(proxy->getPluginIdForConnection(viaId), second->pluginId);
-  EXPECT_FALSE(proxy->getServiceConnectionFromPlugin("Remote.Echo", viaId, 999, &p));
-
-  EchoClient *none = new EchoClient();
-  clients.push_back(none);
+  EXPECT_FALSE(proxy->getServiceConnectionFromPlugin("Remote.Echo", client(), 999, &pump));
   found = accepted = true;
-  EXPECT_FALSE(proxy->getServiceConnection("No.Such", none, &found, &accepted, &p, nullptr,
+  EXPECT_FALSE(proxy->getServiceConnection("No.Such", client(), &found, &accepted, &pump, nullptr,
                                            false, false, false));
   EXPECT_FALSE(found);
-}
 
-TEST_F(SRRealRouterTest, ServiceOfThisProcessConnectsDirectly) {
-  EchoClient *c = new EchoClient();
-  clients.push_back(c);
-  bool found = false, accepted = false;
-  Pump p = pump(5000);
-  ASSERT_TRUE(proxy->getServiceConnection("Svc.A", c, &found, &accepted, &p, nullptr, false,
+  // A service of this process is connected directly.
+  EchoClient *local = client();
+  ASSERT_TRUE(proxy->getServiceConnection("Svc.A", local, &found, &accepted, &pump, nullptr, false,
                                           false, false));
-  EXPECT_TRUE(c->isNegotiated());
   EXPECT_EQ(proxy->getNumServerConnections(), 1);
-  EXPECT_TRUE(ping(c, 4));
-  bool f = false;
-  EXPECT_EQ(proxy->getPluginIdForService("Svc.B", nullptr, &p, false, &f), proxy->getPluginId());
-  EXPECT_TRUE(f);
+  EXPECT_TRUE(ping(local, 4));
+  EXPECT_EQ(proxy->getPluginIdForService("Svc.B", nullptr, &pump, false, &found), proxy->getPluginId());
+  EXPECT_TRUE(found);
 }
 
-TEST_F(SRRealRouterTest, ValuesAreAskedOfOtherPluginsAndAnswered) {
+TEST_F(SRRealRouterTest, ValuesEnvironmentAndLocationGoThroughTheRouter) {
   TestPlugin *p = plugin();
   p->values = {{"color", "blue"}, {"cwd", "/p/cwd"}};
-  Pump pp = pump(3000);
-  EXPECT_STREQ(proxy->getValueOfNameForPlugin(p->pluginId, "color", &pp), "blue");
+  EXPECT_STREQ(proxy->getValueOfNameForPlugin(p->pluginId, "color", &pump), "blue");
   // A plugin that never connected here is asked where it works.
-  EXPECT_EQ(take(proxy->resolvePluginRelFilename(p->pluginId, "x", &pp)), "/p/cwd/x");
+  EXPECT_EQ(take(proxy->resolvePluginRelFilename(p->pluginId, "x", &pump)), "/p/cwd/x");
   TestPlugin *mute = plugin();  // has no answer: the name stays as it is
-  EXPECT_EQ(take(proxy->resolvePluginRelFilename(mute->pluginId, "rel/z", &pp)), "rel/z");
-  Pump shortPump = pump(300);
+  testsupport::Pump shortPump({p->link(), mute->link()}, 300);
+  shortPump.eachRound = serveProxy;
+  EXPECT_EQ(take(proxy->resolvePluginRelFilename(mute->pluginId, "rel/z", &shortPump)), "rel/z");
   EXPECT_EQ(proxy->getValueOfNameForPlugin(p->pluginId, "size", &shortPump), nullptr);
   // The other way: the last resolver for a name answers; cwd by default.
   proxy->addNameValueResolver(new NameValueResolver(false, "color", "red"));
@@ -376,26 +298,23 @@ TEST_F(SRRealRouterTest, ValuesAreAskedOfOtherPluginsAndAnswered) {
   EXPECT_EQ(p->valueEvents[0].value, std::optional<std::string>("green"));
   EXPECT_EQ(p->valueEvents[1].value, std::optional<std::string>(gen_getcwd()));
   EXPECT_EQ(p->valueEvents[2].value, std::nullopt);
-}
 
-TEST_F(SRRealRouterTest, PersistenceEnvironmentAndLocationGoThroughTheRouter) {
-  Pump p = pump(3000);
   EXPECT_TRUE(proxy->setPluginPersistence(true));
   EXPECT_TRUE(proxy->setEnvironmentVariable("KORVO_TEST_VAR", "1"));
   int total = -1;
-  int persistent = proxy->getNumPersistentServices(&p, &total);
+  int persistent = proxy->getNumPersistentServices(&pump, &total);
   EXPECT_GE(persistent, 1);
   EXPECT_GE(total, persistent);
   const char *host = nullptr;
   int port = 0;
-  ASSERT_TRUE(proxy->getServiceRouterLocation(&host, &port, &p));
+  ASSERT_TRUE(proxy->getServiceRouterLocation(&host, &port, &pump));
   EXPECT_EQ(port, router.port);
 }
 
 TEST_F(SRRealRouterTest, RouterEndingEndsTheConnectionAndMarksServicesDown) {
   TestPlugin *p = plugin();
   ASSERT_NE(open(p, "Svc.A"), nullptr);
-  EchoService *s = a->last;
+  EchoService *s = a.last;
   s->addRef();
   int status = 0;
   ASSERT_TRUE(router.stop(SIGTERM, 10000, &status));

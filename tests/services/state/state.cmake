@@ -1,5 +1,3 @@
 korvo_add_test(test_state
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_deleteable.cpp
-          ${CMAKE_CURRENT_LIST_DIR}/test_svc_eventloop.cpp
-          ${CMAKE_CURRENT_LIST_DIR}/test_svc_signals.cpp
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_svc_eventloop.cpp
   LIBS korvo_state korvo_ut_retry korvo_runtime)
