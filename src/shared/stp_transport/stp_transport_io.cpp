@@ -33,6 +33,11 @@ constexpr int kReadReserve = 1024;
 constexpr int kShrinkFactor = 10;
 // Fewer bytes than this are not worth a dispatch pass of their own.
 constexpr int kDispatchThreshold = 40;
+// One read pass takes at most this much from the socket. Reading what is
+// there before dispatching lets one pass route or handle a whole burst, so
+// that what it sends on leaves in one write per destination; the bound keeps
+// one busy peer from holding the loop.
+constexpr int kReadPerPass = 1 << 20;
 
 long long roundUp4(long long n) { return (n + 3) & ~3LL; }
 
@@ -213,23 +218,30 @@ void STPTransport::readPass() {
 // One read from the socket behind the pending bytes. False when the
 // connection was closed (the status says why).
 bool STPTransport::readSocket() {
-  if (rbuf.capacity <= rbuf.start + rbuf.used + kReadReserve)
-    rbuf.regrow(2 * rbuf.used + rbuf.initialSize);
-  int room = rbuf.capacity - rbuf.start - rbuf.used;
-  ssize_t n = readSome(fd, rbuf.data + rbuf.start + rbuf.used, room);
-  if (n < 0) {
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
-    closeConnection(nullptr);
-    fail(kStatDown, "[handleRead]: read failed, closing connection", nullptr);
-    return false;
+  for (int taken = 0; taken < kReadPerPass;) {
+    if (rbuf.capacity <= rbuf.start + rbuf.used + kReadReserve)
+      rbuf.regrow(2 * rbuf.used + rbuf.initialSize);
+    int room = rbuf.capacity - rbuf.start - rbuf.used;
+    ssize_t n = readSome(fd, rbuf.data + rbuf.start + rbuf.used, room);
+    // Bytes taken before an error or the close are dispatched first: the
+    // error shows again on the next read.
+    if (n <= 0 && taken > 0) return true;
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
+      closeConnection(nullptr);
+      fail(kStatDown, "[handleRead]: read failed, closing connection", nullptr);
+      return false;
+    }
+    if (n == 0) {
+      closeConnection(nullptr);
+      fail(kStatPeerClosed, "[handleRead]: peer has closed connection", nullptr);
+      return false;
+    }
+    needMore = false;
+    rbuf.used += static_cast<int>(n);
+    taken += static_cast<int>(n);
+    if (n < room) return true;  // the socket had no more
   }
-  if (n == 0) {
-    closeConnection(nullptr);
-    fail(kStatPeerClosed, "[handleRead]: peer has closed connection", nullptr);
-    return false;
-  }
-  needMore = false;
-  rbuf.used += static_cast<int>(n);
   return true;
 }
 
