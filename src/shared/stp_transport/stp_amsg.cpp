@@ -18,15 +18,27 @@ const char *skipSpaces(const char *p) {
   return p;
 }
 
-// Characters that may appear in a field name.
-bool isNameChar(char c) {
-  switch (c) {
-    case '\0': case ' ': case ':': case '"': case '{': case '}':
-    case '[': case ']': case '(': case ')':
-      return false;
-    default:
-      return true;
+// Characters that may appear in a field name: a table, as the scans of
+// names run once per field of every message received.
+struct NameChars {
+  bool allowed[256];
+  constexpr NameChars() : allowed() {
+    for (int c = 0; c < 256; c++) allowed[c] = true;
+    allowed[0] = false;
+    const char excluded[] = " :\"{}[]()";
+    for (int i = 0; excluded[i]; i++) allowed[static_cast<unsigned char>(excluded[i])] = false;
   }
+};
+constexpr NameChars kNameChars;
+
+bool isNameChar(char c) { return kNameChars.allowed[static_cast<unsigned char>(c)]; }
+
+// Whether the `len` characters at `p` are all name characters: such a word
+// is a value without a name to every lookup.
+bool isPlainWord(const char *p, int len) {
+  for (int i = 0; i < len; i++)
+    if (!isNameChar(p[i])) return false;
+  return true;
 }
 
 bool endsScope(char c) { return c == '\0' || c == '}' || c == ']'; }
@@ -397,7 +409,12 @@ const char *STPAsciiIMsg::peekIdent(int *len) {
 
 const char *STPAsciiIMsg::getIdent(int *len) {
   const char *p = peekIdent(len);
-  if (*len > 0) setRead(skipSpaces(p + *len));
+  if (*len <= 0) return p;
+  const char *after = skipSpaces(p + *len);
+  // A plain word at the lookup cursor (the message name) is one that every
+  // lookup steps over: later lookups start after it.
+  if (skipSpaces(at(msg->asciiScope)) == p && isPlainWord(p, *len)) msg->asciiScope = off(after);
+  setRead(after);
   return p;
 }
 

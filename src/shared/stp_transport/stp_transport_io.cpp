@@ -201,6 +201,9 @@ bool STPTransport::handleRead(TStat *out) {
 }
 
 // handleRead without a hold of its own: the caller holds the transport.
+// Reads and dispatches in turns until the socket has nothing more or the
+// pass took kReadPerPass bytes; the buffer then need not grow to hold a
+// whole burst.
 void STPTransport::readPass() {
   stat.clear();
   if (listening) {
@@ -208,41 +211,43 @@ void STPTransport::readPass() {
     return;
   }
   if (!bound) return;
-  if (loopback)
+  if (loopback) {
     readLoopbackPeer();
-  else if (!readSocket())
+    dispatchPass();
     return;
-  dispatchPass();
+  }
+  for (int taken = 0; taken < kReadPerPass;) {
+    int n = readSocket();
+    if (n < 0) return;
+    dispatchPass();
+    if (n == 0 || !stat.ok() || !bound) return;
+    if (forwardingHandler && !forwardingHandler->keepReading(this)) return;
+    taken += n;
+  }
 }
 
-// One read from the socket behind the pending bytes. False when the
-// connection was closed (the status says why).
-bool STPTransport::readSocket() {
-  for (int taken = 0; taken < kReadPerPass;) {
-    if (rbuf.capacity <= rbuf.start + rbuf.used + kReadReserve)
-      rbuf.regrow(2 * rbuf.used + rbuf.initialSize);
-    int room = rbuf.capacity - rbuf.start - rbuf.used;
-    ssize_t n = readSome(fd, rbuf.data + rbuf.start + rbuf.used, room);
-    // Bytes taken before an error or the close are dispatched first: the
-    // error shows again on the next read.
-    if (n <= 0 && taken > 0) return true;
-    if (n < 0) {
-      if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
-      closeConnection(nullptr);
-      fail(kStatDown, "[handleRead]: read failed, closing connection", nullptr);
-      return false;
-    }
-    if (n == 0) {
-      closeConnection(nullptr);
-      fail(kStatPeerClosed, "[handleRead]: peer has closed connection", nullptr);
-      return false;
-    }
-    needMore = false;
-    rbuf.used += static_cast<int>(n);
-    taken += static_cast<int>(n);
-    if (n < room) return true;  // the socket had no more
+// One read from the socket behind the pending bytes: the number of bytes
+// when it filled the room (more may be waiting), 0 when the socket had no
+// more, -1 when the connection was closed (the status says why).
+int STPTransport::readSocket() {
+  if (rbuf.capacity <= rbuf.start + rbuf.used + kReadReserve)
+    rbuf.regrow(2 * rbuf.used + rbuf.initialSize);
+  int room = rbuf.capacity - rbuf.start - rbuf.used;
+  ssize_t n = readSome(fd, rbuf.data + rbuf.start + rbuf.used, room);
+  if (n < 0) {
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    closeConnection(nullptr);
+    fail(kStatDown, "[handleRead]: read failed, closing connection", nullptr);
+    return -1;
   }
-  return true;
+  if (n == 0) {
+    closeConnection(nullptr);
+    fail(kStatPeerClosed, "[handleRead]: peer has closed connection", nullptr);
+    return -1;
+  }
+  needMore = false;
+  rbuf.used += static_cast<int>(n);
+  return n == room ? static_cast<int>(n) : 0;
 }
 
 // Takes every byte waiting in the loopback peer's write buffer.
