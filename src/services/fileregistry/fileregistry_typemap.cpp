@@ -3,84 +3,90 @@
 
 #include "services/support/service_limits.h"
 
-ut_string_list *FileRegistry_TypeMap::listFor(const char *type) {
-  auto [it, made] = lists.try_emplace(ut_string(type));
-  if (made) bytes_ += ServiceLimits_Cost(type);
-  return &it->second;
+namespace {
+
+// A null type is the type "".
+std::string_view typeKey(const char *type) { return type ? std::string_view(type) : std::string_view(); }
+
+}  // namespace
+
+bool FileRegistry_List::pushFront(std::string_view name) {
+  auto listed = index.find(name);
+  if (listed != index.end()) {
+    names.splice(names.begin(), names, listed->second);
+    return false;
+  }
+  names.emplace_front(name);
+  index.emplace(names.front(), names.begin());
+  return true;
 }
 
-size_t FileRegistry_TypeMap::costOfAdding(const char *fileName, const char *type) const {
-  const ut_string_list *list = find(type);
-  // A name is counted as new even when it is listed already: looking for it
-  // would be a second walk of the list on every AddFile. Near the limit a
-  // re-added name is then refused, never one that fits.
+bool FileRegistry_List::remove(std::string_view name) {
+  auto listed = index.find(name);
+  if (listed == index.end()) return false;
+  auto place = listed->second;
+  index.erase(listed);  // before the string its key views goes
+  names.erase(place);
+  return true;
+}
+
+FileRegistry_List *FileRegistry_TypeMap::listFor(const char *type) {
+  auto it = lists.find(typeKey(type));
+  if (it != lists.end()) return &it->second;
+  bytes_ += ServiceLimits_Cost(type);
+  return &lists.try_emplace(std::string(typeKey(type))).first->second;
+}
+
+bool FileRegistry_TypeMap::fitsAddTo(const FileRegistry_List *list, const char *fileName,
+                                     const char *type) const {
+  if (!ServiceLimits_StringFits(fileName) || !ServiceLimits_StringFits(type)) return false;
+  // A name is counted as new even when it is listed already: near the limit
+  // a re-added name is then refused, never one that fits.
   size_t cost = list ? 0 : ServiceLimits_Cost(type);
   if (fileName) cost += ServiceLimits_Cost(fileName);
-  return cost;
+  return bytes_ + cost <= kServiceMaxStoreBytes;
 }
 
 bool FileRegistry_TypeMap::fitsAdd(const char *fileName, const char *type) const {
-  return ServiceLimits_StringFits(fileName) && ServiceLimits_StringFits(type) &&
-         bytes_ + costOfAdding(fileName, type) <= kServiceMaxStoreBytes;
+  return fitsAddTo(find(type), fileName, type);
 }
 
 bool FileRegistry_TypeMap::fitsRemove(const char *type) const {
   return fitsAdd(nullptr, type);
 }
 
-const ut_string_list *FileRegistry_TypeMap::find(const char *type) const {
-  auto it = lists.find(ut_string(type));
+const FileRegistry_List *FileRegistry_TypeMap::find(const char *type) const {
+  auto it = lists.find(typeKey(type));
   return it == lists.end() ? nullptr : &it->second;
 }
 
 bool FileRegistry_TypeMap::AddFileWithinLimits(const char *fileName, const char *type,
                                                bool *refused) {
-  *refused = !ServiceLimits_StringFits(fileName) || !ServiceLimits_StringFits(type);
+  auto it = lists.find(typeKey(type));
+  FileRegistry_List *list = it == lists.end() ? nullptr : &it->second;
+  *refused = !fitsAddTo(list, fileName, type);
   if (*refused) return false;
-  ut_string key(type);
-  auto it = lists.find(key);
-  size_t cost = (it == lists.end() ? ServiceLimits_Cost(type) : 0) +
-                (fileName ? ServiceLimits_Cost(fileName) : 0);
-  *refused = bytes_ + cost > kServiceMaxStoreBytes;
-  if (*refused) return false;
-  if (it == lists.end()) {
-    it = lists.try_emplace(std::move(key)).first;
-    bytes_ += ServiceLimits_Cost(type);
-  }
-  return addTo(&it->second, fileName);
+  return addTo(list ? list : listFor(type), fileName);
 }
 
 bool FileRegistry_TypeMap::AddFile(const char *fileName, const char *type) {
   return addTo(listFor(type), fileName);
 }
 
-bool FileRegistry_TypeMap::addTo(ut_string_list *list, const char *fileName) {
+bool FileRegistry_TypeMap::addTo(FileRegistry_List *list, const char *fileName) {
   if (!fileName) return false;
-  ut_string name(fileName);
-  // Re-adding moves a name to the front rather than duplicating it (one
-  // walk: the name is listed at most once).
-  auto listed = list->find(name);
-  if (listed != list->end()) list->erase(listed);
-  else bytes_ += ServiceLimits_Cost(fileName);
-  list->push_front(name);
+  // Re-adding moves a name to the front rather than duplicating it.
+  if (list->pushFront(fileName)) bytes_ += ServiceLimits_Cost(fileName);
   return true;
 }
 
 void FileRegistry_TypeMap::RemoveFile(const char *fileName, const char *type) {
-  ut_string_list *list = listFor(type);
-  if (!fileName) return;
-  ut_string name(fileName);
-  auto listed = list->find(name);
-  if (listed == list->end()) return;
-  list->erase(listed);  // there is never more than one
-  bytes_ -= ServiceLimits_Cost(fileName);
+  FileRegistry_List *list = listFor(type);
+  if (fileName && list->remove(fileName)) bytes_ -= ServiceLimits_Cost(fileName);
 }
 
 std::vector<std::string> FileRegistry_TypeMap::GetFiles(const char *type) const {
-  std::vector<std::string> names;
-  const ut_string_list *list = find(type);
-  if (!list) return names;
-  names.reserve(list->size());
-  for (auto it = list->begin(); it != list->end(); ++it) names.emplace_back(it->c_str());
-  return names;
+  const FileRegistry_List *list = find(type);
+  if (!list) return {};
+  return std::vector<std::string>(list->inOrder().begin(), list->inOrder().end());
 }

@@ -11,12 +11,31 @@
 #pragma once
 
 #include <cstddef>
+#include <list>
 #include <map>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
-#include "shared/libcxxutil/ut_string.h"
-#include "shared/libcxxutil/ut_string_list.h"
+// One type's file names, most recent first, with an index from name to
+// place so that re-adding or removing a name does not walk the list.
+class FileRegistry_List {
+ public:
+  bool empty() const { return names.empty(); }
+  size_t size() const { return names.size(); }
+  const std::list<std::string> &inOrder() const { return names; }
+
+  // Puts `name` at the front; false when it was listed already (it moves).
+  bool pushFront(std::string_view name);
+  // Removes `name`; false when it was not listed.
+  bool remove(std::string_view name);
+
+ private:
+  std::list<std::string> names;
+  // Keys view the strings in `names`, which list nodes never move.
+  std::unordered_map<std::string_view, std::list<std::string>::iterator> index;
+};
 
 class FileRegistry_TypeMap {
  public:
@@ -49,20 +68,22 @@ class FileRegistry_TypeMap {
   size_t bytes() const { return bytes_; }
 
   // The type's list (owned by the map) or null when there is none.
-  const ut_string_list *find(const char *type) const;
+  const FileRegistry_List *find(const char *type) const;
   // Number of types that have a list.
   int typeCount() const { return static_cast<int>(lists.size()); }
 
  private:
   // The type's list, made when missing.
-  ut_string_list *listFor(const char *type);
+  FileRegistry_List *listFor(const char *type);
   // Puts fileName at the front of `list` (see AddFile).
-  bool addTo(ut_string_list *list, const char *fileName);
+  bool addTo(FileRegistry_List *list, const char *fileName);
 
-  // What making the type's list and adding fileName to it would cost, the
-  // name counted as new (no search of the list).
-  size_t costOfAdding(const char *fileName, const char *type) const;
+  // Whether adding fileName to `list` (null: the type has none yet) keeps
+  // every string and the whole map within the limits; the name is counted
+  // as new (no search of the list).
+  bool fitsAddTo(const FileRegistry_List *list, const char *fileName, const char *type) const;
 
-  std::map<ut_string, ut_string_list> lists;
+  // Looked up by the request's type without making a string of it.
+  std::map<std::string, FileRegistry_List, std::less<>> lists;
   size_t bytes_ = 0;
 };

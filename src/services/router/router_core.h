@@ -156,6 +156,8 @@ class Router_Core : public ForwardingHandler {
   // does a packet whose source RN the plugin being read does not own.
   STPTransport *getForwardingTransport(int destRN) override;
   STPTransport *getForwardingTransportFrom(int sourceRN, int destRN) override;
+  // The link being read may give more in this pass unless its senders wait.
+  bool keepReading(const STPTransport *) override { return !reading || !readingPaused(reading); }
 
   // ---- flow control (router_flow.cpp)
   // Whether the plugin's link is not read now: it fed a congested plugin,

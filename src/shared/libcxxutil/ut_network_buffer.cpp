@@ -419,6 +419,3 @@ void ut_network_buffer::set_next_to_end_minus(int n) {
   next = begin + target;
 }
 
-uint32_t ut_network_buffer::decode_uint32(const void *wire) {
-  return load32(static_cast<const unsigned char *>(wire));
-}

@@ -114,7 +114,11 @@ public:
   unsigned char *get_begin() const { return begin; }
 
   // One little-endian wire word to a host integer.
-  static uint32_t decode_uint32(const void *wire);
+  static uint32_t decode_uint32(const void *wire) {
+    const auto *p = static_cast<const unsigned char *>(wire);
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+  }
 
 protected:
   unsigned char *begin;  // owned block (or the inline storage)

@@ -18,15 +18,27 @@ const char *skipSpaces(const char *p) {
   return p;
 }
 
-// Characters that may appear in a field name.
-bool isNameChar(char c) {
-  switch (c) {
-    case '\0': case ' ': case ':': case '"': case '{': case '}':
-    case '[': case ']': case '(': case ')':
-      return false;
-    default:
-      return true;
+// Characters that may appear in a field name: a table, as the scans of
+// names run once per field of every message received.
+struct NameChars {
+  bool allowed[256];
+  constexpr NameChars() : allowed() {
+    for (int c = 0; c < 256; c++) allowed[c] = true;
+    allowed[0] = false;
+    const char excluded[] = " :\"{}[]()";
+    for (int i = 0; excluded[i]; i++) allowed[static_cast<unsigned char>(excluded[i])] = false;
   }
+};
+constexpr NameChars kNameChars;
+
+bool isNameChar(char c) { return kNameChars.allowed[static_cast<unsigned char>(c)]; }
+
+// Whether the `len` characters at `p` are all name characters: such a word
+// is a value without a name to every lookup.
+bool isPlainWord(const char *p, int len) {
+  for (int i = 0; i < len; i++)
+    if (!isNameChar(p[i])) return false;
+  return true;
 }
 
 bool endsScope(char c) { return c == '\0' || c == '}' || c == ']'; }
@@ -34,10 +46,12 @@ bool endsScope(char c) { return c == '\0' || c == '}' || c == ']'; }
 // The quote that closes the string opening at `p` (backslash escapes
 // honoured), or null when the text ends first.
 const char *closingQuote(const char *p) {
-  for (p++; *p && *p != '"'; p++) {
-    if (*p == '\\' && p[1]) p++;
+  for (p++;;) {
+    p += std::strcspn(p, "\"\\");  // to the next quote or backslash, by runs
+    if (*p != '\\') return *p ? p : nullptr;
+    if (!p[1]) return nullptr;
+    p += 2;
   }
-  return *p ? p : nullptr;
 }
 
 // Past the string opening at `p`, or at the end of the text when unclosed.
@@ -200,19 +214,26 @@ void STPAsciiOMsg::putString(const char *s) {
     put_raw_bytes("null ", 5);
     return;
   }
-  int len = 3;  // two quotes and the space
-  for (const char *p = s; *p; p++) len += (*p == '"' || *p == '\\' || *p == '\n') ? 2 : 1;
-  ensure(len);
+  static const char kEscaped[] = "\"\\\n";
+  size_t len = 3;  // two quotes and the space
+  for (const char *p = s;;) {  // runs without escapes are measured, not walked
+    size_t run = std::strcspn(p, kEscaped);
+    len += run;
+    if (!p[run]) break;
+    len += 2;
+    p += run + 1;
+  }
+  ensure(static_cast<int>(len));
   *next++ = '"';
-  for (const char *p = s; *p; p++) {
-    char c = *p;
-    if (c == '"' || c == '\\') {
-      *next++ = '\\';
-    } else if (c == '\n') {
-      *next++ = '\\';
-      c = 'n';
-    }
-    *next++ = static_cast<unsigned char>(c);
+  for (const char *p = s;;) {
+    size_t run = std::strcspn(p, kEscaped);
+    std::memcpy(next, p, run);
+    next += run;
+    p += run;
+    if (!*p) break;
+    *next++ = '\\';
+    *next++ = *p == '\n' ? 'n' : *p;
+    p++;
   }
   *next++ = '"';
   *next++ = ' ';
@@ -360,13 +381,15 @@ char *STPAsciiIMsg::getString(const char *name) {
   }
   auto *s = static_cast<char *>(gen_calloc(static_cast<size_t>(close - v), 1));
   char *out = s;
-  for (const char *p = v + 1; p < close; p++) {
-    if (*p == '\\' && p + 1 < close) {
-      p++;
-      *out++ = *p == 'n' ? '\n' : *p;
-    } else {
-      *out++ = *p;
-    }
+  for (const char *p = v + 1; p < close;) {  // copied by runs between escapes
+    const char *escape = static_cast<const char *>(std::memchr(p, '\\', static_cast<size_t>(close - p)));
+    const char *runEnd = escape ? escape : close;
+    std::memcpy(out, p, static_cast<size_t>(runEnd - p));
+    out += runEnd - p;
+    if (!escape) break;
+    // closingQuote never stops right after a lone backslash: one follows.
+    *out++ = escape[1] == 'n' ? '\n' : escape[1];
+    p = escape + 2;
   }
   *out = '\0';
   return s;
@@ -386,7 +409,12 @@ const char *STPAsciiIMsg::peekIdent(int *len) {
 
 const char *STPAsciiIMsg::getIdent(int *len) {
   const char *p = peekIdent(len);
-  if (*len > 0) setRead(skipSpaces(p + *len));
+  if (*len <= 0) return p;
+  const char *after = skipSpaces(p + *len);
+  // A plain word at the lookup cursor (the message name) is one that every
+  // lookup steps over: later lookups start after it.
+  if (skipSpaces(at(msg->asciiScope)) == p && isPlainWord(p, *len)) msg->asciiScope = off(after);
+  setRead(after);
   return p;
 }
 

@@ -88,9 +88,9 @@ STPIMsg::STPIMsg(const void *packet, int headerLength, int bodyLength)
   set_end_pos(length);  // the zero byte after the packet stays outside
   int *words[kSTPHeaderWords] = {&this->headerLength, &this->bodyLength, &sourceRN, &destRN,
                                  &serial, &replyTo, &type, &id, &flags, &token, &depth};
-  int offset = 0;
-  for (int i = 0; i < kSTPHeaderWords && offset + 4 <= headerLength; i++) {
-    *words[i] = static_cast<int>(get_uint32_from(offset));
+  // The words are whole and at offsets 0, 4, ... of the copy just made.
+  for (int i = 0; i < kSTPHeaderWords && 4 * i + 4 <= headerLength; i++) {
+    *words[i] = static_cast<int>(decode_uint32(begin + 4 * i));
   }
   this->headerLength = headerLength;
   this->bodyLength = bodyLength;

@@ -105,6 +105,9 @@ class ForwardingHandler {
   virtual STPTransport *getForwardingTransportFrom(int sourceRN, int destRN) {
     return getForwardingTransport(destRN);
   }
+  // Whether a read pass of `from` may take more bytes after it dispatched
+  // what it read; a handler with flow control says no while `from` waits.
+  virtual bool keepReading(const STPTransport *from) { return true; }
 };
 
 // A transaction token: origin and number of the transaction, its nesting
@@ -439,7 +442,7 @@ class STPTransport {
   void dropQueue(std::vector<STPIMsg *> &queue);
   void closeSocket(int sock);
   // The read path.
-  bool readSocket();
+  int readSocket();
   void readLoopbackPeer();
   bool dispatchPackets();
   bool forwardPacket(const char *packet, int size, int sourceRN, int destRN);

@@ -33,6 +33,11 @@ constexpr int kReadReserve = 1024;
 constexpr int kShrinkFactor = 10;
 // Fewer bytes than this are not worth a dispatch pass of their own.
 constexpr int kDispatchThreshold = 40;
+// One read pass takes at most this much from the socket. Reading what is
+// there before dispatching lets one pass route or handle a whole burst, so
+// that what it sends on leaves in one write per destination; the bound keeps
+// one busy peer from holding the loop.
+constexpr int kReadPerPass = 1 << 20;
 
 long long roundUp4(long long n) { return (n + 3) & ~3LL; }
 
@@ -196,6 +201,9 @@ bool STPTransport::handleRead(TStat *out) {
 }
 
 // handleRead without a hold of its own: the caller holds the transport.
+// Reads and dispatches in turns until the socket has nothing more or the
+// pass took kReadPerPass bytes; the buffer then need not grow to hold a
+// whole burst.
 void STPTransport::readPass() {
   stat.clear();
   if (listening) {
@@ -203,34 +211,43 @@ void STPTransport::readPass() {
     return;
   }
   if (!bound) return;
-  if (loopback)
+  if (loopback) {
     readLoopbackPeer();
-  else if (!readSocket())
+    dispatchPass();
     return;
-  dispatchPass();
+  }
+  for (int taken = 0; taken < kReadPerPass;) {
+    int n = readSocket();
+    if (n < 0) return;
+    dispatchPass();
+    if (n == 0 || !stat.ok() || !bound) return;
+    if (forwardingHandler && !forwardingHandler->keepReading(this)) return;
+    taken += n;
+  }
 }
 
-// One read from the socket behind the pending bytes. False when the
-// connection was closed (the status says why).
-bool STPTransport::readSocket() {
+// One read from the socket behind the pending bytes: the number of bytes
+// when it filled the room (more may be waiting), 0 when the socket had no
+// more, -1 when the connection was closed (the status says why).
+int STPTransport::readSocket() {
   if (rbuf.capacity <= rbuf.start + rbuf.used + kReadReserve)
     rbuf.regrow(2 * rbuf.used + rbuf.initialSize);
   int room = rbuf.capacity - rbuf.start - rbuf.used;
   ssize_t n = readSome(fd, rbuf.data + rbuf.start + rbuf.used, room);
   if (n < 0) {
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
     closeConnection(nullptr);
     fail(kStatDown, "[handleRead]: read failed, closing connection", nullptr);
-    return false;
+    return -1;
   }
   if (n == 0) {
     closeConnection(nullptr);
     fail(kStatPeerClosed, "[handleRead]: peer has closed connection", nullptr);
-    return false;
+    return -1;
   }
   needMore = false;
   rbuf.used += static_cast<int>(n);
-  return true;
+  return n == room ? static_cast<int>(n) : 0;
 }
 
 // Takes every byte waiting in the loopback peer's write buffer.
