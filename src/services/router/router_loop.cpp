@@ -22,6 +22,7 @@
 #include "shared/libcxxutil/ut_idle_notifier.h"
 #include "shared/libcxxutil/ut_peer_uid.h"
 #include "shared/libcxxutil/ut_retry_handler.h"
+#include "shared/libcxxutil/ut_wake_pipe.h"
 
 namespace {
 
@@ -198,57 +199,20 @@ class Router_Acceptor : public SocketListener {
   bool descriptorsLogged = false;
 };
 
-// The read end of the pipe the signal handlers write to; reading it only
-// empties it (the loop looks at the flags and reaps children every pass).
-class Router_SignalPipe : public SocketListener {
- public:
-  Router_SignalPipe() {
-    if (::pipe(fds) != 0) {
-      fds[0] = fds[1] = -1;
-      return;
-    }
-    setCloexecNonblock(fds[0]);
-    setCloexecNonblock(fds[1]);
-    g_wakeFd = fds[1];
-    if (IdleNotifier *n = getIdleNotifier()) n->addSocketListener(this);
-  }
-  ~Router_SignalPipe() override {
-    if (fds[0] < 0) return;
-    if (IdleNotifier *n = getIdleNotifier()) n->removeSocketListener(this);
-    g_wakeFd = -1;
-    ::close(fds[0]);
-    ::close(fds[1]);
-  }
-  bool ok() const { return fds[0] >= 0; }
-  bool hasFD() override { return true; }
-  int getFD() override { return fds[0]; }
-  bool wantsToRead() override { return true; }
-  bool wantsToWrite() override { return false; }
-  bool wantsToDequeueAndDispatch() override { return false; }
-  bool wantsToStop() override { return false; }
-  void handleRead() override {
-    char buf[64];
-    while (::read(fds[0], buf, sizeof buf) > 0) {
-    }
-  }
-  void handleWrite() override {}
-  void handleDequeueAndDispatch() override {}
-  void handleStop() override {}
-
- private:
-  int fds[2] = {-1, -1};
-};
-
 Router_Loop::Router_Loop(Router_Core *c, const Router_Options &o, Router_Log *l)
     : core(c), options(o), log(l) {}
 
 Router_Loop::~Router_Loop() {
   delete acceptor;
+  g_wakeFd = -1;
   delete signals;
 }
 
 bool Router_Loop::listen(int wanted, std::string *error) {
-  signals = new Router_SignalPipe();
+  // Reading the pipe only empties it: the loop looks at the flags and
+  // reaps children every pass.
+  signals = new ut_WakePipe();
+  g_wakeFd = signals->writeFd();
   if (!signals->ok()) {
     *error = "cannot create the signal pipe";
     return false;

@@ -20,7 +20,7 @@
 class Router_Core;
 class Router_Log;
 class Router_Acceptor;
-class Router_SignalPipe;
+class ut_WakePipe;
 
 class Router_Loop {
  public:
@@ -56,6 +56,6 @@ class Router_Loop {
   const Router_Options &options;
   Router_Log *log;
   Router_Acceptor *acceptor = nullptr;   // owned
-  Router_SignalPipe *signals = nullptr;  // owned
+  ut_WakePipe *signals = nullptr;  // owned; the signal handlers write to it
   int port = 0;
 };

@@ -10,7 +10,7 @@
 #include <csignal>
 
 #include "shared/indgen.h"
-#include "shared/libcxxutil/ut_idle_notifier.h"
+#include "shared/libcxxutil/ut_wake_pipe.h"
 
 namespace {
 
@@ -18,7 +18,6 @@ constexpr int kStopStatus = 2;
 constexpr int kStopSignals[] = {SIGHUP, SIGQUIT, SIGTERM, SIGPIPE};
 
 volatile sig_atomic_t g_stop_signal = 0;
-int g_wake_read = -1;
 int g_wake_write = -1;
 
 // Only async-signal-safe calls: a store to a sig_atomic_t and a write to a
@@ -32,39 +31,14 @@ void stopSigHandler(int sig) {
   errno = saved;
 }
 
-// The read end of the wake-up pipe: being readable ends the socket wait;
-// the loop itself looks at Svc_StopSignal().
-class WakeListener : public SocketListener {
- public:
-  bool hasFD() override { return true; }
-  int getFD() override { return g_wake_read; }
-  bool wantsToRead() override { return true; }
-  bool wantsToWrite() override { return false; }
-  bool wantsToDequeueAndDispatch() override { return false; }
-  bool wantsToStop() override { return false; }
-  void handleRead() override {
-    char buffer[64];
-    while (::read(g_wake_read, buffer, sizeof buffer) > 0) {
-    }
-  }
-  void handleWrite() override {}
-  void handleDequeueAndDispatch() override {}
-  void handleStop() override {}
-};
-
-WakeListener g_wake_listener;
+// The wake-up pipe: being readable ends the socket wait; the loop itself
+// looks at Svc_StopSignal(). Made once, kept for the life of the process.
+ut_WakePipe *g_wake_pipe = nullptr;
 
 bool makeWakePipe() {
-  if (g_wake_read >= 0) return true;
-  int fds[2];
-  if (::pipe(fds) != 0) return false;
-  for (int fd : fds) {
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    ::fcntl(fd, F_SETFD, FD_CLOEXEC);  // launched children must not hold it
-  }
-  g_wake_read = fds[0];
-  g_wake_write = fds[1];
-  return true;
+  if (!g_wake_pipe) g_wake_pipe = new ut_WakePipe();
+  g_wake_write = g_wake_pipe->writeFd();
+  return g_wake_pipe->ok();
 }
 
 }  // namespace
@@ -87,7 +61,6 @@ void Svc_SetSignalDispositions() {
 
 bool Svc_InstallStopSignals() {
   if (!makeWakePipe()) return false;
-  if (IdleNotifier *notifier = getIdleNotifier()) notifier->addSocketListener(&g_wake_listener);
   struct sigaction sa = {};
   sa.sa_handler = stopSigHandler;
   sigemptyset(&sa.sa_mask);

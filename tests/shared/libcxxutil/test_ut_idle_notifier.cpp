@@ -2,6 +2,7 @@
 // and, where the wait itself is under test, a recording fake of the
 // readiness call; real sockets come from socketpair), the readiness wait
 // over real descriptors, and the retry handler's time-outs.
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/select.h>
 #include <sys/socket.h>
@@ -20,6 +21,7 @@
 #include "shared/libcxxutil/ut_idle_notifier.h"
 #include "shared/libcxxutil/ut_retry_handler.h"
 #include "shared/libcxxutil/ut_select.h"
+#include "shared/libcxxutil/ut_wake_pipe.h"
 
 namespace {
 
@@ -257,6 +259,20 @@ TEST(IdleNotifierExitTest, NotifierIsDeletedAtKey99AndStaysGone) {
 // ---- the readiness wait over real descriptors ----
 
 ut_ready_item item(int fd, bool read, bool write) { return ut_ready_item{fd, read, write, false, false, false, false}; }
+
+// Unregistered, the first pass would sleep its whole time-out and see nothing.
+TEST(WakePipe, PokesEndTheWaitAndAreDrainedInOnePass) {
+  ut_WakePipe pipe;
+  ASSERT_TRUE(pipe.ok());
+  pipe.poke();
+  pipe.poke();
+  getIdleNotifier()->notifySocketActivity(5000, true);
+  EXPECT_EQ(pipe.wakes(), 1);
+  getIdleNotifier()->notifySocketActivity(0, true);
+  EXPECT_EQ(pipe.wakes(), 1);
+  EXPECT_NE(::fcntl(pipe.writeFd(), F_GETFD) & FD_CLOEXEC, 0);
+  EXPECT_NE(::fcntl(pipe.writeFd(), F_GETFL) & O_NONBLOCK, 0);
+}
 
 TEST(WaitReady, ReadinessOfEachKindPeerClosedAndBadDescriptors) {
   SocketPair p;

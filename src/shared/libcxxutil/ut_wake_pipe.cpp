@@ -1,0 +1,36 @@
+// ut_WakePipe: the self-pipe that wakes the idle notifier.
+#include "shared/libcxxutil/ut_wake_pipe.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+ut_WakePipe::ut_WakePipe() {
+  if (::pipe(fds) != 0) {
+    fds[0] = fds[1] = -1;
+    return;
+  }
+  for (int fd : fds) {
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  }
+  if (IdleNotifier *n = getIdleNotifier()) n->addSocketListener(this);
+}
+
+ut_WakePipe::~ut_WakePipe() {
+  if (!ok()) return;
+  if (IdleNotifier *n = getIdleNotifier()) n->removeSocketListener(this);
+  ::close(fds[0]);
+  ::close(fds[1]);
+}
+
+void ut_WakePipe::poke() {
+  char byte = 1;
+  if (ok()) (void)!::write(fds[1], &byte, 1);
+}
+
+void ut_WakePipe::handleRead() {
+  char buffer[64];
+  bool got = false;
+  while (::read(fds[0], buffer, sizeof buffer) > 0) got = true;
+  if (got) ++wakes_;
+}
