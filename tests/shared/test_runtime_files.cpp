@@ -1,5 +1,5 @@
 // Runtime library files, directories, temporary directory, configuration
-// directories, program search and environment helpers. Everything happens
+// directories and environment helpers. Everything happens
 // under the test's own TMPDIR and HOME.
 #include <gtest/gtest.h>
 
@@ -10,7 +10,6 @@
 #include <csignal>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "runtime_test_support.h"
 #include "shared/indgen.h"
@@ -24,20 +23,6 @@ class FilesTest : public testing::Test {
   std::string path(const std::string &name) const { return dir.path(name); }
   TempDir dir;
 };
-
-TEST_F(FilesTest, GetlineEndsLinesAtLineFeedOrCarriageReturnAndGrows) {
-  dir.write("lines", "one\r\ntwo\rXthree\n\n" + std::string(600, 'x') + "\nlast");
-  FILE *f = gen_fopen(path("lines").c_str(), "r");
-  ASSERT_NE(f, nullptr);
-  char *buffer = nullptr;
-  int size = 0;
-  std::vector<std::string> lines;
-  while (gen_getline(f, &buffer, &size)) lines.push_back(buffer);
-  std::fclose(f);
-  gen_free(buffer);
-  // A carriage return also consumes the character after it.
-  EXPECT_EQ(lines, (std::vector<std::string>{"one", "two", "three", "", std::string(600, 'x'), "last"}));
-}
 
 TEST_F(FilesTest, DirectoriesAndRenames) {
   struct Case {
@@ -172,25 +157,6 @@ TEST_F(FilesTest, SearchThroughConfigDirectories) {
   gen_destruct();
   for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGXCPU}) signal(sig, SIG_DFL);
   EXPECT_EQ(gen_progname, nullptr);
-}
-
-TEST_F(FilesTest, FindExecutablesOnThePath) {
-  dir.write("bin/korvo_tool", "#!/bin/sh\n", perms(0755));
-  dir.write("bin/not_exec", "data");
-  ASSERT_EQ(mkdir(path("bin/a_dir").c_str(), 0755), 0);
-  EnvGuard env("PATH", ("/no/such:" + path("bin") + ":/usr/bin:/bin").c_str());
-  EXPECT_EQ(take(gen_findexec("korvo_tool", false, 0)), path("bin/korvo_tool"));
-  EXPECT_EQ(take(gen_findexec(path("bin/korvo_tool").c_str(), false, 0)), path("bin/korvo_tool"));
-  EXPECT_EQ(gen_findexec("a_dir", false, 0), nullptr);
-  EXPECT_EQ(gen_findexec("korvo_no_such_tool", false, 0), nullptr);
-  struct Case {
-    std::string name;
-    int result;
-  } cases[] = {{path("bin/korvo_tool"), 1}, {path("bin/a_dir"), 0}, {path("bin/missing"), -1}, {"", -1}};
-  for (const Case &c : cases) EXPECT_EQ(gen_canexec(c.name.c_str()), c.result) << c.name;
-  if (geteuid() != 0) {
-    EXPECT_EQ(gen_canexec(path("bin/not_exec").c_str()), 0);
-  }
 }
 
 TEST(Environment, GetenvDefaultsAndIdentity) {

@@ -118,16 +118,6 @@ TEST(Format, FailedOutputStopsTheEngine) {
   EXPECT_EQ(nul.text, "(null)");
 }
 
-TEST(GenAsprintf, LongOutputCrossesTheFirstChunk) {
-  std::string big(5000, 'x');
-  for (size_t i = 0; i < big.size(); i += 7) big[i] = static_cast<char>('a' + i % 26);
-  EXPECT_EQ(fmt("%s", big.c_str()), big);
-  std::string a(1023, 'a');  // ends exactly at and just beyond the 1024-byte chunk
-  EXPECT_EQ(fmt("%s%c%s", a.c_str(), 'b', "cd"), a + "bcd");
-  std::string literal(3000, '-');
-  EXPECT_EQ(fmt((literal + "%d" + literal).c_str(), 42), literal + "42" + literal);
-}
-
 TEST(GenAsprintf, NullFormatOrArgumentListIsReported) {
   MessageCapture capture;
   EXPECT_EQ(gen_asprintf(nullptr), nullptr);

@@ -1,8 +1,7 @@
 // Loopback pairs and host-side loopback with cookies, forwarding, virtual
-// channels and sync packets. In-process tests play the peer by queueing raw
+// channels and sync packets. The tests play the peer by queueing raw
 // control packets on the other side of a loopback pair (which takes bytes
-// only when the test services it); one test runs the whole handshake
-// between two processes.
+// only when the test services it).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -155,7 +154,9 @@ TEST_F(Loopback, ChannelHandshakeAndRepeatedCalls) {
   EXPECT_TRUE(ch->wasCreateSent() && ch->wasCreateReceived());
   EXPECT_EQ(a->createChannel(1, 2, &rh, &st), nullptr);
   EXPECT_EQ(statText(st), "3 [createChannel]: Tried to create channel that exists");
+  queueRaw(b, 2, 1, STP_TYPE_CHANNEL, kCreate);  // a repeated create changes nothing
   queueRaw(b, 2, 1, STP_TYPE_CHANNEL, kStart);
+  ASSERT_TRUE(a->handleRead(nullptr));  // the peer's start comes before ours is written
   EXPECT_TRUE(ch->startChannel(&rh, &st) && ch->isChannelStarted()) << st.message;
   EXPECT_FALSE(ch->startChannel(&rh, &st));
   EXPECT_EQ(statText(st), "3 [startChannel]: Channel start already sent.");
@@ -239,29 +240,6 @@ TEST_F(Loopback, SyncThatArrivedEarlyEndsTheWaitOnceWritten) {
   Pump shortWait({b}, 100);  // consumed: a second wait needs a new one
   EXPECT_FALSE(a->awaitSync(1, 2, &shortWait, &st));
   EXPECT_EQ(statText(st), "7 [awaitSync]: reached timeout while waiting to receive sync packet");
-}
-
-// Both processes run the same handshake over a real connection.
-bool handshake(STPTransport *t, int local, int remote, bool closer) {
-  TimeoutSTPRetryHandler rh(t, 5000);
-  TStat st;
-  STPChannel *ch = t->createChannel(local, remote, &rh, &st);
-  if (!ch || !ch->startChannel(&rh, &st) || !t->awaitSync(local, remote, &rh, &st)) return false;
-  bool ok = closer && ch->closeChannel(&rh, &st);
-  if (!closer) {
-    rh.beginOp();
-    while (!ch->isChannelClosed() && rh.retryOp()) t->serviceOnce(100, nullptr);
-    ok = ch->isChannelClosed();
-  }
-  delete ch;
-  return ok;
-}
-
-TEST(ChannelProcesses, BothSidesCreateStartSyncAndClose) {
-  ForkedPeer peer([](STPTransport *t) { return handshake(t, 2, 1, false); });
-  ASSERT_NE(peer.transport(), nullptr);
-  EXPECT_TRUE(handshake(peer.transport(), 1, 2, true));
-  EXPECT_TRUE(peer.exitedOk());
 }
 
 }  // namespace

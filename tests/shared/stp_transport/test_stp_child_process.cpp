@@ -147,24 +147,4 @@ TEST_F(ChildProcessTest, TimeOutLeavesChildRunningUntilKillOnDelete) {
   EXPECT_FALSE(alive(pid));  // killed and reaped by the destructor
 }
 
-// With a handler killPID waits for a child to end by itself; without one it
-// kills at once. Either way the child is reaped.
-TEST(KillPID, WaitsThroughAHandlerOrKillsAtOnce) {
-  STPChildProcess::killPID(0, nullptr);  // does nothing
-  for (bool withHandler : {true, false}) {
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      usleep(withHandler ? 200000 : 60000000);
-      _exit(0);
-    }
-    long long start = ut_getTimeMillis64();
-    SleepingRetryHandler wait(10000);
-    STPChildProcess::killPID(pid, withHandler ? &wait : nullptr);
-    long long took = ut_getTimeMillis64() - start;
-    EXPECT_TRUE(withHandler ? took >= 150 : took < 5000) << took;
-    EXPECT_FALSE(alive(pid));  // reaped: the pid is gone
-  }
-}
-
 }  // namespace

@@ -1,15 +1,12 @@
-// The protocol-log sinks: the base class's forwarding and formatting, the
-// stdio file log (flushing, ownership of the stream) and the timestamp
-// prefix of entries.
+// The protocol-log sinks: the base class's forwarding and formatting and the
+// stdio file log (flushing, ownership of the stream).
 #include "shared/stp_transport/stp_log.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 
@@ -77,31 +74,6 @@ TEST_F(FileLogTest, FlushesAtEntryEndAndClosesOnlyAnOwnedStream) {
   none.addf("%d", 1);
   none.logEnd(nullptr, false);
   EXPECT_EQ(none.getFile(), nullptr);
-}
-
-TEST_F(FileLogTest, TimestampedEntriesStartWithSecondsAndThreeMilliDigits) {
-  ASSERT_NE(f, nullptr);
-  struct timeval before, after;  // the log's own clock (time() can lag it)
-  gettimeofday(&before, nullptr);
-  {
-    TimestampedSTPFileLog log(f, true);
-    for (int i = 0; i < 3; ++i) {
-      log.logStart(nullptr, false);
-      log.addf("SEND: msg%d\n", i);
-      log.logEnd(nullptr, false);
-    }
-  }
-  gettimeofday(&after, nullptr);
-  std::istringstream lines(text());
-  std::regex entry(R"(^(\d+)\.(\d{3}): SEND: msg(\d)$)");
-  int n = 0;
-  for (std::string line; std::getline(lines, line); ++n) {
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(line, m, entry)) << line;
-    EXPECT_TRUE(std::stoll(m[1]) >= before.tv_sec && std::stoll(m[1]) <= after.tv_sec) << line;
-    EXPECT_EQ(std::stoi(m[3]), n);
-  }
-  EXPECT_EQ(n, 3);
 }
 
 }  // namespace

@@ -66,20 +66,4 @@ TEST(StpHeader, IncomingDecodesTheHeader) {
   EXPECT_EQ(in->get_uint32(), 0xabcdef01u);
 }
 
-// A 32-byte header leaves the last three words zero; a 48-byte one has its
-// extra word skipped. The body starts at the header length either way.
-TEST(StpHeader, ShortAndLongHeaders) {
-  Bytes shortP = cat({le(32), le(4), le(3), le(4), le(5), le(6), le(7), le(8), le(0x5a)});
-  STPIMsg s(shortP.data(), 32, 4);
-  EXPECT_EQ(s.type, 7);
-  EXPECT_EQ(s.id, 8);
-  EXPECT_EQ(s.flags + s.token + s.depth, 0);
-  EXPECT_EQ(s.get_uint32(), 0x5au);
-  Bytes longP = cat({rawHeader(48, 4, 40), le(9), le(0x77), le(0x66)});
-  STPIMsg l(longP.data(), 48, 4);
-  EXPECT_EQ(l.depth, 9);
-  EXPECT_EQ(l.get_uint32(), 0x66u);
-  EXPECT_EQ(l.get_uint32(), 0u);  // nothing past the body
-}
-
 }  // namespace

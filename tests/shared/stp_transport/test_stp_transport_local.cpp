@@ -291,18 +291,28 @@ TEST_F(TransportLocal, DeliveryRules) {
   delete t->awaitResponse(serial, nullptr, nullptr);
 }
 
-// Buffers grow to hold a big packet and go back to their initial size once
-// it was written or read; a stacker raises the depth while it lives.
+// A strict wait (request flag ONLY_SAFE) defers even messages no table marks
+// as transaction-only; they are delivered, in order, after the reply.
+TEST_F(TransportLocal, StrictWaitDefersUnmarkedMessagesUntilTheReply) {
+  std::unique_ptr<STPAsciiOMsg> m(oneNumber(t.t, STP_FLAG_REPLY | STP_FLAG_ONLY_SAFE, 1));
+  int serial = t->sendMessage(m.get(), nullptr, &st);
+  ASSERT_NE(serial, 0);
+  Pump rh({t.t}, 3000);
+  rh.onIdle = [&] { pair.writeRaw(cat({packet(1), packet(2, 3), reply(4, serial, 77)})); };
+  std::unique_ptr<STPIMsg> got(t->awaitResponse(serial, &rh, &st));
+  EXPECT_EQ(got ? numberOf(got.get()) : -1, 77);
+  EXPECT_EQ(t->getDeferredCount() * 10 + STPTransport::getTransactionOnlyCount(), 20);
+  EXPECT_TRUE(listener.seen.empty());
+  EXPECT_TRUE(serviceUntil(t.t, [&] { return listener.seen.size() == 2; }));
+  EXPECT_EQ(listener.numbers(), Ints({1, 2}));
+}
+
+// The read buffer grows to hold a big packet and goes back to its initial
+// size once it was read; a stacker raises the depth while it lives.
 TEST(TransportBuffers, GrowForBigPacketsAndShrinkAfterwards) {
-  SocketPair out, in;
-  TransportRef w(256), r(256);
-  ASSERT_TRUE(w->bindFD(out.mine, nullptr) && r->bindFD(in.mine, nullptr));
-  std::unique_ptr<STPAsciiOMsg> m(oneNumber(w.t, STP_FLAG_ASYNC, 1, 1000));
-  ASSERT_NE(w->enqueueMessage(m.get()) * w->enqueueMessage(m.get()), 0);
-  int size = w->getWriteBufferUsed();
-  ASSERT_TRUE(w->handleWrite(nullptr));
-  EXPECT_EQ(w->getWriteBufferCapacity(), 256);
-  EXPECT_EQ(out.readRaw().size(), static_cast<size_t>(size));
+  SocketPair in;
+  TransportRef r(256);
+  ASSERT_TRUE(r->bindFD(in.mine, nullptr));
   RecordingListener l;
   r->registerMessageListener(1, 2, &l, STP_TYPE_ASCII);
   STPAsciiOMsg big(1, 2, STP_TYPE_ASCII, 0, 0, 2, 0, 1);
@@ -516,29 +526,6 @@ TEST(TransportService, BindAndServiceRunsUntilThePeerCloses) {
   EXPECT_EQ(statText(st), "5 [handleRead]: peer has closed connection");
   EXPECT_EQ(seen.numbers(), Ints({41, 42}));
   t->unregisterMessageListener(&seen);
-}
-
-TEST_F(TransportLocal, ServiceFirstWritesAndReadsEveryReadyMember) {
-  SocketPair pa;
-  TransportRef a;
-  ASSERT_TRUE(a->bindFD(pa.mine, nullptr));
-  STPTransport *set[] = {a.t, t.t};
-  long long before = ut_getTimeMillis64();
-  EXPECT_TRUE(STPTransport::serviceFirst(100, set, 2, &st));  // nothing ready
-  EXPECT_GE(ut_getTimeMillis64() - before, 90);
-  // t has a packet to read, a has one to write: one call does both.
-  pair.writeRaw(packet(5));
-  std::unique_ptr<STPAsciiOMsg> m(oneNumber(a.t, STP_FLAG_ASYNC, 6));
-  ASSERT_NE(a->enqueueMessage(m.get()), 0);
-  EXPECT_TRUE(STPTransport::serviceFirst(1000, set, 2, &st)) << st.message;
-  EXPECT_FALSE(a->dataInWriteBuffer());
-  EXPECT_GE(pa.readRaw().size(), 44u);
-  if (listener.seen.empty()) STPTransport::serviceFirst(1000, set, 2, &st);
-  EXPECT_EQ(listener.numbers(), Ints{5});
-  pair.closeRaw();  // a member that fails passes its status on
-  EXPECT_FALSE(STPTransport::serviceFirst(1000, set, 2, &st));
-  EXPECT_EQ(statText(st), "5 [handleRead]: peer has closed connection");
-  EXPECT_TRUE(t->isDead() && a->isBound());
 }
 
 }  // namespace
