@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <limits>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "runtime_test_support.h"
@@ -131,58 +130,45 @@ TEST(GenAsprintf, NullFormatOrArgumentListIsReported) {
 
 // MT_VsprintfTargetString takes its arguments from accessor functions.
 struct Args {
-  explicit Args(std::vector<int64_t> i, std::vector<const char *> s = {}, std::vector<double> d = {})
-      : ints(std::move(i)), strings(std::move(s)), doubles(std::move(d)) {}
   std::vector<int64_t> ints;
   std::vector<const char *> strings;
   std::vector<double> doubles;
   size_t nextInt = 0, nextString = 0, nextDouble = 0;
   int released = 0;
-  std::vector<int> sizes;
+  std::vector<int> sizes;  // of the integers taken
   std::string out;
-  static Args *of(void *c) { return static_cast<Args *>(c); }
 };
+Args &of(void *c) { return *static_cast<Args *>(c); }
+int64_t takeInt(void *c, int size) {
+  of(c).sizes.push_back(size);
+  return of(c).ints.at(of(c).nextInt++);
+}
 
 const MT_ArgAccessors kAccessors = {
-    [](void *c, int size) {
-      Args::of(c)->sizes.push_back(size);
-      return Args::of(c)->ints.at(Args::of(c)->nextInt++);
-    },
-    [](void *c) {
-      Args::of(c)->sizes.push_back(8);
-      return Args::of(c)->ints.at(Args::of(c)->nextInt++);
-    },
-    [](void *c) {
-      return reinterpret_cast<const void *>(static_cast<uintptr_t>(Args::of(c)->ints.at(Args::of(c)->nextInt++)));
-    },
-    [](void *c) { return Args::of(c)->doubles.at(Args::of(c)->nextDouble++); },
-    [](void *c) -> long double { return Args::of(c)->doubles.at(Args::of(c)->nextDouble++); },
-    [](void *c) { return Args::of(c)->strings.at(Args::of(c)->nextString++); },
-    [](void *c, const char *) { ++Args::of(c)->released; }};
+    takeInt, [](void *c) { return takeInt(c, 8); },
+    [](void *c) { return reinterpret_cast<const void *>(static_cast<uintptr_t>(takeInt(c, 0))); },
+    [](void *c) { return of(c).doubles.at(of(c).nextDouble++); },
+    [](void *c) -> long double { return of(c).doubles.at(of(c).nextDouble++); },
+    [](void *c) { return of(c).strings.at(of(c).nextString++); }, [](void *c, const char *) { ++of(c).released; }};
 
 std::string target_format(const char *format, Args &a) {
-  int n = MT_VsprintfTargetString(
-      format, &a,
-      [](void *c, const char *chars, int count) {
-        Args::of(c)->out.append(chars, static_cast<size_t>(count));
-        return count;
-      },
-      &kAccessors);
+  auto out = [](void *c, const char *chars, int count) { return of(c).out.append(chars, static_cast<size_t>(count)), count; };
+  int n = MT_VsprintfTargetString(format, &a, out, &kAccessors);
   EXPECT_EQ(n, static_cast<int>(a.out.size()));
   return a.out;
 }
 
 TEST(TargetString, RomanNumeralsAndArgumentsFromTheAccessors) {
-  Args roman({1, 4, 9, 14, 40, 90, 400, 1994, 3999, 0, 4000, -5, 12});
+  Args roman{{1, 4, 9, 14, 40, 90, 400, 1994, 3999, 0, 4000, -5, 12}};
   EXPECT_EQ(target_format("%r %r %r %r %r %r %r %r %R|%r %R %r %-6R|", roman),
             "i iv ix xiv xl xc cd mcmxciv MMMCMXCIX|0 4000 -5 XII   |");
-  Args a({-7, 65535, 0x100000000LL, 'z'}, {"str", nullptr}, {2.5});
+  Args a{{-7, 65535, 0x100000000LL, 'z'}, {"str", nullptr}, {2.5}};
   EXPECT_EQ(target_format("%d %hu %lld %c %s %s %.1f", a), "-7 65535 4294967296 z str (null) 2.5");
   EXPECT_EQ(a.released, 2);
   EXPECT_EQ(a.sizes, (std::vector<int>{4, 2, 8, 4}));
   // %n is refused but consumes its argument.
   MessageCapture capture;
-  Args n({1234, 5});
+  Args n{{1234, 5}};
   EXPECT_EQ(target_format("a%nb%d", n), "ab5");
   EXPECT_EQ(capture.lastText(), "%n format is not supported");
 }
