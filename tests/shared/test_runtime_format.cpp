@@ -130,6 +130,8 @@ TEST(GenAsprintf, NullFormatOrArgumentListIsReported) {
 
 // MT_VsprintfTargetString takes its arguments from accessor functions.
 struct Args {
+  explicit Args(std::vector<int64_t> i, std::vector<const char *> s = {}, std::vector<double> d = {})
+      : ints(i), strings(s), doubles(d) {}
   std::vector<int64_t> ints;
   std::vector<const char *> strings;
   std::vector<double> doubles;
@@ -159,16 +161,16 @@ std::string target_format(const char *format, Args &a) {
 }
 
 TEST(TargetString, RomanNumeralsAndArgumentsFromTheAccessors) {
-  Args roman{{1, 4, 9, 14, 40, 90, 400, 1994, 3999, 0, 4000, -5, 12}};
+  Args roman({1, 4, 9, 14, 40, 90, 400, 1994, 3999, 0, 4000, -5, 12});
   EXPECT_EQ(target_format("%r %r %r %r %r %r %r %r %R|%r %R %r %-6R|", roman),
             "i iv ix xiv xl xc cd mcmxciv MMMCMXCIX|0 4000 -5 XII   |");
-  Args a{{-7, 65535, 0x100000000LL, 'z'}, {"str", nullptr}, {2.5}};
+  Args a({-7, 65535, 0x100000000LL, 'z'}, {"str", nullptr}, {2.5});
   EXPECT_EQ(target_format("%d %hu %lld %c %s %s %.1f", a), "-7 65535 4294967296 z str (null) 2.5");
   EXPECT_EQ(a.released, 2);
   EXPECT_EQ(a.sizes, (std::vector<int>{4, 2, 8, 4}));
   // %n is refused but consumes its argument.
   MessageCapture capture;
-  Args n{{1234, 5}};
+  Args n({1234, 5});
   EXPECT_EQ(target_format("a%nb%d", n), "ab5");
   EXPECT_EQ(capture.lastText(), "%n format is not supported");
 }
