@@ -1,10 +1,8 @@
 // Formatting engine: the places where it differs from the C library on
-// purpose, rounding and long output, failing output functions, the
-// accessor-driven variant with roman numerals, float classification and
-// GenFreer.
+// purpose, rounding, failing output functions, the accessor-driven variant
+// with roman numerals, and GenFreer.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -173,15 +171,6 @@ TEST(TargetString, RomanNumeralsAndArgumentsFromTheAccessors) {
   Args n({1234, 5});
   EXPECT_EQ(target_format("a%nb%d", n), "ab5");
   EXPECT_EQ(capture.lastText(), "%n format is not supported");
-}
-
-TEST(FloatClassification, NanCountsAsNotFinite) {
-  EXPECT_TRUE(gen_isnan(kNan) && gen_isnanf(std::nanf("")) && gen_isnanl(std::nanl("")));
-  EXPECT_FALSE(gen_isnan(kInf));
-  EXPECT_TRUE(gen_isinf(kInf) && gen_isinf(kNan));
-  EXPECT_FALSE(gen_isinf(1.0));
-  EXPECT_TRUE(gen_finite(1e308));
-  EXPECT_FALSE(gen_finite(-kInf) || gen_finitef(HUGE_VALF));
 }
 
 // What GenFreer frees twice or leaks shows under the sanitizers.

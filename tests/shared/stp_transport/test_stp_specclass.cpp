@@ -1,14 +1,13 @@
 // STPSpecClass, the base of every endpoint: negotiation between endpoints
 // whose tables differ, the send guards, the interface request, up/down
 // marking, the receive path (request and reply, deferral while a
-// synchronous request waits, command messages) and the synchronize barrier
-// between two processes. The endpoints below use the base class the way the
+// synchronous request waits, command messages) and the synchronize time-out.
+// The endpoints below use the base class the way the
 // generated classes do: an ASCII "Calc" interface whose server and client
 // have different views of each other's tables, and a binary "Bin" interface
 // whose two sides know different field tags.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -282,29 +281,6 @@ TEST(SpecClassBinary, TagsThePeerLacksReadAsZeroOthersAreTranslated) {
   ASSERT_TRUE(open.negotiate());
   EXPECT_EQ(open.a->getPeerFlags(), 1);
   EXPECT_TRUE(open.a->canSendMessage(false, false, &st));
-}
-
-// Both sides of a real connection call synchronize; the child is the server.
-TEST(SpecClassProcesses, SynchronizeIsABarrierBetweenTwoProcesses) {
-  ForkedPeer peer([](STPTransport *t) {
-    CalcServer *s = new CalcServer;
-    s->setTransport(t);
-    TimeoutSTPRetryHandler rh(t, 5000);
-    TStat st;
-    bool ok = s->negotiate(&rh, &st) && s->synchronize(&rh, &st);
-    if (!ok) fprintf(stderr, "child: %d %s\n", st.code, st.message);
-    return ok;
-  });
-  STPTransport *t = peer.transport();
-  ASSERT_NE(t, nullptr);
-  CalcClient *c = new CalcClient;
-  c->setTransport(t);
-  TimeoutSTPRetryHandler rh(t, 5000);
-  TStat st;
-  EXPECT_TRUE(c->negotiate(&rh, &st)) << st.message;
-  EXPECT_TRUE(c->synchronize(&rh, &st)) << st.message;
-  EXPECT_TRUE(peer.exitedOk());
-  c->delRef();
 }
 
 // A reply too big for the router is not sent: the asker gets an empty one
