@@ -3,4 +3,4 @@ korvo_add_test(test_stp_transport
   LIBS korvo_stp_transport korvo_testsupport)
 korvo_add_test(test_stp_retry_handlers
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_stp_retry_handlers.cpp
-  LIBS korvo_stp_transport korvo_stp_specclass korvo_ut_idle korvo_testsupport)
+  LIBS korvo_stp_transport korvo_ut_idle korvo_testsupport)

@@ -56,20 +56,6 @@ struct Loopback : ::testing::Test {
   }
 };
 
-TEST_F(Loopback, MessageIsReadByThePeerWithoutASocket) {
-  RecordingListener got;
-  b->registerMessageListener(1, 2, &got, STP_TYPE_ASCII);
-  EXPECT_TRUE(a->isBound() && a->isLoopbackMode() && a->getFD() == -1);
-  queueRaw(a, 1, 2, STP_TYPE_ASCII, 5);
-  EXPECT_FALSE(a->wantsToWrite());
-  EXPECT_TRUE(b->wantsToRead());
-  ASSERT_TRUE(b->handleRead(nullptr));
-  EXPECT_EQ(got.seen.at(0).id, 5);
-  EXPECT_EQ(a->getWriteBufferUsed(), 0);
-  EXPECT_FALSE(b->wantsToRead());
-  b->unregisterMessageListener(&got);
-}
-
 // A host outside the transport (a shared-object service) with its own
 // write buffer, told through a notification function when data waits.
 int gNotifiedCookie = 0;

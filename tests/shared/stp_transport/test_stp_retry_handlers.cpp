@@ -1,10 +1,8 @@
 // STP retry handlers: what ends their waits (no transport, transport closed,
-// exact time-out, endpoint down) and what a round of idle() does.
+// exact time-out) and what a round of idle() does.
 #include <gtest/gtest.h>
 
-#include "shared/libcxxutil/ut_idle_notifier.h"
 #include "shared/stp_transport/stp_retry_handlers.h"
-#include "shared/stp_transport/stp_specclass.h"
 #include "shared/stp_transport/stp_transport.h"
 #include "support/stp_sockets.h"
 
@@ -14,16 +12,6 @@ namespace {
 
 long long fakeNow = 0;
 long long fakeClock() { return fakeNow; }
-
-struct Endpoint : STPSpecClass {
-  int getDefaultLocalRN() override { return 1; }
-  int getDefaultRemoteRN() override { return 2; }
-};
-
-struct Ticker : TimerListener {
-  int fired = 0;
-  void handleTimer(int) override { ++fired; }
-};
 
 struct RetryHandlers : ::testing::Test {
   SocketPair pair;
@@ -53,28 +41,6 @@ TEST_F(RetryHandlers, TransportStateAndExactTimeOutEndTheWait) {
   h.idle();  // services the transport: reads the end of stream
   EXPECT_EQ(t->getStat().code, kStatPeerClosed);
   EXPECT_FALSE(h.retryOp());
-}
-
-TEST_F(RetryHandlers, IdleConnHandlerRunsTheNotifierAndStopsWhenTheEndpointIsDown) {
-  Endpoint *ep = new Endpoint;
-  ep->setTransport(t.t);
-  Ticker ticker;
-  IdleNotifier *n = getIdleNotifier();
-  ASSERT_NE(n, nullptr);
-  n->addTimerListener(&ticker, 0);
-  {
-    IdleConnRetryHandler h(ep, 1000, 10);
-    h.beginOp();
-    h.idle();
-    EXPECT_EQ(ticker.fired, 1);
-    EXPECT_TRUE(h.retryOp());
-    ep->markAsDown();
-    EXPECT_FALSE(h.retryOp());
-    h.completedOp();
-  }
-  n->removeTimerListener(&ticker);
-  ep->setTransport(nullptr);
-  ep->delRef();
 }
 
 }  // namespace
