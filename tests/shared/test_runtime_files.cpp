@@ -1,9 +1,7 @@
-// Runtime library files, directories, temporary directory, configuration
-// directories and environment helpers. Everything happens
-// under the test's own TMPDIR and HOME.
+// Runtime library files, directories, temporary directory and configuration
+// directories. Everything happens under the test's own TMPDIR and HOME.
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -157,38 +155,6 @@ TEST_F(FilesTest, SearchThroughConfigDirectories) {
   gen_destruct();
   for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGXCPU}) signal(sig, SIG_DFL);
   EXPECT_EQ(gen_progname, nullptr);
-}
-
-TEST(Environment, GetenvDefaultsAndIdentity) {
-  EnvGuard set("KORVO_TEST_VAR", "value");
-  EnvGuard empty("KORVO_TEST_EMPTY", "");
-  EXPECT_STREQ(gen_getenv("KORVO_TEST_VAR", "d"), "value");
-  EXPECT_STREQ(gen_getenv("KORVO_TEST_EMPTY", "d"), "d");
-  EXPECT_STREQ(gen_getenv("KORVO_TEST_UNSET_VAR", "d"), "d");
-  EXPECT_EQ(gen_getenv("KORVO_TEST_UNSET_VAR", nullptr), nullptr);
-  EXPECT_TRUE(gen_doeslocalprocessexist(getpid()));
-  EXPECT_GT(std::string(gen_gethostname()).size(), 0u);
-  std::string cwd = std::filesystem::current_path();
-  EXPECT_EQ(gen_getcwd(), cwd);
-  ASSERT_EQ(gen_chdir("/"), 0);
-  EXPECT_STREQ(gen_getcwd(), "/");
-  ASSERT_EQ(gen_chdir(cwd.c_str()), 0);
-  gen_free(gen_getusername());  // may be null in a container without a password entry
-}
-
-TEST(SharedLibraries, ResolveAndReportMissingSymbols) {
-  void *libc = twl_open_shared_library("libc.so.6", RTLD_NOW);
-  ASSERT_NE(libc, nullptr) << twl_last_shared_library_error();
-  auto *length = reinterpret_cast<size_t (*)(const char *)>(twl_get_shared_library_func_ptr(libc, "strlen"));
-  ASSERT_NE(length, nullptr);
-  EXPECT_EQ(length("four"), 4u);
-  MessageCapture capture;
-  EXPECT_EQ(twl_must_get_shared_library_func_ptr(libc, "korvo_no_such_symbol"), nullptr);
-  EXPECT_EQ(capture.lastText(), "Could not resolve \"korvo_no_such_symbol\"");
-  EXPECT_NE(twl_last_shared_library_error(), nullptr);
-  EXPECT_EQ(twl_close_shared_library(libc), 0);
-  EXPECT_EQ(twl_open_shared_library("/no/such/library.so", RTLD_NOW), nullptr);
-  EXPECT_NE(twl_last_shared_library_error(), nullptr);
 }
 
 }  // namespace
