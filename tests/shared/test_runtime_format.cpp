@@ -152,7 +152,10 @@ const MT_ArgAccessors kAccessors = {
     [](void *c) { return of(c).strings.at(of(c).nextString++); }, [](void *c, const char *) { ++of(c).released; }};
 
 std::string target_format(const char *format, Args &a) {
-  auto out = [](void *c, const char *chars, int count) { return of(c).out.append(chars, static_cast<size_t>(count)), count; };
+  auto out = [](void *c, const char *chars, int count) {
+    of(c).out.append(chars, static_cast<size_t>(count));
+    return count;
+  };
   int n = MT_VsprintfTargetString(format, &a, out, &kAccessors);
   EXPECT_EQ(n, static_cast<int>(a.out.size()));
   return a.out;

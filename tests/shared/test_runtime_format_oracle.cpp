@@ -18,7 +18,8 @@ std::string engine(const char *format, ...) {
   va_list args;
   va_start(args, format);
   int n = MT_Vsprintf(format, args, &out, [](void *t, const char *chars, int count) {
-    return static_cast<std::string *>(t)->append(chars, static_cast<size_t>(count)), count;
+    static_cast<std::string *>(t)->append(chars, static_cast<size_t>(count));
+    return count;
   });
   va_end(args);
   EXPECT_EQ(n, static_cast<int>(out.size())) << format;

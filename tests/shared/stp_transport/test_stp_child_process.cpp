@@ -39,7 +39,8 @@ struct ChildProcessTest : ::testing::Test {
     char exe[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
     ASSERT_GT(n, 0);
-    helper = std::string(exe, n).substr(0, std::string(exe, n).rfind('/')) + "/stp_child_helper";
+    helper = std::string(exe, n);
+    helper = helper.substr(0, helper.rfind('/')) + "/stp_child_helper";
   }
   // Launches `args` (after the helper's path) with a bounded wait.
   bool launch(STPChildProcess &child, const std::string &args, int ms = 20000) {
