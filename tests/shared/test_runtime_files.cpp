@@ -1,7 +1,8 @@
-// Runtime library files, directories, temporary directory and configuration
-// directories. Everything happens under the test's own TMPDIR and HOME.
+// Runtime library files, directories, temporary directory, configuration
+// directories and shared libraries. Everything happens under the test's own
+// TMPDIR and HOME.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -155,6 +156,18 @@ TEST_F(FilesTest, SearchThroughConfigDirectories) {
   gen_destruct();
   for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGXCPU}) signal(sig, SIG_DFL);
   EXPECT_EQ(gen_progname, nullptr);
+}
+
+// Shared libraries: a symbol that is missing is reported by name.
+TEST(SharedLibraries, ResolveAndReportMissingSymbols) {
+  void *libc = twl_open_shared_library("libc.so.6", RTLD_NOW);
+  ASSERT_NE(libc, nullptr) << twl_last_shared_library_error();
+  EXPECT_NE(twl_get_shared_library_func_ptr(libc, "strlen"), nullptr);
+  MessageCapture capture;
+  EXPECT_EQ(twl_must_get_shared_library_func_ptr(libc, "korvo_no_such_symbol"), nullptr);
+  EXPECT_EQ(capture.lastText(), "Could not resolve \"korvo_no_such_symbol\"");
+  EXPECT_EQ(twl_close_shared_library(libc), 0);
+  EXPECT_TRUE(!twl_open_shared_library("/no/such/library.so", RTLD_NOW) && twl_last_shared_library_error());
 }
 
 }  // namespace
