@@ -170,17 +170,4 @@ TEST(Memory, AllocateZeroesAndGrows) {
   EXPECT_EQ(gen_structcopy(nullptr, 8), nullptr);
 }
 
-TEST(Init, RecordsProgramIdentity) {
-  EXPECT_EXIT(
-      {
-        gen_init("/opt/korvo/bin/svc_statemgr/", 0, 0);
-        if (std::string(gen_progname) != "svc_statemgr" || gen_getprogname() != gen_progname) std::exit(10);
-        if (std::string(gen_execname) != "/opt/korvo/bin/svc_statemgr/") std::exit(11);
-        gen_destruct();
-        gen_destruct();
-        std::exit(gen_progname == nullptr && gen_getprogname() == nullptr ? 0 : 12);
-      },
-      testing::ExitedWithCode(0), "");
-}
-
 }  // namespace

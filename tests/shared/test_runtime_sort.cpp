@@ -25,16 +25,16 @@ int compare_keys(void *calls, const void *a, const void *b) {
 
 void swap_records(void *, void *a, void *b) { std::swap(*static_cast<Record *>(a), *static_cast<Record *>(b)); }
 
+// Every size around the sorts' thresholds in five patterns: few keys,
+// random, sorted, reversed, all equal.
 std::vector<std::vector<Record>> inputs(std::mt19937 &rng) {
   std::vector<std::vector<Record>> out;
   for (int n : {0, 1, 2, 3, 7, 8, 9, 64, 65, 1000, 3000}) {
     for (int pattern = 0; pattern < 5; ++pattern) {
-      std::vector<Record> v(static_cast<size_t>(n));
+      std::vector<Record> v;
       for (int i = 0; i < n; ++i) {
-        int key = pattern == 0 ? rng() % 3 : pattern == 1 ? rng() % 256 : pattern == 2 ? i * 255 / std::max(n, 1)
-                                                  : pattern == 3 ? 255 - i * 255 / std::max(n, 1) : 5;
-        v[static_cast<size_t>(i)] = {static_cast<unsigned char>(key), static_cast<unsigned char>(i >> 8),
-                                     static_cast<unsigned char>(i)};
+        int ramp = i * 255 / n, keys[] = {static_cast<int>(rng() % 3), static_cast<int>(rng() % 256), ramp, 255 - ramp, 5};
+        v.push_back({static_cast<unsigned char>(keys[pattern]), static_cast<unsigned char>(i >> 8), static_cast<unsigned char>(i)});
       }
       out.push_back(v);
     }
@@ -57,9 +57,7 @@ TEST(TwlSort, BothSortsOrderAndTheStableOneKeepsEqualElementsInInputOrder) {
       int calls = 0;
       twl_sort(&calls, quick.data(), quick.size(), sizeof(Record), compare_keys, callerSwap ? swap_records : nullptr);
       EXPECT_TRUE(same_keys(quick, expect));
-      if (input.size() < 2) {
-        EXPECT_EQ(calls, 0);
-      }
+      EXPECT_TRUE(input.size() >= 2 || calls == 0);
       twl_stable_sort(nullptr, stable.data(), stable.size(), sizeof(Record), compare_keys,
                       callerSwap ? swap_records : nullptr);
       EXPECT_TRUE(std::equal(stable.begin(), stable.end(), expect.begin(), expect.end(),

@@ -2,10 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "runtime_test_support.h"
-#include "shared/gen_holder.h"
 #include "shared/indgen.h"
 #include "shared/mstring.h"
 
@@ -140,23 +138,6 @@ TEST(MStringTest, NullArgumentsAreReported) {
   for (const char *f : {"peel", "copy", "ensureCapacity", "delete"})
     want += std::string("error: [MString_") + f + "]: cannot operate on NULL MString\n";
   EXPECT_EQ(capture.all(), want);
-}
-
-// The array a reply carries: one fresh copy per element, null elements
-// kept, nothing at all for an empty list. GenPtr frees what it holds (ASan
-// reports a leak otherwise).
-TEST(Strings, StringArrayCopiesForReplies) {
-  EXPECT_EQ(gen_copy_string_array(std::vector<const char *>{}), nullptr);
-  EXPECT_EQ(gen_copy_string_array(std::vector<std::string>{}), nullptr);
-  const char *source[] = {"a", nullptr, ""};
-  GenPtr<char *> array(gen_copy_string_array(std::vector<const char *>(source, source + 3)));
-  std::vector<GenString> owned(array.get(), array.get() + 3);
-  EXPECT_STREQ(owned[0].get(), "a");
-  EXPECT_NE(owned[0].get(), source[0]);
-  EXPECT_EQ(owned[1], nullptr);
-  EXPECT_STREQ(owned[2].get(), "");
-  GenPtr<char *> names(gen_copy_string_array(std::vector<std::string>{"x", "yz"}));
-  EXPECT_EQ(take(names.get()[0]) + take(names.get()[1]), "xyz");
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 korvo_add_test(test_stp_transport
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_stp_transport_local.cpp
-          ${CMAKE_CURRENT_LIST_DIR}/test_stp_transport_processes.cpp
   LIBS korvo_stp_transport korvo_testsupport)
 korvo_add_test(test_stp_retry_handlers
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_stp_retry_handlers.cpp
-  LIBS korvo_stp_transport korvo_stp_specclass korvo_ut_idle korvo_testsupport)
+  LIBS korvo_stp_transport korvo_ut_idle korvo_testsupport)

@@ -225,18 +225,4 @@ TEST(AsciiRead, DeepNestingDoesNotRecurse) {
   EXPECT_EQ(*r.skipValue(r.findTag("d")), '\0');
 }
 
-TEST(AsciiRead, ViewsShareTheCursorsOfTheMessage) {
-  std::string text = "Name 0x1 0x2 ";
-  auto in = packetWithBody(Bytes(text.begin(), text.end()));
-  {
-    STPAsciiIMsg first(in.get());
-    EXPECT_EQ(ident(first), "Name");
-    EXPECT_EQ(first.getNumber(), 1);
-  }
-  STPAsciiIMsg second(in.get());
-  EXPECT_EQ(second.getNumber(), 2);  // continues where the first left off
-  in->rewind();
-  EXPECT_EQ(ident(second), "Name");
-}
-
 }  // namespace

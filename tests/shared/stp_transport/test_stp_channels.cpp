@@ -1,11 +1,11 @@
 // Loopback pairs and host-side loopback with cookies, forwarding, virtual
-// channels and sync packets. In-process tests play the peer by queueing raw
+// channels and sync packets. The tests play the peer by queueing raw
 // control packets on the other side of a loopback pair (which takes bytes
-// only when the test services it); one test runs the whole handshake
-// between two processes.
+// only when the test services it).
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "shared/stp_transport/stp_amsg.h"
@@ -13,6 +13,7 @@
 #include "support/stp_packets.h"
 #include "support/stp_pump.h"
 #include "support/stp_sockets.h"
+#include "support/stp_stat.h"
 
 using namespace testsupport;
 
@@ -55,27 +56,6 @@ struct Loopback : ::testing::Test {
   }
 };
 
-void expectStat(const TStat &st, int code, const char *message) {
-  EXPECT_EQ(st.code, code) << st.message;
-  EXPECT_STREQ(st.message, message);
-}
-
-TEST_F(Loopback, MessageIsReadByThePeerWithoutASocket) {
-  RecordingListener got;
-  b->registerMessageListener(1, 2, &got, STP_TYPE_ASCII);
-  EXPECT_TRUE(a->isBound() && a->isLoopbackMode() && a->getFD() == -1);
-  STPAsciiOMsg *m = a->createAsciiMessage(1, 2, STP_TYPE_ASCII, 5, STP_FLAG_ASYNC);
-  ASSERT_NE(a->enqueueMessage(m), 0);
-  delete m;
-  EXPECT_FALSE(a->wantsToWrite());
-  EXPECT_TRUE(b->wantsToRead());
-  ASSERT_TRUE(b->handleRead(nullptr));
-  EXPECT_EQ(got.seen.at(0).id, 5);
-  EXPECT_EQ(a->getWriteBufferUsed(), 0);
-  EXPECT_FALSE(b->wantsToRead());
-  b->unregisterMessageListener(&got);
-}
-
 // A host outside the transport (a shared-object service) with its own
 // write buffer, told through a notification function when data waits.
 int gNotifiedCookie = 0;
@@ -91,10 +71,9 @@ TEST(LoopbackHost, NotificationCookiesAndTheHandleReadFunction) {
   STPTransport::initializeLoopbackSide(t, &start, &used, &capacity, &data, &recordNotify, 77);
   RecordingListener got;
   t->registerMessageListener(2, 1, &got, STP_TYPE_ASCII);
-  STPAsciiOMsg *m = t->createAsciiMessage(1, 2, STP_TYPE_ASCII, 3, STP_FLAG_ASYNC);
+  std::unique_ptr<STPAsciiOMsg> m(t->createAsciiMessage(1, 2, STP_TYPE_ASCII, 3, STP_FLAG_ASYNC));
   TStat st;
-  EXPECT_NE(t->sendMessage(m, nullptr, &st), 0) << st.message;  // done once the host was told
-  delete m;
+  EXPECT_NE(t->sendMessage(m.get(), nullptr, &st), 0) << st.message;  // done once the host was told
   EXPECT_EQ(gNotifiedCookie, 77);
   EXPECT_EQ(pendingBytes(t).size(), 48u);
   // The host queues a packet and calls the function it was given.
@@ -136,15 +115,13 @@ TEST_F(Loopback, ForwardedPacketLeavesUnchangedAndIsNotDeliveredHere) {
   b->registerMessageListener(1, 7, &here, STP_TYPE_ASCII);
   b->registerMessageListener(1, 3, &here, STP_TYPE_ASCII);
   d->registerMessageListener(1, 7, &there, STP_TYPE_ASCII);
-  STPAsciiOMsg *m = a->createAsciiMessage(1, 7, STP_TYPE_ASCII, 11, STP_FLAG_ASYNC);
+  std::unique_ptr<STPAsciiOMsg> m(a->createAsciiMessage(1, 7, STP_TYPE_ASCII, 11, STP_FLAG_ASYNC));
   m->putString("odd", "abc");  // a body whose length is not a multiple of 4
-  ASSERT_NE(a->enqueueMessage(m), 0);
-  delete m;
+  ASSERT_NE(a->enqueueMessage(m.get()), 0);
   Bytes sent = pendingBytes(a);
   queueRaw(a, 1, 3, STP_TYPE_ASCII, 12);
   ASSERT_TRUE(b->handleRead(nullptr));
-  ASSERT_EQ(here.seen.size(), 1u);
-  EXPECT_EQ(here.seen[0].id, 12);
+  EXPECT_EQ(here.seen.size() * 100 + here.seen.at(0).id, 112u);
   EXPECT_EQ(pendingBytes(c), sent);
   ASSERT_TRUE(d->handleRead(nullptr));
   EXPECT_EQ(there.seen.at(0).id, 11);
@@ -162,16 +139,16 @@ TEST_F(Loopback, ChannelHandshakeAndRepeatedCalls) {
   ASSERT_NE(ch, nullptr);
   EXPECT_TRUE(ch->wasCreateSent() && ch->wasCreateReceived());
   EXPECT_EQ(a->createChannel(1, 2, &rh, &st), nullptr);
-  expectStat(st, 3, "[createChannel]: Tried to create channel that exists");
+  EXPECT_EQ(statText(st), "3 [createChannel]: Tried to create channel that exists");
+  queueRaw(b, 2, 1, STP_TYPE_CHANNEL, kCreate);  // a repeated create changes nothing
   queueRaw(b, 2, 1, STP_TYPE_CHANNEL, kStart);
-  EXPECT_TRUE(ch->startChannel(&rh, &st)) << st.message;
-  EXPECT_TRUE(ch->isChannelStarted());
+  ASSERT_TRUE(a->handleRead(nullptr));  // the peer's start comes before ours is written
+  EXPECT_TRUE(ch->startChannel(&rh, &st) && ch->isChannelStarted()) << st.message;
   EXPECT_FALSE(ch->startChannel(&rh, &st));
-  expectStat(st, 3, "[startChannel]: Channel start already sent.");
-  EXPECT_TRUE(ch->closeChannel(&rh, &st)) << st.message;
-  EXPECT_TRUE(ch->isChannelClosed());
+  EXPECT_EQ(statText(st), "3 [startChannel]: Channel start already sent.");
+  EXPECT_TRUE(ch->closeChannel(&rh, &st) && ch->isChannelClosed()) << st.message;
   EXPECT_FALSE(ch->closeChannel(&rh, &st));
-  expectStat(st, 3, "[startChannel]: Channel already closed.");
+  EXPECT_EQ(statText(st), "3 [startChannel]: Channel already closed.");
   delete ch;  // close was sent: nothing more is queued
   EXPECT_EQ(a->getWriteBufferUsed(), 0);
 }
@@ -182,28 +159,27 @@ TEST_F(Loopback, StartsThatFail) {
   TStat st;
   STPChannel *closed = open(3);
   queueRaw(b, 3, 1, STP_TYPE_CHANNEL, kClose);
-  ASSERT_TRUE(a->handleRead(nullptr));
-  EXPECT_TRUE(closed->isChannelClosed());
+  ASSERT_TRUE(a->handleRead(nullptr) && closed->isChannelClosed());
   Pump rh({b, a});
   EXPECT_FALSE(closed->startChannel(&rh, &st));
-  expectStat(st, 6, "[startChannel]: Channel has been closed.");
+  EXPECT_EQ(statText(st), "6 [startChannel]: Channel has been closed.");
 
   STPChannel *waiting = open(4);
   rh.onIdle = [&]() { queueRaw(b, 4, 1, STP_TYPE_CHANNEL, kClose); };
   EXPECT_FALSE(waiting->startChannel(&rh, &st));
-  expectStat(st, 6, "[startChannel]: channel already closed before start");
+  EXPECT_EQ(statText(st), "6 [startChannel]: channel already closed before start");
   EXPECT_EQ(waiting->getStat().code, 6);
 
   STPChannel *silent = open(5);
   Pump brief({b, a}, 100);
   EXPECT_FALSE(silent->startChannel(&brief, &st));
-  expectStat(st, kStatTimedOut, "[startChannel]: reached timeout while waiting to receive start");
+  EXPECT_EQ(statText(st), "7 [startChannel]: reached timeout while waiting to receive start");
   EXPECT_TRUE(silent->wasStartSent() && !silent->isChannelStarted());
 
   STPChannel *own = open(6);
   ASSERT_TRUE(own->closeChannel(&rh, &st)) << st.message;
   EXPECT_FALSE(own->startChannel(&rh, &st));
-  expectStat(st, kStatBadState, "[startChannel]: Channel close already sent.");
+  EXPECT_EQ(statText(st), "3 [startChannel]: Channel close already sent.");
   EXPECT_FALSE(own->wasStartSent());
   for (STPChannel *ch : {closed, waiting, silent, own}) delete ch;
 }
@@ -221,7 +197,7 @@ TEST_F(Loopback, DestroyingAnUnclosedChannelQueuesItsCloseOnce) {
   Pump onlyHere({a}, 100);
   TStat st;
   EXPECT_FALSE(ch->closeChannel(&onlyHere, &st));
-  expectStat(st, kStatTimedOut, "[closeChannel]: reached timeout while waiting to transmit close");
+  EXPECT_EQ(statText(st), "7 [closeChannel]: reached timeout while waiting to transmit close");
   EXPECT_TRUE(ch->wasCloseSent());
   int queued = a->getWriteBufferUsed();
   delete ch;
@@ -232,7 +208,7 @@ TEST_F(Loopback, CreateTimesOutWithoutAckAndQueuesNoClose) {
   Pump rh({}, 100);
   TStat st;
   EXPECT_EQ(a->createChannel(1, 9, &rh, &st), nullptr);
-  expectStat(st, 7, "[createChannel]: reached timeout while waiting to receive create ack");
+  EXPECT_EQ(statText(st), "7 [createChannel]: reached timeout while waiting to receive create ack");
   Bytes bytes = pendingBytes(a);
   ASSERT_EQ(bytes.size(), 48u);  // only the create
   EXPECT_EQ(Bytes(bytes.begin() + 28, bytes.begin() + 32), le(kCreate));
@@ -246,34 +222,10 @@ TEST_F(Loopback, SyncThatArrivedEarlyEndsTheWaitOnceWritten) {
   Pump rh({b, a});
   TStat st;
   EXPECT_TRUE(a->awaitSync(1, 2, &rh, &st)) << st.message;
-  EXPECT_EQ(a->getWriteBufferUsed(), 0);
-  EXPECT_LE(rh.rounds, 1);
+  EXPECT_TRUE(a->getWriteBufferUsed() == 0 && rh.rounds <= 1);
   Pump shortWait({b}, 100);  // consumed: a second wait needs a new one
   EXPECT_FALSE(a->awaitSync(1, 2, &shortWait, &st));
-  expectStat(st, 7, "[awaitSync]: reached timeout while waiting to receive sync packet");
-}
-
-// Both processes run the same handshake over a real connection.
-bool handshake(STPTransport *t, int local, int remote, bool closer) {
-  TimeoutSTPRetryHandler rh(t, 5000);
-  TStat st;
-  STPChannel *ch = t->createChannel(local, remote, &rh, &st);
-  if (!ch || !ch->startChannel(&rh, &st) || !t->awaitSync(local, remote, &rh, &st)) return false;
-  bool ok = closer && ch->closeChannel(&rh, &st);
-  if (!closer) {
-    rh.beginOp();
-    while (!ch->isChannelClosed() && rh.retryOp()) t->serviceOnce(100, nullptr);
-    ok = ch->isChannelClosed();
-  }
-  delete ch;
-  return ok;
-}
-
-TEST(ChannelProcesses, BothSidesCreateStartSyncAndClose) {
-  ForkedPeer peer([](STPTransport *t) { return handshake(t, 2, 1, false); });
-  ASSERT_NE(peer.transport(), nullptr);
-  EXPECT_TRUE(handshake(peer.transport(), 1, 2, true));
-  EXPECT_TRUE(peer.exitedOk());
+  EXPECT_EQ(statText(st), "7 [awaitSync]: reached timeout while waiting to receive sync packet");
 }
 
 }  // namespace

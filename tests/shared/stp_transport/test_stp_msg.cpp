@@ -64,22 +64,15 @@ TEST(StpHeader, IncomingDecodesTheHeader) {
   const int want[] = {44, 8, 11, 12, 2, 0, STP_TYPE_BINARY, 3, STP_FLAG_REPLY, 0x00050006, 2, 44};
   for (int i = 0; i < 12; ++i) EXPECT_EQ(got[i], want[i]) << "field " << i;
   EXPECT_EQ(in->get_uint32(), 0xabcdef01u);
-}
-
-// A 32-byte header leaves the last three words zero; a 48-byte one has its
-// extra word skipped. The body starts at the header length either way.
-TEST(StpHeader, ShortAndLongHeaders) {
+  // A 32-byte header leaves the last three words zero; a 48-byte one has its
+  // extra word skipped. The body starts at the header length either way
+  // (braced lists are read left to right).
   Bytes shortP = cat({le(32), le(4), le(3), le(4), le(5), le(6), le(7), le(8), le(0x5a)});
-  STPIMsg s(shortP.data(), 32, 4);
-  EXPECT_EQ(s.type, 7);
-  EXPECT_EQ(s.id, 8);
-  EXPECT_EQ(s.flags + s.token + s.depth, 0);
-  EXPECT_EQ(s.get_uint32(), 0x5au);
   Bytes longP = cat({rawHeader(48, 4, 40), le(9), le(0x77), le(0x66)});
-  STPIMsg l(longP.data(), 48, 4);
-  EXPECT_EQ(l.depth, 9);
-  EXPECT_EQ(l.get_uint32(), 0x66u);
-  EXPECT_EQ(l.get_uint32(), 0u);  // nothing past the body
+  STPIMsg s(shortP.data(), 32, 4), l(longP.data(), 48, 4);
+  using U = std::vector<uint32_t>;
+  EXPECT_EQ(U({uint32_t(s.type), uint32_t(s.id), uint32_t(s.flags + s.token + s.depth), s.get_uint32()}), U({7, 8, 0, 0x5a}));
+  EXPECT_EQ(U({uint32_t(l.depth), l.get_uint32(), l.get_uint32()}), U({9, 0x66, 0}));  // nothing past the body
 }
 
 }  // namespace
