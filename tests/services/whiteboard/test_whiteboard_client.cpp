@@ -128,13 +128,11 @@ TEST_F(WhiteBoardClientTest, SnapshotFillsLocalCopyAndBadDeleteTypeIsIgnored) {
   b->registerFuncForBoolChanges("S", onBool);
   ASSERT_TRUE(b->requestAllChanges(&net.pump));
   EXPECT_EQ(events, (std::vector<std::string>{"bool S b1 1", "bool S b2 0"}));
-  int n = 0;
-  EXPECT_TRUE(b->getInt("S", "n", n));
-  EXPECT_EQ(n, 3);
+  EXPECT_EQ(wbDump(*b->getGroup("S")), "b.b1=1 b.b2=0 i.n=3");
   b->msg_DeleteEvent("S", "n", 9);
-  EXPECT_TRUE(b->getInt("S", "n", n));
+  EXPECT_EQ(wbDump(*b->getGroup("S")), "b.b1=1 b.b2=0 i.n=3");
   b->msg_DeleteEvent("S", "n", WB_INT32);
-  EXPECT_FALSE(b->getInt("S", "n", n));
+  EXPECT_EQ(wbDump(*b->getGroup("S")), "b.b1=1 b.b2=0");
   EXPECT_TRUE(b->saveGroupChangesToFile("unknown", nullptr));
 }
 
@@ -194,13 +192,9 @@ TEST(WhiteBoardClientFiles, GroupFileLoadsReplaceOrMerge) {
   auto *wb = new WhiteBoard;
   wb->setInt("F", "keep", 1, false);
   EXPECT_TRUE(wb->preLoadGroupFile("F", path.c_str()));
-  int v = 0;
-  EXPECT_TRUE(wb->getInt("F", "keep", v));
-  EXPECT_TRUE(wb->getInt("F", "a", v));
-  EXPECT_EQ(v, 5);
+  EXPECT_EQ(wbDump(*wb->getGroup("F")), "i.a=5 i.keep=1");
   EXPECT_TRUE(wb->loadGroupFromFile("F", path.c_str()));
-  EXPECT_FALSE(wb->getInt("F", "keep", v));
-  EXPECT_TRUE(wb->getInt("F", "a", v));
+  EXPECT_EQ(wbDump(*wb->getGroup("F")), "i.a=5");
   wb->delRef();
 }
 
