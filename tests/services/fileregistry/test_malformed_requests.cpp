@@ -32,7 +32,6 @@ struct Harness {
   ServiceConnections net;
   MessageCapture capture;
   STPSpecClass *bad = nullptr, *good = nullptr;
-  std::vector<STPSpecClass *> servers;
   TStat st;
   template <class C>
   C *as(STPSpecClass *c) {
@@ -91,10 +90,7 @@ Strings windows(Harness &h, STPSpecClass *c) {
 Strings configLines(Harness &h, STPSpecClass *c) {
   ConfigService_STRING_ARRAY items;
   EXPECT_TRUE(h.as<ConfigService_client_Recorder>(c)->send_ListenForConfigs(&items, &h.net.pump, &h.st));
-  Strings out;
-  for (int i = 0; i < items.count; ++i) out.push_back(wbStr(items.data[i]));
-  ConfigService_STRING_ARRAY_free(&items);
-  return out;
+  return TakeStrings(items.data, items.count);
 }
 
 const Row kRows[] = {
