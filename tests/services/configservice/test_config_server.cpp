@@ -119,6 +119,7 @@ TEST_F(ConfigServerTest, StoredLinesAndFanOutOrder) {
   EXPECT_EQ(seq, (std::vector<std::string>{"c note THREE", "a note THREE", "c note 3", "a note 3"}));
   EXPECT_EQ(listen(c), (std::vector<std::string>{"one", "3", "five"}));
   EXPECT_EQ(ConfigService_Server::getListenerList().size(), 2);
+  EXPECT_TRUE(c.server->isListener() && !b.server->isListener());
   EXPECT_EQ(b.client->handled, 0);
 }
 

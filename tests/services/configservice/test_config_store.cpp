@@ -21,13 +21,6 @@ std::vector<std::string> contents(const ConfigService_ConfigArray &a) {
   return out;
 }
 
-// The lines as the store hands them out ("null" for a null line).
-std::vector<std::string> configs(const ConfigService_ConfigArray &a) {
-  std::vector<std::string> out;
-  for (const char *line : a.lines()) out.push_back(line ? line : "null");
-  return out;
-}
-
 // Entries stay sorted by index whatever the insertion order (also across
 // the array's growth); the same index replaces the line, also with the
 // stored string itself; any index and empty or null lines are accepted.
@@ -37,7 +30,8 @@ TEST(ConfigArray, KeepsEntriesSortedByIndexAndSameIndexReplacesTheLine) {
   a.addConfig(5, "five");
   a.addConfig(1, "one");
   a.addConfig(3, "three");
-  EXPECT_EQ(configs(a), (std::vector<std::string>{"one", "three", "five"}));
+  EXPECT_EQ(contents(a), (std::vector<std::string>{"1=one", "3=three", "5=five"}));
+  EXPECT_EQ(a.lines().size(), 3u);
   EXPECT_EQ(a.find(4), -1);
   a.addConfig(3, "THREE");
   a.addConfig(3, a.at(a.find(3)).configLine);
@@ -87,8 +81,7 @@ TEST(BroadcastList, SnapshotHoldsReferencesAndIgnoresLaterChanges) {
   std::vector<Item *> seen;
   {
     BroadcastSnapshot<Item> snap(list);
-    EXPECT_EQ(a.refs, 2);
-    EXPECT_EQ(b.refs, 2);
+    EXPECT_EQ((std::vector<int>{a.refs, b.refs}), (std::vector<int>{2, 2}));
     snap.forEach([&](Item *i) {
       seen.push_back(i);
       if (i == &a) {
@@ -98,9 +91,7 @@ TEST(BroadcastList, SnapshotHoldsReferencesAndIgnoresLaterChanges) {
     });
   }
   EXPECT_EQ(seen, (std::vector<Item *>{&a, &b}));
-  EXPECT_EQ(a.refs, 1);
-  EXPECT_EQ(b.refs, 1);
-  EXPECT_EQ(late.refs, 1);
+  EXPECT_EQ((std::vector<int>{a.refs, b.refs, late.refs}), (std::vector<int>{1, 1, 1}));
   list.remove(&a);
   list.remove(&late);
 }

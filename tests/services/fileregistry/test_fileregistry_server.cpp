@@ -43,6 +43,7 @@ TEST_F(FileRegistryServerTest, OpenConnectionsDoNotHoldTheProcess) {
   connect();
   connect();
   EXPECT_TRUE(FileRegistry_GetServiceFactory()->canAcceptNewConnection());
+  EXPECT_TRUE(ServiceFactory::createdAService());
   Svc_EventLoop loop;  // copies the exit condition the module installed
   EXPECT_TRUE(loop.shouldExit());
   EXPECT_EQ(FileRegistry_Server::_num_connections, 0);

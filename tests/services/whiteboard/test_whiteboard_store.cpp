@@ -87,11 +87,13 @@ TEST(WhiteBoardGroup, MergeReportsWhetherAnythingChangedAndNeverRemoves) {
   Group a("G"), b("G");
   a.setBoolValue("x", true, false);
   a.setStringListValue("l", wbList({"1"}), false);
+  a.setStringValue("s", "v", false);
   b.setBoolValue("x", true, false);
   b.setInt32Value("only", 5, false);
   EXPECT_TRUE(b.mergeChangesFromGroup(a));
   EXPECT_FALSE(b.mergeChangesFromGroup(a));
-  EXPECT_EQ(wbDump(b), "b.x=1 i.only=5 l.l=1");
+  EXPECT_EQ(wbDump(b), "b.x=1 i.only=5 s.s=v l.l=1");
+  EXPECT_STREQ(b.getGroupName(), "G");
 }
 
 class WhiteBoardImageTest : public ::testing::Test {
@@ -134,6 +136,12 @@ TEST_F(WhiteBoardImageTest, UnregisteredGroupsAndBadNamesStoreNothing) {
   EXPECT_FALSE(image.setBoolValue("G", "x", true, &a));
   image.setupGroup("G", false, false, nullptr, &b);  // any connection registers it
   EXPECT_TRUE(image.setBoolValue("G", "x", true, &a));
+  bool v = false;
+  int i = 0;
+  ut_string_list l;
+  EXPECT_EQ(bits({image.getBoolValue("G", "x", v), image.getBoolValue("H", "x", v),
+                  image.getInt32Value("G", "x", i), image.getStringListValue("G", "x", l)}),
+            "1000");
   EXPECT_EQ(bits({image.setupGroup(nullptr, true, true, nullptr, &a),
                   image.setupGroup("", true, true, nullptr, &a),
                   image.setInt32Value(nullptr, "x", 1, &a), image.setInt32Value("G", nullptr, 1, &a),

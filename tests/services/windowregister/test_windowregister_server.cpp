@@ -119,12 +119,13 @@ TEST_F(WindowRegisterServerTest, ListingAndRelaysAcrossConnections) {
 
   ASSERT_TRUE(b->send_ShowWindow(na.c_str(), "Sh", "ignored", 2, true, &net.pump, &st));
   ASSERT_TRUE(b->send_IconifyAllWindows(true, &net.pump, &st));
+  ASSERT_TRUE(b->send_ShowAllWindows(true, &net.pump, &st));
   ASSERT_TRUE(b->send_CloseAllWindows(true, &net.pump, &st));
-  ASSERT_TRUE(net.pump.until([&] { return a->got.size() >= 5; }));
+  ASSERT_TRUE(net.pump.until([&] { return a->got.size() >= 7; }));
   net.settle();
-  EXPECT_EQ(a->got, (Lines{"show Sh a2-new 2", "iconify Ed a1 1", "iconify Sh a2-new 2",
-                           "close Ed a1 1", "close Sh a2-new 2"}));
-  EXPECT_EQ(b->got, (Lines{"iconify Ed b1 1", "close Ed b1 1"}));
+  EXPECT_EQ(a->got, (Lines{"show Sh a2-new 2", "iconify Ed a1 1", "iconify Sh a2-new 2", "show Ed a1 1",
+                           "show Sh a2-new 2", "close Ed a1 1", "close Sh a2-new 2"}));
+  EXPECT_EQ(b->got, (Lines{"iconify Ed b1 1", "show Ed b1 1", "close Ed b1 1"}));
   EXPECT_EQ(listing(b), Lines{});
 }
 
