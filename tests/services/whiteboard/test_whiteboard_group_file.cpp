@@ -48,17 +48,6 @@ class WhiteBoardFileTest : public ::testing::Test {
   }
 };
 
-TEST_F(WhiteBoardFileTest, DefaultFileLiesInTheWhiteBoardDirectory) {
-  const char *wb = getWhiteBoardDirectory();
-  ASSERT_NE(wb, nullptr);
-  EXPECT_EQ(std::string(wb), std::string(getenv("HOME")) + "/.twl/WhiteBoard");
-  EXPECT_TRUE(gen_isdir(wb));
-  char *full = getGroupPathFromGroupName("GeneralConfiguration");
-  EXPECT_EQ(std::string(full), std::string(wb) + "/GeneralConfiguration.wbd");
-  gen_free(full);
-  EXPECT_EQ(getGroupFilenameFromGroupName(nullptr), nullptr);
-}
-
 TEST_F(WhiteBoardFileTest, WrittenInTheNestedFormAndReadBack) {
   GroupServer g("G", true, nullptr);
   g.setBoolValue("flag", true, false);
@@ -181,11 +170,14 @@ TEST_F(WhiteBoardFileTest, StaleTemporaryFilesAreRemovedAtStartUp) {
   rmdir((wb + "/Dir.wbd_a1B2c3").c_str());
 }
 
+// The default file of a group is "<group>.wbd" in ~/.twl/WhiteBoard.
 TEST_F(WhiteBoardFileTest, StoreSavesDiskGroupsIntoTheirDefaultFileAtTheEnd) {
   std::string own = path("own.wbd");
   char *defaultPath = getGroupPathFromGroupName("EndSaved");
   char *otherPath = getGroupPathFromGroupName("NotOnDisk");
   ASSERT_NE(defaultPath, nullptr);
+  EXPECT_EQ(std::string(defaultPath), std::string(getenv("HOME")) + "/.twl/WhiteBoard/EndSaved.wbd");
+  EXPECT_EQ(getGroupFilenameFromGroupName(nullptr), nullptr);
   unlink(defaultPath);
   {
     WhiteBoard_Image image;

@@ -54,23 +54,17 @@ class WindowRegisterListTest : public ::testing::Test {
   }
 };
 
+// Connections are named by a hexadecimal counter; numbers are never given
+// back.
 TEST(WindowRegisterNames, CounterNamesInHexAndNeverReuses) {
   WindowRegister_List list;
-  std::vector<std::string> names;
-  for (int i = 0; i < 12; ++i) {
-    char *n = list.nextConnectionName();
-    names.push_back(n);
-    gen_free(n);
-  }
-  EXPECT_EQ(names[3], "__twlWinReg0x3");
-  EXPECT_EQ(names[11], "__twlWinReg0xb");
-  // Entries leaving the list do not give their numbers back.
+  for (int i = 0; i < 11; ++i) gen_free(list.nextConnectionName());
   FakeEntry e(list);
   list.add(&e);
   EXPECT_TRUE(list.remove(&e));
   EXPECT_FALSE(list.remove(&e));
   FakeEntry f(list);
-  EXPECT_STREQ(f.getName(), "__twlWinReg0xd");
+  EXPECT_EQ(std::string(e.getName()) + " " + f.getName(), "__twlWinReg0xb __twlWinReg0xc");
 }
 
 TEST_F(WindowRegisterListTest, ListingGoesConnectionByConnectionClassByClass) {
