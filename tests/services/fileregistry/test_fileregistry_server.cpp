@@ -44,6 +44,8 @@ TEST_F(FileRegistryServerTest, OpenConnectionsDoNotHoldTheProcess) {
   connect();
   EXPECT_TRUE(FileRegistry_GetServiceFactory()->canAcceptNewConnection());
   EXPECT_TRUE(ServiceFactory::createdAService());
+  EXPECT_TRUE(FileRegistry_GetServiceFactory()->hasCreatedConnection());
+  EXPECT_EQ(std::string(lastServer->getInterfaceName()) + "/" + lastServer->getRole(), "FileRegistry/server");
   Svc_EventLoop loop;  // copies the exit condition the module installed
   EXPECT_TRUE(loop.shouldExit());
   EXPECT_EQ(FileRegistry_Server::_num_connections, 0);

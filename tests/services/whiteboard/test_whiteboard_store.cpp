@@ -75,8 +75,8 @@ TEST(WhiteBoardGroup, SetAndDeleteReportOnlyRealChangesPerType) {
   EXPECT_EQ(i, 42);
   EXPECT_EQ(bits({g.deleteName("a", static_cast<WhiteBoard_Type>(7), false),
                   g.deleteName("a", WB_INT32, false), g.deleteName("a", WB_INT32, false),
-                  g.deleteName(nullptr, WB_ANY, false)}),
-            "0100");
+                  g.deleteName(nullptr, WB_ANY, false), g.isEmpty()}),
+            "01000");
   EXPECT_EQ(wbDump(g), "b.a=1 s.a=y l.a=q,p l.b=");
   EXPECT_EQ(bits({g.deleteName("a", WB_ANY, false), g.deleteName("a", WB_ANY, false),
                   g.deleteName("b", WB_ANY, false), g.isEmpty()}),
@@ -136,12 +136,17 @@ TEST_F(WhiteBoardImageTest, UnregisteredGroupsAndBadNamesStoreNothing) {
   EXPECT_FALSE(image.setBoolValue("G", "x", true, &a));
   image.setupGroup("G", false, false, nullptr, &b);  // any connection registers it
   EXPECT_TRUE(image.setBoolValue("G", "x", true, &a));
+  image.setStringValue("G", "s", "v", &a);
+  image.setStringListValue("G", "l", wbList({"v"}), &a);
   bool v = false;
   int i = 0;
+  ut_string s;
   ut_string_list l;
-  EXPECT_EQ(bits({image.getBoolValue("G", "x", v), image.getBoolValue("H", "x", v),
-                  image.getInt32Value("G", "x", i), image.getStringListValue("G", "x", l)}),
-            "1000");
+  EXPECT_EQ(bits({image.getBoolValue("G", "x", v), image.getBoolValue("G", "s", v),
+                  image.getBoolValue("H", "x", v), image.getInt32Value("G", "x", i),
+                  image.getStringValue("G", "s", s), image.getStringValue("G", "x", s),
+                  image.getStringListValue("G", "l", l), image.getStringListValue("G", "x", l)}),
+            "10001010");
   EXPECT_EQ(bits({image.setupGroup(nullptr, true, true, nullptr, &a),
                   image.setupGroup("", true, true, nullptr, &a),
                   image.setInt32Value(nullptr, "x", 1, &a), image.setInt32Value("G", nullptr, 1, &a),
