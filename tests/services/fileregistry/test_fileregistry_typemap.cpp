@@ -51,15 +51,6 @@ TEST(FileRegistryTypeMap, UnknownTypesAreEmptyAndRemoveMakesAList) {
   EXPECT_EQ(map.GetFiles("gone"), (Names{"a"}));
 }
 
-TEST(FileRegistryTypeMap, ManyNamesKeepMostRecentFirst) {
-  FileRegistry_TypeMap map;
-  for (int i = 0; i < 500; ++i) map.AddFile(std::to_string(i).c_str(), "T");
-  map.AddFile("250", "T");
-  Names got = map.GetFiles("T");
-  ASSERT_EQ(got.size(), 500u);
-  EXPECT_EQ((Names{got[0], got[1], got[499]}), (Names{"250", "499", "0"}));
-}
-
 // The register counts each string plus the item overhead once, gives it
 // back on removal, and refuses a name over the 1 MiB string limit or an
 // addition past the 16 MiB store limit (a re-add of a known name costs
