@@ -43,9 +43,8 @@ class ConfigService_ConfigArray {
 
   // The position of `index` in the array, or -1 when it is not stored.
   int find(int index) const;
-  // Entries in use and entries allocated.
+  // Entries in use.
   int size() const { return configArraySize; }
-  int capacity() const { return configArrayMax; }
   // Entry i (0 <= i < size()); the line stays owned by the store.
   const Entry &at(int i) const { return configArray[i]; }
 

@@ -4,6 +4,7 @@
 // shows that a kind reads the options anew at every call.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,21 +16,18 @@ namespace {
 
 enum Kind { kVi, kEmacs, kOther };
 
-// Replaces a mirrored string option for one row (null: leave the default).
-class ScopedString {
- public:
-  ScopedString(char **variable, const char *value) : variable_(variable), saved_(*variable) {
-    if (value) *variable = gen_copy(value);
-  }
-  ~ScopedString() {
-    if (*variable_ != saved_) gen_free(*variable_);
-    *variable_ = saved_;
-  }
-
- private:
-  char **variable_;
-  char *saved_;
-};
+// Replaces a mirrored string option for one row (null: leave the
+// default); the returned holder puts the default back.
+auto replaced(char *const *option, const char *value) {
+  char **variable = const_cast<char **>(option);
+  char *saved = *variable;
+  if (value) *variable = gen_copy(value);
+  auto restore = [variable, saved](char *current) {
+    if (current != saved) gen_free(current);
+    *variable = saved;
+  };
+  return std::unique_ptr<char, decltype(restore)>(*variable, restore);
+}
 
 struct Row {
   const char *what;
@@ -81,8 +79,8 @@ TEST_F(EditorCommandTest, BuildsTheCommandOfEachRowFromTheLiveOptions) {
                                               &editor_service_kind_options.other};
   for (const Row &row : kRows) {
     const EditorService_KindOptions &o = *kinds[row.kind];
-    ScopedString path(const_cast<char **>(o.path), row.path);
-    ScopedString format(const_cast<char **>(o.argumentFormat), row.format);
+    auto path = replaced(o.path, row.path);
+    auto format = replaced(o.argumentFormat, row.format);
     bool *xterm = const_cast<bool *>(o.useXTerm);
     bool savedXTerm = *xterm;
     if (row.xterm >= 0) *xterm = row.xterm == 1;

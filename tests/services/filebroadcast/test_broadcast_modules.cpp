@@ -1,10 +1,9 @@
-// The module objects of the three broadcast services: factories with their
-// service names in construction order, the endpoints they create, and exit
-// conditions that never hold the process.
+// The module objects of the three broadcast services: factories listed in
+// module order, the endpoints they create, and exit conditions that never
+// hold the process.
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <string>
+#include <algorithm>
 
 #include "services/configservice/config_server.h"
 #include "services/configservice/configservice_module.h"
@@ -16,68 +15,38 @@
 
 namespace {
 
-int positionOf(const char *name) {
-  const std::vector<ServiceFactory *> *list = GlobalServiceFactoryList::getServiceFactoryList();
-  if (!list) return -1;
-  for (size_t i = 0; i < list->size(); ++i)
-    if (std::strcmp((*list)[i]->getServiceName(), name) == 0) return static_cast<int>(i);
-  return -1;
-}
-
-TEST(BroadcastModules, FactoriesAreRegisteredInModuleOrder) {
-  int config = positionOf("BroadcastService.Config");
-  int notify = positionOf("BroadcastService.File.Notify");
-  int listen = positionOf("BroadcastService.File.Listen");
-  ASSERT_GE(config, 0);
-  EXPECT_EQ(notify, config + 1);
-  EXPECT_EQ(listen, config + 2);
-  EXPECT_EQ(GlobalServiceFactoryList::getFactoryForServiceName("BroadcastService.Config"),
-            ConfigService_GetServiceFactory());
-  EXPECT_EQ(GlobalServiceFactoryList::getFactoryForServiceName("BroadcastService.File.Notify"),
-            FileNotify_GetServiceFactory());
+TEST(BroadcastModules, FactoriesAreListedInModuleOrderAndMakeBoundEndpoints) {
+  ServiceFactory *factories[] = {ConfigService_GetServiceFactory(), FileNotify_GetServiceFactory(),
+                                 FileBroadcast_GetServiceFactory()};
+  const std::vector<ServiceFactory *> &all = *GlobalServiceFactoryList::getServiceFactoryList();
+  auto first = std::find(all.begin(), all.end(), factories[0]);
+  ASSERT_LE(first + 3, all.end());
+  EXPECT_TRUE(std::equal(factories, factories + 3, first));
   EXPECT_EQ(GlobalServiceFactoryList::getFactoryForServiceName("BroadcastService.File.Listen"),
-            FileBroadcast_GetServiceFactory());
-}
+            factories[2]);
 
-TEST(BroadcastModules, FactoriesBindNewEndpointsToTheRoutingPair) {
   STPTransport *t = new STPTransport(32768);
-  STPSpecClass *config = ConfigService_GetServiceFactory()->createService(t, 17, 33);
-  STPSpecClass *notify = FileNotify_GetServiceFactory()->createService(t, 18, 34);
   int listed = file_forwarder_list.size();
-  STPSpecClass *listen = FileBroadcast_GetServiceFactory()->createService(t, 19, 35);
-  ASSERT_NE(config, nullptr);
-  ASSERT_NE(notify, nullptr);
-  ASSERT_NE(listen, nullptr);
-  EXPECT_NE(dynamic_cast<ConfigService_Server *>(config), nullptr);
-  EXPECT_NE(dynamic_cast<FileNotify_Receiver *>(notify), nullptr);
-  EXPECT_NE(dynamic_cast<FileBroadcast_Forwarder *>(listen), nullptr);
-  EXPECT_EQ(config->getTransport(), t);
-  EXPECT_EQ(config->getLocalRN(), 17);
-  EXPECT_EQ(config->getRemoteRN(), 33);
-  EXPECT_EQ(listen->getLocalRN(), 19);
-  EXPECT_EQ(listen->getRemoteRN(), 35);
-  EXPECT_EQ(std::string(listen->getRole()), "forwarder");
+  STPSpecClass *made[3];
+  for (int i = 0; i < 3; ++i) {
+    made[i] = factories[i]->createService(t, 17 + i, 33 + i);
+    ASSERT_NE(made[i], nullptr);
+    EXPECT_EQ(made[i]->getTransport(), t);
+    EXPECT_EQ(made[i]->getLocalRN() * 100 + made[i]->getRemoteRN(), (17 + i) * 100 + 33 + i);
+  }
+  EXPECT_NE(dynamic_cast<ConfigService_Server *>(made[0]), nullptr);
+  EXPECT_NE(dynamic_cast<FileNotify_Receiver *>(made[1]), nullptr);
+  EXPECT_NE(dynamic_cast<FileBroadcast_Forwarder *>(made[2]), nullptr);
   EXPECT_EQ(file_forwarder_list.size(), listed + 1);  // listed from creation on
-  EXPECT_EQ(config->getRefCount(), 1);                // the creation reference
-  EXPECT_TRUE(ServiceFactory::createdAService());
-  config->delRef();
-  notify->delRef();
-  listen->delRef();
-  EXPECT_EQ(file_forwarder_list.size(), listed);
-  t->delRef();
-}
-
-TEST(BroadcastModules, ExitConditionsAlwaysAllowAndNeverDemandExit) {
   ExitCondition *conditions[] = {ConfigService_GetExitCondition(), FileNotify_GetExitCondition(),
                                  FileBroadcast_GetExitCondition()};
   for (ExitCondition *c : conditions) {
-    EXPECT_TRUE(c->allowExit());
+    EXPECT_TRUE(c->allowExit());  // open connections do not hold the process
     EXPECT_FALSE(c->mustExit());
   }
-  // Open connections do not change that.
-  ConfigService_Server *s = new ConfigService_Server();
-  EXPECT_TRUE(ConfigService_GetExitCondition()->allowExit());
-  s->delRef();
+  for (STPSpecClass *e : made) e->delRef();
+  EXPECT_EQ(file_forwarder_list.size(), listed);
+  t->delRef();
 }
 
 }  // namespace

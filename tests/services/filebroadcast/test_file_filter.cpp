@@ -1,4 +1,4 @@
-// The listener filter and the forwarder list, without sockets.
+// The listener filter, without sockets.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -48,22 +48,6 @@ TEST(FileForwarder, FilterRequestsSetTheirFlags) {
   EXPECT_FALSE(f->fileModified(-1, "a"));
   EXPECT_FALSE(f->fileCreated(-1, "a"));
   f->delRef();
-}
-
-TEST(FileForwarderList, CreationOrderAndRemovalOnRelease) {
-  int before = file_forwarder_list.size();
-  FileBroadcast_Forwarder *a = new FileBroadcast_Forwarder();
-  FileBroadcast_Forwarder *b = new FileBroadcast_Forwarder();
-  FileBroadcast_Forwarder *c = new FileBroadcast_Forwarder();
-  ASSERT_EQ(file_forwarder_list.size(), before + 3);
-  EXPECT_EQ(file_forwarder_list.at(before), a);
-  EXPECT_EQ(file_forwarder_list.at(before + 2), c);
-  b->delRef();
-  ASSERT_EQ(file_forwarder_list.size(), before + 2);
-  EXPECT_EQ(file_forwarder_list.at(before + 1), c);
-  a->delRef();
-  c->delRef();
-  EXPECT_EQ(file_forwarder_list.size(), before);
 }
 
 }  // namespace

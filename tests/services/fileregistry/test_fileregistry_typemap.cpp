@@ -1,5 +1,5 @@
-// The file register by type: order, duplicates, exact type keys and
-// unknown types.
+// The file register by type: order, duplicates, exact type keys, unknown
+// and null types, and the size limits.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,88 +10,51 @@
 
 namespace {
 
-std::vector<std::string> files(const FileRegistry_TypeMap &map, const char *type) {
-  return map.GetFiles(type);
-}
-
 using Names = std::vector<std::string>;
 
-TEST(FileRegistryTypeMap, ReAddingMovesToFrontWithoutDuplicates) {
+// Re-adding moves a name to the front without a duplicate; types and names
+// are exact keys (letter case counts); one name under two types is two
+// entries; a null type is the empty type, a null name registers nothing,
+// an empty name is still a name.
+TEST(FileRegistryTypeMap, OrderKeysAndNulls) {
   FileRegistry_TypeMap map;
-  map.AddFile("a", "T");
-  map.AddFile("b", "T");
-  map.AddFile("a", "T");
-  EXPECT_EQ(files(map, "T"), (Names{"a", "b"}));
-  map.AddFile("c", "T");
-  map.AddFile("b", "T");
-  EXPECT_EQ(files(map, "T"), (Names{"b", "c", "a"}));
-}
-
-TEST(FileRegistryTypeMap, TypesAreExactKeys) {
-  FileRegistry_TypeMap map;
+  for (const char *f : {"a", "b", "a", "c", "b"}) map.AddFile(f, "T");
+  EXPECT_EQ(map.GetFiles("T"), (Names{"b", "c", "a"}));
   map.AddFile("x.c", "C");
-  map.AddFile("y.c", "c");
-  EXPECT_EQ(files(map, "C"), (Names{"x.c"}));
-  EXPECT_EQ(files(map, "c"), (Names{"y.c"}));
-  EXPECT_EQ(files(map, "C "), Names{});
-  // File names compare with letter case too.
   map.AddFile("X.c", "C");
-  EXPECT_EQ(files(map, "C"), (Names{"X.c", "x.c"}));
-}
-
-TEST(FileRegistryTypeMap, OneNameUnderTwoTypes) {
-  FileRegistry_TypeMap map;
-  map.AddFile("f", "src");
-  map.AddFile("f", "recent");
-  map.RemoveFile("f", "src");
-  EXPECT_EQ(files(map, "src"), Names{});
-  EXPECT_EQ(files(map, "recent"), (Names{"f"}));
+  map.AddFile("y.c", "c");
+  EXPECT_EQ(map.GetFiles("C"), (Names{"X.c", "x.c"}));
+  EXPECT_EQ(map.GetFiles("c"), (Names{"y.c"}));
+  EXPECT_EQ(map.GetFiles("C "), Names{});
+  map.AddFile("y.c", "C");
+  map.RemoveFile("y.c", "c");
+  EXPECT_EQ(map.GetFiles("c"), Names{});
+  EXPECT_EQ(map.GetFiles("C"), (Names{"y.c", "X.c", "x.c"}));
+  EXPECT_TRUE(map.AddFile("a", nullptr));
+  EXPECT_FALSE(map.AddFile(nullptr, "N"));
+  map.RemoveFile(nullptr, "");
+  EXPECT_TRUE(map.AddFile("", "N"));
+  EXPECT_EQ(map.GetFiles(nullptr), (Names{"a"}));
+  EXPECT_EQ(map.GetFiles("N"), (Names{""}));
 }
 
 TEST(FileRegistryTypeMap, UnknownTypesAreEmptyAndRemoveMakesAList) {
   FileRegistry_TypeMap map;
-  EXPECT_EQ(files(map, "never"), Names{});
+  EXPECT_EQ(map.GetFiles("never"), Names{});
   EXPECT_EQ(map.find("never"), nullptr);  // asking makes nothing
   map.RemoveFile("f", "gone");
   ASSERT_NE(map.find("gone"), nullptr);
   EXPECT_TRUE(map.find("gone")->empty());
   EXPECT_EQ(map.typeCount(), 1);
-  // Removing a name that is not there changes nothing.
   map.AddFile("a", "gone");
-  map.RemoveFile("b", "gone");
-  EXPECT_EQ(files(map, "gone"), (Names{"a"}));
+  map.RemoveFile("b", "gone");  // a name that is not there changes nothing
+  EXPECT_EQ(map.GetFiles("gone"), (Names{"a"}));
 }
-
-TEST(FileRegistryTypeMap, NullTypeIsTheEmptyTypeAndNullNameRegistersNothing) {
-  FileRegistry_TypeMap map;
-  EXPECT_TRUE(map.AddFile("a", nullptr));
-  EXPECT_EQ(files(map, ""), (Names{"a"}));
-  EXPECT_FALSE(map.AddFile(nullptr, "T"));
-  EXPECT_EQ(files(map, "T"), Names{});
-  map.RemoveFile(nullptr, "");
-  EXPECT_EQ(files(map, nullptr), (Names{"a"}));
-  EXPECT_TRUE(map.AddFile("", "T"));  // an empty name is still a name
-  EXPECT_EQ(files(map, "T"), (Names{""}));
-}
-
-TEST(FileRegistryTypeMap, ManyNamesKeepMostRecentFirst) {
-  FileRegistry_TypeMap map;
-  for (int i = 0; i < 500; ++i) map.AddFile(std::to_string(i).c_str(), "T");
-  map.AddFile("250", "T");
-  Names got = files(map, "T");
-  ASSERT_EQ(got.size(), 500u);
-  EXPECT_EQ(got[0], "250");
-  EXPECT_EQ(got[1], "499");
-  EXPECT_EQ(got[499], "0");
-}
-
-}  // namespace
-
-namespace {
 
 // The register counts each string plus the item overhead once, gives it
-// back on removal, and refuses a name over the string limit or an addition
-// past the store limit (a re-add of a known name costs nothing).
+// back on removal, and refuses a name over the 1 MiB string limit or an
+// addition past the 16 MiB store limit (a re-add of a known name costs
+// nothing).
 TEST(FileRegistryTypeMap, CountsWhatItHoldsAndRefusesPastTheLimits) {
   FileRegistry_TypeMap map;
   const size_t typeCost = ServiceLimits_Cost("C");
@@ -113,7 +76,6 @@ TEST(FileRegistryTypeMap, CountsWhatItHoldsAndRefusesPastTheLimits) {
     ++added;
   EXPECT_TRUE(refused);
   EXPECT_EQ(added, 15);  // 16 MiB with the overheads and the type
-  EXPECT_FALSE(map.fitsAdd((big + "x").c_str(), "C"));  // the same limit
   EXPECT_LE(map.bytes(), kServiceMaxStoreBytes);
   // Counted as new without a search of the list: refused this near the limit.
   EXPECT_FALSE(map.fitsAdd((big + "0").c_str(), "C"));

@@ -12,6 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "services/mruservice/column_config.h"
+#include "services/mruservice/fcdir_mem.h"
+#include "services/mruservice/mru_lists.h"
+#include "services/mruservice/window_config.h"
 #include "shared/indgen.h"
 
 inline std::string ConfigDir() { return std::string(std::getenv("HOME")) + "/.twl"; }
@@ -53,4 +57,25 @@ inline std::vector<std::string> TakeStrings(char **strings, int count) {
   }
   gen_free(strings);
   return out;
+}
+
+// Starts the four stores on fresh files.
+inline void StartStateStores() {
+  for (const char *f : {"mrulist.ini", "columns.ini", "windowpos.ini", "fcdir.ini"})
+    RemoveStateFile(f);
+  MRU_Init();
+  ColumnConfig_Init();
+  WindowConfig_Init();
+  FCDirMem_Init();
+}
+
+// Ends the four stores, writing only what fcdir.ini holds.
+inline void StopStateStores() {
+  MRU_Free();
+  MRU_Exit();
+  ColumnConfig_Free();
+  ColumnConfig_Exit();
+  windowConfigGlobal.modified = false;
+  WindowConfig_Exit();
+  FCDirMem_Exit();
 }

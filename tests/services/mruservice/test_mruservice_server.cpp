@@ -1,22 +1,20 @@
-// The MRUService over real connections: factory and exit condition, the
-// list, window, column and directory messages as a client sees them, what
-// two connections share and what each keeps for itself, the save when a
-// connection goes, and bad packets.
+// The MRUService over real connections: the list, window, column and
+// directory messages as a client sees them (the stores' rules are tested
+// on the stores), what two connections share and what each keeps for
+// itself, the save when a connection goes, and the exit condition.
+// Malformed requests: test_malformed_requests.
 #include <gtest/gtest.h>
 
 #include "mruservice_client_impl.h"
-#include "services/mruservice/column_config.h"
-#include "services/mruservice/fcdir_mem.h"
-#include "services/mruservice/mru_lists.h"
 #include "services/mruservice/mruservice_server.h"
 #include "services/mruservice/state_file_support.h"
 #include "services/service_connections.h"
 #include "shared/runtime_test_support.h"
-#include "shared/stp_transport/stp_amsg.h"
 
 namespace {
 
 using Strings = std::vector<std::string>;
+using Ints = std::vector<int>;
 
 class MRUServiceServerTest : public ::testing::Test {
  protected:
@@ -24,25 +22,8 @@ class MRUServiceServerTest : public ::testing::Test {
   STPSpecClass *lastServer = nullptr;
   TStat st;
 
-  void SetUp() override {
-    for (const char *f : {"mrulist.ini", "columns.ini", "windowpos.ini", "fcdir.ini"})
-      RemoveStateFile(f);
-  }
-  void TearDown() override {
-    MRU_Free();
-    MRU_Exit();
-    ColumnConfig_Free();
-    ColumnConfig_Exit();
-    windowConfigGlobal.modified = false;
-    WindowConfig_Exit();
-    FCDirMem_Exit();
-  }
-  void startStores() {
-    MRU_Init();
-    ColumnConfig_Init();
-    WindowConfig_Init();
-    FCDirMem_Init();
-  }
+  void SetUp() override { StartStateStores(); }
+  void TearDown() override { StopStateStores(); }
 
   MRUService_client_Impl *connect() {
     auto *client = new MRUService_client_Impl;
@@ -54,8 +35,7 @@ class MRUServiceServerTest : public ::testing::Test {
   Strings getList(MRUService_client_Impl *c, const char *name) {
     MRUService_STRING_ARRAY items;
     EXPECT_TRUE(c->send_GetList(name, &items, &net.pump, &st)) << st.message;
-    Strings out = TakeStrings(items.data, items.count);
-    return out;
+    return TakeStrings(items.data, items.count);
   }
   Strings getNames(MRUService_client_Impl *c) {
     MRUService_STRING_ARRAY names;
@@ -68,15 +48,15 @@ class MRUServiceServerTest : public ::testing::Test {
     return ret;
   }
   // sequence, firstWindow, prevWindow, x, y, width, height
-  std::vector<int> createWindow(MRUService_client_Impl *c, const char *cls, int window) {
-    std::vector<int> r(7, -99);
+  Ints createWindow(MRUService_client_Impl *c, const char *cls, int window) {
+    Ints r(7, -99);
     EXPECT_TRUE(c->send_CreateWindow(cls, window, &r[0], &r[1], &r[2], &r[3], &r[4], &r[5],
                                      &r[6], &net.pump, &st))
         << st.message;
     return r;
   }
-  std::vector<int> geometry(MRUService_client_Impl *c, const char *cls) {
-    std::vector<int> r(5, -99);
+  Ints geometry(MRUService_client_Impl *c, const char *cls) {
+    Ints r(5, -99);
     EXPECT_TRUE(c->send_GetWindowSavedGeometry(cls, &r[0], &r[1], &r[2], &r[3], &r[4],
                                                &net.pump, &st))
         << st.message;
@@ -91,26 +71,10 @@ class MRUServiceServerTest : public ::testing::Test {
   }
 };
 
-TEST_F(MRUServiceServerTest, FactoryAndExitCondition) {
-  ServiceFactory *factory = MRUService_GetServiceFactory();
-  EXPECT_STREQ(factory->getServiceName(), "MRUService");
-  EXPECT_EQ(GlobalServiceFactoryList::getFactoryForServiceName("MRUService"), factory);
-  EXPECT_TRUE(factory->canAcceptNewConnection());
-  startStores();
-  connect();
-  connect();
-  EXPECT_STREQ(lastServer->getInterfaceName(), "MRUService");
-  EXPECT_STREQ(lastServer->getRole(), "server");
+TEST_F(MRUServiceServerTest, ListsOverTheWire) {
+  MRUService_client_Impl *c = connect();
   Svc_EventLoop loop;  // open MRUService connections never hold the process
   EXPECT_TRUE(loop.shouldExit());
-  EXPECT_EQ(MRUService_Server::_num_connections, 0);
-}
-
-// Each request reaches the store and its answer comes back; the store's
-// rules are tested on the store.
-TEST_F(MRUServiceServerTest, ListsOverTheWire) {
-  startStores();
-  MRUService_client_Impl *c = connect();
   EXPECT_EQ(modify(c, "Files", 0, 0, "/x"), 0);
   ASSERT_TRUE(c->send_UpdateList("Files", "/a", false, nullptr, &st));
   ASSERT_TRUE(c->send_UpdateList("Dirs", "/d", false, nullptr, &st));
@@ -119,75 +83,60 @@ TEST_F(MRUServiceServerTest, ListsOverTheWire) {
   EXPECT_EQ(getList(c, "files"), (Strings{"/a", "/end"}));
   EXPECT_EQ(modify(c, "Dirs", 1, -1, nullptr), 1);
   EXPECT_EQ(getNames(c), (Strings{"Files"}));
-}
-
-TEST_F(MRUServiceServerTest, ClosingAConnectionSavesTheLists) {
-  startStores();
-  MRUService_client_Impl *c = connect();
-  STPSpecClass *server = lastServer;
-  ASSERT_TRUE(c->send_UpdateList("Files", "/a", false, nullptr, &st));
-  EXPECT_EQ(getList(c, "Files").size(), 1u);  // the update has been handled
   EXPECT_EQ(ReadStateFile("mrulist.ini"), "<missing>");
-  net.drop(server);
-  EXPECT_EQ(ReadStateFile("mrulist.ini"), "[Files]\n/a\n\n");
+  net.drop(lastServer);  // closing a connection saves the lists
+  EXPECT_EQ(ReadStateFile("mrulist.ini"), "[Files]\n/a\n/end\n\n");
 }
 
 TEST_F(MRUServiceServerTest, WindowsAreNumberedPerConnectionAndGeometryIsShared) {
-  startStores();
   MRUService_client_Impl *one = connect();
   STPSpecClass *oneServer = lastServer;
   MRUService_client_Impl *two = connect();
-  EXPECT_EQ(createWindow(one, "Editor", 7), (std::vector<int>{0, 7, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(createWindow(one, "Editor", 8), (std::vector<int>{1, 7, 7, 0, 0, 0, 0}));
-  EXPECT_EQ(createWindow(two, "Editor", 7), (std::vector<int>{0, 7, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(createWindow(one, "Editor", 7), (Ints{0, 7, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(createWindow(one, "Editor", 8), (Ints{1, 7, 7, 0, 0, 0, 0}));
+  EXPECT_EQ(createWindow(two, "Editor", 7), (Ints{0, 7, 0, 0, 0, 0, 0}));
   ASSERT_TRUE(one->send_UpdateWindowSavedGeometry("editor", 10, -3, 500, 400, &net.pump, &st));
-  EXPECT_EQ(geometry(one, "Editor"), (std::vector<int>{7, 10, 0, 500, 400}));
+  EXPECT_EQ(geometry(one, "Editor"), (Ints{7, 10, 0, 500, 400}));
   // The other connection already has its own entry for the class; a class
   // entry it creates later inherits the saved values (stored form).
-  EXPECT_EQ(geometry(two, "Editor"), (std::vector<int>{7, -1, -1, -1, -1}));
+  EXPECT_EQ(geometry(two, "Editor"), (Ints{7, -1, -1, -1, -1}));
   int needToSave = -1;
   ASSERT_TRUE(two->send_DestroyWindow("Editor", 7, &needToSave, &net.pump, &st));
   EXPECT_EQ(needToSave, 1);
   net.drop(oneServer);  // the saved geometry outlives the connection
   MRUService_client_Impl *three = connect();
-  EXPECT_EQ(createWindow(three, "EDITOR", 1), (std::vector<int>{0, 1, 0, 11, 1, 501, 401}));
+  EXPECT_EQ(createWindow(three, "EDITOR", 1), (Ints{0, 1, 0, 11, 1, 501, 401}));
   ASSERT_TRUE(three->send_DestroyWindow("Editor", 99, &needToSave, &net.pump, &st));
   EXPECT_EQ(needToSave, 0);
-}
-
-TEST_F(MRUServiceServerTest, WindowWarningsStillGetAnswers) {
-  startStores();
-  MRUService_client_Impl *c = connect();
+  // Warnings name the sending connection, echo nothing it sent, and the
+  // request is answered all the same.
   MessageCapture capture;
-  EXPECT_TRUE(c->send_UpdateWindowSavedGeometry("Never", 1, 2, 3, 4, &net.pump, &st));
-  // Warnings name the sending connection and echo nothing it sent.
+  EXPECT_TRUE(three->send_UpdateWindowSavedGeometry("Never", 1, 2, 3, 4, &net.pump, &st));
   EXPECT_EQ(capture.lastText().rfind("[UpdateSavedGeometry]: unexpected window class from ", 0), 0u);
-  EXPECT_EQ(geometry(c, "Never"), (std::vector<int>{0, -1, -1, -1, -1}));
-  createWindow(c, "W", 3);
-  createWindow(c, "W", 4);
-  EXPECT_EQ(createWindow(c, "W", 4), (std::vector<int>{1, 3, 3, 0, 0, 0, 0}));
-  EXPECT_EQ(capture.lastText().rfind("[CreateWindow]: could not find window (4) from ", 0), 0u);
+  EXPECT_EQ(createWindow(three, "Editor", 1), (Ints{0, 1, 0, 11, 1, 501, 401}));
+  EXPECT_EQ(capture.lastText().rfind("[CreateWindow]: could not find window (1) from ", 0), 0u);
 }
 
 TEST_F(MRUServiceServerTest, ColumnLayoutsOverTheWire) {
-  startStores();
   MRUService_client_Impl *c = connect();
   MRUService_ColumnConfig_Info cols[2] = {{const_cast<char *>("File"), 101, 1, 0},
                                           {nullptr, 0, -1, 1}};
   MRUService_ColumnConfig_Array in{2, cols};
   ASSERT_TRUE(c->send_UpdateColumnInfo("Browser", in, false, nullptr, &st));
-  MRUService_ColumnConfig_Array out;
-  ASSERT_TRUE(c->send_GetColumnInfo("BROWSER", &out, &net.pump, &st)) << st.message;
-  ASSERT_EQ(out.count, 2);
-  EXPECT_STREQ(out.columnInfos[0].name, "File");
-  EXPECT_EQ(out.columnInfos[0].width, 101);
-  EXPECT_EQ(out.columnInfos[0].sort, 1);
-  EXPECT_EQ(out.columnInfos[1].sort, -1);
-  EXPECT_EQ(out.columnInfos[1].hidden, 1);
-  MRUService_ColumnConfig_Array_free(&out);
-  ASSERT_TRUE(c->send_GetColumnInfo("Missing", &out, &net.pump, &st));
-  EXPECT_EQ(out.count, 0);
-  MRUService_ColumnConfig_Array_free(&out);
+  auto columns = [&](const char *set) {
+    MRUService_ColumnConfig_Array out;
+    EXPECT_TRUE(c->send_GetColumnInfo(set, &out, &net.pump, &st)) << st.message;
+    std::string text;
+    for (int i = 0; i < out.count; ++i) {
+      const MRUService_ColumnConfig_Info &k = out.columnInfos[i];
+      text += std::string(k.name ? k.name : "-") + "/" + std::to_string(k.width) + "/" +
+              std::to_string(k.sort) + "/" + std::to_string(k.hidden) + " ";
+    }
+    MRUService_ColumnConfig_Array_free(&out);
+    return text;
+  };
+  EXPECT_EQ(columns("BROWSER"), "File/101/1/0 -/0/-1/1 ");
+  EXPECT_EQ(columns("Missing"), "");
   ColumnConfig_Exit();
   EXPECT_EQ(ReadStateFile("columns.ini"),
             "[Browser]\nname1=File\nwidth1=100\nsort1=ascending\nsort2=descending\n"
@@ -195,8 +144,9 @@ TEST_F(MRUServiceServerTest, ColumnLayoutsOverTheWire) {
 }
 
 TEST_F(MRUServiceServerTest, FileChoiceDirectories) {
+  FCDirMem_Exit();
   WriteStateFile("fcdir.ini", "[File Choice Directories]\nGeneralFileDir=/g\n");
-  startStores();
+  FCDirMem_Init();
   MRUService_client_Impl *c = connect();
   char *dirs[] = {const_cast<char *>("/e"), const_cast<char *>("/b")};
   ASSERT_TRUE(c->send_InitFCDir(MRUService_STRING_ARRAY{2, dirs}, false, nullptr, &st));
@@ -209,24 +159,6 @@ TEST_F(MRUServiceServerTest, FileChoiceDirectories) {
   EXPECT_EQ(ReadStateFile("fcdir.ini"),
             "\n[File Choice Directories]\nEditFileDir=/e2\nBuildFileDir=/b\n"
             "GeneralFileDir=/g\n\n");
-}
-
-TEST_F(MRUServiceServerTest, BadPacketsAreSurvived) {
-  startStores();
-  MRUService_client_Impl *bad = connect();
-  MRUService_client_Impl *good = connect();
-  net.sendRaw(bad, 12, "UpdateList");
-  net.sendRaw(bad, 10, "UpdateColumnInfo", [](STPAsciiOMsg *m) {
-    m->putString("which", "S");
-    m->putStartArray("info", 1000000);
-  });
-  net.sendRaw(bad, 7, "InitFCDir", [](STPAsciiOMsg *m) { m->putNumber("dirs", 5); });
-  net.sendRaw(bad, 11, "UpdateFCDir", [](STPAsciiOMsg *m) { m->putNumber("which", 0x7fffffff); });
-  net.sendRaw(bad, -1, "%%%", [](STPAsciiOMsg *m) { m->putRawString("(0xffffffff )[ {{{ \"unclosed"); });
-  net.settle(50);
-  ASSERT_TRUE(good->send_UpdateList("Files", "/ok", false, nullptr, &st));
-  EXPECT_EQ(getList(good, "Files"), (Strings{"/ok"}));
-  EXPECT_EQ(getList(bad, "Files"), (Strings{"/ok"}));
 }
 
 }  // namespace

@@ -3,12 +3,8 @@
 // and never "fcdir.ini". Time is a fake clock.
 #include <gtest/gtest.h>
 
-#include "services/mruservice/column_config.h"
-#include "services/mruservice/fcdir_mem.h"
-#include "services/mruservice/mru_lists.h"
 #include "services/mruservice/state_file_support.h"
 #include "services/mruservice/statefile_saver.h"
-#include "services/mruservice/window_config.h"
 #include "shared/libcxxutil/ut_idle_notifier.h"
 #include "shared/libcxxutil/ut_retry_handler.h"
 
@@ -17,37 +13,21 @@ namespace {
 long long g_now = 1000000;
 long long fakeClock() { return g_now; }
 
-struct Store {
-  const char *file;
-  void (*init)();
-  void (*exit)();
-};
-
-const Store kStores[] = {
-    {"mrulist.ini", MRU_Init, MRU_Exit},
-    {"columns.ini", ColumnConfig_Init, ColumnConfig_Exit},
-    {"windowpos.ini", WindowConfig_Init, WindowConfig_Exit},
-    {"fcdir.ini", FCDirMem_Init, FCDirMem_Exit},
-};
-
-
 class EarlySaveTest : public ::testing::Test {
  protected:
   WindowConfigList *windows = WindowConfig_AllocList();
 
   void SetUp() override {
-    for (const Store &s : kStores) RemoveStateFile(s.file);
     ut_setClockForTesting(fakeClock);
-    for (const Store &s : kStores) s.init();
+    StartStateStores();
     StateFileSaver_Enable(1500);
   }
   void TearDown() override {
     StateFileSaver_Disable();
     WindowConfig_FreeList(windows);
-    MRU_Free();
-    ColumnConfig_Free();
-    for (const Store &s : kStores) s.exit();
-    for (const Store &s : kStores) RemoveStateFile(s.file);
+    StopStateStores();
+    for (const char *f : {"mrulist.ini", "columns.ini", "windowpos.ini", "fcdir.ini"})
+      RemoveStateFile(f);
     ut_setClockForTesting(nullptr);
   }
 

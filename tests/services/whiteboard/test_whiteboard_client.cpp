@@ -1,15 +1,19 @@
 // The WhiteBoard client against the real WhiteBoard server over loopback
-// connections: defaults applied quietly, callbacks and observers in order,
-// writes and deletions that reach another connection, snapshots, and a
-// snapshot wait on a dead connection.
+// connections: defaults applied quietly, callbacks and observers in order
+// (also when the observer list changes during a notification), writes and
+// deletions that reach another connection, snapshots, saving when a
+// connection closes, the exit condition, and a snapshot wait on a dead
+// connection.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include "services/service_connections.h"
+#include "services/whiteboard/wb_test_support.h"
 #include "services/whiteboard/whiteboard_client.h"
 #include "services/whiteboard/whiteboard_server.h"
 
@@ -26,23 +30,12 @@ void onDelete(const char *g, const char *n, WhiteBoard_Type t) {
   events.push_back(std::string("del ") + g + " " + n + " " + std::to_string(t));
 }
 
-class LocalFactory : public ServiceFactory {
- public:
-  explicit LocalFactory(WhiteBoard_Image *image)
-      : ServiceFactory("WhiteBoardClientUnderTest", -1, false), image(image) {}
-  STPSpecClass *getService(STPTransport *t, int localRN, int remoteRN) override {
-    auto *s = new WhiteBoard_Server(image);
-    s->setTransport(t, localRN, remoteRN);
-    return s;
-  }
-  WhiteBoard_Image *image;
-};
-
 class WhiteBoardClientTest : public ::testing::Test {
  protected:
   WhiteBoard_Image image;
-  LocalFactory factory{&image};
+  WhiteBoardLocalFactory factory{&image};
   ServiceConnections net;
+  STPSpecClass *lastServer = nullptr;
 
   void SetUp() override { events.clear(); }
 
@@ -56,7 +49,8 @@ class WhiteBoardClientTest : public ::testing::Test {
   // A connected client; the harness keeps its reference.
   WhiteBoard *connect() {
     auto *wb = new WhiteBoard;
-    EXPECT_NE(net.connect(&factory, wb), nullptr);
+    lastServer = net.connect(&factory, wb);
+    EXPECT_NE(lastServer, nullptr);
     return wb;
   }
 };
@@ -69,24 +63,15 @@ TEST_F(WhiteBoardClientTest, DefaultsAreQuietButLaterServerChangesNotify) {
   WhiteBoard::installChangeCallback("Defaults", "count", nullptr);  // ignored
   WhiteBoard *a = connect();
   WhiteBoard *b = connect();
-  bool flag = true;
-  int count = 0;
-  ut_string text;
-  EXPECT_TRUE(a->getBool("Defaults", "flag", flag));
-  EXPECT_FALSE(flag);
-  EXPECT_TRUE(a->getInt("Defaults", "count", count));
-  EXPECT_EQ(count, 7);
-  EXPECT_TRUE(a->getString("Defaults", "text", text));
-  EXPECT_STREQ(text.c_str(), "x");
+  EXPECT_EQ(wbDump(*a->getGroup("Defaults")), "b.flag=0 i.count=7 s.text=x");
   EXPECT_TRUE(events.empty());
-
   ASSERT_TRUE(subscribe(a, "Defaults"));
   ASSERT_TRUE(subscribe(b, "Defaults"));
   EXPECT_TRUE(b->setBool("Defaults", "flag", true, true));
   EXPECT_EQ(events, (std::vector<std::string>{"cb Defaults flag"}));  // b's own change
   ASSERT_TRUE(net.pump.until([&] { return events.size() == 2; }));
-  EXPECT_TRUE(a->getBool("Defaults", "flag", flag));
-  EXPECT_TRUE(flag);
+  EXPECT_EQ(wbDump(*a->getGroup("Defaults")), "b.flag=1 i.count=7 s.text=x");
+  int count = 0;
   // A default recorded now does not reach an existing client.
   WhiteBoard::installDefaultInt("Defaults", "late", 1);
   EXPECT_FALSE(a->getInt("Defaults", "late", count));
@@ -116,29 +101,21 @@ TEST_F(WhiteBoardClientTest, WritesAndDeletionsReachOtherSubscribers) {
   ASSERT_TRUE(subscribe(a, "W"));
   ASSERT_TRUE(subscribe(b, "W"));
   b->registerFuncForDeleteEvents("W", onDelete);
-  ut_string_list list;
-  list.push_back("one");
-  list.push_back("two");
   EXPECT_TRUE(a->setInt("W", "i", -1, true));
   EXPECT_TRUE(a->setString("W", "s", ut_string("text"), true));
-  EXPECT_TRUE(a->setStringList("W", "l", list, true));
+  EXPECT_TRUE(a->setStringList("W", "l", wbList({"one", "two"}), true));
   ut_string_list got;
   ASSERT_TRUE(net.pump.until([&] { return b->getStringList("W", "l", got); }));
-  EXPECT_TRUE(got == list);
-  int i = 0;
-  EXPECT_TRUE(b->getInt("W", "i", i));
-  EXPECT_EQ(i, -1);
-
-  // Type 0 on a name held only as a string: deleted, one notification.
+  EXPECT_EQ(wbDump(*b->getGroup("W")), "i.i=-1 s.s=text l.l=one,two");
+  // Type 0 on a name held only as a string: deleted, one notification; a
+  // name not held under the type: nothing deleted, nothing sent.
   EXPECT_TRUE(a->deleteName("W", "s", WB_ANY, true));
-  ut_string s;
-  EXPECT_FALSE(a->getString("W", "s", s));
-  ASSERT_TRUE(net.pump.until([&] { return !events.empty(); }));
-  EXPECT_EQ(events, (std::vector<std::string>{"del W s 0"}));
-  EXPECT_FALSE(b->getString("W", "s", s));
-  // A name not held: nothing deleted, nothing sent.
   EXPECT_TRUE(a->deleteName("W", "i", WB_STRING, true));
-  EXPECT_TRUE(a->getInt("W", "i", i));
+  ASSERT_TRUE(net.pump.until([&] { return !events.empty(); }));
+  net.settle();
+  EXPECT_EQ(events, (std::vector<std::string>{"del W s 0"}));
+  EXPECT_EQ(wbDump(*a->getGroup("W")), "i.i=-1 l.l=one,two");
+  EXPECT_EQ(wbDump(*b->getGroup("W")), "i.i=-1 l.l=one,two");
 }
 
 TEST_F(WhiteBoardClientTest, SnapshotFillsLocalCopyAndBadDeleteTypeIsIgnored) {
@@ -151,14 +128,43 @@ TEST_F(WhiteBoardClientTest, SnapshotFillsLocalCopyAndBadDeleteTypeIsIgnored) {
   b->registerFuncForBoolChanges("S", onBool);
   ASSERT_TRUE(b->requestAllChanges(&net.pump));
   EXPECT_EQ(events, (std::vector<std::string>{"bool S b1 1", "bool S b2 0"}));
-  int n = 0;
-  EXPECT_TRUE(b->getInt("S", "n", n));
-  EXPECT_EQ(n, 3);
+  EXPECT_EQ(wbDump(*b->getGroup("S")), "b.b1=1 b.b2=0 i.n=3");
   b->msg_DeleteEvent("S", "n", 9);
-  EXPECT_TRUE(b->getInt("S", "n", n));
+  EXPECT_EQ(wbDump(*b->getGroup("S")), "b.b1=1 b.b2=0 i.n=3");
   b->msg_DeleteEvent("S", "n", WB_INT32);
-  EXPECT_FALSE(b->getInt("S", "n", n));
+  EXPECT_EQ(wbDump(*b->getGroup("S")), "b.b1=1 b.b2=0");
   EXPECT_TRUE(b->saveGroupChangesToFile("unknown", nullptr));
+}
+
+// Open connections hold the process; closing one saves the disk groups it
+// registered (and only those), and an explicit save goes to the named file.
+TEST_F(WhiteBoardClientTest, ClosingSavesOnlyTheDiskGroupsOfThatConnection) {
+  WhiteBoard_Server_ExitCondition exitCondition(false);
+  EXPECT_TRUE(exitCondition.allowExit());
+  std::string file = wbTempDir() + "/close_save.wbd", other = wbTempDir() + "/explicit_save.wbd";
+  unlink(file.c_str());
+  unlink(other.c_str());
+  WhiteBoard *a = connect();
+  STPSpecClass *aServer = lastServer;
+  WhiteBoard *b = connect();
+  STPSpecClass *bServer = lastServer;
+  EXPECT_FALSE(exitCondition.allowExit());
+  EXPECT_FALSE(exitCondition.mustExit());
+  ASSERT_TRUE(a->registerGroup("G", false, false, nullptr, false));
+  ASSERT_TRUE(b->registerGroup("G", false, true, file.c_str(), false));
+  a->setInt("G", "count", 3, true);
+  net.settle();
+  net.drop(aServer);  // registered G without disk: writes nothing
+  struct stat st;
+  EXPECT_NE(stat(file.c_str(), &st), 0);
+  net.drop(bServer);
+  EXPECT_TRUE(exitCondition.allowExit());
+  EXPECT_EQ(wbReadFile(file), "Int32 {\n    count = 3\n}\n");
+  WhiteBoard *c = connect();
+  EXPECT_TRUE(c->send_SaveGroupChangesToFile("G", other.c_str()));
+  EXPECT_TRUE(c->send_SaveGroupChangesToFile("nope", other.c_str()));
+  net.settle();
+  EXPECT_EQ(wbReadFile(other), wbReadFile(file));
 }
 
 TEST(WhiteBoardClientDeadConnection, SnapshotWaitEndsWhenTransportDies) {
@@ -181,22 +187,14 @@ TEST(WhiteBoardClientDeadConnection, SnapshotWaitEndsWhenTransportDies) {
 }
 
 TEST(WhiteBoardClientFiles, GroupFileLoadsReplaceOrMerge) {
-  std::string dir = getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp";
-  std::string path = dir + "/F.wbd";
-  FILE *f = fopen(path.c_str(), "w");
-  ASSERT_NE(f, nullptr);
-  fputs("Int32 {\n    a = 5\n}\n", f);
-  fclose(f);
+  std::string path = wbTempDir() + "/F.wbd";
+  wbWriteFile(path, "Int32 {\n    a = 5\n}\n");
   auto *wb = new WhiteBoard;
   wb->setInt("F", "keep", 1, false);
   EXPECT_TRUE(wb->preLoadGroupFile("F", path.c_str()));
-  int v = 0;
-  EXPECT_TRUE(wb->getInt("F", "keep", v));
-  EXPECT_TRUE(wb->getInt("F", "a", v));
-  EXPECT_EQ(v, 5);
+  EXPECT_EQ(wbDump(*wb->getGroup("F")), "i.a=5 i.keep=1");
   EXPECT_TRUE(wb->loadGroupFromFile("F", path.c_str()));
-  EXPECT_FALSE(wb->getInt("F", "keep", v));
-  EXPECT_TRUE(wb->getInt("F", "a", v));
+  EXPECT_EQ(wbDump(*wb->getGroup("F")), "i.a=5");
   wb->delRef();
 }
 

@@ -1,46 +1,26 @@
 // WhiteBoard group files: the file format, reading with its type rules,
 // merging saves that keep what the file held, saves that change nothing
 // writing nothing, malformed files, failed writes leaving the file as it
-// was, and the process-exit save into the default file.
+// was, stale temporaries, and the process-exit save into the default file.
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "services/whiteboard/wb_test_support.h"
 #include "services/whiteboard/whiteboard_group_file.h"
 #include "services/whiteboard/whiteboard_image.h"
 #include "shared/indgen.h"
 
 namespace {
 
-std::string readFile(const std::string &path) {
-  std::ifstream in(path);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-void writeFile(const std::string &path, const std::string &text) {
-  std::ofstream out(path);
-  out << text;
-}
-
 bool exists(const std::string &path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0;
-}
-
-std::string joined(const ut_string_list &list) {
-  std::string out;
-  for (const ut_string &s : list) out += (out.empty() ? "" : ",") + std::string(s.c_str());
-  return out;
 }
 
 std::vector<std::string> filesIn(const std::string &dir) {
@@ -56,70 +36,42 @@ std::vector<std::string> filesIn(const std::string &dir) {
 
 class WhiteBoardFileTest : public ::testing::Test {
  protected:
-  std::string dir;
-  void SetUp() override {
-    const char *tmp = getenv("TMPDIR");
-    dir = std::string(tmp ? tmp : "/tmp") + "/wbfiles_" +
-          ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    mkdir(dir.c_str(), 0755);
-  }
+  std::string dir = wbTempDir() + "/wbfiles_" +
+                    ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  void SetUp() override { mkdir(dir.c_str(), 0755); }
   std::string path(const char *name) { return dir + "/" + name; }
+  // `g` after loading `text` from a file.
+  std::string loaded(Group &g, const std::string &text) {
+    wbWriteFile(path("in.wbd"), text);
+    EXPECT_TRUE(g.loadFromFile(path("in.wbd").c_str()));
+    return wbDump(g);
+  }
 };
-
-TEST_F(WhiteBoardFileTest, DefaultFileLiesInTheWhiteBoardDirectory) {
-  const char *wb = getWhiteBoardDirectory();
-  ASSERT_NE(wb, nullptr);
-  EXPECT_EQ(std::string(wb), std::string(getenv("HOME")) + "/.twl/WhiteBoard");
-  EXPECT_TRUE(gen_isdir(wb));
-  EXPECT_EQ(getWhiteBoardDirectory(), wb);  // remembered
-  char *name = getGroupFilenameFromGroupName("GeneralConfiguration");
-  char *full = getGroupPathFromGroupName("GeneralConfiguration");
-  EXPECT_STREQ(name, "GeneralConfiguration.wbd");
-  EXPECT_EQ(std::string(full), std::string(wb) + "/GeneralConfiguration.wbd");
-  gen_free(name);
-  gen_free(full);
-  EXPECT_EQ(getGroupFilenameFromGroupName(nullptr), nullptr);
-}
 
 TEST_F(WhiteBoardFileTest, WrittenInTheNestedFormAndReadBack) {
   GroupServer g("G", true, nullptr);
-  ut_string_list items;
-  items.push_back("a");
-  items.push_back("b");
   g.setBoolValue("flag", true, false);
   g.setInt32Value("count", 3, false);
   g.setStringValue("path", "/tmp", false);
-  g.setStringListValue("items", items, false);
+  g.setStringListValue("items", wbList({"a", "b"}), false);
   g.setStringValue("ExtEditor_ViPath", "vi", false);
-  g.setStringListValue("empty", ut_string_list(), false);
+  g.setStringListValue("empty", ut_string_list(), false);  // an empty list is not kept
   std::string file = path("g.wbd");
   ASSERT_TRUE(g.internalSaveToFile(file.c_str()));
-  EXPECT_EQ(readFile(file),
+  EXPECT_EQ(wbReadFile(file),
             "Bool {\n    flag = 1\n}\n"
             "Int32 {\n    count = 3\n}\n"
             "String {\n    \"ExtEditor_ViPath\" = \"vi\"\n    path = \"/tmp\"\n}\n"
             "StringList {\n    items = { \"a\", \"b\" }\n}\n");
   Group back("G");
   ASSERT_TRUE(back.loadFromFile(file.c_str()));
-  bool b = false;
-  int n = 0;
-  ut_string s;
-  ut_string_list l;
-  EXPECT_TRUE(back.getBoolValue("flag", b) && b);
-  EXPECT_TRUE(back.getInt32Value("count", n));
-  EXPECT_EQ(n, 3);
-  EXPECT_TRUE(back.getStringValue("path", s));
-  EXPECT_STREQ(s.c_str(), "/tmp");
-  EXPECT_TRUE(back.getStringListValue("items", l));
-  EXPECT_EQ(joined(l), "a,b");
-  EXPECT_FALSE(back.getStringListValue("empty", l));  // an empty list is not kept
-  // No temporary file is left beside it.
-  EXPECT_EQ(filesIn(dir), std::vector<std::string>{"g.wbd"});
+  EXPECT_EQ(wbDump(back), "b.flag=1 i.count=3 s.ExtEditor_ViPath=vi s.path=/tmp l.items=a,b");
+  EXPECT_EQ(filesIn(dir), std::vector<std::string>{"g.wbd"});  // no temporary left beside it
 }
 
 TEST_F(WhiteBoardFileTest, SaveMergesIntoTheFileAndKeepsItsNames) {
   std::string file = path("m.wbd");
-  writeFile(file, "Bool {\n    A = 0\n    B = 1\n}\nInt32 {\n    gone = 4\n}\n");
+  wbWriteFile(file, "Bool {\n    A = 0\n    B = 1\n}\nInt32 {\n    gone = 4\n}\n");
   GroupServer g("M", true, nullptr);
   g.setBoolValue("A", true, false);
   g.setInt32Value("gone", 5, false);
@@ -127,12 +79,7 @@ TEST_F(WhiteBoardFileTest, SaveMergesIntoTheFileAndKeepsItsNames) {
   ASSERT_TRUE(g.saveToFile(file.c_str()));
   Group back("M");
   ASSERT_TRUE(back.loadFromFile(file.c_str()));
-  bool a = false, b = false;
-  int gone = 0;
-  EXPECT_TRUE(back.getBoolValue("A", a) && a);
-  EXPECT_TRUE(back.getBoolValue("B", b) && b);
-  EXPECT_TRUE(back.getInt32Value("gone", gone));
-  EXPECT_EQ(gone, 4);
+  EXPECT_EQ(wbDump(back), "b.A=1 b.B=1 i.gone=4");
 }
 
 TEST_F(WhiteBoardFileTest, SaveThatChangesNothingDoesNotTouchTheFile) {
@@ -140,78 +87,46 @@ TEST_F(WhiteBoardFileTest, SaveThatChangesNothingDoesNotTouchTheFile) {
   GroupServer g("S", true, file.c_str());
   g.setInt32Value("n", 1, false);
   ASSERT_TRUE(g.saveToFile(nullptr));  // the group's own file
-  struct stat before;
+  struct stat before, after;
   ASSERT_EQ(stat(file.c_str(), &before), 0);
   chmod(dir.c_str(), 0555);  // a write now could not even make its temporary
   EXPECT_TRUE(g.saveToFile(nullptr));
   chmod(dir.c_str(), 0755);
-  struct stat after;
   ASSERT_EQ(stat(file.c_str(), &after), 0);
   EXPECT_EQ(before.st_ino, after.st_ino);
   EXPECT_EQ(before.st_mtim.tv_nsec, after.st_mtim.tv_nsec);
+  // A group without values creates no file.
+  GroupServer e("E", true, nullptr);
+  EXPECT_TRUE(e.saveToFile(path("e.wbd").c_str()));
+  EXPECT_TRUE(e.internalSaveToFile(path("e.wbd").c_str()));
+  EXPECT_FALSE(exists(path("e.wbd")));
+  EXPECT_FALSE(e.internalSaveToFile(nullptr));
+  EXPECT_FALSE(e.loadFromFile(nullptr));
 }
 
-TEST_F(WhiteBoardFileTest, GroupWithoutValuesCreatesNoFile) {
-  GroupServer g("E", true, nullptr);
-  std::string file = path("e.wbd");
-  EXPECT_TRUE(g.saveToFile(file.c_str()));
-  EXPECT_TRUE(g.internalSaveToFile(file.c_str()));
-  EXPECT_FALSE(exists(file));
-  EXPECT_FALSE(g.internalSaveToFile(nullptr));
-  EXPECT_FALSE(g.loadFromFile(nullptr));
-}
-
-TEST_F(WhiteBoardFileTest, LoadingAppliesTheTypeRulesOfEachTree) {
-  std::string file = path("t.wbd");
-  writeFile(file,
-            "Bool {\n    seven = 7\n    yes = 1\n    text = \"1\"\n}\n"
-            "Int32 {\n    word = \"abc\"\n    neg = -2\n}\n"
-            "String {\n    num = 12\n}\n"
-            "StringList {\n    one = \"x\"\n    num = 3\n}\n"
-            "Other {\n    ignored = 1\n}\n");
+// Each tree reads its own type: a Bool other than 0/1 or a string is
+// skipped, a string Int32 reads as -1, a number String as "", a single
+// string as a one-item list; unknown trees are ignored and names not in
+// the file stay. A broken or missing file counts as empty.
+TEST_F(WhiteBoardFileTest, LoadingAppliesTheTypeRulesAndSurvivesBrokenFiles) {
   Group g("T");
   g.setInt32Value("kept", 9, false);
-  ASSERT_TRUE(g.loadFromFile(file.c_str()));
-  bool b = false;
-  int n = 0;
-  ut_string s("x");
-  ut_string_list l;
-  EXPECT_FALSE(g.getBoolValue("seven", b));
-  EXPECT_FALSE(g.getBoolValue("text", b));  // a string reads as -1: skipped
-  EXPECT_TRUE(g.getBoolValue("yes", b) && b);
-  EXPECT_TRUE(g.getInt32Value("word", n));
-  EXPECT_EQ(n, -1);
-  EXPECT_TRUE(g.getInt32Value("neg", n));
-  EXPECT_EQ(n, -2);
-  EXPECT_TRUE(g.getStringValue("num", s));
-  EXPECT_STREQ(s.c_str(), "");
-  EXPECT_TRUE(g.getStringListValue("one", l));
-  EXPECT_EQ(joined(l), "x");
-  EXPECT_TRUE(g.getStringListValue("num", l));
-  EXPECT_EQ(l.size(), 0);
-  EXPECT_TRUE(g.getInt32Value("kept", n));  // names not in the file stay
-  EXPECT_EQ(n, 9);
-  EXPECT_FALSE(g.getInt32Value("ignored", n));
-}
-
-TEST_F(WhiteBoardFileTest, MalformedOrMissingFileCountsAsEmpty) {
-  Group g("B");
-  g.setInt32Value("n", 1, false);
-  EXPECT_TRUE(g.loadFromFile(path("missing.wbd").c_str()));
-  std::string file = path("bad.wbd");
-  writeFile(file, "Int32 {\n    n = 5\n    = oops {{{\n");
-  EXPECT_TRUE(g.loadFromFile(file.c_str()));
-  int n = 0;
-  EXPECT_TRUE(g.getInt32Value("n", n));
-  EXPECT_EQ(n, 1);  // nothing of the broken file is taken
-  writeFile(file, std::string("\0\xff\xfe garbage", 12));
-  EXPECT_TRUE(g.loadFromFile(file.c_str()));
-  EXPECT_EQ(g.int32Values().size(), 1u);
+  EXPECT_EQ(loaded(g, "Bool {\n    seven = 7\n    yes = 1\n    text = \"1\"\n}\n"
+                      "Int32 {\n    word = \"abc\"\n    neg = -2\n}\n"
+                      "String {\n    num = 12\n}\n"
+                      "StringList {\n    one = \"x\"\n    num = 3\n}\n"
+                      "Other {\n    ignored = 1\n}\n"),
+            "b.yes=1 i.kept=9 i.neg=-2 i.word=-1 s.num= l.num= l.one=x");
+  Group b("B");
+  b.setInt32Value("n", 1, false);
+  EXPECT_TRUE(b.loadFromFile(path("missing.wbd").c_str()));
+  EXPECT_EQ(loaded(b, "Int32 {\n    n = 5\n    = oops {{{\n"), "i.n=1");
+  EXPECT_EQ(loaded(b, std::string("\0\xff\xfe garbage", 12)), "i.n=1");
 }
 
 TEST_F(WhiteBoardFileTest, FailedWriteLeavesTheStoredFileAsItWas) {
   std::string file = path("keep.wbd");
-  writeFile(file, "Int32 {\n    n = 1\n}\n");
+  wbWriteFile(file, "Int32 {\n    n = 1\n}\n");
   GroupServer g("K", true, nullptr);
   g.setInt32Value("n", 2, false);
   // The target's place is taken by a directory: the rename fails and the
@@ -230,7 +145,7 @@ TEST_F(WhiteBoardFileTest, FailedWriteLeavesTheStoredFileAsItWas) {
   chmod(dir.c_str(), 0755);
   if (geteuid() != 0) {  // root writes through any mode bits
     EXPECT_FALSE(saved);
-    EXPECT_EQ(readFile(file), "Int32 {\n    n = 1\n}\n");
+    EXPECT_EQ(wbReadFile(file), "Int32 {\n    n = 1\n}\n");
   }
 }
 
@@ -244,7 +159,7 @@ TEST_F(WhiteBoardFileTest, StaleTemporaryFilesAreRemovedAtStartUp) {
   } cases[] = {{"Crashed.wbd_a1B2c3", true}, {"Other.wbd_XXXXXX", true},
                {"Kept.wbd", false},          {"Kept.wbd_short", false},
                {"Kept.txt_a1B2c3", false},   {".wbd_a1B2c3", false}};
-  for (const auto &c : cases) writeFile(wb + "/" + c.name, "x");
+  for (const auto &c : cases) wbWriteFile(wb + "/" + c.name, "x");
   mkdir((wb + "/Dir.wbd_a1B2c3").c_str(), 0755);  // not a file: left alone
   EXPECT_EQ(WhiteBoard_RemoveStaleTempFiles(), 2);
   for (const auto &c : cases) {
@@ -255,11 +170,14 @@ TEST_F(WhiteBoardFileTest, StaleTemporaryFilesAreRemovedAtStartUp) {
   rmdir((wb + "/Dir.wbd_a1B2c3").c_str());
 }
 
+// The default file of a group is "<group>.wbd" in ~/.twl/WhiteBoard.
 TEST_F(WhiteBoardFileTest, StoreSavesDiskGroupsIntoTheirDefaultFileAtTheEnd) {
   std::string own = path("own.wbd");
   char *defaultPath = getGroupPathFromGroupName("EndSaved");
   char *otherPath = getGroupPathFromGroupName("NotOnDisk");
   ASSERT_NE(defaultPath, nullptr);
+  EXPECT_EQ(std::string(defaultPath), std::string(getenv("HOME")) + "/.twl/WhiteBoard/EndSaved.wbd");
+  EXPECT_EQ(getGroupFilenameFromGroupName(nullptr), nullptr);
   unlink(defaultPath);
   {
     WhiteBoard_Image image;
@@ -272,7 +190,7 @@ TEST_F(WhiteBoardFileTest, StoreSavesDiskGroupsIntoTheirDefaultFileAtTheEnd) {
     EXPECT_FALSE(exists(defaultPath));
   }
   // At the end: the default file, even though the group has its own.
-  EXPECT_EQ(readFile(defaultPath), "Int32 {\n    n = 6\n}\n");
+  EXPECT_EQ(wbReadFile(defaultPath), "Int32 {\n    n = 6\n}\n");
   EXPECT_FALSE(exists(otherPath));
   gen_free(defaultPath);
   gen_free(otherPath);

@@ -1,6 +1,7 @@
 // The WhiteBoard store without a transport: group set/get/delete rules per
 // type, group set-up, fan-out to the other subscribers (including a
-// subscriber that goes away while a change is passed on) and snapshots.
+// subscriber that goes away while a change is passed on), snapshots and
+// the size limits.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "services/support/service_limits.h"
+#include "services/whiteboard/wb_test_support.h"
 #include "services/whiteboard/whiteboard_image.h"
 #include "services/whiteboard/whiteboard_records.h"
 
@@ -15,25 +17,16 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-std::string str(const char *s) { return s ? s : "(null)"; }
-
-std::string joined(const ut_string_list &list) {
+// "1" per call that reported a change, "0" per call that did not.
+std::string bits(std::initializer_list<bool> results) {
   std::string out;
-  for (const ut_string &s : list) out += (out.empty() ? "" : ",") + std::string(s.c_str());
+  for (bool r : results) out += r ? '1' : '0';
   return out;
-}
-
-ut_string_list listOf(std::initializer_list<const char *> items) {
-  ut_string_list list;
-  for (const char *s : items) list.push_back(s);
-  return list;
 }
 
 // Records what the store sends it; `onSend` runs after each record.
 class FakeSubscriber : public WhiteBoard_Subscriber {
  public:
-  explicit FakeSubscriber(const char *tag) : tag(tag) {}
-  std::string tag;
   Lines got;
   std::function<void()> onSend;
 
@@ -44,10 +37,10 @@ class FakeSubscriber : public WhiteBoard_Subscriber {
     note("int", i._group, i._name, std::to_string(i._value));
   }
   void sendSetValue(const StringValueInfo &i, WhiteBoard_Encoded &) override {
-    note("str", i._group, i._name, str(i._value));
+    note("str", i._group, i._name, wbStr(i._value));
   }
   void sendSetValue(const StringListValueInfo &i, WhiteBoard_Encoded &) override {
-    note("list", i._group, i._name, joined(i._value));
+    note("list", i._group, i._name, wbJoined(i._value));
   }
   void sendDeleteEvent(const char *group, const char *name, int type, WhiteBoard_Encoded &) override {
     note("delete", group, name, std::to_string(type));
@@ -55,92 +48,58 @@ class FakeSubscriber : public WhiteBoard_Subscriber {
 
  private:
   void note(const char *what, const char *g, const char *n, const std::string &v) {
-    got.push_back(std::string(what) + " " + str(g) + " " + str(n) + " " + v);
+    got.push_back(std::string(what) + " " + wbStr(g) + " " + wbStr(n) + " " + v);
     if (onSend) onSend();
   }
 };
 
-TEST(WhiteBoardGroup, SetReportsOnlyRealChangesPerType) {
+// One name holds four independent values; only real changes count, lists
+// and strings compare by content, names that could not be written to a
+// file are refused, and deletion goes by type.
+TEST(WhiteBoardGroup, SetAndDeleteReportOnlyRealChangesPerType) {
   Group g("G");
-  EXPECT_STREQ(g.getGroupName(), "G");
-  EXPECT_TRUE(g.setBoolValue("a", false, false));
-  EXPECT_FALSE(g.setBoolValue("a", false, false));
-  EXPECT_TRUE(g.setBoolValue("a", true, false));
-  EXPECT_TRUE(g.setInt32Value("a", -1, false));
-  EXPECT_FALSE(g.setInt32Value("a", -1, false));
-  EXPECT_TRUE(g.setStringValue("a", "x", false));
-  EXPECT_FALSE(g.setStringValue("a", ut_string("x"), false));  // compared by content
-  EXPECT_TRUE(g.setStringValue("a", "y", false));
-  EXPECT_TRUE(g.setStringListValue("a", listOf({"p", "q"}), false));
-  EXPECT_FALSE(g.setStringListValue("a", listOf({"p", "q"}), false));
-  EXPECT_TRUE(g.setStringListValue("a", listOf({"q", "p"}), false));
-  EXPECT_TRUE(g.setStringListValue("b", ut_string_list(), false));
-  EXPECT_FALSE(g.setStringListValue("b", ut_string_list(), false));
-  // One name, four independent values.
-  bool b = false;
-  int i = 0;
-  ut_string s;
-  ut_string_list l;
-  ASSERT_TRUE(g.getBoolValue("a", b) && g.getInt32Value("a", i) && g.getStringValue("a", s) &&
-              g.getStringListValue("a", l));
-  EXPECT_TRUE(b);
-  EXPECT_EQ(i, -1);
-  EXPECT_STREQ(s.c_str(), "y");
-  EXPECT_EQ(joined(l), "q,p");
-}
-
-TEST(WhiteBoardGroup, MissingNamesLeaveTheOutValueAlone) {
-  Group g("G");
-  g.setBoolValue("onlyBool", true, false);
+  EXPECT_EQ(bits({g.setBoolValue("a", false, false), g.setBoolValue("a", false, false),
+                  g.setBoolValue("a", true, false), g.setInt32Value("a", -1, false),
+                  g.setInt32Value("a", -1, false), g.setStringValue("a", "x", false),
+                  g.setStringValue("a", ut_string("x"), false), g.setStringValue("a", "y", false),
+                  g.setStringListValue("a", wbList({"p", "q"}), false),
+                  g.setStringListValue("a", wbList({"p", "q"}), false),
+                  g.setStringListValue("a", wbList({"q", "p"}), false),
+                  g.setStringListValue("b", ut_string_list(), false),
+                  g.setStringListValue("b", ut_string_list(), false),
+                  g.setBoolValue(nullptr, true, false), g.setInt32Value("", 1, false)}),
+            "101101011011000");
+  EXPECT_EQ(wbDump(g), "b.a=1 i.a=-1 s.a=y l.a=q,p l.b=");
   int i = 42;
-  ut_string s("keep");
-  EXPECT_FALSE(g.getInt32Value("onlyBool", i));
-  EXPECT_FALSE(g.getStringValue("nothing", s));
+  EXPECT_FALSE(g.getInt32Value("b", i));  // a missing value leaves the out value alone
   EXPECT_EQ(i, 42);
-  EXPECT_STREQ(s.c_str(), "keep");
-  // Names that could never be written to a file are refused.
-  EXPECT_FALSE(g.setBoolValue(nullptr, true, false));
-  EXPECT_FALSE(g.setInt32Value("", 1, false));
-  EXPECT_TRUE(g.isEmpty() == false);
-  EXPECT_EQ(g.boolValues().size(), 1u);
+  EXPECT_EQ(bits({g.deleteName("a", static_cast<WhiteBoard_Type>(7), false),
+                  g.deleteName("a", WB_INT32, false), g.deleteName("a", WB_INT32, false),
+                  g.deleteName(nullptr, WB_ANY, false), g.isEmpty()}),
+            "01000");
+  EXPECT_EQ(wbDump(g), "b.a=1 s.a=y l.a=q,p l.b=");
+  EXPECT_EQ(bits({g.deleteName("a", WB_ANY, false), g.deleteName("a", WB_ANY, false),
+                  g.deleteName("b", WB_ANY, false), g.isEmpty()}),
+            "1011");
 }
 
-TEST(WhiteBoardGroup, DeleteByTypeAndAll) {
-  Group g("G");
-  g.setBoolValue("n", true, false);
-  g.setInt32Value("n", 1, false);
-  g.setStringValue("n", "s", false);
-  g.setStringListValue("n", listOf({"x"}), false);
-  EXPECT_FALSE(g.deleteName("n", static_cast<WhiteBoard_Type>(7), false));
-  EXPECT_TRUE(g.deleteName("n", WB_INT32, false));
-  EXPECT_FALSE(g.deleteName("n", WB_INT32, false));
-  int i = 0;
-  EXPECT_FALSE(g.getInt32Value("n", i));
-  bool b = false;
-  EXPECT_TRUE(g.getBoolValue("n", b));
-  EXPECT_TRUE(g.deleteName("n", WB_ANY, false));
-  EXPECT_TRUE(g.isEmpty());
-  EXPECT_FALSE(g.deleteName("n", WB_ANY, false));
-  EXPECT_FALSE(g.deleteName(nullptr, WB_ANY, false));
-}
-
-TEST(WhiteBoardGroup, MergeReportsWhetherAnythingChanged) {
+TEST(WhiteBoardGroup, MergeReportsWhetherAnythingChangedAndNeverRemoves) {
   Group a("G"), b("G");
   a.setBoolValue("x", true, false);
-  a.setStringListValue("l", listOf({"1"}), false);
+  a.setStringListValue("l", wbList({"1"}), false);
+  a.setStringValue("s", "v", false);
   b.setBoolValue("x", true, false);
   b.setInt32Value("only", 5, false);
-  EXPECT_TRUE(b.mergeChangesFromGroup(a));   // l is new to b
-  EXPECT_FALSE(b.mergeChangesFromGroup(a));  // nothing new the second time
-  int i = 0;
-  EXPECT_TRUE(b.getInt32Value("only", i));  // merging never removes
-  EXPECT_EQ(i, 5);
+  EXPECT_TRUE(b.mergeChangesFromGroup(a));
+  EXPECT_FALSE(b.mergeChangesFromGroup(a));
+  EXPECT_EQ(wbDump(b), "b.x=1 i.only=5 s.s=v l.l=1");
+  EXPECT_STREQ(b.getGroupName(), "G");
 }
 
 class WhiteBoardImageTest : public ::testing::Test {
  protected:
   WhiteBoard_Image image;
-  FakeSubscriber a{"A"}, b{"B"}, c{"C"};
+  FakeSubscriber a, b, c;
 };
 
 // Changes go to every other broadcast subscriber, once per registration,
@@ -155,13 +114,12 @@ TEST_F(WhiteBoardImageTest, ChangesGoToEveryOtherSubscriberOncePerRegistration) 
   EXPECT_TRUE(image.setInt32Value("G", "n", 7, &a));
   image.setBoolValue("G", "f", true, &a);
   image.setStringValue("G", "s", nullptr, &a);
-  image.setStringListValue("G", "l", listOf({"a", "b"}), &a);
-  image.setStringListValue("G", "e", ut_string_list(), &a);
+  image.setStringListValue("G", "l", wbList({"a", "b"}), &a);
   EXPECT_TRUE(a.got.empty());
   EXPECT_TRUE(c.got.empty());
-  Lines once{"int G n 7", "int G n 7", "bool G f 1", "str G s (null)", "list G l a,b", "list G e "};
   Lines twice;
-  for (const std::string &l : once) twice.insert(twice.end(), {l, l});
+  for (const char *l : {"int G n 7", "int G n 7", "bool G f 1", "str G s (null)", "list G l a,b"})
+    twice.insert(twice.end(), {l, l});
   EXPECT_EQ(b.got, twice);
   ut_string s("untouched");
   EXPECT_TRUE(image.getStringValue("G", "s", s));
@@ -174,19 +132,26 @@ TEST_F(WhiteBoardImageTest, ChangesGoToEveryOtherSubscriberOncePerRegistration) 
   EXPECT_EQ(b.got.size(), twice.size());
 }
 
-TEST_F(WhiteBoardImageTest, UnregisteredGroupsDropChanges) {
+TEST_F(WhiteBoardImageTest, UnregisteredGroupsAndBadNamesStoreNothing) {
   EXPECT_FALSE(image.setBoolValue("G", "x", true, &a));
   image.setupGroup("G", false, false, nullptr, &b);  // any connection registers it
   EXPECT_TRUE(image.setBoolValue("G", "x", true, &a));
+  image.setStringValue("G", "s", "v", &a);
+  image.setStringListValue("G", "l", wbList({"v"}), &a);
   bool v = false;
-  EXPECT_TRUE(image.getBoolValue("G", "x", v));
-  EXPECT_FALSE(image.getBoolValue("H", "x", v));
-  // Bad group or value names are dropped, never stored.
-  EXPECT_FALSE(image.setupGroup(nullptr, true, true, nullptr, &a));
-  EXPECT_FALSE(image.setupGroup("", true, true, nullptr, &a));
-  EXPECT_FALSE(image.setInt32Value(nullptr, "x", 1, &a));
-  EXPECT_FALSE(image.setInt32Value("G", nullptr, 1, &a));
-  EXPECT_FALSE(image.saveGroupToFile("H", nullptr));
+  int i = 0;
+  ut_string s;
+  ut_string_list l;
+  EXPECT_EQ(bits({image.getBoolValue("G", "x", v), image.getBoolValue("G", "s", v),
+                  image.getBoolValue("H", "x", v), image.getInt32Value("G", "x", i),
+                  image.getStringValue("G", "s", s), image.getStringValue("G", "x", s),
+                  image.getStringListValue("G", "l", l), image.getStringListValue("G", "x", l)}),
+            "10001010");
+  EXPECT_EQ(bits({image.setupGroup(nullptr, true, true, nullptr, &a),
+                  image.setupGroup("", true, true, nullptr, &a),
+                  image.setInt32Value(nullptr, "x", 1, &a), image.setInt32Value("G", nullptr, 1, &a),
+                  image.saveGroupToFile("H", nullptr), image.deleteName("H", "n", WB_ANY, &a)}),
+            "000000");
   EXPECT_EQ(image.numGroups(), 1);
 }
 
@@ -194,22 +159,17 @@ TEST_F(WhiteBoardImageTest, DeleteSendsOnlyWhenSomethingWasRemoved) {
   image.setupGroup("G", true, false, nullptr, &a);
   image.setupGroup("G", true, false, nullptr, &b);
   EXPECT_FALSE(image.deleteName("G", "nothing", WB_ANY, &a));
-  EXPECT_TRUE(b.got.empty());
   image.setBoolValue("G", "n", true, &a);
   image.setStringValue("G", "n", "s", &a);
   b.got.clear();
   EXPECT_TRUE(image.deleteName("G", "n", WB_ANY, &a));
   EXPECT_EQ(b.got, Lines{"delete G n 0"});
   EXPECT_TRUE(a.got.empty());
-  bool v;
-  ut_string s;
-  EXPECT_FALSE(image.getBoolValue("G", "n", v));
-  EXPECT_FALSE(image.getStringValue("G", "n", s));
-  EXPECT_FALSE(image.deleteName("H", "n", WB_ANY, &a));
+  EXPECT_EQ(wbDump(*image.getGroup("G")), "");
 }
 
 TEST_F(WhiteBoardImageTest, SubscriberLeavingDuringFanOutIsSkippedOthersStillServed) {
-  FakeSubscriber d{"D"};
+  FakeSubscriber d;
   for (FakeSubscriber *s : {&a, &b, &c, &d}) image.setupGroup("G", true, false, nullptr, s);
   // b's connection ends while b is being sent to, and takes c with it (as a
   // dropped transport would); d must still hear the change.
@@ -234,16 +194,15 @@ TEST_F(WhiteBoardImageTest, SetupKeepsDiskFlagAndFileOnlyWhenAskedWithDisk) {
   image.setupGroup("G", false, false, nullptr, &a);
   GroupServer *g = image.getGroup("G");
   ASSERT_NE(g, nullptr);
-  EXPECT_FALSE(g->shouldSaveToFile());
+  auto state = [&] { return std::to_string(g->shouldSaveToFile()) + wbStr(g->getFilename()); };
+  EXPECT_EQ(state(), "0(null)");
   image.setupGroup("G", false, false, "/ignored", &a);
-  EXPECT_EQ(g->getFilename(), nullptr);
+  EXPECT_EQ(state(), "0(null)");
   image.setupGroup("G", false, true, "/f1", &a);
-  EXPECT_TRUE(g->shouldSaveToFile());
-  EXPECT_STREQ(g->getFilename(), "/f1");
+  EXPECT_EQ(state(), "1/f1");
   image.setupGroup("G", false, true, nullptr, &a);  // no name: keeps /f1
-  EXPECT_STREQ(g->getFilename(), "/f1");
   image.setupGroup("G", false, false, nullptr, &a);  // disk, once set, stays
-  EXPECT_TRUE(g->shouldSaveToFile());
+  EXPECT_EQ(state(), "1/f1");
   EXPECT_EQ(image.getGroup("G"), g);
 }
 
@@ -253,34 +212,29 @@ TEST_F(WhiteBoardImageTest, SnapshotsAreOrderedByGroupThenName) {
   image.setInt32Value("B", "z", 1, &a);
   image.setInt32Value("B", "a", 2, &a);
   image.setInt32Value("A", "m", 3, &a);
-  image.setStringListValue("A", "l", listOf({"x"}), &a);
-  // The values of one type over the groups a snapshot covers, in order.
+  image.setStringListValue("A", "l", wbList({"x"}), &a);
   auto ints = [&](const char *only) {
     std::vector<Int32ValueInfo> records;
     for (const GroupServer *g : image.groups(only)) g->buildInt32Changes(records);
-    Lines seen;
+    std::string seen;
     for (const Int32ValueInfo &r : records)
-      seen.push_back(std::string(r._group) + "." + r._name + "=" + std::to_string(r._value));
+      seen += std::string(r._group) + "." + r._name + "=" + std::to_string(r._value) + " ";
     WB_FreeRecords(records);
     return seen;
   };
-  EXPECT_EQ(ints(nullptr), (Lines{"A.m=3", "B.a=2", "B.z=1"}));
-  EXPECT_EQ(ints("B"), (Lines{"B.a=2", "B.z=1"}));
+  EXPECT_EQ(ints(nullptr), "A.m=3 B.a=2 B.z=1 ");
+  EXPECT_EQ(ints("B"), "B.a=2 B.z=1 ");
   EXPECT_TRUE(image.groups("missing").empty());
   std::vector<StringListValueInfo> lists;
   for (const GroupServer *g : image.groups(nullptr)) g->buildStringListChanges(lists);
   ASSERT_EQ(lists.size(), 1u);
-  EXPECT_EQ(joined(lists[0]._value), "x");
+  EXPECT_EQ(wbJoined(lists[0]._value), "x");
   WB_FreeRecords(lists);
 }
 
-}  // namespace
-
-namespace {
-
 // The store counts groups and values, replacing a value counts only the
-// new one, deleting gives it back; strings over the limit and values past
-// the store limit are refused before anything is stored.
+// new one, deleting gives it back; strings over the 1 MiB limit and values
+// past the 16 MiB store limit are refused before anything is stored.
 TEST_F(WhiteBoardImageTest, CountsWhatItHoldsAndRefusesPastTheLimits) {
   ASSERT_TRUE(image.setupGroup("G", false, false, nullptr, &a));
   const size_t empty = image.bytes();
@@ -288,7 +242,7 @@ TEST_F(WhiteBoardImageTest, CountsWhatItHoldsAndRefusesPastTheLimits) {
   image.setStringValue("G", "s", "abc", &a);
   image.setStringValue("G", "s", "abcdef", &a);
   image.setBoolValue("G", "s", true, &a);
-  image.setStringListValue("G", "l", listOf({"x", "yz"}), &a);
+  image.setStringListValue("G", "l", wbList({"x", "yz"}), &a);
   EXPECT_EQ(image.bytes(), empty + ServiceLimits_Cost("s") + 6 + ServiceLimits_Cost("s") +
                                ServiceLimits_Cost("l") + ServiceLimits_Cost("x") +
                                ServiceLimits_Cost("yz"));
@@ -297,10 +251,10 @@ TEST_F(WhiteBoardImageTest, CountsWhatItHoldsAndRefusesPastTheLimits) {
   EXPECT_EQ(image.bytes(), empty);
 
   std::string tooLong(kServiceMaxStringBytes + 1, 'x');
-  EXPECT_FALSE(image.fitsGroup(tooLong.c_str(), nullptr));
-  EXPECT_FALSE(image.fitsGroup("H", tooLong.c_str()));
-  EXPECT_FALSE(image.fitsStringValue("G", "s", tooLong.c_str()));
-  EXPECT_FALSE(image.fitsStringListValue("G", "l", listOf({"ok", tooLong.c_str()})));
+  EXPECT_EQ(bits({image.fitsGroup(tooLong.c_str(), nullptr), image.fitsGroup("H", tooLong.c_str()),
+                  image.fitsStringValue("G", "s", tooLong.c_str()),
+                  image.fitsStringListValue("G", "l", wbList({"ok", tooLong.c_str()}))}),
+            "0000");
   std::string big(kServiceMaxStringBytes, 'y');
   int stored = 0;
   while (image.fitsStringValue("G", std::to_string(stored).c_str(), big.c_str()) && stored < 100)

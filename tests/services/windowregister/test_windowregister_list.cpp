@@ -1,6 +1,6 @@
 // The register over all connections, with plain entries standing in for
 // connections: naming, listing order, ShowWindow routing by connection
-// name, class and id, and the show/iconify/close-all walks.
+// name, class and id (the walks over every window: the server tests).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -54,25 +54,17 @@ class WindowRegisterListTest : public ::testing::Test {
   }
 };
 
+// Connections are named by a hexadecimal counter; numbers are never given
+// back.
 TEST(WindowRegisterNames, CounterNamesInHexAndNeverReuses) {
   WindowRegister_List list;
-  std::vector<std::string> names;
-  for (int i = 0; i < 12; ++i) {
-    char *n = list.nextConnectionName();
-    names.push_back(n);
-    gen_free(n);
-  }
-  EXPECT_EQ(names[0], "__twlWinReg0x0");
-  EXPECT_EQ(names[3], "__twlWinReg0x3");
-  EXPECT_EQ(names[10], "__twlWinReg0xa");
-  EXPECT_EQ(names[11], "__twlWinReg0xb");
-  // Entries leaving the list do not give their numbers back.
+  for (int i = 0; i < 11; ++i) gen_free(list.nextConnectionName());
   FakeEntry e(list);
   list.add(&e);
   EXPECT_TRUE(list.remove(&e));
   EXPECT_FALSE(list.remove(&e));
   FakeEntry f(list);
-  EXPECT_STREQ(f.getName(), "__twlWinReg0xd");
+  EXPECT_EQ(std::string(e.getName()) + " " + f.getName(), "__twlWinReg0xb __twlWinReg0xc");
 }
 
 TEST_F(WindowRegisterListTest, ListingGoesConnectionByConnectionClassByClass) {
@@ -80,10 +72,7 @@ TEST_F(WindowRegisterListTest, ListingGoesConnectionByConnectionClassByClass) {
   EXPECT_EQ(listing(), (Lines{"__twlWinReg0x0 Ed a-ed-1 1", "__twlWinReg0x0 Ed a-ed-2 2",
                               "__twlWinReg0x0 Sh a-sh-1 1", "__twlWinReg0x1 Ed b-ed-2 2",
                               "__twlWinReg0x1 Sh b-sh-3 3"}));
-}
-
-TEST_F(WindowRegisterListTest, EmptyRegisterListsNoArray) {
-  list.CloseAllWindows();
+  list.CloseAllWindows();  // an empty register lists no array
   WindowRegister__WindowInfoArray info;
   info.count = 99;
   list.GetWindowInfo(&info);
@@ -116,38 +105,6 @@ TEST_F(WindowRegisterListTest, ShowWindowRouting) {
     EXPECT_EQ(a.got, k.a) << (k.conn ? k.conn : "-") << " " << (k.cls ? k.cls : "-");
     EXPECT_EQ(b.got, k.b) << (k.conn ? k.conn : "-") << " " << (k.cls ? k.cls : "-");
   }
-}
-
-TEST_F(WindowRegisterListTest, AllWalksReachEveryWindowAndCloseEmptiesTheRegister) {
-  list.IconifyAllWindows();
-  list.ShowAllWindows();
-  EXPECT_EQ(a.got.size(), 6u);
-  EXPECT_EQ(b.got.size(), 4u);
-  EXPECT_EQ(b.got[0], "iconify Ed b-ed-2 2");
-  EXPECT_EQ(b.got[3], "show Sh b-sh-3 3");
-  a.got.clear();
-  b.got.clear();
-  list.CloseAllWindows();
-  EXPECT_EQ(a.got, (Lines{"close Ed a-ed-1 1", "close Ed a-ed-2 2", "close Sh a-sh-1 1"}));
-  EXPECT_EQ(b.got, (Lines{"close Ed b-ed-2 2", "close Sh b-sh-3 3"}));
-  EXPECT_EQ(list.GetWindowNumber(), 0);
-  EXPECT_EQ(a.getClassList().getCount(), 2);  // classes stay, empty
-  list.CloseAllWindows();
-  EXPECT_EQ(a.got.size(), 3u);  // nothing left to close
-}
-
-TEST_F(WindowRegisterListTest, ClosingOneWindowForgetsOnlyIt) {
-  EXPECT_TRUE(a.CloseWindow("Ed", 1));
-  EXPECT_EQ(listing(), (Lines{"__twlWinReg0x0 Ed a-ed-2 2", "__twlWinReg0x0 Sh a-sh-1 1",
-                              "__twlWinReg0x1 Ed b-ed-2 2", "__twlWinReg0x1 Sh b-sh-3 3"}));
-}
-
-TEST_F(WindowRegisterListTest, RemovedConnectionLeavesTheListing) {
-  list.remove(&a);
-  EXPECT_EQ(listing(), (Lines{"__twlWinReg0x1 Ed b-ed-2 2", "__twlWinReg0x1 Sh b-sh-3 3"}));
-  list.ShowAllWindows();
-  EXPECT_TRUE(a.got.empty());
-  EXPECT_EQ(b.got.size(), 2u);
 }
 
 }  // namespace
