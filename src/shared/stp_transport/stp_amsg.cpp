@@ -33,12 +33,13 @@ constexpr NameChars kNameChars;
 
 bool isNameChar(char c) { return kNameChars.allowed[static_cast<unsigned char>(c)]; }
 
-// Whether the `len` characters at `p` are all name characters: such a word
-// is a value without a name to every lookup.
-bool isPlainWord(const char *p, int len) {
-  for (int i = 0; i < len; i++)
-    if (!isNameChar(p[i])) return false;
-  return true;
+// The end of the space-delimited word at `p`; *plain says whether all of
+// it are name characters (such a word is a value without a name to every
+// lookup).
+const char *wordEnd(const char *p, bool *plain) {
+  const char *q = p + std::strcspn(p, " :\"{}[]()");  // the first character not in a name
+  *plain = *q == ' ' || *q == '\0';
+  return *plain ? q : strchrnul(q, ' ');
 }
 
 bool endsScope(char c) { return c == '\0' || c == '}' || c == ']'; }
@@ -401,19 +402,24 @@ const char *STPAsciiIMsg::peekIdent(int *len) {
     *len = 0;
     return kEmptyWord;
   }
-  const char *q = p;
-  while (*q && *q != ' ') q++;
-  *len = static_cast<int>(q - p);
+  bool plain = false;
+  *len = static_cast<int>(wordEnd(p, &plain) - p);
   return p;
 }
 
 const char *STPAsciiIMsg::getIdent(int *len) {
-  const char *p = peekIdent(len);
-  if (*len <= 0) return p;
-  const char *after = skipSpaces(p + *len);
+  const char *p = readPos();
+  if (endsScope(*p)) {
+    *len = 0;
+    return kEmptyWord;
+  }
+  bool plain = false;
+  const char *end = wordEnd(p, &plain);
+  *len = static_cast<int>(end - p);
+  const char *after = skipSpaces(end);
   // A plain word at the lookup cursor (the message name) is one that every
   // lookup steps over: later lookups start after it.
-  if (skipSpaces(at(msg->asciiScope)) == p && isPlainWord(p, *len)) msg->asciiScope = off(after);
+  if (plain && skipSpaces(at(msg->asciiScope)) == p) msg->asciiScope = off(after);
   setRead(after);
   return p;
 }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -78,6 +79,39 @@ const unsigned char *STPOMsg::getContent(int *headerLength, int *bodyLength) con
 }
 
 // ---- STPIMsg -------------------------------------------------------------
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kSpareMessages = 0;
+#else
+constexpr int kSpareMessages = 16;
+#endif
+
+// Freed message blocks of this thread, all of sizeof(STPIMsg) bytes.
+struct SpareMessages {
+  void *blocks[kSpareMessages > 0 ? kSpareMessages : 1];
+  int count = 0;
+  ~SpareMessages() {
+    while (count > 0) ::operator delete(blocks[--count]);
+  }
+};
+thread_local SpareMessages spares;
+
+}  // namespace
+
+void *STPIMsg::operator new(std::size_t size) {
+  if (size == sizeof(STPIMsg) && spares.count > 0) return spares.blocks[--spares.count];
+  return ::operator new(size);
+}
+
+void STPIMsg::operator delete(void *block, std::size_t size) {
+  if (size == sizeof(STPIMsg) && spares.count < kSpareMessages) {
+    spares.blocks[spares.count++] = block;
+    return;
+  }
+  ::operator delete(block);
+}
 
 STPIMsg::STPIMsg(const void *packet, int headerLength, int bodyLength)
     : STPMsg(std::max(0, headerLength) + std::max(0, bodyLength) + 1) {

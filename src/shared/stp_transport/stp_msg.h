@@ -10,6 +10,8 @@
 // One thread; no locking.
 #pragma once
 
+#include <cstddef>
+
 #include "shared/libcxxutil/ut_network_buffer.h"
 
 // Packet types (header word 6).
@@ -117,6 +119,12 @@ class STPIMsg : public STPMsg {
 public:
   STPIMsg(const void *packet, int headerLength, int bodyLength);
   ~STPIMsg() override = default;
+
+  // One message is made and deleted per packet received: a few freed
+  // blocks are kept per thread for the next ones instead of going back to
+  // the heap (not in sanitized builds, which must see every block's life).
+  static void *operator new(std::size_t size);
+  static void operator delete(void *block, std::size_t size);
 
   int bodyStart() const { return headerLength; }
   int bodyEnd() const { return headerLength + bodyLength; }
