@@ -115,7 +115,9 @@ TEST_F(RouterProtocolE2E, ProviderStartedOnDemandRunsInTheRequestersDirectory) {
   };
   std::set<std::string> providers;
   for (const Row &row : rows) {
-    if (row.setwd) ASSERT_TRUE(succeeded(client->run("setwd " + b)));
+    if (row.setwd) {
+      ASSERT_TRUE(succeeded(client->run("setwd " + b)));
+    }
     std::string cmd = "connect Echo noreuse" + (row.request.empty() ? "" : " wd=" + row.request);
     std::vector<std::string> out = client->run(cmd);
     ASSERT_TRUE(succeeded(out)) << cmd << "\n" << router.stderrText();

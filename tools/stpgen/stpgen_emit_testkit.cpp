@@ -52,7 +52,8 @@ void emitRecorder(Code &c, const Interface &itf, const Role &role) {
   Emit e{itf};
   for (const Message &m : role.messages) {
     c.open("void " + rec + "::msg_" + m.name + "(" + handlerParams(itf, m) + ") {");
-    c.line("STPLog *stp_log = stp_recordBegin(calls, this, " + cString(m.name + ": ") + ");");
+    std::string begin = "stp_recordBegin(calls, this, " + cString(m.name + ": ") + ");";
+    c.line(m.request.empty() ? begin : "STPLog *stp_log = " + begin);  // no fields: nothing to print
     for (size_t i = 0; i < m.request.size(); ++i) e.print(c, m.request[i], plainRef(m.request[i]), i ? ", " : "");
     c.line("stp_recordEnd(calls, this, handled);");
     if (!m.reply.empty()) {
