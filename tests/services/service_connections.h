@@ -3,8 +3,8 @@
 // share the router transport), every client endpoint shares the peer
 // transport, and each connection is its own routing-number pair. `pump`
 // services both, so one thread can send a request and have it served. The
-// harness owns every endpoint. HookLog lets a test act in the middle of a
-// fan-out.
+// harness owns every endpoint. HookLog (and dropOnFirstSend) lets a test
+// act in the middle of a fan-out.
 #pragma once
 
 #include <algorithm>
@@ -22,7 +22,28 @@
 #include "support/stp_pump.h"
 #include "support/stp_sockets.h"
 
+// An STPLog that runs a callback at the start of its first entry (to act
+// in the middle of a fan-out) and collects entries.
+class HookLog : public STPLog {
+ public:
+  std::vector<std::string> entries;
+  void (*hook)(void *) = nullptr;
+  void *hookArg = nullptr;
+
+  using STPLog::add;
+  void add(const char *data, int length) override {
+    if (entries.empty()) entries.emplace_back();
+    entries.back().append(data, length);
+  }
+  void logStart(STPSpecClass *, bool) override {
+    entries.emplace_back();
+    if (hook) std::exchange(hook, nullptr)(hookArg);
+  }
+  void logEnd(STPSpecClass *, bool) override {}
+};
+
 class ServiceConnections {
+  HookLog dropHook_;  // declared first: it outlives every endpoint and transport
   testsupport::TransportPair tp_;
 
  public:
@@ -104,6 +125,18 @@ class ServiceConnections {
     sendRaw(client, id, name, [](STPAsciiOMsg *) {});
   }
 
+  // The first send `on` logs ends `victim`'s connection: a listener dropped
+  // in the middle of a fan-out.
+  void dropOnFirstSend(STPSpecClass *on, STPSpecClass *victim) {
+    dropVictim_ = victim;
+    dropHook_.hook = [](void *arg) {
+      auto *self = static_cast<ServiceConnections *>(arg);
+      self->drop(self->dropVictim_);
+    };
+    dropHook_.hookArg = this;
+    on->setSendLogging(&dropHook_);
+  }
+
  private:
   bool negotiate(STPSpecClass *server, STPSpecClass *client) {
     TStat st;
@@ -112,26 +145,7 @@ class ServiceConnections {
   }
 
   int nextRN = 100;
+  STPSpecClass *dropVictim_ = nullptr;
   std::vector<STPSpecClass *> servers;  // one reference each
   std::vector<STPSpecClass *> clients;  // one reference each
-};
-
-// An STPLog that runs a callback at the start of its first entry (to act
-// in the middle of a fan-out) and collects entries.
-class HookLog : public STPLog {
- public:
-  std::vector<std::string> entries;
-  void (*hook)(void *) = nullptr;
-  void *hookArg = nullptr;
-
-  using STPLog::add;
-  void add(const char *data, int length) override {
-    if (entries.empty()) entries.emplace_back();
-    entries.back().append(data, length);
-  }
-  void logStart(STPSpecClass *, bool) override {
-    entries.emplace_back();
-    if (hook) std::exchange(hook, nullptr)(hookArg);
-  }
-  void logEnd(STPSpecClass *, bool) override {}
 };

@@ -79,19 +79,6 @@ class ConfigServerTest : public ::testing::Test {
     return h.until([&] { return seq.size() >= n; });
   }
 
-  // The first send to `on` ends `victim`'s connection.
-  void dropOnFirstSend(Conn on, STPSpecClass *victim) {
-    drop = {&h, victim};
-    hook.hook = [](void *arg) {
-      auto *d = static_cast<std::pair<ServiceConnections *, STPSpecClass *> *>(arg);
-      d->first->drop(d->second);
-    };
-    hook.hookArg = &drop;
-    on.server->setSendLogging(&hook);
-  }
-
-  HookLog hook;  // outlives the endpoints that log to it
-  std::pair<ServiceConnections *, STPSpecClass *> drop;
   ServiceConnections h;
   std::vector<std::string> seq;
 };
@@ -179,7 +166,7 @@ TEST_F(ConfigServerTest, ListenerThatIsDownMissesTheMessageAndOthersGoOn) {
 TEST_F(ConfigServerTest, ListenerDroppedDuringFanOutIsSkippedAndForgotten) {
   Conn a = connect("a"), b = connect("b"), c = connect("c");
   for (Conn x : {a, b, c}) listen(x);
-  dropOnFirstSend(a, b.server);
+  h.dropOnFirstSend(a.server, b.server);
   broadcast(c, 9, "nine");
   ASSERT_TRUE(waitFor(2));
   h.settle();
@@ -193,7 +180,7 @@ TEST_F(ConfigServerTest, ListenerThatDropsItselfDuringItsOwnSend) {
   Conn a = connect("a"), b = connect("b");
   listen(a);
   listen(b);
-  dropOnFirstSend(a, a.server);
+  h.dropOnFirstSend(a.server, a.server);
   TStat st;
   ASSERT_TRUE(b.client->send_StartBlockBroadcast(true, &h.pump, &st));
   ASSERT_TRUE(waitFor(1));

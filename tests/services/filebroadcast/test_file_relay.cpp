@@ -54,19 +54,6 @@ class FileRelayTest : public ::testing::Test {
   bool waitFor(size_t n) {
     return h.until([&] { return seq.size() >= n; });
   }
-  // The first send to `on` ends `victim`'s connection.
-  void dropOnFirstSend(Conn on, STPSpecClass *victim) {
-    drop = {&h, victim};
-    hook.hook = [](void *arg) {
-      auto *d = static_cast<std::pair<ServiceConnections *, STPSpecClass *> *>(arg);
-      d->first->drop(d->second);
-    };
-    hook.hookArg = &drop;
-    on.forwarder->setSendLogging(&hook);
-  }
-
-  HookLog hook;  // outlives the endpoints that log to it
-  std::pair<ServiceConnections *, STPSpecClass *> drop;
   ServiceConnections h;
   Lines seq;
   TStat st;
@@ -132,7 +119,7 @@ TEST_F(FileRelayTest, ListenerDroppedDuringRelayIsSkippedAndForgotten) {
   FileNotify_notifier_Impl *n = notifier();
   Conn a = listener("a"), b = listener("b"), c = listener("c");
   int before = file_forwarder_list.size();
-  dropOnFirstSend(a, b.forwarder);
+  h.dropOnFirstSend(a.forwarder, b.forwarder);
   ASSERT_TRUE(n->send_FileCreated("/1", true, &h.pump, &st));
   ASSERT_TRUE(waitFor(2));
   h.settle();
@@ -140,7 +127,7 @@ TEST_F(FileRelayTest, ListenerDroppedDuringRelayIsSkippedAndForgotten) {
   EXPECT_EQ(seq[0].substr(0, 13) + seq[1].substr(0, 13), "a FileCreatedc FileCreated");
   EXPECT_EQ(file_forwarder_list.size(), before - 1);
   a.forwarder->setSendLogging(nullptr);
-  dropOnFirstSend(c, c.forwarder);
+  h.dropOnFirstSend(c.forwarder, c.forwarder);
   ASSERT_TRUE(n->send_FileRemoved("/2", true, &h.pump, &st));
   ASSERT_TRUE(h.until([&] { return a.client->received == 2; }));
   h.settle();
