@@ -155,8 +155,10 @@ bool SRP_OutgoingConnector::connectRouted(const PendingCon &reply, STPSpecClass 
   registry.markLocalRN(reply.localRN);
   endpoint->setTransport(proxy.routerLink().currentTransport(), reply.localRN, reply.serviceRN);
   TStat st;
+  registry.beginNegotiating(endpoint);
   bool negotiated = registry.isLocalRN(reply.serviceRN) ? endpoint->negotiate_local(rh, &st)
                                                         : endpoint->negotiate(rh, &st);
+  registry.endNegotiating(endpoint);
   if (!negotiated) return false;
   registry.addServiceToConnectedServicesList(endpoint, false, reply.pluginId, false, nullptr);
   return !registry.takeDropWhileConnecting(endpoint);

@@ -276,6 +276,8 @@ void SRP_ServiceRegistry::onConnectionDropped(int serviceRN, int remoteRN) {
     handleConnectionDrop(p, false);
   } else if (outgoingConnectsInProgress > 0) {
     dropsWhileConnecting.emplace_back(serviceRN, remoteRN);
+    for (STPSpecClass *e : negotiating)
+      if (e->getLocalRN() == serviceRN && e->getRemoteRN() == remoteRN) e->markReceivingAsDown();
   }
 }
 
@@ -318,6 +320,18 @@ bool SRP_ServiceRegistry::takeDropWhileConnecting(STPSpecClass *endpoint) {
   dropsWhileConnecting.erase(it);
   onConnectionDropped(rns.first, rns.second);
   return true;
+}
+
+void SRP_ServiceRegistry::beginNegotiating(STPSpecClass *endpoint) {
+  negotiating.push_back(endpoint);
+  std::pair<int, int> rns(endpoint->getLocalRN(), endpoint->getRemoteRN());
+  if (std::find(dropsWhileConnecting.begin(), dropsWhileConnecting.end(), rns) != dropsWhileConnecting.end())
+    endpoint->markReceivingAsDown();
+}
+
+void SRP_ServiceRegistry::endNegotiating(STPSpecClass *endpoint) {
+  auto it = std::find(negotiating.begin(), negotiating.end(), endpoint);
+  if (it != negotiating.end()) negotiating.erase(it);
 }
 
 void SRP_ServiceRegistry::endOutgoingConnect() {

@@ -82,6 +82,10 @@ class SRP_ServiceRegistry {
   void beginOutgoingConnect() { ++outgoingConnectsInProgress; }
   void endOutgoingConnect();
   bool takeDropWhileConnecting(STPSpecClass *endpoint);
+  // `endpoint` waits for its peer's negotiation: a drop of its connection,
+  // already received or arriving meanwhile, ends the wait (no answer comes).
+  void beginNegotiating(STPSpecClass *endpoint);
+  void endNegotiating(STPSpecClass *endpoint);
 
   // Connection-died listeners; see ServiceRouter_Proxy.
   void installConnectionDiedListener(ConnectionDiedListener *listener);
@@ -132,4 +136,5 @@ class SRP_ServiceRegistry {
   // connection is recorded, then the connection is treated as dropped.
   int outgoingConnectsInProgress = 0;
   std::vector<std::pair<int, int>> dropsWhileConnecting;
+  std::vector<STPSpecClass *> negotiating;  // not owned
 };

@@ -201,6 +201,11 @@ bool STPSpecClass::waitForFlag(const bool *flagp, const char *timeoutText, Retry
       ok = false;
       break;
     }
+    if (!*flagp && !receivingUp) {  // the connection went down meanwhile: no answer comes
+      st->set(kStatDown, "[waitForFlag]: virtual connection is down");
+      ok = false;
+      break;
+    }
   }
   if (rh) rh->completedOp();
   return ok;

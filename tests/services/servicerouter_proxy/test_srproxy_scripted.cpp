@@ -244,7 +244,25 @@ TEST_F(SRScriptedTest, OutgoingReplyIsMatchedByNameAndCookieAndADropFailsTheNego
   }, &found, &accepted));
   EXPECT_EQ(proxy->getNumServiceConnections(), before);
   EXPECT_FALSE(proxy->isClientServiceConnection(dropped));
-  for (STPSpecClass *e : std::vector<STPSpecClass *>{other, client, provider, dropped, late}) e->delRef();
+  // Dropped and never negotiated: the wait ends with the drop, a few pump
+  // rounds later, not at the pump's time-out (which a null handler never has).
+  Client *orphan = new Client;
+  int rounds = 0, roundsAtDrop = -1, asked = side.router->count("RequestServiceConnection ");
+  auto pump = std::make_unique<RouterPump>(&side, 60000, [&] {
+    ++rounds;
+    std::vector<std::string> w = words(side.router->line("RequestServiceConnection ", asked));
+    if (roundsAtDrop >= 0 || w.size() < 3) return;
+    roundsAtDrop = rounds;
+    int c = std::stoi(w[w.size() - 3]);
+    side.router->send_ConnectionReplyEvent("Remote.Service", 320, true, false, true, 520, 7, "", c);
+    side.router->send_ConnectionDroppedEvent(320, 520);
+  });
+  EXPECT_FALSE(proxy->getServiceConnection("Remote.Service", orphan, &found, &accepted, pump.get(),
+                                           "/work/dir", true, false, true));
+  EXPECT_GE(roundsAtDrop, 0);
+  EXPECT_LT(rounds - roundsAtDrop, 20);
+  EXPECT_FALSE(orphan->isNegotiated());
+  for (STPSpecClass *e : std::vector<STPSpecClass *>{other, client, provider, dropped, late, orphan}) e->delRef();
 }
 
 TEST_F(SRScriptedTest, PluginIdValueLaunchAndConnectAnswersAreMatchedByCookieOrName) {
