@@ -52,18 +52,13 @@ std::string loadAndSave(const std::string &path, std::vector<std::vector<std::st
   return saved;
 }
 
+// The column sets of the scratch columns.ini as loaded.
+std::vector<std::vector<std::string>> loadAndSaveScratch() {
+  std::vector<std::vector<std::string>> sets;
+  loadAndSave(fuzzScratchPath("columns.ini"), &sets);
+  return sets;
+}
+
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  fuzzUseScratchConfigDir();
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  fuzzStateFileRoundTrip("columns.ini", data, size, [] {
-    std::vector<std::vector<std::string>> sets;
-    loadAndSave(fuzzScratchPath("columns.ini"), &sets);
-    return sets;
-  }, "columns changed by saving and loading back");
-  return 0;
-}
+KORVO_STATE_FILE_FUZZ_TARGET("columns.ini", loadAndSaveScratch, "columns changed by saving and loading back")

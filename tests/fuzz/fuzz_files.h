@@ -91,3 +91,15 @@ void fuzzStateFileRoundTrip(const char *name, const uint8_t *data, size_t size,
   fuzzCheck(first == second, changedWhat);
   fuzzCheck(fuzzReadFile(path) == saved, "second save wrote other bytes");
 }
+
+// The two entry points of a state-file target: the scratch set-up once,
+// then the round trip of `name` through `loadAndSave` for every input.
+#define KORVO_STATE_FILE_FUZZ_TARGET(name, loadAndSave, changedWhat)     \
+  extern "C" int LLVMFuzzerInitialize(int *, char ***) {                \
+    fuzzUseScratchConfigDir();                                          \
+    return 0;                                                           \
+  }                                                                     \
+  extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) { \
+    fuzzStateFileRoundTrip(name, data, size, loadAndSave, changedWhat); \
+    return 0;                                                           \
+  }

@@ -56,12 +56,4 @@ Lists loadAndSave() {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  fuzzUseScratchConfigDir();
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  fuzzStateFileRoundTrip("mrulist.ini", data, size, loadAndSave, "lists changed by saving and loading back");
-  return 0;
-}
+KORVO_STATE_FILE_FUZZ_TARGET("mrulist.ini", loadAndSave, "lists changed by saving and loading back")

@@ -32,12 +32,4 @@ std::vector<std::string> loadAndSave() {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  fuzzUseScratchConfigDir();
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  fuzzStateFileRoundTrip("windowpos.ini", data, size, loadAndSave, "classes changed by saving and loading back");
-  return 0;
-}
+KORVO_STATE_FILE_FUZZ_TARGET("windowpos.ini", loadAndSave, "classes changed by saving and loading back")

@@ -18,6 +18,9 @@ const char *skipSpaces(const char *p) {
   return p;
 }
 
+// The characters besides the zero byte that may not appear in a field name.
+constexpr char kNotInNames[] = " :\"{}[]()";
+
 // Characters that may appear in a field name: a table, as the scans of
 // names run once per field of every message received.
 struct NameChars {
@@ -25,8 +28,7 @@ struct NameChars {
   constexpr NameChars() : allowed() {
     for (int c = 0; c < 256; c++) allowed[c] = true;
     allowed[0] = false;
-    const char excluded[] = " :\"{}[]()";
-    for (int i = 0; excluded[i]; i++) allowed[static_cast<unsigned char>(excluded[i])] = false;
+    for (int i = 0; kNotInNames[i]; i++) allowed[static_cast<unsigned char>(kNotInNames[i])] = false;
   }
 };
 constexpr NameChars kNameChars;
@@ -37,7 +39,7 @@ bool isNameChar(char c) { return kNameChars.allowed[static_cast<unsigned char>(c
 // it are name characters (such a word is a value without a name to every
 // lookup).
 const char *wordEnd(const char *p, bool *plain) {
-  const char *q = p + std::strcspn(p, " :\"{}[]()");  // the first character not in a name
+  const char *q = p + std::strcspn(p, kNotInNames);  // the first character not in a name
   *plain = *q == ' ' || *q == '\0';
   return *plain ? q : strchrnul(q, ' ');
 }
