@@ -450,6 +450,7 @@ class STPTransport {
   // The bodies of handleRead, handleDequeueAndDispatch and deliverMessage
   // without holds: their callers hold the transport for the pass.
   void readPass();
+  void readTurns();
   void dispatchPass();
   void deliver(STPIMsg *msg);
   void handleReady(bool readable, bool writable);

@@ -203,7 +203,10 @@ bool STPTransport::handleRead(TStat *out) {
 // handleRead without a hold of its own: the caller holds the transport.
 // Reads and dispatches in turns until the socket has nothing more or the
 // pass took kReadPerPass bytes; the buffer then need not grow to hold a
-// whole burst.
+// whole burst. What the listeners queued for the peer meanwhile (replies,
+// one-way answers) is written at the end, in one write: waiting for the
+// next wait to report the socket writable cost a poll per answer.
+// Forwarding transports are written by their owner once per loop pass.
 void STPTransport::readPass() {
   stat.clear();
   if (listening) {
@@ -216,6 +219,11 @@ void STPTransport::readPass() {
     dispatchPass();
     return;
   }
+  readTurns();
+  if (stat.ok() && bound && wbuf.used > 0 && !forwardingHandler) handleWrite(nullptr);
+}
+
+void STPTransport::readTurns() {
   for (int taken = 0; taken < kReadPerPass;) {
     int n = readSocket();
     if (n < 0) return;

@@ -36,7 +36,10 @@ inline std::string logWord(bool b) { return b ? "1" : "0"; }
 inline std::string logWord(int i) { return std::to_string(i); }
 inline std::string logWord(const ServiceRouter_STRING_ARRAY &a) {
   std::string out;
-  for (int i = 0; i < a.count; ++i) out += (i ? "," : "") + logWord(a.data ? a.data[i] : nullptr);
+  for (int i = 0; i < a.count; ++i) {
+    if (i) out += ',';
+    out += logWord(a.data ? a.data[i] : nullptr);
+  }
   return out;
 }
 
@@ -126,7 +129,7 @@ class ScriptedRouter : public ServiceRouter_router_Impl {
   template <class... T>
   void rec(const char *name, const T &...args) {
     std::string l = name;
-    ((l += " " + logWord(args)), ...);
+    ((l.append(" ").append(logWord(args))), ...);
     log.push_back(l);
   }
 };

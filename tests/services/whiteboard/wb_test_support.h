@@ -15,7 +15,7 @@ inline std::string wbStr(const char *s) { return s ? s : "(null)"; }
 
 inline std::string wbJoined(const ut_string_list &list) {
   std::string out;
-  for (const ut_string &s : list) out += (out.empty() ? "" : ",") + std::string(s.c_str());
+  for (const ut_string &s : list) out.append(out.empty() ? "" : ",").append(s.c_str());
   return out;
 }
 
@@ -29,7 +29,8 @@ inline ut_string_list wbList(std::initializer_list<const char *> items) {
 inline std::string wbDump(const Group &g) {
   std::string out;
   auto add = [&](const char *type, const ut_string &name, const std::string &v) {
-    out += (out.empty() ? "" : " ") + std::string(type) + "." + name.c_str() + "=" + v;
+    if (!out.empty()) out += ' ';
+    out.append(type).append(".").append(name.c_str()).append("=").append(v);
   };
   for (const auto &[n, v] : g.boolValues()) add("b", n, v ? "1" : "0");
   for (const auto &[n, v] : g.int32Values()) add("i", n, std::to_string(v));

@@ -230,6 +230,19 @@ TEST_F(TransportLocal, ListenerThatUnregistersAnother) {
   t->unregisterMessageListener(&second);
 }
 
+// An answer queued while a packet is delivered leaves with the read pass that
+// delivered it, not only when a later wait finds the socket writable.
+TEST_F(TransportLocal, AnswersQueuedDuringAReadLeaveWithThatRead) {
+  listener.onTaken = [&](STPIMsg *) {
+    std::unique_ptr<STPAsciiOMsg> answer(oneNumber(t.t, STP_FLAG_ASYNC, 9));
+    t->enqueueMessage(answer.get());
+  };
+  pair.writeRaw(packet(8));
+  ASSERT_TRUE(t->handleRead(nullptr));
+  EXPECT_FALSE(t->dataInWriteBuffer());
+  EXPECT_FALSE(pair.readRaw(0).empty());
+}
+
 // While a request of transaction (5,6) waits at depth 2.
 TEST_F(TransportLocal, DeliveryRules) {
   const int txn = (5 << 16) | 6;
