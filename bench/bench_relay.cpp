@@ -146,13 +146,6 @@ int benchRelayConnection(const int cfg[3]) {
   return fd;
 }
 
-void benchReportLatencies(benchmark::State &state, std::vector<double> &us) {
-  if (us.empty()) return;
-  std::sort(us.begin(), us.end());
-  state.counters["median_us"] = us[us.size() / 2];
-  state.counters["p99_us"] = us[std::min(us.size() - 1, us.size() * 99 / 100)];
-}
-
 std::unique_ptr<E2ERouter> benchStartRouterClient(const char *prog, const char *argv0, const char *host,
                                                   const std::vector<std::string> &services) {
   ::setenv("KORVO_BIN_DIR", binDir(argv0).c_str(), 1);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_latency.h"
 #include "e2e/e2e_process.h"
 
 // Reads or writes exactly `n` bytes on socket `fd`; false when the peer
@@ -33,9 +34,6 @@ void benchStopRelay();
 // A relay connection that has sent `cfg` to the sink; the caller closes the
 // descriptor. -1 on failure.
 int benchRelayConnection(const int cfg[3]);
-
-// Sorts `us` and sets the median_us and p99_us counters (nothing when empty).
-void benchReportLatencies(benchmark::State &state, std::vector<double> &us);
 
 // Starts svc_router (from KORVO_BIN_DIR or the folder of `argv0`) with
 // `host` as the provider of `services`, and connects this process to it as a

@@ -12,16 +12,21 @@
 //                       machine in different states (load, clock, which core
 //                       wakes) and their medians differed by up to 2x either
 //                       way from one run to the next.
+//   RoundTrip/.../one_core:1  the same with every process of both paths
+//                       (and the bench) on one CPU: no path can be luckier
+//                       in where its processes wake, so the difference is
+//                       the work of the hop itself.
 //   Stream/router/N     the server queues 256 Notify messages of N bytes at
 //   Stream/relay/N      once (batched writes) and a Pong after them.
 //
-// router_p50_us, router_p99_us, relay_p50_us and relay_p99_us are the median
+// router_median_us, router_p99_us, relay_median_us and relay_p99_us are the median
 // and the 99th percentile of each path's round trips in a run. The bench
 // starts every process itself and ends them when it exits.
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -35,6 +40,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_latency.h"
 #include "services/router/router_testkit.h"
 #include "shared/stp_transport/stp_bmsg.h"
 #include "shared/stp_transport/stp_transport.h"
@@ -47,14 +53,6 @@ double nowUs() {
   return std::chrono::duration<double, std::micro>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
-}
-
-void reportLatencies(benchmark::State &state, const std::string &prefix,
-                     std::vector<double> &lat) {
-  if (lat.empty()) return;
-  std::sort(lat.begin(), lat.end());
-  state.counters[prefix + "p50_us"] = lat[lat.size() / 2];
-  state.counters[prefix + "p99_us"] = lat[std::min(lat.size() - 1, lat.size() * 99 / 100)];
 }
 
 // Size on the wire of a RouterEcho Ping or Notify with a text of n bytes.
@@ -159,6 +157,8 @@ class Path {
   EchoClient *echo = nullptr;  // one reference
   STPTransport *link = nullptr;
   bool ok() const { return echo != nullptr; }
+  // The path's own processes (not this one).
+  virtual std::vector<pid_t> processes() const = 0;
 
  protected:
   void releaseEcho() {
@@ -190,6 +190,7 @@ class RelayPath : public Path {
     echo->sendNegotiate(true, nullptr, &st);
     if (!RouterTest_Pump({link}, 5000, [&] { return echo->isNegotiated(); })) releaseEcho();
   }
+  std::vector<pid_t> processes() const override { return pids; }
   ~RelayPath() override {
     releaseEcho();
     link->closeConnection(nullptr);
@@ -230,6 +231,7 @@ class RouterPath : public Path {
         ::usleep(20000);
     }
   }
+  std::vector<pid_t> processes() const override { return {router.pid, provider}; }
   ~RouterPath() override {
     releaseEcho();
     if (plugin) plugin->destroy();
@@ -256,6 +258,27 @@ Path &path(int kind) {
   return *paths[kind];
 }
 
+// Moves this process and every process of both paths onto the CPU this
+// process runs on, and back onto all the CPUs it had when it goes.
+class OneCore {
+ public:
+  explicit OneCore(const std::vector<pid_t> &others) : pids(others) {
+    pids.push_back(0);
+    ::sched_getaffinity(0, sizeof all, &all);
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(::sched_getcpu(), &one);
+    for (pid_t p : pids) ::sched_setaffinity(p, sizeof one, &one);
+  }
+  ~OneCore() {
+    for (pid_t p : pids) ::sched_setaffinity(p, sizeof all, &all);
+  }
+
+ private:
+  std::vector<pid_t> pids;
+  cpu_set_t all;
+};
+
 // One round trip on a path: its time in microseconds, or -1 without a pong.
 double timedRoundTrip(Path &p, int seq, const std::string &text) {
   double t0 = nowUs();
@@ -272,6 +295,9 @@ void RoundTrip(benchmark::State &state) {
     state.SkipWithError("the paths could not be set up");
     return;
   }
+  std::vector<pid_t> processes = paths[0]->processes();
+  for (pid_t p : paths[1]->processes()) processes.push_back(p);
+  std::unique_ptr<OneCore> pinned(state.range(1) ? new OneCore(processes) : nullptr);
   std::string text(static_cast<size_t>(state.range(0)), 'p');
   std::vector<double> lat[2];
   int seq = 0;
@@ -287,8 +313,8 @@ void RoundTrip(benchmark::State &state) {
       lat[kind].push_back(us);
     }
   }
-  reportLatencies(state, "router_", lat[0]);
-  reportLatencies(state, "relay_", lat[1]);
+  benchReportLatencies(state, lat[0], "router_");
+  benchReportLatencies(state, lat[1], "relay_");
   // Both paths' packets: two each way per iteration.
   state.SetBytesProcessed(state.iterations() * 4LL *
                           stpPacketSize(static_cast<int>(state.range(0))));
@@ -315,7 +341,10 @@ void Stream(benchmark::State &state, int kind) {
 
 }  // namespace
 
-BENCHMARK(RoundTrip)->Arg(16)->Arg(1024)->Arg(16384)->UseRealTime();
+BENCHMARK(RoundTrip)
+    ->ArgNames({"bytes", "one_core"})
+    ->ArgsProduct({{16, 1024, 16384}, {0, 1}})
+    ->UseRealTime();
 BENCHMARK_CAPTURE(Stream, router, 0)->Arg(64)->Arg(1024)->Arg(16384)->UseRealTime();
 BENCHMARK_CAPTURE(Stream, relay, 1)->Arg(64)->Arg(1024)->Arg(16384)->UseRealTime();
 
