@@ -24,6 +24,9 @@ bool window_readonly = false;
 // A change to the saved geometry not yet written by WindowConfig_Save.
 // (The list's own flag starts set, so that every exit writes the file.)
 bool window_unsaved = false;
+// Set by WindowConfig_Init, cleared by WindowConfig_Exit: a second Init
+// would merge the file into what is loaded.
+bool window_loaded = false;
 
 bool write_global(const char *path) {
   return StateFile_Write(path, [](FILE *out) { windowConfigGlobal.SaveToFile(out); });
@@ -138,6 +141,8 @@ void WindowConfigList::Clear() {
 }
 
 void WindowConfig_Init() {
+  if (window_loaded) return;
+  window_loaded = true;
   StateFile_RemoveStaleTemp(kFileName);
   char *path = StateFile_Path(kFileName, false);
   window_readonly = !path || !geometry_writable(path);
@@ -159,6 +164,7 @@ void WindowConfig_Exit() {
   windowConfigGlobal.modified = true;
   window_readonly = false;
   window_unsaved = false;
+  window_loaded = false;
 }
 
 bool WindowConfig_Save() {

@@ -73,7 +73,8 @@ extern WindowConfigList windowConfigGlobal;
 
 // Loads "windowpos.ini" into the global list and decides whether the saved
 // geometry can be written back (read-only otherwise: updates then stay on
-// their connection).
+// their connection). Only the first call after start or WindowConfig_Exit
+// loads.
 void WindowConfig_Init();
 // Writes the global list when modified, then empties it (modified again, as
 // at start).
