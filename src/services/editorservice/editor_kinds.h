@@ -52,6 +52,14 @@ class Other_EditorService_Server : public Basic_EditorService_Server {
 // The module's exit condition (allows exit only while no editor connection
 // is open) and a factory per kind (a server of that kind per connection).
 using EditorService_Server_ExitCondition = ServiceExitCondition<Basic_EditorService_Server>;
-using Vi_EditorService_ServiceFactory = ServiceEndpointFactory<Vi_EditorService_Server>;
-using Emacs_EditorService_ServiceFactory = ServiceEndpointFactory<Emacs_EditorService_Server>;
-using Other_EditorService_ServiceFactory = ServiceEndpointFactory<Other_EditorService_Server>;
+template <class Server>
+class EditorService_ServiceFactory : public ServiceEndpointFactory<Server> {
+ public:
+  using ServiceEndpointFactory<Server>::ServiceEndpointFactory;
+  void connectionAccepted(STPSpecClass *service) override {
+    if (auto *server = dynamic_cast<Basic_EditorService_Server *>(service)) server->noteRequester();
+  }
+};
+using Vi_EditorService_ServiceFactory = EditorService_ServiceFactory<Vi_EditorService_Server>;
+using Emacs_EditorService_ServiceFactory = EditorService_ServiceFactory<Emacs_EditorService_Server>;
+using Other_EditorService_ServiceFactory = EditorService_ServiceFactory<Other_EditorService_Server>;

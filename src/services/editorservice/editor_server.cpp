@@ -59,14 +59,10 @@ void appendPlain(ut_char_buffer &command, const char *path, const char *file, in
   command.add_stre(file);
 }
 
-// Starts argv detached, in the working directory of the process at the
-// other end of `connection` when the router client knows it (else in this
-// process's own). The directory is changed back before returning.
-void launchFor(STPSpecClass *connection, char *const *argv) {
-  ServiceRouter_Proxy *proxy = servicerouter_proxy;
-  int pluginId = proxy ? proxy->getPluginIdForConnection(connection) : -1;
-  const char *cwd = pluginId >= 0 ? proxy->getCwdOfPlugin(pluginId, nullptr) : nullptr;
-  CwdChanger inClientDirectory(cwd);
+// Starts argv detached in `dir` (null: in this process's own directory).
+// The directory is changed back before returning.
+void launchIn(const char *dir, char *const *argv) {
+  CwdChanger inClientDirectory(dir);
   // Not waited for and not recorded: the SIGCHLD handler reaps it.
   systemcall(argv, nullptr, false);
 }
@@ -75,7 +71,24 @@ void launchFor(STPSpecClass *connection, char *const *argv) {
 
 Basic_EditorService_Server::Basic_EditorService_Server() { ++_num_connections; }
 
-Basic_EditorService_Server::~Basic_EditorService_Server() { --_num_connections; }
+Basic_EditorService_Server::~Basic_EditorService_Server() {
+  --_num_connections;
+  gen_free(requesterCwd);
+}
+
+void Basic_EditorService_Server::noteRequester() {
+  ServiceRouter_Proxy *proxy = servicerouter_proxy;
+  int pluginId = proxy ? proxy->getPluginIdForConnection(this) : -1;
+  const char *cwd = pluginId >= 0 ? proxy->getCachedValue(pluginId, "cwd") : nullptr;
+  if (cwd && !requesterCwd) requesterCwd = gen_copy(cwd);
+}
+
+const char *Basic_EditorService_Server::requesterDirectory() {
+  if (requesterCwd) return requesterCwd;
+  ServiceRouter_Proxy *proxy = servicerouter_proxy;
+  int pluginId = proxy ? proxy->getPluginIdForConnection(this) : -1;
+  return pluginId >= 0 ? proxy->getCwdOfPlugin(pluginId, nullptr) : nullptr;
+}
 
 char *Basic_EditorService_Server::createCommand(const char *const *files, int count,
                                                 int line) const {
@@ -98,7 +111,7 @@ void Basic_EditorService_Server::msg_EditFile(const char *fullPath, int line, co
   if (!command) return;
   int argc = 0;
   char **argv = makeArgv(command.get(), &argc, false);
-  if (argc > 0) launchFor(this, argv);
+  if (argc > 0) launchIn(requesterDirectory(), argv);
   freeArgv(argv);
 }
 

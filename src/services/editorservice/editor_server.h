@@ -53,7 +53,21 @@ class Basic_EditorService_Server : public virtual KorvoEditor_editor_Impl {
   // only at 0.
   static int _num_connections;
 
+  // Keeps the requesting process's working directory, which it sent with
+  // its connection request (the factory calls this when the connection is
+  // accepted). A request that arrives while this process is still starting
+  // is held until start-up is over, and by then a requester that sent it
+  // and left (korvoctl) is forgotten.
+  void noteRequester();
+
  protected:
   // Endpoints are released through delRef only.
   ~Basic_EditorService_Server() override;
+
+ private:
+  // Where the editor starts: the noted directory, else the one the router
+  // client gives for the connection's process now; null when unknown.
+  const char *requesterDirectory();
+
+  char *requesterCwd = nullptr;  // gen_copy; null until noted
 };

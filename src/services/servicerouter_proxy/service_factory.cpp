@@ -46,6 +46,8 @@ bool ServiceFactory::canAcceptNewConnection() {
 
 void ServiceFactory::connectionNegotiated(STPSpecClass *) {}
 
+void ServiceFactory::connectionAccepted(STPSpecClass *) {}
+
 STPSpecClass *ServiceFactory::createService(STPTransport *transport, int localRN, int remoteRN) {
   if (!canAcceptNewConnection()) return nullptr;
   STPSpecClass *service = getService(transport, localRN, remoteRN);

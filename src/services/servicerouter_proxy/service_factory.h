@@ -71,6 +71,12 @@ class ServiceFactory {
   // Called once the connection has been negotiated, or has gone down while
   // negotiating. Does nothing here.
   virtual void connectionNegotiated(STPSpecClass *service);
+  // Called when the router's request for a connection has been accepted,
+  // before any message of it is handled: the proxy knows the requesting
+  // process then (getPluginIdForConnection) and holds the values it sent
+  // with the request (getCachedValue). It may have left by the time its
+  // messages are handled. Does nothing here.
+  virtual void connectionAccepted(STPSpecClass *service);
 
   // getService() when canAcceptNewConnection() allows it; notes the new
   // object (see getCreatedServices) and that a service was created. The

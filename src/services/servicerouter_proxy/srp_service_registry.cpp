@@ -215,6 +215,7 @@ void SRP_ServiceRegistry::onConnectionRequested(
   proxy.send_ConnectionAcceptedEvent(serviceRN, remoteRN, true);
   addServiceToPendingServicesList(endpoint, requesting_plugin_id, true);
   proxy.cacheNameValuePairs(requesting_plugin_id, name_value_pairs);
+  factory->connectionAccepted(endpoint);
 
   if (requesting_plugin_id == proxy.getPluginId()) {
     // Both ends live in this process: nothing to exchange.
