@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -41,12 +42,18 @@ class E2EChild {
            const E2EChildOptions &options) {
     int in[2], out[2];
     if (pipe(in) != 0 || pipe(out) != 0) return;
+    const pid_t parent = getpid();
     pid = fork();
     if (pid == 0) {
       dup2(in[0], 0);
       redirect(options.outPath, 1, out[1]);
       redirect(options.errPath, 2, -1);
       if (options.uid >= 0 && (setgid(options.uid) != 0 || setuid(options.uid) != 0)) _exit(126);
+      // Ends with the test or bench that started it (set after the uid
+      // change, which clears it): one killed mid-run leaves no router
+      // behind, and with the router go the programs linked to it.
+      prctl(PR_SET_PDEATHSIG, SIGTERM);
+      if (getppid() != parent) _exit(125);
       for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
       std::vector<char *> argv{const_cast<char *>(path.c_str())};
       for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));

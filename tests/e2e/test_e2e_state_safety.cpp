@@ -86,8 +86,9 @@ class SignalSaves : public StateSafetyE2E, public ::testing::WithParamInterface<
 TEST_P(SignalSaves, GeometryIsOnDiskWhenTheProcessEnds) {
   pid_t statemgr = storeGeometry();
   ASSERT_GT(statemgr, 0);
-  if (GetParam() == SIGKILL)
+  if (GetParam() == SIGKILL) {
     ASSERT_TRUE(e2eEventually(10000, [] { return e2eReadFile(windowPosPath()) == kSaved; }));
+  }
   ASSERT_EQ(kill(statemgr, GetParam()), 0);
   ASSERT_TRUE(ended(statemgr));
   EXPECT_EQ(e2eReadFile(windowPosPath()), kSaved);

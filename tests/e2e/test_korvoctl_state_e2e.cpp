@@ -159,7 +159,9 @@ TEST_F(KorvoctlStateE2E, KorvoctlRelaysToARegisteredWindowThatLeavesWhenKilled) 
   };
   for (const Relay &r : relays) {
     EXPECT_EQ(run(r.command).status, 0) << r.command[1];
-    if (!r.seen.empty()) EXPECT_EQ(owner->readLine(), r.seen + "\tEditor\tmain window\t7");
+    if (!r.seen.empty()) {
+      EXPECT_EQ(owner->readLine(), r.seen + "\tEditor\tmain window\t7");
+    }
   }
   // The router reports the killed process's end to the service, which then
   // drops its window (a moment later).
