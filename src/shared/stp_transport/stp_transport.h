@@ -33,6 +33,7 @@
 #include <map>
 #include <string>
 #include <type_traits>
+#include <unordered_map>
 #include <vector>
 
 #include "shared/stp_transport/stp_retry_handlers.h"
@@ -62,10 +63,16 @@ struct MsgHeader2 {
   int sourceRN;
   int destRN;
   int type;
-  bool operator<(const MsgHeader2 &o) const {
-    if (sourceRN != o.sourceRN) return sourceRN < o.sourceRN;
-    if (destRN != o.destRN) return destRN < o.destRN;
-    return type < o.type;
+  bool operator==(const MsgHeader2 &o) const {
+    return sourceRN == o.sourceRN && destRN == o.destRN && type == o.type;
+  }
+};
+
+struct MsgHeader2Hash {
+  size_t operator()(const MsgHeader2 &k) const {
+    uint64_t rns = (static_cast<uint64_t>(static_cast<uint32_t>(k.sourceRN)) << 32) |
+                   static_cast<uint32_t>(k.destRN);
+    return std::hash<uint64_t>()(rns * 0x9E3779B97F4A7C15ull ^ static_cast<uint32_t>(k.type));
   }
 };
 
@@ -402,7 +409,10 @@ class STPTransport {
   // Serials whose replies are kept: from sendMessage of a request to the
   // end of its awaitResponse. Replies to any other serial are dropped.
   std::vector<int> awaited;
-  std::multimap<MsgHeader2, ResponseListener *> listeners;  // not owned
+  // The listeners of each key, in registration order (not owned). A hash:
+  // a process with a hundred endpoints looked its key up in a tree of a
+  // hundred entries for every message.
+  std::unordered_map<MsgHeader2, std::vector<ResponseListener *>, MsgHeader2Hash> listeners;
   std::vector<MsgHeader1> syncList;  // received sync packets (source, dest)
   ForwardingHandler *forwardingHandler = nullptr;  // not owned
   // Loopback: the peer's write-buffer fields and the host notification.

@@ -24,12 +24,14 @@
 
 void STPTransport::registerMessageListener(int sourceRN, int destRN, ResponseListener *listener,
                                            int type) {
-  listeners.insert({MsgHeader2{sourceRN, destRN, type}, listener});
+  listeners[MsgHeader2{sourceRN, destRN, type}].push_back(listener);
 }
 
 void STPTransport::unregisterMessageListener(ResponseListener *listener) {
   for (auto it = listeners.begin(); it != listeners.end();) {
-    if (it->second == listener)
+    std::vector<ResponseListener *> &of = it->second;
+    of.erase(std::remove(of.begin(), of.end(), listener), of.end());
+    if (of.empty())
       it = listeners.erase(it);
     else
       ++it;
@@ -47,11 +49,9 @@ void STPTransport::unregisterMessageListener(ResponseListener *listener) {
 }
 
 bool STPTransport::isRegistered(const MsgHeader2 &key, ResponseListener *listener) const {
-  auto range = listeners.equal_range(key);
-  for (auto it = range.first; it != range.second; ++it) {
-    if (it->second == listener) return true;
-  }
-  return false;
+  auto it = listeners.find(key);
+  return it != listeners.end() &&
+         std::find(it->second.begin(), it->second.end(), listener) != it->second.end();
 }
 
 // ---------------------------------------------------------------------------
@@ -100,10 +100,10 @@ void STPTransport::deliver(STPIMsg *msg) {
 // when it still needs a queue.
 bool STPTransport::deliverToListeners(STPIMsg *msg, bool awaitedReply) {
   MsgHeader2 key{msg->sourceRN, msg->destRN, msg->type};
-  auto range = listeners.equal_range(key);
-  if (range.first == range.second) return true;
-  if (std::next(range.first) == range.second) {
-    ResponseListener *l = range.first->second;
+  auto found = listeners.find(key);
+  if (found == listeners.end() || found->second.empty()) return true;
+  if (found->second.size() == 1) {
+    ResponseListener *l = found->second.front();
     l->classify(msg);
     if (!shouldDeliverMessage(msg)) {
       defer(msg, l);
@@ -112,8 +112,7 @@ bool STPTransport::deliverToListeners(STPIMsg *msg, bool awaitedReply) {
     l->handleResponse(msg, !awaitedReply);
   } else {
     // Listeners may unregister (themselves or others) while being called.
-    std::vector<ResponseListener *> snapshot;
-    for (auto it = range.first; it != range.second; ++it) snapshot.push_back(it->second);
+    std::vector<ResponseListener *> snapshot = found->second;
     for (ResponseListener *l : snapshot) l->classify(msg);
     if (!shouldDeliverMessage(msg)) {
       defer(msg, nullptr);
