@@ -76,18 +76,20 @@ Basic_EditorService_Server::~Basic_EditorService_Server() {
   gen_free(requesterCwd);
 }
 
+int Basic_EditorService_Server::requesterPlugin() {
+  return servicerouter_proxy ? servicerouter_proxy->getPluginIdForConnection(this) : -1;
+}
+
 void Basic_EditorService_Server::noteRequester() {
-  ServiceRouter_Proxy *proxy = servicerouter_proxy;
-  int pluginId = proxy ? proxy->getPluginIdForConnection(this) : -1;
-  const char *cwd = pluginId >= 0 ? proxy->getCachedValue(pluginId, "cwd") : nullptr;
+  int pluginId = requesterPlugin();
+  const char *cwd = pluginId >= 0 ? servicerouter_proxy->getCachedValue(pluginId, "cwd") : nullptr;
   if (cwd && !requesterCwd) requesterCwd = gen_copy(cwd);
 }
 
 const char *Basic_EditorService_Server::requesterDirectory() {
   if (requesterCwd) return requesterCwd;
-  ServiceRouter_Proxy *proxy = servicerouter_proxy;
-  int pluginId = proxy ? proxy->getPluginIdForConnection(this) : -1;
-  return pluginId >= 0 ? proxy->getCwdOfPlugin(pluginId, nullptr) : nullptr;
+  int pluginId = requesterPlugin();
+  return pluginId >= 0 ? servicerouter_proxy->getCwdOfPlugin(pluginId, nullptr) : nullptr;
 }
 
 char *Basic_EditorService_Server::createCommand(const char *const *files, int count,

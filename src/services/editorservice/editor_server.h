@@ -65,6 +65,9 @@ class Basic_EditorService_Server : public virtual KorvoEditor_editor_Impl {
   ~Basic_EditorService_Server() override;
 
  private:
+  // The requesting process's plugin id while the router client knows it,
+  // else -1.
+  int requesterPlugin();
   // Where the editor starts: the noted directory, else the one the router
   // client gives for the connection's process now; null when unknown.
   const char *requesterDirectory();

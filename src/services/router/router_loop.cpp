@@ -40,25 +40,15 @@ volatile sig_atomic_t g_stopCount = 0;
 volatile sig_atomic_t g_childEnded = 1;
 int g_wakeFd = -1;
 
-void wake() {
-  if (g_wakeFd >= 0) {
-    int saved = errno;
-    char c = 1;
-    ssize_t n = ::write(g_wakeFd, &c, 1);
-    (void)n;
-    errno = saved;
-  }
-}
-
 extern "C" void onStopSignal(int sig) {
   g_stopSignal = sig;
   g_stopCount = g_stopCount + 1;
-  wake();
+  ut_WakePipe::wake(g_wakeFd);
 }
 
 extern "C" void onChildSignal(int) {
   g_childEnded = 1;
-  wake();
+  ut_WakePipe::wake(g_wakeFd);
 }
 
 void setCloexecNonblock(int fd) {

@@ -25,10 +25,7 @@ int g_wake_write = -1;
 void stopSigHandler(int sig) {
   if (g_stop_signal != 0) return;
   g_stop_signal = sig;
-  int saved = errno;
-  char byte = 1;
-  if (g_wake_write >= 0) (void)::write(g_wake_write, &byte, 1);
-  errno = saved;
+  ut_WakePipe::wake(g_wake_write);
 }
 
 // The wake-up pipe: being readable ends the socket wait; the loop itself

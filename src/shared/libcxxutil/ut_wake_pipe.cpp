@@ -2,6 +2,7 @@
 #include "shared/libcxxutil/ut_wake_pipe.h"
 
 #include <fcntl.h>
+#include <cerrno>
 #include <unistd.h>
 
 ut_WakePipe::ut_WakePipe() {
@@ -23,9 +24,12 @@ ut_WakePipe::~ut_WakePipe() {
   ::close(fds[1]);
 }
 
-void ut_WakePipe::poke() {
+void ut_WakePipe::wake(int fd) {
+  if (fd < 0) return;
+  int saved = errno;
   char byte = 1;
-  if (ok()) (void)!::write(fds[1], &byte, 1);
+  (void)!::write(fd, &byte, 1);
+  errno = saved;
 }
 
 void ut_WakePipe::handleRead() {

@@ -21,8 +21,11 @@ class ut_WakePipe : public SocketListener {
   // The end to write to; a write there is async-signal-safe, and a full
   // pipe already holds a wake-up.
   int writeFd() const { return fds[1]; }
-  // Writes one byte (outside signal handlers).
-  void poke();
+  // Writes one byte.
+  void poke() { wake(writeFd()); }
+  // Writes one byte to `fd` (a writeFd(); nothing when negative), leaving
+  // errno as it was: async-signal-safe, for signal handlers.
+  static void wake(int fd);
   // Read passes that found bytes.
   long wakes() const { return wakes_; }
 

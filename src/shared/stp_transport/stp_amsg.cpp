@@ -137,6 +137,18 @@ void warnUnspecifiedArray() { gen_warning("unspecified stp ascii array size"); }
 
 const char kEmptyWord[] = "";
 
+// The word at `p` and its length (*plain as for wordEnd); the empty word,
+// length 0, where a scope ends.
+const char *identAt(const char *p, int *len, bool *plain) {
+  if (endsScope(*p)) {
+    *len = 0;
+    *plain = false;
+    return kEmptyWord;
+  }
+  *len = static_cast<int>(wordEnd(p, plain) - p);
+  return p;
+}
+
 }  // namespace
 
 // ---- writer --------------------------------------------------------------
@@ -399,26 +411,15 @@ char *STPAsciiIMsg::getString(const char *name) {
 }
 
 const char *STPAsciiIMsg::peekIdent(int *len) {
-  const char *p = readPos();
-  if (endsScope(*p)) {
-    *len = 0;
-    return kEmptyWord;
-  }
   bool plain = false;
-  *len = static_cast<int>(wordEnd(p, &plain) - p);
-  return p;
+  return identAt(readPos(), len, &plain);
 }
 
 const char *STPAsciiIMsg::getIdent(int *len) {
-  const char *p = readPos();
-  if (endsScope(*p)) {
-    *len = 0;
-    return kEmptyWord;
-  }
   bool plain = false;
-  const char *end = wordEnd(p, &plain);
-  *len = static_cast<int>(end - p);
-  const char *after = skipSpaces(end);
+  const char *p = identAt(readPos(), len, &plain);
+  if (*len == 0) return p;
+  const char *after = skipSpaces(p + *len);
   // A plain word at the lookup cursor (the message name) is one that every
   // lookup steps over: later lookups start after it.
   if (plain && skipSpaces(at(msg->asciiScope)) == p) msg->asciiScope = off(after);

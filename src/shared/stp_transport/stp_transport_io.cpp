@@ -220,7 +220,7 @@ void STPTransport::readPass() {
     return;
   }
   readTurns();
-  if (stat.ok() && bound && wbuf.used > 0 && !forwardingHandler) handleWrite(nullptr);
+  if (stat.ok() && !forwardingHandler && dataInWriteBuffer()) handleWrite(nullptr);
 }
 
 void STPTransport::readTurns() {
