@@ -22,6 +22,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/text_files.h"
+
 // Where a child's standard output and error go (a file, or the default:
 // a pipe to the test for output, the test's own for errors) and, when not
 // -1, the uid (and gid) it runs as.
@@ -182,15 +184,7 @@ inline std::string e2eTempPath(const std::string &stem) {
 }
 
 // The whole content of the file at `path` ("" when there is none).
-inline std::string e2eReadFile(const std::string &path) {
-  std::string text;
-  if (FILE *f = std::fopen(path.c_str(), "rb")) {
-    char buf[4096];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
-    std::fclose(f);
-  }
-  return text;
-}
+inline std::string e2eReadFile(const std::string &path) { return testsupport::readFile(path); }
 
 // A socket connected to 127.0.0.1:port, or -1.
 inline int e2eConnectLoopback(int port) {

@@ -159,12 +159,12 @@ TEST_F(WhiteBoardClientTest, ClosingSavesOnlyTheDiskGroupsOfThatConnection) {
   EXPECT_NE(stat(file.c_str(), &st), 0);
   net.drop(bServer);
   EXPECT_TRUE(exitCondition.allowExit());
-  EXPECT_EQ(wbReadFile(file), "Int32 {\n    count = 3\n}\n");
+  EXPECT_EQ(testsupport::readFile(file), "Int32 {\n    count = 3\n}\n");
   WhiteBoard *c = connect();
   EXPECT_TRUE(c->send_SaveGroupChangesToFile("G", other.c_str()));
   EXPECT_TRUE(c->send_SaveGroupChangesToFile("nope", other.c_str()));
   net.settle();
-  EXPECT_EQ(wbReadFile(other), wbReadFile(file));
+  EXPECT_EQ(testsupport::readFile(other), testsupport::readFile(file));
 }
 
 TEST(WhiteBoardClientDeadConnection, SnapshotWaitEndsWhenTransportDies) {
@@ -188,7 +188,7 @@ TEST(WhiteBoardClientDeadConnection, SnapshotWaitEndsWhenTransportDies) {
 
 TEST(WhiteBoardClientFiles, GroupFileLoadsReplaceOrMerge) {
   std::string path = wbTempDir() + "/F.wbd";
-  wbWriteFile(path, "Int32 {\n    a = 5\n}\n");
+  testsupport::writeFile(path, "Int32 {\n    a = 5\n}\n");
   auto *wb = new WhiteBoard;
   wb->setInt("F", "keep", 1, false);
   EXPECT_TRUE(wb->preLoadGroupFile("F", path.c_str()));

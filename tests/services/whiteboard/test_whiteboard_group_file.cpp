@@ -42,7 +42,7 @@ class WhiteBoardFileTest : public ::testing::Test {
   std::string path(const char *name) { return dir + "/" + name; }
   // `g` after loading `text` from a file.
   std::string loaded(Group &g, const std::string &text) {
-    wbWriteFile(path("in.wbd"), text);
+    testsupport::writeFile(path("in.wbd"), text);
     EXPECT_TRUE(g.loadFromFile(path("in.wbd").c_str()));
     return wbDump(g);
   }
@@ -58,7 +58,7 @@ TEST_F(WhiteBoardFileTest, WrittenInTheNestedFormAndReadBack) {
   g.setStringListValue("empty", ut_string_list(), false);  // an empty list is not kept
   std::string file = path("g.wbd");
   ASSERT_TRUE(g.internalSaveToFile(file.c_str()));
-  EXPECT_EQ(wbReadFile(file),
+  EXPECT_EQ(testsupport::readFile(file),
             "Bool {\n    flag = 1\n}\n"
             "Int32 {\n    count = 3\n}\n"
             "String {\n    \"ExtEditor_ViPath\" = \"vi\"\n    path = \"/tmp\"\n}\n"
@@ -71,7 +71,7 @@ TEST_F(WhiteBoardFileTest, WrittenInTheNestedFormAndReadBack) {
 
 TEST_F(WhiteBoardFileTest, SaveMergesIntoTheFileAndKeepsItsNames) {
   std::string file = path("m.wbd");
-  wbWriteFile(file, "Bool {\n    A = 0\n    B = 1\n}\nInt32 {\n    gone = 4\n}\n");
+  testsupport::writeFile(file, "Bool {\n    A = 0\n    B = 1\n}\nInt32 {\n    gone = 4\n}\n");
   GroupServer g("M", true, nullptr);
   g.setBoolValue("A", true, false);
   g.setInt32Value("gone", 5, false);
@@ -126,7 +126,7 @@ TEST_F(WhiteBoardFileTest, LoadingAppliesTheTypeRulesAndSurvivesBrokenFiles) {
 
 TEST_F(WhiteBoardFileTest, FailedWriteLeavesTheStoredFileAsItWas) {
   std::string file = path("keep.wbd");
-  wbWriteFile(file, "Int32 {\n    n = 1\n}\n");
+  testsupport::writeFile(file, "Int32 {\n    n = 1\n}\n");
   GroupServer g("K", true, nullptr);
   g.setInt32Value("n", 2, false);
   // The target's place is taken by a directory: the rename fails and the
@@ -145,7 +145,7 @@ TEST_F(WhiteBoardFileTest, FailedWriteLeavesTheStoredFileAsItWas) {
   chmod(dir.c_str(), 0755);
   if (geteuid() != 0) {  // root writes through any mode bits
     EXPECT_FALSE(saved);
-    EXPECT_EQ(wbReadFile(file), "Int32 {\n    n = 1\n}\n");
+    EXPECT_EQ(testsupport::readFile(file), "Int32 {\n    n = 1\n}\n");
   }
 }
 
@@ -159,7 +159,7 @@ TEST_F(WhiteBoardFileTest, StaleTemporaryFilesAreRemovedAtStartUp) {
   } cases[] = {{"Crashed.wbd_a1B2c3", true}, {"Other.wbd_XXXXXX", true},
                {"Kept.wbd", false},          {"Kept.wbd_short", false},
                {"Kept.txt_a1B2c3", false},   {".wbd_a1B2c3", false}};
-  for (const auto &c : cases) wbWriteFile(wb + "/" + c.name, "x");
+  for (const auto &c : cases) testsupport::writeFile(wb + "/" + c.name, "x");
   mkdir((wb + "/Dir.wbd_a1B2c3").c_str(), 0755);  // not a file: left alone
   EXPECT_EQ(WhiteBoard_RemoveStaleTempFiles(), 2);
   for (const auto &c : cases) {
@@ -190,7 +190,7 @@ TEST_F(WhiteBoardFileTest, StoreSavesDiskGroupsIntoTheirDefaultFileAtTheEnd) {
     EXPECT_FALSE(exists(defaultPath));
   }
   // At the end: the default file, even though the group has its own.
-  EXPECT_EQ(wbReadFile(defaultPath), "Int32 {\n    n = 6\n}\n");
+  EXPECT_EQ(testsupport::readFile(defaultPath), "Int32 {\n    n = 6\n}\n");
   EXPECT_FALSE(exists(otherPath));
   gen_free(defaultPath);
   gen_free(otherPath);

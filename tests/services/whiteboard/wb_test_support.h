@@ -1,15 +1,13 @@
 // Helpers shared by the WhiteBoard tests: a group's values as one line of
-// text, whole-file reads and writes, and a factory that makes servers over
-// a test's own store.
+// text, and a factory that makes servers over a test's own store.
 #pragma once
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "services/servicerouter_proxy/service_factory.h"
 #include "services/whiteboard/whiteboard_group.h"
 #include "services/whiteboard/whiteboard_server.h"
+#include "support/text_files.h"
 
 inline std::string wbStr(const char *s) { return s ? s : "(null)"; }
 
@@ -37,17 +35,6 @@ inline std::string wbDump(const Group &g) {
   for (const auto &[n, v] : g.stringValues()) add("s", n, v.c_str());
   for (const auto &[n, v] : g.stringListValues()) add("l", n, wbJoined(v));
   return out;
-}
-
-inline std::string wbReadFile(const std::string &path) {
-  std::ifstream in(path);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-inline void wbWriteFile(const std::string &path, const std::string &text) {
-  std::ofstream(path) << text;
 }
 
 inline std::string wbTempDir() { return getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp"; }
