@@ -10,6 +10,7 @@ add_library(korvo_router STATIC
   ${CMAKE_CURRENT_LIST_DIR}/router_transport.cpp
   ${CMAKE_CURRENT_LIST_DIR}/router_endpoint.cpp
   ${CMAKE_CURRENT_LIST_DIR}/router_plugin.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/router_poller.cpp
   ${CMAKE_CURRENT_LIST_DIR}/router_services_file.cpp
   ${CMAKE_CURRENT_LIST_DIR}/router_launcher.cpp
   ${CMAKE_CURRENT_LIST_DIR}/router_core.cpp

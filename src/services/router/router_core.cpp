@@ -104,9 +104,31 @@ bool Router_Core::acceptsMessagesFrom(int pluginId) const {
   return p && !p->isClosing() && !shuttingDown;
 }
 
-void Router_Core::pluginReadable(Router_Plugin *p) { readFrom(p, false); }
+bool Router_Core::watchLinks(Router_Poller &poller) {
+  bool queued = false;
+  for (auto &entry : plugins) {
+    Router_Plugin *p = entry.second;
+    poller.watch(p->watch, p->linkFD(), p->wantsToRead(), p->wantsToWrite(),
+                 static_cast<uint64_t>(p->getId()));
+    if (p->wantsToDequeueAndDispatch()) queued = true;
+  }
+  return queued;
+}
 
-void Router_Core::pluginDispatch(Router_Plugin *p) { readFrom(p, true); }
+// Only what the link was watched for is handled: a hung-up socket is
+// reported whatever was asked, and a link paused by flow control must not
+// be read.
+void Router_Core::linkReady(int id, bool readable, bool writable) {
+  Router_Plugin *p = findPlugin(id);
+  if (!p) return;
+  if (readable && (p->watch.events & EPOLLIN)) readFrom(p, false);
+  if (writable && (p->watch.events & EPOLLOUT) && p->wantsToWrite()) pluginWritable(p);
+}
+
+void Router_Core::dispatchQueued() {
+  for (auto &entry : plugins)
+    if (entry.second->wantsToDequeueAndDispatch()) readFrom(entry.second, true);
+}
 
 // The forwarding handler is asked on behalf of `reading`: that is whose
 // source RNs are checked and who waits when a destination is congested.
@@ -155,15 +177,19 @@ long long Router_Core::passNow() {
 void Router_Core::endPass() {
   if (!outputPending) return;
   outputPending = false;
+  long long total = 0;
   for (auto &entry : plugins) {
     Router_Plugin *q = entry.second;
-    if (q->isClosing() || !q->getTransport()->wantsToWrite()) continue;
-    int before = q->getTransport()->getWriteBufferUsed();
-    q->getTransport()->handleWrite(nullptr);
-    updateFlow(q, before);
-    checkPluginIO(q);
+    Router_Transport *t = q->getTransport();
+    if (!q->isClosing() && t->wantsToWrite()) {
+      int before = t->getWriteBufferUsed();
+      t->handleWrite(nullptr);
+      updateFlow(q, before);
+      checkPluginIO(q);
+    }
+    total += t->getWriteBufferUsed();
   }
-  updateTotal(passNow());
+  updateTotal(passNow(), total);
 }
 
 // Oversized packets were skipped by the transport; the link stays up.
@@ -257,7 +283,7 @@ void Router_Core::checkLimits(long long now) {
       checkStalls(p, now);
     }
   }
-  updateTotal(now);
+  updateTotal(now, totalQueued());
   expireHeld(now);
   for (auto &entry : launches.all()) {
     Router_Launch &l = entry.second;

@@ -40,6 +40,7 @@
 struct ServiceRouter_STRING_ARRAY;
 class Router_Endpoint;
 class Router_Log;
+class Router_Poller;
 class Router_Transport;
 
 // What a plugin asks for when it wants a service connection: the fields
@@ -110,10 +111,15 @@ class Router_Core : public ForwardingHandler {
   Router_Plugin *addPlugin(Router_Transport *transport);
   Router_Plugin *findPlugin(int id) const;
   int pluginCount() const { return static_cast<int>(plugins.size()); }
-  // Socket events of a plugin link (from Router_Plugin).
-  void pluginReadable(Router_Plugin *p);
-  void pluginWritable(Router_Plugin *p);
-  void pluginDispatch(Router_Plugin *p);
+  // Brings the poller's interest in every plugin link up to date (a link
+  // is watched under its plugin id); true when a link holds received
+  // packets to hand out without waiting for its socket (dispatchQueued).
+  bool watchLinks(Router_Poller &poller);
+  // The poller found the link of plugin `id` readable and/or writable (a
+  // plugin that is gone by now is skipped).
+  void linkReady(int id, bool readable, bool writable);
+  // Hands out the received packets that links hold.
+  void dispatchQueued();
   // Sends the plugin id (and the log request) once the link is negotiated.
   void welcome(int pluginId);
   // Whether messages from the plugin are still handled.
@@ -204,6 +210,7 @@ class Router_Core : public ForwardingHandler {
   Router_Endpoint *endpointFor(int pluginId) const;
   void disconnectPlugin(Router_Plugin *p, const std::string &why, bool flush);
   void checkPluginIO(Router_Plugin *p);
+  void pluginWritable(Router_Plugin *p);
   void afterRead(Router_Plugin *p);
   void readFrom(Router_Plugin *p, bool dispatchOnly);
   void logSkippedPackets(Router_Plugin *p);
@@ -212,7 +219,9 @@ class Router_Core : public ForwardingHandler {
   void noteFeeding(Router_Plugin *dest);
   void updateFlow(Router_Plugin *p, int queuedBefore);
   void releaseFeeders(Router_Plugin *p);
-  void updateTotal(long long now);
+  long long totalQueued() const;
+  // `total`: the bytes queued for all plugins (totalQueued()).
+  void updateTotal(long long now, long long total);
   void checkStalls(Router_Plugin *p, long long now);
   long long stallClock(const Router_Plugin *p) const;
   long long nextFlowDeadline(const Router_Plugin *p, long long now) const;

@@ -53,9 +53,13 @@ void Router_Core::releaseFeeders(Router_Plugin *p) {
   p->waitingFeeders.clear();
 }
 
-void Router_Core::updateTotal(long long now) {
+long long Router_Core::totalQueued() const {
   long long total = 0;
   for (const auto &entry : plugins) total += entry.second->getTransport()->getWriteBufferUsed();
+  return total;
+}
+
+void Router_Core::updateTotal(long long now, long long total) {
   if (!totalCongested && total > options.maxTotalBytes) {
     totalCongested = true;
     totalCongestedSince = now;

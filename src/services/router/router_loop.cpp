@@ -19,7 +19,6 @@
 #include "services/router/router_plugin.h"
 #include "services/router/router_transport.h"
 #include "shared/indgen.h"
-#include "shared/libcxxutil/ut_idle_notifier.h"
 #include "shared/libcxxutil/ut_peer_uid.h"
 #include "shared/libcxxutil/ut_retry_handler.h"
 #include "shared/libcxxutil/ut_wake_pipe.h"
@@ -31,6 +30,10 @@ namespace {
 constexpr int kMaxWaitMs = 1000;
 // How long the end waits for the links' queued output.
 constexpr int kFinishFlushMs = 2000;
+// Poller keys beside the plugin links, which are watched under their
+// plugin ids (1 and up).
+constexpr uint64_t kAcceptKey = 0;
+constexpr uint64_t kSignalKey = ~0ULL;
 
 volatile sig_atomic_t g_stopSignal = 0;
 volatile sig_atomic_t g_stopCount = 0;
@@ -100,27 +103,19 @@ int listenLoopback(int *port, std::string *error) {
 // end: connections of another user are closed at once. Out of descriptors,
 // it stops accepting for a moment instead of spinning on a socket that
 // stays readable.
-class Router_Acceptor : public SocketListener {
+class Router_Acceptor {
  public:
-  Router_Acceptor(Router_Core *c, Router_Log *l, int listenFd) : core(c), log(l), fd(listenFd) {
-    if (IdleNotifier *n = getIdleNotifier()) n->addSocketListener(this);
-  }
-  ~Router_Acceptor() override {
-    if (IdleNotifier *n = getIdleNotifier()) n->removeSocketListener(this);
-    ::close(fd);
-  }
-  bool hasFD() override { return true; }
-  int getFD() override { return fd; }
-  bool wantsToRead() override { return !paused(); }
-  bool wantsToWrite() override { return false; }
-  bool wantsToDequeueAndDispatch() override { return false; }
-  bool wantsToStop() override { return false; }
+  Router_Acceptor(Router_Core *c, Router_Log *l, int listenFd) : core(c), log(l), fd(listenFd) {}
+  ~Router_Acceptor() { ::close(fd); }
+  int getFD() const { return fd; }
+  bool wantsToRead() { return !paused(); }
+  Router_Poller::Watch watch;  // what the loop's poller watches for
   // Milliseconds until accepting resumes after running out of descriptors
   // (-1: not paused).
   int msUntilResume(long long now) const {
     return now < resumeAt ? static_cast<int>(resumeAt - now) : -1;
   }
-  void handleRead() override {
+  void handleRead() {
     while (!paused()) {
       int s = ::accept(fd, nullptr, nullptr);
       if (s < 0) {
@@ -139,9 +134,6 @@ class Router_Acceptor : public SocketListener {
       }
     }
   }
-  void handleWrite() override {}
-  void handleDequeueAndDispatch() override {}
-  void handleStop() override {}
 
  private:
   // How long accepting pauses when no descriptor is left.
@@ -207,6 +199,10 @@ bool Router_Loop::listen(int wanted, std::string *error) {
     *error = "cannot create the signal pipe";
     return false;
   }
+  if (!poller.ok()) {
+    *error = std::string("cannot create the readiness set: ") + std::strerror(errno);
+    return false;
+  }
   install(SIGTERM, onStopSignal);
   install(SIGINT, onStopSignal);
   install(SIGHUP, onStopSignal);
@@ -258,34 +254,55 @@ int Router_Loop::passTimeout(long long now, long long idleSince) const {
   return timeout;
 }
 
+// One wait on every socket the loop watches, then what became ready: new
+// connections, the signal pipe, plugin links; then packets links hold
+// without a socket event, and what all of it queued is written.
 void Router_Loop::onePass(int timeoutMs) {
-  IdleNotifier *n = getIdleNotifier();
-  if (!n) return;
-  n->notifyIdle(false);
-  n->notifyTimers();
+  if (acceptor)
+    poller.watch(acceptor->watch, acceptor->getFD(), acceptor->wantsToRead(), false, kAcceptKey);
+  poller.watch(signalWatch, signals ? signals->getFD() : -1, true, false, kSignalKey);
+  bool queued = core->watchLinks(poller);
   core->newPass();
-  n->notifySocketActivity(timeoutMs, true);
+  int n = poller.wait(queued ? 0 : timeoutMs);
+  for (int i = 0; i < n; ++i) {
+    uint64_t key = poller.key(i);
+    if (key == kAcceptKey) {
+      if (acceptor && poller.readable(i)) acceptor->handleRead();
+    } else if (key == kSignalKey) {
+      if (signals) signals->handleRead();
+    } else {
+      core->linkReady(static_cast<int>(key), poller.readable(i), poller.writable(i));
+    }
+  }
+  if (queued) core->dispatchQueued();
   core->endPass();
 }
 
 // Each pass: children that ended, limits and deadlines, links to remove,
-// the idle clock, then one wait on every socket.
+// the idle clock, then one wait on every socket. Limits, clean-up and the
+// idle clock act on whole milliseconds, so a busy loop does them once per
+// millisecond; the wait's time-out is worked out on every pass, so that a
+// deadline set meanwhile is never late.
 void Router_Loop::run() {
   long long idleSince = -1;
+  long long checkedAt = -1;
   core->newPass();
   while (g_stopSignal == 0) {
     // The time the previous pass read after its wait, or a fresh one.
     long long now = core->passNow();
     reapChildren();
-    core->checkLimits(now);
-    core->collect(now);
-    if (!core->isIdle()) {
-      idleSince = -1;
-    } else if (idleSince < 0) {
-      idleSince = now;
-    } else if (options.idleExitMs > 0 && now - idleSince >= options.idleExitMs) {
-      log->note("idle for %d ms: ending", options.idleExitMs);
-      return;
+    if (now != checkedAt) {
+      checkedAt = now;
+      core->checkLimits(now);
+      core->collect(now);
+      if (!core->isIdle()) {
+        idleSince = -1;
+      } else if (idleSince < 0) {
+        idleSince = now;
+      } else if (options.idleExitMs > 0 && now - idleSince >= options.idleExitMs) {
+        log->note("idle for %d ms: ending", options.idleExitMs);
+        return;
+      }
     }
     onePass(passTimeout(now, idleSince));
   }

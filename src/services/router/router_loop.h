@@ -3,12 +3,12 @@
 // It listens on 127.0.0.1 only (a given port or a free one), accepts every
 // plugin that connects from the router's own user (others are closed before
 // a byte is read), optionally connects back to the client that
-// launched the router (that link is the first plugin), and runs the idle
-// notifier until SIGTERM, SIGINT or SIGHUP arrives or the router has been
-// idle for the -idle_exit time. Signals and child exits reach the loop
-// through a pipe, so a wait never misses them. At the end it closes every
-// plugin link (after writing what is queued for it) and waits a bounded
-// time for the programs the router started.
+// launched the router (that link is the first plugin), and waits on all its
+// sockets at once (Router_Poller) until SIGTERM, SIGINT or SIGHUP arrives
+// or the router has been idle for the -idle_exit time. Signals and child
+// exits reach the loop through a pipe, so a wait never misses them. At the
+// end it closes every plugin link (after writing what is queued for it) and
+// waits a bounded time for the programs the router started.
 //
 // One thread; one loop per process (the signal handlers are process-wide).
 #pragma once
@@ -16,6 +16,7 @@
 #include <string>
 
 #include "services/router/router_options.h"
+#include "services/router/router_poller.h"
 
 class Router_Core;
 class Router_Log;
@@ -57,5 +58,7 @@ class Router_Loop {
   Router_Log *log;
   Router_Acceptor *acceptor = nullptr;   // owned
   ut_WakePipe *signals = nullptr;  // owned; the signal handlers write to it
+  Router_Poller poller;
+  Router_Poller::Watch signalWatch;
   int port = 0;
 };

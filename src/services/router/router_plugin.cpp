@@ -10,11 +10,10 @@ Router_Plugin::Router_Plugin(Router_Core *c, int pluginId, Router_Transport *t, 
     : connectedAt(now), lastInputAt(now), core(c), id(pluginId), transport(t) {
   endpoint = new Router_Endpoint(core, id);
   endpoint->setTransport(transport, kRouterOwnRN, kPluginLinkRN);
-  if (IdleNotifier *n = getIdleNotifier()) n->addSocketListener(this);
 }
 
+// Closing the socket also takes it out of the loop's poller.
 Router_Plugin::~Router_Plugin() {
-  if (IdleNotifier *n = getIdleNotifier()) n->removeSocketListener(this);
   transport->setForwardingHandler(nullptr);
   transport->closeConnection(nullptr);
   endpoint->markAsDown();
@@ -36,25 +35,17 @@ bool Router_Plugin::readyForRemoval(long long now) const {
   return !transport->dataInWriteBuffer() || now >= flushDeadline;
 }
 
-bool Router_Plugin::hasFD() { return transport->isBound() && transport->getFD() >= 0; }
+int Router_Plugin::linkFD() const { return transport->isBound() ? transport->getFD() : -1; }
 
-int Router_Plugin::getFD() { return transport->getFD(); }
-
-bool Router_Plugin::wantsToRead() {
+bool Router_Plugin::wantsToRead() const {
   return !closing && transport->isBound() && !core->readingPaused(this);
 }
 
-bool Router_Plugin::wantsToWrite() {
+bool Router_Plugin::wantsToWrite() const {
   // A plugin closed without flushing gets nothing more.
   return (!closing || flushDeadline != 0) && transport->wantsToWrite();
 }
 
-bool Router_Plugin::wantsToDequeueAndDispatch() {
+bool Router_Plugin::wantsToDequeueAndDispatch() const {
   return !closing && !core->readingPaused(this) && transport->wantsToDequeueAndDispatch();
 }
-
-void Router_Plugin::handleRead() { core->pluginReadable(this); }
-
-void Router_Plugin::handleWrite() { core->pluginWritable(this); }
-
-void Router_Plugin::handleDequeueAndDispatch() { core->pluginDispatch(this); }

@@ -4,8 +4,8 @@
 //
 //   negotiating -> welcomed (plugin id sent) -> closing -> removed
 //
-// A plugin is also the idle notifier's socket listener for its link. The
-// router never deletes a plugin while one of its handlers runs: closing only
+// The loop watches the plugin's link for what wantsToRead/wantsToWrite say
+// and hands what is ready to Router_Core. The router never deletes a plugin while one of its handlers runs: closing only
 // marks it, and Router_Core removes marked plugins between loop passes.
 //
 // Owns one reference on its transport and on its endpoint. One thread.
@@ -14,20 +14,19 @@
 #include <string>
 #include <vector>
 
-#include "shared/libcxxutil/ut_idle_notifier.h"
+#include "services/router/router_poller.h"
 
 class Router_Core;
 class Router_Endpoint;
 class Router_Transport;
 
-class Router_Plugin : public SocketListener {
+class Router_Plugin {
  public:
   // Adopts the caller's reference on `transport` (bound), creates the
-  // endpoint bound to it with local RN 1 / remote RN 2, and registers with
-  // the idle notifier.
+  // endpoint bound to it with local RN 1 / remote RN 2.
   Router_Plugin(Router_Core *core, int id, Router_Transport *transport, long long now);
-  // Unregisters, closes the link and releases endpoint and transport.
-  ~Router_Plugin() override;
+  // Closes the link and releases endpoint and transport.
+  ~Router_Plugin();
   Router_Plugin(const Router_Plugin &) = delete;
   Router_Plugin &operator=(const Router_Plugin &) = delete;
 
@@ -43,17 +42,14 @@ class Router_Plugin : public SocketListener {
   // Whether the clean-up may remove this plugin now.
   bool readyForRemoval(long long now) const;
 
-  // SocketListener.
-  bool hasFD() override;
-  int getFD() override;
-  bool wantsToRead() override;
-  bool wantsToWrite() override;
-  bool wantsToDequeueAndDispatch() override;
-  bool wantsToStop() override { return false; }
-  void handleRead() override;
-  void handleWrite() override;
-  void handleDequeueAndDispatch() override;
-  void handleStop() override {}
+  // What the link waits for: its socket (-1 once closed), reading (not
+  // while closing or paused by flow control), writing (queued output), and
+  // received packets still to hand out without a socket event.
+  int linkFD() const;
+  bool wantsToRead() const;
+  bool wantsToWrite() const;
+  bool wantsToDequeueAndDispatch() const;
+  Router_Poller::Watch watch;    // what the loop's poller watches for
 
   // What the plugin said about itself, and how it came.
   std::string workingDir;

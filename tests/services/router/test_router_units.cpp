@@ -1,7 +1,9 @@
 // Unit tests of the router's parts that need no process: the command line,
-// routing-number allocation, the connection table, the service registry and
-// the services file.
+// routing-number allocation, the connection table, the service registry,
+// the services file and the loop's readiness set.
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include <cstdlib>
 #include <set>
@@ -10,6 +12,7 @@
 #include "services/router/router_connections.h"
 #include "services/router/router_launcher.h"
 #include "services/router/router_options.h"
+#include "services/router/router_poller.h"
 #include "services/router/router_rn_table.h"
 #include "services/router/router_services.h"
 #include "services/router/router_services_file.h"
@@ -183,4 +186,33 @@ TEST(RouterLauncher, DebuggerWrapsOnlyTheNextStartOfThatProgram) {
   l.setDebugger("block", "valgrind", "");
   l.setDebugger("block", "", "");
   EXPECT_EQ(l.underDebugger("block", words), words);
+}
+
+// What a pass is told: each descriptor under its key, for what it is
+// watched for now, and a descriptor replaced under the same watch.
+TEST(RouterPoller, ReportsEachDescriptorForWhatItIsWatchedForNow) {
+  int a[2], b[2];
+  ASSERT_EQ(::pipe(a), 0);
+  ASSERT_EQ(::pipe(b), 0);
+  ASSERT_EQ(::write(a[1], "x", 1), 1);  // a's read end is readable
+  ASSERT_EQ(::write(b[1], "x", 1), 1);
+  Router_Poller poller;
+  ASSERT_TRUE(poller.ok());
+  auto ready = [&] {
+    std::set<std::tuple<uint64_t, bool, bool>> got;
+    for (int i = 0, n = poller.wait(0); i < n; ++i)
+      got.insert({poller.key(i), poller.readable(i), poller.writable(i)});
+    return got;
+  };
+  Router_Poller::Watch reader, writer;
+  poller.watch(reader, a[0], true, false, 7);
+  poller.watch(writer, a[1], false, false, 8);  // wants nothing: not waited on
+  EXPECT_EQ(ready(), (std::set<std::tuple<uint64_t, bool, bool>>{{7, true, false}}));
+  poller.watch(reader, a[0], false, false, 7);  // paused
+  poller.watch(writer, a[1], false, true, 8);
+  EXPECT_EQ(ready(), (std::set<std::tuple<uint64_t, bool, bool>>{{8, false, true}}));
+  poller.watch(reader, b[0], true, false, 9);   // another descriptor, same watch
+  EXPECT_EQ(ready(),
+            (std::set<std::tuple<uint64_t, bool, bool>>{{8, false, true}, {9, true, false}}));
+  for (int fd : {a[0], a[1], b[0], b[1]}) ::close(fd);
 }
