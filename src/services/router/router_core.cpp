@@ -315,12 +315,17 @@ int Router_Core::msUntilNextDeadline(long long now) const {
     else if (!p->welcomed)
       next = std::min(next, p->connectedAt + options.negotiateTimeoutMs);
     else
-      next = std::min(next, nextFlowDeadline(p, now));
+      next = std::min(next, nextFlowDeadline(p));
   }
   for (const Router_HeldRequest &h : held) next = std::min(next, h.deadline);
+  for (const auto &entry : launches.all()) {
+    const Router_Launch &l = entry.second;
+    if (l.requesterId != -1 && !l.answered)
+      next = std::min(next, l.startedAt + options.activationTimeoutMs);
+  }
   next = std::min(next, nextClientStartDeadline());
   if (next == LLONG_MAX) return -1;
-  return static_cast<int>(std::max(0LL, std::min(next - now, 60000LL)));
+  return static_cast<int>(std::max(0LL, std::min(next - now, static_cast<long long>(INT_MAX))));
 }
 
 bool Router_Core::isIdle() const {

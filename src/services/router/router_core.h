@@ -144,7 +144,8 @@ class Router_Core : public ForwardingHandler {
   void checkLimits(long long now);
   // Deletes the plugins whose links may be closed now.
   void collect(long long now);
-  // Milliseconds until the next deadline checkLimits acts on (-1: none).
+  // Milliseconds until the next deadline checkLimits or collect acts on
+  // (-1: none; the loop then waits for events alone).
   int msUntilNextDeadline(long long now) const;
   // A child process ended (status as from waitpid).
   void childExited(int pid, int status);
@@ -224,7 +225,9 @@ class Router_Core : public ForwardingHandler {
   void updateTotal(long long now, long long total);
   void checkStalls(Router_Plugin *p, long long now);
   long long stallClock(const Router_Plugin *p) const;
-  long long nextFlowDeadline(const Router_Plugin *p, long long now) const;
+  // When the plugin's stall or partial-packet limit runs out (LLONG_MAX:
+  // no such limit runs).
+  long long nextFlowDeadline(const Router_Plugin *p) const;
   STPTransport *dropForged(int sourceRN, int destRN);
   // router_connect.cpp
   void connectToProvider(int requesterId, const Router_Service &service,

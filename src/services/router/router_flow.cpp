@@ -13,6 +13,7 @@
 // frees the senders. A link that stops in the middle of a packet is cut
 // after the partial-packet time.
 #include <algorithm>
+#include <climits>
 
 #include "services/router/router_core.h"
 #include "services/router/router_log.h"
@@ -96,8 +97,8 @@ void Router_Core::checkStalls(Router_Plugin *p, long long now) {
   }
 }
 
-long long Router_Core::nextFlowDeadline(const Router_Plugin *p, long long now) const {
-  long long next = now + 60000;
+long long Router_Core::nextFlowDeadline(const Router_Plugin *p) const {
+  long long next = LLONG_MAX;
   long long since = stallClock(p);
   if (since >= 0) next = std::min(next, since + options.stallTimeoutMs);
   if (p->getTransport()->isMidPacket())

@@ -68,6 +68,7 @@ class Router_Launcher {
   // a client start whose plugin went is removed.
   void forgetPlugin(int pluginId);
   std::map<int, Router_Launch> &all() { return launches; }
+  const std::map<int, Router_Launch> &all() const { return launches; }
   std::map<int, Router_Launch> &clientStarts() { return clientStarted; }
   const std::map<int, Router_Launch> &clientStarts() const { return clientStarted; }
   // Whether processes of ours are still running.

@@ -25,9 +25,6 @@
 
 namespace {
 
-// Longest single wait of the loop, so that the clock is looked at now and
-// then even when nothing happens.
-constexpr int kMaxWaitMs = 1000;
 // How long the end waits for the links' queued output.
 constexpr int kFinishFlushMs = 2000;
 // Poller keys beside the plugin links, which are watched under their
@@ -243,15 +240,17 @@ void Router_Loop::reapChildren() {
   }
 }
 
+// The wait until the next deadline (-1: none, the wait ends with an event
+// alone): a wait with a time-out costs a kernel timer, on every pass.
 int Router_Loop::passTimeout(long long now, long long idleSince) const {
-  int timeout = kMaxWaitMs;
-  int deadline = core->msUntilNextDeadline(now);
-  if (deadline >= 0) timeout = std::min(timeout, deadline);
-  int resume = acceptor ? acceptor->msUntilResume(now) : -1;
-  if (resume >= 0) timeout = std::min(timeout, resume);
+  long long timeout = core->msUntilNextDeadline(now);
+  auto sooner = [&timeout](long long ms) {
+    if (ms >= 0 && (timeout < 0 || ms < timeout)) timeout = ms;
+  };
+  sooner(acceptor ? acceptor->msUntilResume(now) : -1);
   if (idleSince >= 0 && options.idleExitMs > 0)
-    timeout = std::min<long long>(timeout, std::max(0LL, idleSince + options.idleExitMs - now));
-  return timeout;
+    sooner(std::max(0LL, idleSince + options.idleExitMs - now));
+  return static_cast<int>(timeout);
 }
 
 // One wait on every socket the loop watches, then what became ready: new

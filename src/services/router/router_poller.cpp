@@ -39,6 +39,6 @@ void Router_Poller::watch(Watch &w, int fd, bool read, bool write, uint64_t key)
 }
 
 int Router_Poller::wait(int timeoutMs) {
-  int n = ::epoll_wait(epfd, events, kMaxEvents, timeoutMs < 0 ? 0 : timeoutMs);
+  int n = ::epoll_wait(epfd, events, kMaxEvents, timeoutMs < 0 ? -1 : timeoutMs);
   return n < 0 ? 0 : n;
 }

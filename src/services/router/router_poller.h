@@ -32,8 +32,9 @@ class Router_Poller {
   // Makes `w` watch `fd` for reading and/or writing under `key`; fd -1, or
   // neither condition, takes it out of the set.
   void watch(Watch &w, int fd, bool read, bool write, uint64_t key);
-  // Waits at most `timeoutMs` (0: only looks) and returns how many events
-  // there are; 0 on time-out or a signal.
+  // Waits at most `timeoutMs` (0: only looks; negative: until an event or
+  // a signal) and returns how many events there are; 0 on time-out or a
+  // signal.
   int wait(int timeoutMs);
   uint64_t key(int i) const { return events[i].data.u64; }
   // A readable, hung-up or failed descriptor counts as readable: its reader
