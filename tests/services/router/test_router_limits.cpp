@@ -1,10 +1,11 @@
 // One plugin must not hurt the others: a link that sends garbage, breaks
 // the protocol, never negotiates or stops in the middle of a packet, and a
 // subscriber that stops reading are disconnected while the other plugins
-// keep working. Forged, stray and oversized packets are dropped with the
+// keep working; a launch that never connects is answered in time. Forged, stray and oversized packets are dropped with the
 // sender kept; a flood slows its sender and reaches every listener that
 // reads.
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -42,7 +43,8 @@ class RouterLimits : public RouterFixture {
     routerArgs.insert(routerArgs.end(),
                       {"-negotiate_timeout", "400", "-max_pending_bytes", "262144",
                        "-stall_timeout", "1500", "-partial_timeout", "800",
-                       "-max_packet_bytes", "65536"});
+                       "-max_packet_bytes", "65536", "-activation_timeout", "600",
+                       "-child_wait", "100"});
     routerArgs.insert(routerArgs.end(), extraArgs.begin(), extraArgs.end());
     RouterFixture::SetUp();
   }
@@ -108,6 +110,24 @@ TEST_F(RouterLimits, MisbehavingLinkIsClosedWhileOthersKeepWorking) {
     EXPECT_TRUE(pingPong(c, ++seq, "unharmed"));
     EXPECT_TRUE(routerLogs(k.logged)) << router.stderrText();
   }
+}
+
+// A launched program that never connects is answered when the activation
+// time runs out, though nothing else happens meanwhile (the program's own
+// exit comes later than the wait here).
+TEST_F(RouterLimits, LaunchThatNeverConnectsIsAnsweredAtItsTimeLimit) {
+  TestPlugin *b = plugin();
+  ASSERT_TRUE(b);
+  // A script ignores the arguments the router gives every program.
+  std::string script = e2eTempPath("sleeper") + ".sh";
+  ASSERT_TRUE(RouterTest_WriteFile(script, "#!/bin/sh\nsleep 4\n"));
+  ASSERT_EQ(::chmod(script.c_str(), 0700), 0);
+  char *words[] = {script.data()};
+  ServiceRouter_STRING_ARRAY argv{1, words};
+  b->send_RequestPluginLaunch(argv, 7, false, nullptr);
+  ASSERT_TRUE(pump(3000, [&] { return !b->connected.empty(); })) << router.stderrText();
+  EXPECT_EQ(std::make_tuple(b->connected[0].cookie, b->connected[0].pluginId, b->connected[0].errors),
+            std::make_tuple(7, -1, "Timed out waiting for the plugin."));
 }
 
 namespace {
