@@ -11,10 +11,7 @@ Router_Poller::~Router_Poller() {
   if (epfd >= 0) ::close(epfd);
 }
 
-void Router_Poller::watch(Watch &w, int fd, bool read, bool write, uint64_t key) {
-  uint32_t wanted = (read ? EPOLLIN : 0u) | (write ? EPOLLOUT : 0u);
-  if (fd < 0) wanted = 0;
-  if (fd == w.fd && wanted == w.events) return;
+void Router_Poller::change(Watch &w, int fd, uint32_t wanted, uint64_t key) {
   // A descriptor number that changed is a new descriptor: the old one was
   // closed (and left the set with it) or is taken out here.
   if (w.fd >= 0 && (fd != w.fd || wanted == 0)) {

@@ -30,8 +30,12 @@ class Router_Poller {
 
   bool ok() const { return epfd >= 0; }
   // Makes `w` watch `fd` for reading and/or writing under `key`; fd -1, or
-  // neither condition, takes it out of the set.
-  void watch(Watch &w, int fd, bool read, bool write, uint64_t key);
+  // neither condition, takes it out of the set. Called for every descriptor
+  // on every pass: what did not change costs no call.
+  void watch(Watch &w, int fd, bool read, bool write, uint64_t key) {
+    uint32_t wanted = fd < 0 ? 0u : (read ? EPOLLIN : 0u) | (write ? EPOLLOUT : 0u);
+    if (fd != w.fd || wanted != w.events) change(w, fd, wanted, key);
+  }
   // Waits at most `timeoutMs` (0: only looks; negative: until an event or
   // a signal) and returns how many events there are; 0 on time-out or a
   // signal.
@@ -43,6 +47,8 @@ class Router_Poller {
   bool writable(int i) const { return events[i].events & (EPOLLOUT | EPOLLHUP | EPOLLERR); }
 
  private:
+  void change(Watch &w, int fd, uint32_t wanted, uint64_t key);
+
   static constexpr int kMaxEvents = 64;
   int epfd;
   epoll_event events[kMaxEvents];
