@@ -9,14 +9,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "shared/indgen.h"
 #include "shared/mt_vsprintf.h"
+#include "support/text_files.h"
 
 // Replaces the message and exit hooks for its lifetime; messages are
 // formatted with the library's engine and kept with their level, exits are
@@ -137,16 +136,11 @@ class TempDir {
                     std::filesystem::perms mode = std::filesystem::perms(0644)) const {
     std::filesystem::path p = std::filesystem::path(path_) / name;
     std::filesystem::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << text;
+    testsupport::writeFile(p.string(), text);
     std::filesystem::permissions(p, mode);
     return p.string();
   }
-  static std::string read(const std::string &file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  static std::string read(const std::string &file) { return testsupport::readFile(file); }
 
  private:
   std::string path_;

@@ -8,11 +8,10 @@
 // (tests/tools/golden/<Interface>.log), so the log format cannot drift;
 // KORVO_WRITE_GOLDEN=1 rewrites the transcripts instead of comparing.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <utility>
 
 #include "configservice_testkit.h"
@@ -22,6 +21,7 @@
 #include "korvoeditor_testkit.h"
 #include "mruservice_testkit.h"
 #include "servicerouter_testkit.h"
+#include "support/text_files.h"
 #include "tools/logged_pair.h"
 #include "whiteboard_testkit.h"
 #include "windowregister_testkit.h"
@@ -51,14 +51,11 @@ void transcribe(std::string &out, const char *heading, const StringLog &log) {
 void checkGolden(const std::string &name, const std::string &text) {
   std::string path = std::string(KORVO_SOURCE_DIR) + "/tests/tools/golden/" + name + ".log";
   if (std::getenv("KORVO_WRITE_GOLDEN")) {
-    std::ofstream(path, std::ios::binary) << text;
+    testsupport::writeFile(path, text);
     return;
   }
-  std::ifstream in(path, std::ios::binary);
-  ASSERT_TRUE(in) << path;
-  std::stringstream want;
-  want << in.rdbuf();
-  EXPECT_EQ(want.str(), text) << path;
+  ASSERT_EQ(::access(path.c_str(), R_OK), 0) << path;
+  EXPECT_EQ(testsupport::readFile(path), text) << path;
 }
 
 // One direction: `from` sends everything, `to` handles it; each log pair

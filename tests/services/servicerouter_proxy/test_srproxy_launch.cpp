@@ -225,8 +225,7 @@ TEST(StateMgrProcessTest, LaunchCheckRefusesAStandaloneStart) {
     SCOPED_TRACE(args.size());
     E2EChild child(e2eBinDir() + "/svc_statemgr", args, kErrFile);
     EXPECT_EQ(child.waitExit(10000), 1);
-    std::ifstream in(kErrFile);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), said);
+    EXPECT_EQ(e2eReadFile(kErrFile), said);
   }
 }
 

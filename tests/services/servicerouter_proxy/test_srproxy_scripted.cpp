@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <regex>
 #include <string>
@@ -28,6 +27,7 @@
 #include "shared/indgen.h"
 #include "shared/runtime_test_support.h"
 #include "so_test_service.h"
+#include "support/text_files.h"
 
 namespace srtest {
 namespace {
@@ -163,8 +163,7 @@ TEST_F(SRScriptedTest, HostAndLogOptionsAndNoOptionToConnectFor) {
   EXPECT_EQ(std::to_string(port), side.portText());
   EXPECT_EQ(side.router->count("RequestLocation"), 0);
   ServiceRouter_Proxy::shutdown(false);
-  std::ifstream in(logFile);
-  const std::string logged(std::istreambuf_iterator<char>(in), {});
+  const std::string logged = testsupport::readFile(logFile);
   EXPECT_NE(logged.find("Created global ServiceRouter_Proxy.\n"), std::string::npos);
   EXPECT_NE(logged.find("Destroying ServiceRouter_Proxy.\n"), std::string::npos);
   EXPECT_TRUE(startProxy({"prog", "-sr_zone", "z"}, nullptr));

@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
+
+#include "support/text_files.h"
 
 namespace {
 
@@ -42,11 +42,7 @@ struct FileLogTest : ::testing::Test {
   std::string path = std::string(getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp") + "/stp_log." + std::to_string(getpid());
   FILE *f = fopen(path.c_str(), "w");
   void TearDown() override { unlink(path.c_str()); }
-  std::string text() {
-    std::stringstream ss;
-    ss << std::ifstream(path).rdbuf();
-    return ss.str();
-  }
+  std::string text() { return testsupport::readFile(path); }
 };
 
 TEST_F(FileLogTest, FlushesAtEntryEndAndClosesOnlyAnOwnedStream) {
