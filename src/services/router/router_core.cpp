@@ -121,8 +121,8 @@ bool Router_Core::watchLinks(Router_Poller &poller) {
 void Router_Core::linkReady(int id, bool readable, bool writable) {
   Router_Plugin *p = findPlugin(id);
   if (!p) return;
-  if (readable && (p->watch.events & EPOLLIN)) readFrom(p, false);
-  if (writable && (p->watch.events & EPOLLOUT) && p->wantsToWrite()) pluginWritable(p);
+  if (readable && p->watch.forReading()) readFrom(p, false);
+  if (writable && p->watch.forWriting() && p->wantsToWrite()) pluginWritable(p);
 }
 
 void Router_Core::dispatchQueued() {

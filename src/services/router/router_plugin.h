@@ -5,8 +5,9 @@
 //   negotiating -> welcomed (plugin id sent) -> closing -> removed
 //
 // The loop watches the plugin's link for what wantsToRead/wantsToWrite say
-// and hands what is ready to Router_Core. The router never deletes a plugin while one of its handlers runs: closing only
-// marks it, and Router_Core removes marked plugins between loop passes.
+// and hands what is ready to Router_Core. The router never deletes a plugin
+// while one of its handlers runs: closing only marks it, and Router_Core
+// removes marked plugins between loop passes.
 //
 // Owns one reference on its transport and on its endpoint. One thread.
 #pragma once

@@ -21,6 +21,8 @@ class Router_Poller {
   struct Watch {
     int fd = -1;
     uint32_t events = 0;
+    bool forReading() const { return events & EPOLLIN; }
+    bool forWriting() const { return events & EPOLLOUT; }
   };
 
   Router_Poller();
