@@ -7,6 +7,7 @@
 namespace {
 
 int dropAll(std::vector<STPIMsg *> &queue, bool *forRouter) {
+  if (queue.empty()) return 0;  // the usual case, after every read
   std::vector<STPIMsg *> doomed;
   doomed.swap(queue);
   for (STPIMsg *m : doomed) {
