@@ -3,8 +3,6 @@
 
 #include <unistd.h>
 
-#include <cerrno>
-
 Router_Poller::Router_Poller() : epfd(::epoll_create1(EPOLL_CLOEXEC)) {}
 
 Router_Poller::~Router_Poller() {
@@ -12,9 +10,9 @@ Router_Poller::~Router_Poller() {
 }
 
 void Router_Poller::change(Watch &w, int fd, uint32_t wanted, uint64_t key) {
-  // A descriptor number that changed is a new descriptor: the old one was
-  // closed (and left the set with it) or is taken out here.
-  if (w.fd >= 0 && (fd != w.fd || wanted == 0)) {
+  // Out of the set first when the descriptor is not wanted any more (a
+  // closed one left it by itself) or another one takes its place.
+  if (w.fd >= 0 && (wanted == 0 || fd != w.fd)) {
     ::epoll_ctl(epfd, EPOLL_CTL_DEL, w.fd, nullptr);
     w = Watch();
   }
@@ -22,16 +20,13 @@ void Router_Poller::change(Watch &w, int fd, uint32_t wanted, uint64_t key) {
   epoll_event ev{};
   ev.events = wanted;
   ev.data.u64 = key;
-  // MOD fails when the descriptor left the set behind our back (closed and
-  // reopened under the same number): then it is added again.
-  if (w.fd == fd && ::epoll_ctl(epfd, EPOLL_CTL_MOD, fd, &ev) == 0) {
-    w.events = wanted;
-    return;
-  }
-  if (::epoll_ctl(epfd, EPOLL_CTL_ADD, fd, &ev) == 0 ||
-      (errno == EEXIST && ::epoll_ctl(epfd, EPOLL_CTL_MOD, fd, &ev) == 0)) {
+  if (::epoll_ctl(epfd, w.fd == fd ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &ev) == 0) {
     w.fd = fd;
     w.events = wanted;
+  } else if (w.fd >= 0) {
+    // Start again from nothing on the next pass.
+    ::epoll_ctl(epfd, EPOLL_CTL_DEL, w.fd, nullptr);
+    w = Watch();
   }
 }
 
