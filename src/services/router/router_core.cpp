@@ -20,6 +20,10 @@ namespace {
 // is still queued for it.
 constexpr int kDisconnectFlushMs = 2000;
 
+// A queue this long is written between two reads of a pass instead of at
+// its end (about one read buffer of packets).
+constexpr int kEarlyWriteBytes = 32 * 1024;
+
 // The name of the default services file in the site configuration folder.
 constexpr const char *kDefaultServicesFile = "services.cfg";
 
@@ -190,6 +194,27 @@ void Router_Core::endPass() {
     total += t->getWriteBufferUsed();
   }
   updateTotal(passNow(), total);
+}
+
+bool Router_Core::keepReading(const STPTransport *) {
+  writeLongQueues();
+  return !reading || !readingPaused(reading);
+}
+
+// A long burst from one sender flows on while it is still being read: what
+// it queued for a destination leaves once it fills about a read buffer, not
+// after the whole burst was read. Short queues, such as a fan-out's one per
+// listener, still wait for the end of the pass and leave in one write each.
+// The link being read is written at the end of its pass.
+void Router_Core::writeLongQueues() {
+  for (auto &entry : plugins) {
+    Router_Plugin *q = entry.second;
+    Router_Transport *t = q->getTransport();
+    if (q == reading || q->isClosing() || t->getWriteBufferUsed() < kEarlyWriteBytes) continue;
+    int before = t->getWriteBufferUsed();
+    t->handleWrite(nullptr);
+    updateFlow(q, before);
+  }
 }
 
 // Oversized packets were skipped by the transport; the link stays up.

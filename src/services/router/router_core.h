@@ -164,7 +164,8 @@ class Router_Core : public ForwardingHandler {
   STPTransport *getForwardingTransport(int destRN) override;
   STPTransport *getForwardingTransportFrom(int sourceRN, int destRN) override;
   // The link being read may give more in this pass unless its senders wait.
-  bool keepReading(const STPTransport *) override { return !reading || !readingPaused(reading); }
+  // Between its reads, long queues are written (writeLongQueues).
+  bool keepReading(const STPTransport *) override;
 
   // ---- flow control (router_flow.cpp)
   // Whether the plugin's link is not read now: it fed a congested plugin,
@@ -215,6 +216,7 @@ class Router_Core : public ForwardingHandler {
   void afterRead(Router_Plugin *p);
   void readFrom(Router_Plugin *p, bool dispatchOnly);
   void logSkippedPackets(Router_Plugin *p);
+  void writeLongQueues();
   // router_flow.cpp
   Router_Plugin *destinationOf(int destRN) const;
   void noteFeeding(Router_Plugin *dest);
