@@ -127,6 +127,13 @@ bool isScalar(const Type &t) {
   return t.kind == Kind::Int || t.kind == Kind::Bool || t.kind == Kind::Str || t.kind == Kind::Fn;
 }
 
+// A request string of an ASCII message reaches the handler as a string
+// kept by the message reader (no heap copy per string): the handler only
+// reads it for the length of the call, and nothing frees it.
+bool isScopedString(const Interface &itf, const Type &t) {
+  return !itf.binary && (t.kind == Kind::Str || t.kind == Kind::Fn);
+}
+
 // One case of the dispatcher: decode the request into locals, call the
 // handler, encode the reply, free what was decoded and answered.
 void emitDispatchCase(Code &c, const Interface &itf, const Message &m, size_t row) {
@@ -137,6 +144,10 @@ void emitDispatchCase(Code &c, const Interface &itf, const Message &m, size_t ro
   for (size_t i = 0; i < all.size(); ++i) {
     const Field &f = all[i];
     std::string decl = param(cppType(itf, f.type, Use::Member), f.name);
+    if (i < m.request.size() && isScopedString(itf, f.type)) {
+      c.line(decl + " = stp_msg->getScopedString(" + cString(f.name) + ");");
+      continue;
+    }
     if (i < m.request.size() && isScalar(f.type)) {
       std::string key = itf.binary ? e.mapped(f.name) : cString(f.name);
       c.line(decl + " = STPField_value<" + cppType(itf, f.type, Use::Member) + ">(stp_msg, " + key + ");");
@@ -155,7 +166,8 @@ void emitDispatchCase(Code &c, const Interface &itf, const Message &m, size_t ro
     for (const Field &f : m.reply) out.put(c, f, plainRef(f));
     c.close();
   }
-  for (const Field &f : all) e.free(c, f, plainRef(f));
+  for (size_t i = 0; i < all.size(); ++i)
+    if (i >= m.request.size() || !isScopedString(itf, all[i].type)) e.free(c, all[i], plainRef(all[i]));
   c.line("break;");
   c.close();
 }

@@ -149,6 +149,22 @@ const char *identAt(const char *p, int *len, bool *plain) {
   return p;
 }
 
+// Undoes the escapes of the string between the quotes v and close into out
+// (room for close - v bytes): copied by runs between escapes.
+void unescapeString(const char *v, const char *close, char *out) {
+  for (const char *p = v + 1; p < close;) {
+    const char *escape = static_cast<const char *>(std::memchr(p, '\\', static_cast<size_t>(close - p)));
+    const char *runEnd = escape ? escape : close;
+    std::memcpy(out, p, static_cast<size_t>(runEnd - p));
+    out += runEnd - p;
+    if (!escape) break;
+    // closingQuote never stops right after a lone backslash: one follows.
+    *out++ = escape[1] == 'n' ? '\n' : escape[1];
+    p = escape + 2;
+  }
+  *out = '\0';
+}
+
 }  // namespace
 
 // ---- writer --------------------------------------------------------------
@@ -384,29 +400,38 @@ long long STPAsciiIMsg::getLargeNumber(const char *name) {
 
 char *STPAsciiIMsg::getString() { return getString(nullptr); }
 
-char *STPAsciiIMsg::getString(const char *name) {
-  const char *v = valueAt(name);
+const char *STPAsciiIMsg::takeString(const char *v) {
   if (!v) return nullptr;
   setRead(valueEnd);
   if (*v != '"') return nullptr;  // "null" or not a string
   const char *close = closingQuote(v);
-  if (!close) {  // never closed: the rest of the text is not trusted
-    setRead(v + std::strlen(v));
-    return nullptr;
-  }
+  if (!close) setRead(v + std::strlen(v));  // never closed: the rest is not trusted
+  return close;
+}
+
+char *STPAsciiIMsg::getString(const char *name) {
+  const char *v = valueAt(name);
+  const char *close = takeString(v);
+  if (!close) return nullptr;
   auto *s = static_cast<char *>(gen_calloc(static_cast<size_t>(close - v), 1));
-  char *out = s;
-  for (const char *p = v + 1; p < close;) {  // copied by runs between escapes
-    const char *escape = static_cast<const char *>(std::memchr(p, '\\', static_cast<size_t>(close - p)));
-    const char *runEnd = escape ? escape : close;
-    std::memcpy(out, p, static_cast<size_t>(runEnd - p));
-    out += runEnd - p;
-    if (!escape) break;
-    // closingQuote never stops right after a lone backslash: one follows.
-    *out++ = escape[1] == 'n' ? '\n' : escape[1];
-    p = escape + 2;
+  unescapeString(v, close, s);
+  return s;
+}
+
+char *STPAsciiIMsg::getScopedString(const char *name) {
+  const char *v = valueAt(name);
+  const char *close = takeString(v);
+  if (!close) return nullptr;
+  int size = static_cast<int>(close - v);  // the text, one byte for the zero
+  char *s;
+  if (size <= kScratchSize - scratchUsed) {
+    s = scratch + scratchUsed;
+    scratchUsed += size;
+  } else {
+    spilled.emplace_back(new char[static_cast<size_t>(size)]);
+    s = spilled.back().get();
   }
-  *out = '\0';
+  unescapeString(v, close, s);
   return s;
 }
 

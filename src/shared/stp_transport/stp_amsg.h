@@ -12,6 +12,9 @@
 // malformed values read as 0, null or an empty word. One thread.
 #pragma once
 
+#include <memory>
+#include <vector>
+
 #include "shared/stp_transport/stp_msg.h"
 
 class STPAsciiOMsg : public STPOMsg {
@@ -95,6 +98,9 @@ public:
   // a non-string value, an unterminated string or an absent field.
   char *getString();
   char *getString(const char *name);
+  // The same string kept by this reader: valid while the reader lives, not
+  // to be freed. Short strings cost no allocation.
+  char *getScopedString(const char *name);
   // The next space-delimited word: pointer into the message, length in *len
   // (not zero-terminated). Absent: an empty word (*len 0). peekIdent does
   // not consume.
@@ -128,12 +134,21 @@ private:
   const char *text;         // body start
   const char *limit;        // body end (a zero byte lies there)
   const char *valueEnd = nullptr; // end of the value findTag found last
+  // Where getScopedString keeps its strings: the first ones here, the rest
+  // in heap blocks freed with the reader.
+  static constexpr int kScratchSize = 256;
+  char scratch[kScratchSize];
+  int scratchUsed = 0;
+  std::vector<std::unique_ptr<char[]>> spilled;
 
   const char *at(int offset) const { return base + offset; }
   int off(const char *p) const { return static_cast<int>(p - base); }
   const char *readPos(); // read cursor after spaces
   void setRead(const char *p);
   const char *valueAt(const char *name); // findTag or the read cursor
+  // The string value at v (opening quote) consumed: its closing quote, or
+  // null when it is no string or never closed.
+  const char *takeString(const char *v);
   bool enter(STPAsciiIMsgParamState &state, const char *value, const char *open);
   void leave(STPAsciiIMsgParamState &state, char close);
 };

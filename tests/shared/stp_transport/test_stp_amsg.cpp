@@ -110,7 +110,8 @@ TEST(AsciiWire, WritersProduceTheExactText) {
 }
 
 // Runs a script of reader calls and joins the results with '|'. Words:
-// I P Q n L s (ident, peek, quoted ident, number, large number, string),
+// I P Q n L s S (ident, peek, quoted ident, number, large number, string,
+// string kept by the reader),
 // each optionally ":name"; "{" "[" start a record or array (optionally
 // ":name"; they give 1/0 or the count), "}" "]" end one; R is the
 // remainder; "k:name" skips the value of name and gives what follows.
@@ -135,6 +136,11 @@ std::string run(STPAsciiIMsg &r, const std::string &script) {
       case 'n': v = std::to_string(nm ? r.getNumber(nm) : r.getNumber()); break;
       case 'L': v = std::to_string(r.getLargeNumber(nm)); break;
       case 's': v = str(nm ? r.getString(nm) : r.getString()); break;
+      case 'S': {
+        const char *p = r.getScopedString(nm);
+        v = p ? p : "<null>";
+        break;
+      }
       case 'R': v = r.getRemainder(); break;
       case 'k': v = r.skipValue(r.findTag(nm)); break;
       case '{':
@@ -162,7 +168,7 @@ const struct {
      "I n:a n:neg L:big L:small L:minus n:x L:x", "Msg|26|-1|4294967298|5|-2|0|0"},
     {"M oct:017 dec:42 hex:0XfF l1:-0x10 l2:-42 l3:+7 l4:0xFFFFFFFFFFFFFFFF ",
      "n:oct n:dec n:hex L:l1 L:l2 L:l3 L:l4", "15|42|255|-16|-42|7|-1"},
-    {"s:\"a\\\"b\\\\c\\nd\" n:null e:\"\" \"tab\there\" ", "s:s s:n s:e s s:x",
+    {"s:\"a\\\"b\\\\c\\nd\" n:null e:\"\" \"tab\there\" ", "S:s s:n S:e s s:x",
      "a\"b\\c\nd|<null>||tab\there|<null>"},
     {"Prefix id:word q:\"two words\" bare \"x\\y\" ", "P I I:id Q:q I Q I:nope I",
      "Prefix|Prefix|word|two words|bare|x\\y||"},
