@@ -189,8 +189,8 @@ Router_Loop::~Router_Loop() {
 
 bool Router_Loop::listen(int wanted, std::string *error) {
   // Reading the pipe only empties it: the loop looks at the flags and
-  // reaps children every pass.
-  signals = new ut_WakePipe();
+  // reaps children every pass. The loop's own poller watches it.
+  signals = new ut_WakePipe(nullptr);
   g_wakeFd = signals->writeFd();
   if (!signals->ok()) {
     *error = "cannot create the signal pipe";

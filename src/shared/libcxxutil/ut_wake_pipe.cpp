@@ -1,11 +1,11 @@
-// ut_WakePipe: the self-pipe that wakes the idle notifier.
+// ut_WakePipe: the self-pipe that wakes a wait.
 #include "shared/libcxxutil/ut_wake_pipe.h"
 
 #include <fcntl.h>
 #include <cerrno>
 #include <unistd.h>
 
-ut_WakePipe::ut_WakePipe() {
+ut_WakePipe::ut_WakePipe(IdleNotifier *notifier) : notifier(notifier) {
   if (::pipe(fds) != 0) {
     fds[0] = fds[1] = -1;
     return;
@@ -14,12 +14,12 @@ ut_WakePipe::ut_WakePipe() {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     ::fcntl(fd, F_SETFD, FD_CLOEXEC);
   }
-  if (IdleNotifier *n = getIdleNotifier()) n->addSocketListener(this);
+  if (notifier) notifier->addSocketListener(this);
 }
 
 ut_WakePipe::~ut_WakePipe() {
   if (!ok()) return;
-  if (IdleNotifier *n = getIdleNotifier()) n->removeSocketListener(this);
+  if (notifier) notifier->removeSocketListener(this);
   ::close(fds[0]);
   ::close(fds[1]);
 }

@@ -9,9 +9,10 @@
 class ut_WakePipe : public SocketListener {
  public:
   // Opens the pipe, both ends non-blocking and close-on-exec (launched
-  // children must not hold it), and registers the read end with the idle
-  // notifier. ok() says whether the pipe could be made.
-  ut_WakePipe();
+  // children must not hold it), and registers the read end with `notifier`
+  // (none: the owner waits on the read end itself). ok() says whether the
+  // pipe could be made.
+  explicit ut_WakePipe(IdleNotifier *notifier = getIdleNotifier());
   // Unregisters and closes both ends.
   ~ut_WakePipe() override;
   ut_WakePipe(const ut_WakePipe &) = delete;
@@ -42,5 +43,6 @@ class ut_WakePipe : public SocketListener {
 
  private:
   int fds[2] = {-1, -1};
+  IdleNotifier *notifier;
   long wakes_ = 0;
 };

@@ -100,7 +100,9 @@ class ResponseListener {
   virtual ~ResponseListener() = default;
 };
 
-// Chooses where received packets for another routing number go.
+// Chooses where received packets for another routing number go. Its owner
+// also writes the transports' queues (once per loop pass, for all of them):
+// a read pass of a transport with a handler leaves what it queued unwritten.
 class ForwardingHandler {
  public:
   virtual ~ForwardingHandler() = default;
