@@ -148,10 +148,17 @@ void Router_Core::readFrom(Router_Plugin *p, bool dispatchOnly) {
 }
 
 void Router_Core::pluginWritable(Router_Plugin *p) {
-  int before = p->getTransport()->getWriteBufferUsed();
-  p->getTransport()->handleWrite(nullptr);
-  updateFlow(p, before);
+  writeQueue(p);
   checkPluginIO(p);
+}
+
+// Writes what the socket takes of the plugin's queue.
+void Router_Core::writeQueue(Router_Plugin *p) {
+  Router_Transport *t = p->getTransport();
+  int before = t->getWriteBufferUsed();
+  t->handleWrite(nullptr);
+  p->socketFull = t->dataInWriteBuffer();
+  updateFlow(p, before);
 }
 
 // After packets were taken from a link: what no endpoint took is dropped
@@ -177,7 +184,7 @@ long long Router_Core::passNow() {
 // the pass, instead of after the next wait: a forwarded packet then costs
 // one readiness wait, not two, and a destination fed by several senders in
 // one pass gets one write. A write only takes what the socket accepts now;
-// the rest waits for the loop as usual.
+// the rest waits for the loop to report the socket writable.
 void Router_Core::endPass() {
   if (!outputPending) return;
   outputPending = false;
@@ -185,10 +192,8 @@ void Router_Core::endPass() {
   for (auto &entry : plugins) {
     Router_Plugin *q = entry.second;
     Router_Transport *t = q->getTransport();
-    if (!q->isClosing() && t->wantsToWrite()) {
-      int before = t->getWriteBufferUsed();
-      t->handleWrite(nullptr);
-      updateFlow(q, before);
+    if (!q->isClosing() && !q->socketFull && t->wantsToWrite()) {
+      writeQueue(q);
       checkPluginIO(q);
     }
     total += t->getWriteBufferUsed();
@@ -210,10 +215,8 @@ void Router_Core::writeLongQueues() {
   for (auto &entry : plugins) {
     Router_Plugin *q = entry.second;
     Router_Transport *t = q->getTransport();
-    if (q == reading || q->isClosing() || t->getWriteBufferUsed() < kEarlyWriteBytes) continue;
-    int before = t->getWriteBufferUsed();
-    t->handleWrite(nullptr);
-    updateFlow(q, before);
+    if (q != reading && !q->isClosing() && !q->socketFull && t->getWriteBufferUsed() >= kEarlyWriteBytes)
+      writeQueue(q);
   }
 }
 

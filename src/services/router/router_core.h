@@ -213,6 +213,7 @@ class Router_Core : public ForwardingHandler {
   void disconnectPlugin(Router_Plugin *p, const std::string &why, bool flush);
   void checkPluginIO(Router_Plugin *p);
   void pluginWritable(Router_Plugin *p);
+  void writeQueue(Router_Plugin *p);
   void afterRead(Router_Plugin *p);
   void readFrom(Router_Plugin *p, bool dispatchOnly);
   void logSkippedPackets(Router_Plugin *p);

@@ -75,6 +75,9 @@ class Router_Plugin {
   long long lastProgress = 0;    // last write that took bytes of its queue
   std::vector<int> waitingFeeders;
   int blockedOn = 0;
+  // The last write left bytes queued: the socket takes more only once the
+  // loop reports it writable, so the core does not try before.
+  bool socketFull = false;
   // Time-outs and what was already logged.
   long long lastInputAt;         // ut_getTimeMillis64 of the last readable event
   int skippedSeen = 0;           // oversized packets already logged
