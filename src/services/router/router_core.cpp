@@ -192,10 +192,8 @@ void Router_Core::endPass() {
   for (auto &entry : plugins) {
     Router_Plugin *q = entry.second;
     Router_Transport *t = q->getTransport();
-    if (!q->isClosing() && !q->socketFull && t->wantsToWrite()) {
-      writeQueue(q);
-      checkPluginIO(q);
-    }
+    if (!q->isClosing() && !q->socketFull && t->wantsToWrite()) writeQueue(q);
+    checkPluginIO(q);  // also a write between reads that failed
     total += t->getWriteBufferUsed();
   }
   updateTotal(passNow(), total);
@@ -210,7 +208,8 @@ bool Router_Core::keepReading(const STPTransport *) {
 // it queued for a destination leaves once it fills about a read buffer, not
 // after the whole burst was read. Short queues, such as a fan-out's one per
 // listener, still wait for the end of the pass and leave in one write each.
-// The link being read is written at the end of its pass.
+// The link being read is written at the end of its pass, and a link whose
+// write failed here is ended there, not in the middle of another's read.
 void Router_Core::writeLongQueues() {
   for (auto &entry : plugins) {
     Router_Plugin *q = entry.second;
