@@ -12,7 +12,7 @@
 //                       machine in different states (load, clock, which core
 //                       wakes) and their medians differed by up to 2x either
 //                       way from one run to the next. The round trips come
-//                       from four sets of processes, each started afresh:
+//                       from eight sets of processes, each started afresh:
 //                       on two CPUs a set of processes settles into where
 //                       the scheduler places them and keeps that for its
 //                       life (a path ~1.5x slower than in another set), so
@@ -56,9 +56,9 @@ namespace {
 
 constexpr int kStreamCount = 256;
 // Round trips are timed on kSets sets of processes, kPerSet of each path
-// per set (about half a second at 16 bytes).
-constexpr int kSets = 4;
-constexpr int kPerSet = 5000;
+// per set (about a quarter of a second at 16 bytes).
+constexpr int kSets = 8;
+constexpr int kPerSet = 2500;
 
 double nowUs() {
   return std::chrono::duration<double, std::micro>(
