@@ -51,6 +51,7 @@ void runScript(STPAsciiIMsg &r, const uint8_t *script, size_t k) {
         if (v) r.skipValue(v);
         break;
       }
+      case 10: r.getScopedString(name); break;
       default: r.getRemainder(); break;
     }
     check(len >= 0);
