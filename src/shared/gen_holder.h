@@ -33,18 +33,18 @@ struct CFreeDeleter {
 // string a generated sender returned.
 using MallocString = std::unique_ptr<char, CFreeDeleter>;
 
-// A new array of gen_copy copies of `strings` (null elements stay null),
-// from gen_calloc; null when `strings` is empty. The receiver frees each
-// element and the array with gen_free (or the C library's free).
-inline char **gen_copy_string_array(const std::vector<const char *> &strings) {
+inline const char *gen_c_str(const char *s) { return s; }
+inline const char *gen_c_str(const std::string &s) { return s.c_str(); }
+
+// A new array of gen_copy copies of `strings` (a container of std::string
+// or const char *; null elements stay null), from gen_calloc; null when
+// `strings` is empty. The receiver frees each element and the array with
+// gen_free (or the C library's free).
+template <class Strings>
+char **gen_copy_string_array(const Strings &strings) {
   if (strings.empty()) return nullptr;
   char **copies = static_cast<char **>(gen_calloc(strings.size(), sizeof(char *)));
-  for (size_t i = 0; i < strings.size(); ++i) copies[i] = gen_copy(strings[i]);
-  return copies;
-}
-inline char **gen_copy_string_array(const std::vector<std::string> &strings) {
-  if (strings.empty()) return nullptr;
-  char **copies = static_cast<char **>(gen_calloc(strings.size(), sizeof(char *)));
-  for (size_t i = 0; i < strings.size(); ++i) copies[i] = gen_copy(strings[i].c_str());
+  size_t i = 0;
+  for (const auto &s : strings) copies[i++] = gen_copy(gen_c_str(s));
   return copies;
 }

@@ -30,9 +30,9 @@ void FileRegistry_Server::msg_AddFile(const char *fileName, const char *type) {
 }
 
 void FileRegistry_Server::msg_GetFiles(const char *type, int *num, char ***files) {
-  std::vector<std::string> names = typemap.GetFiles(type);
-  *num = static_cast<int>(names.size());
-  *files = gen_copy_string_array(names);
+  const FileRegistry_List *list = typemap.find(type);
+  *num = list ? static_cast<int>(list->size()) : 0;
+  *files = list ? gen_copy_string_array(list->inOrder()) : nullptr;
 }
 
 void FileRegistry_Server::msg_RemoveFile(const char *fileName, const char *type) {

@@ -85,8 +85,3 @@ void FileRegistry_TypeMap::RemoveFile(const char *fileName, const char *type) {
   if (fileName && list->remove(fileName)) bytes_ -= ServiceLimits_Cost(fileName);
 }
 
-std::vector<std::string> FileRegistry_TypeMap::GetFiles(const char *type) const {
-  const FileRegistry_List *list = find(type);
-  if (!list) return {};
-  return std::vector<std::string>(list->inOrder().begin(), list->inOrder().end());
-}

@@ -16,7 +16,6 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <vector>
 
 // One type's file names, most recent first, with an index from name to
 // place so that re-adding or removing a name does not walk the list.
@@ -55,9 +54,6 @@ class FileRegistry_TypeMap {
   // Removes every occurrence of fileName from the type's list; a type
   // without a list gets an empty one. A null fileName removes nothing.
   void RemoveFile(const char *fileName, const char *type);
-  // The type's names, front to back; empty for a type without a list or
-  // with an empty one. A null type is the type "".
-  std::vector<std::string> GetFiles(const char *type) const;
 
   // Whether AddFile / RemoveFile with these arguments keeps every string
   // and the whole map within the service limits (a removal may only grow
@@ -67,7 +63,8 @@ class FileRegistry_TypeMap {
   // What the map holds, counted as service_limits.h says.
   size_t bytes() const { return bytes_; }
 
-  // The type's list (owned by the map) or null when there is none.
+  // The type's list (owned by the map; its names front to back) or null
+  // when there is none. A null type is the type "".
   const FileRegistry_List *find(const char *type) const;
   // Number of types that have a list.
   int typeCount() const { return static_cast<int>(lists.size()); }
