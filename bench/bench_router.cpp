@@ -22,8 +22,10 @@
 //                       (and the bench) on one CPU: no path can be luckier
 //                       in where its processes wake, so the difference is
 //                       the work of the hop itself.
-//   Stream/router/N     the server queues 256 Notify messages of N bytes at
-//   Stream/relay/N      once (batched writes) and a Pong after them.
+//   Stream/N            the server queues 256 Notify messages of N bytes at
+//                       once (batched writes) and a Pong after them; both
+//                       paths in turns over the same sets of processes
+//                       (router_bytes_per_second, relay_bytes_per_second).
 //
 // router_median_us, router_p99_us, relay_median_us and relay_p99_us are the median
 // and the 99th percentile of each path's round trips in a run. The bench
@@ -59,6 +61,8 @@ constexpr int kStreamCount = 256;
 // per set (about a quarter of a second at 16 bytes).
 constexpr int kSets = 8;
 constexpr int kPerSet = 2500;
+// Streams take about this many bytes per path per set.
+constexpr long long kStreamBytesPerSet = 32LL << 20;
 
 double nowUs() {
   return std::chrono::duration<double, std::micro>(
@@ -315,67 +319,91 @@ double median(std::vector<double> v) {
   return v.empty() ? 0 : v[v.size() / 2];
 }
 
-// The round trips of one set of processes: kPerSet of each path, in turns.
-// False without a pong.
-bool timeOneSet(benchmark::State &state, int set, const std::string &text, std::vector<double> lat[2]) {
-  Path *paths[2] = {&path(0), &path(1)};
-  if (!paths[0]->ok() || !paths[1]->ok()) {
-    state.SkipWithError("the paths could not be set up");
-    return false;
-  }
-  std::vector<pid_t> processes = paths[0]->processes();
-  for (pid_t p : paths[1]->processes()) processes.push_back(p);
-  std::unique_ptr<OneCore> pinned(state.range(1) ? new OneCore(processes) : nullptr);
-  std::vector<double> mine[2];
-  for (int seq = 1; seq <= kPerSet; ++seq) {
-    for (int turn = 0; turn < 2; ++turn) {
-      int kind = (seq + turn) % 2;
-      double us = timedRoundTrip(*paths[kind], seq, text);
-      if (us < 0) {
-        state.SkipWithError("no pong");
-        return false;
-      }
-      mine[kind].push_back(us);
+// Runs each(paths, set) on kSets sets of both paths, each set started
+// afresh and, with oneCore, on one CPU. False when a set could not be set
+// up or `each` failed (the state then says why).
+template <class Each>
+bool forEachSet(benchmark::State &state, bool oneCore, Each each) {
+  for (int set = 0; set < kSets; ++set) {
+    renewPaths();
+    Path *paths[2] = {&path(0), &path(1)};
+    if (!paths[0]->ok() || !paths[1]->ok()) {
+      state.SkipWithError("the paths could not be set up");
+      return false;
     }
+    std::vector<pid_t> processes = paths[0]->processes();
+    for (pid_t p : paths[1]->processes()) processes.push_back(p);
+    std::unique_ptr<OneCore> pinned(oneCore ? new OneCore(processes) : nullptr);
+    if (!each(paths, set)) return false;
   }
-  std::fprintf(stderr, "bench_router: %d bytes%s, set %d of %d: median router %.1f us, relay %.1f us\n",
-               static_cast<int>(state.range(0)), state.range(1) ? " on one core" : "", set + 1, kSets,
-               median(mine[0]), median(mine[1]));
-  for (int k = 0; k < 2; ++k) lat[k].insert(lat[k].end(), mine[k].begin(), mine[k].end());
   return true;
 }
 
 void RoundTrip(benchmark::State &state) {
   std::string text(static_cast<size_t>(state.range(0)), 'p');
   std::vector<double> lat[2];
-  for (auto _ : state) {
-    for (int set = 0; set < kSets; ++set) {
-      renewPaths();
-      if (!timeOneSet(state, set, text, lat)) return;
+  auto oneSet = [&](Path *paths[2], int set) {
+    std::vector<double> mine[2];
+    for (int seq = 1; seq <= kPerSet; ++seq) {
+      for (int turn = 0; turn < 2; ++turn) {
+        int kind = (seq + turn) % 2;
+        double us = timedRoundTrip(*paths[kind], seq, text);
+        if (us < 0) {
+          state.SkipWithError("no pong");
+          return false;
+        }
+        mine[kind].push_back(us);
+      }
     }
-  }
+    std::fprintf(stderr, "bench_router: round trip %d bytes%s, set %d of %d: median router %.1f us, relay %.1f us\n",
+                 static_cast<int>(state.range(0)), state.range(1) ? " on one core" : "", set + 1, kSets,
+                 median(mine[0]), median(mine[1]));
+    for (int k = 0; k < 2; ++k) lat[k].insert(lat[k].end(), mine[k].begin(), mine[k].end());
+    return true;
+  };
+  for (auto _ : state)
+    if (!forEachSet(state, state.range(1) != 0, oneSet)) return;
   benchReportLatencies(state, lat[0], "router_");
   benchReportLatencies(state, lat[1], "relay_");
   state.counters["round_trips"] = static_cast<double>(lat[0].size());
 }
 
-void Stream(benchmark::State &state, int kind) {
-  Path &p = path(kind);
-  if (!p.ok()) {
-    state.SkipWithError("the path could not be set up");
-    return;
-  }
+// One stream on a path: its time in seconds, or -1 when it did not end.
+double timedStream(Path &p, int size) {
+  double t0 = nowUs();
+  p.echo->send_Stream(kStreamCount, size);
+  if (!RouterTest_Pump({p.link}, 20000, [&] { return !p.echo->pongs.empty(); })) return -1;
+  p.echo->pongs.clear();
+  return (nowUs() - t0) / 1e6;
+}
+
+void Stream(benchmark::State &state) {
   int size = static_cast<int>(state.range(0));
-  for (auto _ : state) {
-    p.echo->send_Stream(kStreamCount, size);
-    if (!RouterTest_Pump({p.link}, 20000, [&] { return !p.echo->pongs.empty(); })) {
-      state.SkipWithError("stream did not end");
-      break;
+  long long bytes = kStreamCount * static_cast<long long>(stpPacketSize(size));
+  int perSet = static_cast<int>(std::max(1LL, kStreamBytesPerSet / bytes));
+  double seconds[2] = {0, 0};
+  auto oneSet = [&](Path *paths[2], int set) {
+    double mine[2] = {0, 0};
+    for (int i = 0; i < perSet; ++i) {
+      for (int turn = 0; turn < 2; ++turn) {
+        int kind = (i + turn) % 2;
+        double s = timedStream(*paths[kind], size);
+        if (s < 0) {
+          state.SkipWithError("stream did not end");
+          return false;
+        }
+        mine[kind] += s;
+      }
     }
-    p.echo->pongs.clear();
-  }
-  state.SetBytesProcessed(state.iterations() * kStreamCount *
-                          static_cast<long long>(stpPacketSize(size)));
+    std::fprintf(stderr, "bench_router: stream %d bytes, set %d of %d: router %.0f MB/s, relay %.0f MB/s\n", size,
+                 set + 1, kSets, perSet * bytes / mine[0] / 1e6, perSet * bytes / mine[1] / 1e6);
+    for (int k = 0; k < 2; ++k) seconds[k] += mine[k];
+    return true;
+  };
+  for (auto _ : state)
+    if (!forEachSet(state, false, oneSet)) return;
+  state.counters["router_bytes_per_second"] = kSets * perSet * bytes / seconds[0];
+  state.counters["relay_bytes_per_second"] = kSets * perSet * bytes / seconds[1];
 }
 
 }  // namespace
@@ -386,7 +414,6 @@ BENCHMARK(RoundTrip)
     ->ArgsProduct({{16, 1024, 16384}, {0, 1}})
     ->Iterations(1)
     ->UseRealTime();
-BENCHMARK_CAPTURE(Stream, router, 0)->Arg(64)->Arg(1024)->Arg(16384)->UseRealTime();
-BENCHMARK_CAPTURE(Stream, relay, 1)->Arg(64)->Arg(1024)->Arg(16384)->UseRealTime();
+BENCHMARK(Stream)->ArgName("bytes")->Arg(64)->Arg(1024)->Arg(16384)->Iterations(1)->UseRealTime();
 
 BENCHMARK_MAIN();
