@@ -7,6 +7,13 @@
 #include <string>
 #include <vector>
 
+// The median of `us` (0 when empty).
+inline double benchMedian(std::vector<double> us) {
+  if (us.empty()) return 0;
+  std::nth_element(us.begin(), us.begin() + us.size() / 2, us.end());
+  return us[us.size() / 2];
+}
+
 // Sorts `us` and sets the counters <prefix>median_us and <prefix>p99_us
 // (nothing when empty).
 inline void benchReportLatencies(benchmark::State &state, std::vector<double> &us,

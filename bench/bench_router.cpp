@@ -314,11 +314,6 @@ double timedRoundTrip(Path &p, int seq, const std::string &text) {
   return us;
 }
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
-
 // Runs each(paths, set) on kSets sets of both paths, each set started
 // afresh and, with oneCore, on one CPU. False when a set could not be set
 // up or `each` failed (the state then says why).
@@ -357,7 +352,7 @@ void RoundTrip(benchmark::State &state) {
     }
     std::fprintf(stderr, "bench_router: round trip %d bytes%s, set %d of %d: median router %.1f us, relay %.1f us\n",
                  static_cast<int>(state.range(0)), state.range(1) ? " on one core" : "", set + 1, kSets,
-                 median(mine[0]), median(mine[1]));
+                 benchMedian(mine[0]), benchMedian(mine[1]));
     for (int k = 0; k < 2; ++k) lat[k].insert(lat[k].end(), mine[k].begin(), mine[k].end());
     return true;
   };

@@ -314,8 +314,7 @@ void Router_Core::checkLimits(long long now) {
   expireHeld(now);
   for (auto &entry : launches.all()) {
     Router_Launch &l = entry.second;
-    if (l.requesterId == -1 || l.answered || now - l.startedAt < options.activationTimeoutMs)
-      continue;
+    if (!l.awaitsAnswer() || now - l.startedAt < options.activationTimeoutMs) continue;
     l.answered = true;
     if (Router_Endpoint *ep = endpointFor(l.requesterId))
       ep->send_PluginConnectedEvent(l.requestCookie, -1, "Timed out waiting for the plugin.");
@@ -345,11 +344,8 @@ int Router_Core::msUntilNextDeadline(long long now) const {
       next = std::min(next, nextFlowDeadline(p));
   }
   for (const Router_HeldRequest &h : held) next = std::min(next, h.deadline);
-  for (const auto &entry : launches.all()) {
-    const Router_Launch &l = entry.second;
-    if (l.requesterId != -1 && !l.answered)
-      next = std::min(next, l.startedAt + options.activationTimeoutMs);
-  }
+  for (const auto &entry : launches.all())
+    if (entry.second.awaitsAnswer()) next = std::min(next, entry.second.startedAt + options.activationTimeoutMs);
   next = std::min(next, nextClientStartDeadline());
   if (next == LLONG_MAX) return -1;
   return static_cast<int>(std::max(0LL, std::min(next - now, static_cast<long long>(INT_MAX))));

@@ -39,6 +39,8 @@ struct Router_Launch {
   bool answered = false;                   // launch request answered
   int startedBy = -1;                      // client start: the plugin asked to start it
   bool fresh = false;                      // no_reuse: serves only its own requests
+  // A launch request still to be answered (its time limit runs).
+  bool awaitsAnswer() const { return requesterId != -1 && !answered; }
 };
 
 class Router_Launcher {

@@ -101,7 +101,7 @@ void STPTransport::deliver(STPIMsg *msg) {
 bool STPTransport::deliverToListeners(STPIMsg *msg, bool awaitedReply) {
   MsgHeader2 key{msg->sourceRN, msg->destRN, msg->type};
   auto found = listeners.find(key);
-  if (found == listeners.end() || found->second.empty()) return true;
+  if (found == listeners.end()) return true;  // a key's list is never left empty
   if (found->second.size() == 1) {
     ResponseListener *l = found->second.front();
     l->classify(msg);
